@@ -1,0 +1,15 @@
+#pragma once
+
+// Private to dicom/: the one place where a DCMTK condition becomes an error.
+
+#include <dcmtk/ofstd/ofcond.h>
+
+#include <string>
+
+namespace lumo::dicom::detail {
+
+// Raises lumo::Exception(className, what + ": " + the condition's text) when
+// `cond` is bad; does nothing when it is good.
+void CheckCondition(const OFCondition& cond, const char* className, const std::string& what);
+
+}  // namespace lumo::dicom::detail

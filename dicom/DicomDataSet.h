@@ -1,0 +1,42 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace lumo::dicom {
+
+class DicomAttributes;
+
+// One DICOM data set (an identifier, a response, a sequence item). A
+// reference-counted handle: copies share the same data set, so an item
+// appended to a collection and filled afterwards is filled in the collection
+// too. Not synchronised: use one data set from one thread at a time.
+class DicomDataSet {
+public:
+    DicomDataSet();  // a new, empty data set
+
+    DicomAttributes DataSetAttributes() const;
+
+    // Texts of (0010,0020), (0008,0050) and (0020,000D); empty when absent.
+    std::string DataSetPatientID() const;
+    std::string DataSetAccessionNumber() const;
+    std::string DataSetStudyUID() const;
+
+    // Writes a DICOM file (preamble, meta header, explicit VR little endian).
+    // Raises on failure, e.g. a folder that does not exist.
+    void DataSetWriteFile(const std::string& fileName) const;
+
+    // Reads a DICOM file (with or without meta header).
+    static DicomDataSet ReadFile(const std::string& fileName);
+
+    bool SameAs(const DicomDataSet& other) const { return impl_ == other.impl_; }
+
+    struct Impl;
+    explicit DicomDataSet(std::shared_ptr<Impl> impl);
+    const std::shared_ptr<Impl>& GetImpl() const { return impl_; }
+
+private:
+    std::shared_ptr<Impl> impl_;
+};
+
+}  // namespace lumo::dicom

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "dicom/DicomDataSet.h"
+#include "dicom/DicomDataSets.h"
+
+namespace lumo::dicom {
+
+// How long a query may wait at each stage before it fails with a timeout.
+struct DicomTimeouts {
+    std::chrono::milliseconds connect{10'000};
+    std::chrono::milliseconds association{30'000};
+    std::chrono::milliseconds response{60'000};
+};
+
+// A C-FIND query to a remote node (the query object of the console). Holds
+// the node's address and AE titles; each QueryRun opens its own association
+// and closes it before returning. A reference-counted handle; use it from one
+// thread at a time.
+class DicomQuery {
+public:
+    DicomQuery();  // a new query object
+
+    void QuerySetCallingAETitle(const std::string& aeTitle);
+    void QuerySetCalledAETitle(const std::string& aeTitle);
+    void QuerySetNodeAddress(const std::string& address);
+    void QuerySetNodePort(std::int32_t port);
+    // "WORKLIST" (Modality Worklist FIND), "PATIENT" (Patient Root FIND) or
+    // "STUDY" (Study Root FIND).
+    void QuerySetRoot(const std::string& root);
+    void QuerySetLevel(const std::string& level);
+    std::string QueryGetLevel() const;
+    std::string QueryGetCalledAETitle() const;
+
+    void SetTimeouts(const DicomTimeouts& timeouts);
+
+    // Sends the identifier (command-group elements stripped, text encoded as
+    // the identifier declares, ISO_IR 100 by default) and returns every
+    // pending response, in order, decoded to UTF-8. Raises a lumo::Exception
+    // with a class name and a one-line message when the node cannot be
+    // reached, rejects the association, accepts no presentation context,
+    // times out, aborts, or ends with a failure status.
+    DicomDataSets QueryRun(const DicomDataSet& identifier);
+
+    struct Impl;
+
+private:
+    std::shared_ptr<Impl> impl_;
+};
+
+}  // namespace lumo::dicom

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "dicom/DicomConnection.h"
+#include "dicom/Dispatcher.h"
+
+namespace lumo::dicom {
+
+class DicomViewer;
+
+using AssociationRequestHandler =
+    std::function<void(DicomViewer& sender, DicomConnection& connection, bool& isOK)>;
+using QueryRequestHandler = std::function<void(DicomViewer& sender, DicomConnection& connection)>;
+
+// The listener of listen mode (the hidden viewer control of the window). Owns
+// the network thread that accepts associations; raises its events on the
+// dispatcher's thread while the network thread waits. Every C-FIND request
+// (Modality Worklist, Patient Root, Study Root) raises OnQueryRequest; a
+// request whose handler leaves it without a final status is answered with
+// C000 so no caller waits forever. C-ECHO is answered. Construct, set the
+// handlers and call ViewerListen on the form's thread; the destructor stops
+// the thread.
+class DicomViewer {
+public:
+    explicit DicomViewer(Dispatcher& dispatcher);
+    ~DicomViewer();
+    DicomViewer(const DicomViewer&) = delete;
+    DicomViewer& operator=(const DicomViewer&) = delete;
+
+    // Starts accepting on `port` (0: an ephemeral port, see ListeningPort).
+    // False when the port cannot be opened (e.g. in use); never raises.
+    bool ViewerListen(int port);
+    int ListeningPort() const;
+    // Stops accepting and ends the network thread; harmless when idle.
+    void ViewerStop();
+
+    AssociationRequestHandler OnAssociationRequest2;  // isOK false rejects
+    QueryRequestHandler OnQueryRequest;
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace lumo::dicom

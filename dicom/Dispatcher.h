@@ -1,0 +1,18 @@
+#pragma once
+
+#include <functional>
+
+namespace lumo::dicom {
+
+// Runs work on the form's thread for a thread that must wait for it (the
+// listener's network thread). The Qt window supplies a blocking queued call
+// onto the GUI thread; the command line and tests use EventLoopDispatcher.
+class Dispatcher {
+public:
+    virtual ~Dispatcher() = default;
+    // Runs `task` on the form's thread and returns when it is done. An
+    // exception thrown by the task is passed back to the caller.
+    virtual void Invoke(const std::function<void()>& task) = 0;
+};
+
+}  // namespace lumo::dicom

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "dicom/DicomDataSets.h"
+#include "support/DateTime.h"
+
+namespace lumo::dicom {
+
+// The value of an attribute as the toolkit hands it out: null, a text, a
+// number, a boolean, a date-time (days since 1899-12-30), an array of values
+// (value multiplicity above 1) or a collection of data sets (a sequence).
+// A value type; a collection inside it is a shared handle.
+class Variant {
+public:
+    enum class Type { Null, Text, Integer, Float, Boolean, DateTime, Array, Collection };
+
+    Variant() = default;  // null
+    Variant(std::string text);
+    Variant(const char* text);
+    Variant(std::vector<Variant> values);
+    Variant(DicomDataSets collection);
+
+    static Variant Integer(std::int64_t value);
+    static Variant Float(double value);
+    static Variant Boolean(bool value);
+    static Variant DateTime(TDateTime value);
+
+    Type GetType() const;
+    bool IsNull() const { return GetType() == Type::Null; }
+
+    // Typed access; the wrong type raises EVariantTypeCastError.
+    const std::string& AsText() const;
+    std::int64_t AsInteger() const;
+    double AsFloat() const;
+    bool AsBoolean() const;
+    TDateTime AsDateTime() const;
+    const std::vector<Variant>& AsArray() const;
+    // A sequence's items; a null or any other value raises
+    // EVariantTypeCastError, as an absent sequence cannot be walked.
+    DicomDataSets AsCollection() const;
+
+private:
+    struct DateTimeValue {
+        TDateTime value;
+    };
+    std::variant<std::monostate, std::string, std::int64_t, double, bool, DateTimeValue,
+                 std::vector<Variant>, DicomDataSets>
+        value_;
+};
+
+// The general variant-to-text conversion, under the user's locale: null gives
+// the empty text, integers their digits, floats the locale's form, booleans
+// "True"/"False", date-times DateTimeToStr, an array its values' texts joined
+// by "\"; a collection has no text form and raises EVariantTypeCastError.
+std::string VarToStr(const Variant& value);
+
+}  // namespace lumo::dicom
