@@ -14,14 +14,25 @@ packages=(
   orthanc
   hyperfine python3 python3-pydicom
   binutils file procps
+  locales
 )
+
+# --- French locale (support library tests of locale-aware dates and numbers) ---
+# Compiles fr_FR.UTF-8 from the `locales` package when it is not there yet.
+ensure_fr_locale() {
+  locale -a 2>/dev/null | grep -ix 'fr_FR.utf-\?8' >/dev/null && return 0
+  local run=
+  [[ $(id -u) -ne 0 ]] && run=sudo
+  $run localedef -i fr_FR -f UTF-8 fr_FR.UTF-8
+}
+# --- end French locale ---
 
 missing=()
 for p in "${packages[@]}"; do
   status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
   [[ "$status" == "install ok installed" ]] || missing+=("$p")
 done
-[[ ${#missing[@]} -eq 0 ]] && exit 0
+[[ ${#missing[@]} -eq 0 ]] && { ensure_fr_locale; exit 0; }
 
 if [[ $(id -u) -ne 0 ]]; then
   sudo=sudo
@@ -43,3 +54,4 @@ cleanup() { [[ $created_policy -eq 1 ]] && $sudo rm -f $policy; return 0; }
 trap cleanup EXIT
 $sudo apt-get update -qq
 $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+ensure_fr_locale

@@ -25,7 +25,9 @@ void DecodeTime(TDateTime value, int& hour, int& minute, int& second, int& milli
 
 // The date-time format language: yyyy yy m mm mmm mmmm d dd ddd dddd h hh n nn
 // s ss z zzz, m after h as minutes, quoted literals; month and day names from
-// the user's LC_TIME locale.
+// the user's LC_TIME locale. Letters may be written in either case; five or
+// more d give the short date. An empty format gives the short date followed,
+// unless at midnight, by a blank and the long time.
 std::string FormatDateTime(const std::string& format, TDateTime value);
 
 // Locale conversions of a date-time to text (LC_TIME): the short date with a
