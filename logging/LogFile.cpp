@@ -1,0 +1,72 @@
+#include "logging/LogFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "support/Exception.h"
+
+namespace lumo {
+
+LogFile::~LogFile() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+void LogFile::WriteAndClose(std::string_view bytes, const std::string& fileName) {
+    if (fd_ < 0) RaiseInOutError(EBADF, fileName);
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            RaiseInOutError(errno, fileName);
+        }
+        bytes.remove_prefix(static_cast<size_t>(n));
+    }
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0 && errno != EINTR) RaiseInOutError(errno, fileName);
+}
+
+int OpenLogFile(const std::string& fileName, LogOpenMode mode) {
+    int flags = O_WRONLY | O_CLOEXEC;
+    switch (mode) {
+        case LogOpenMode::Append:
+            flags |= O_APPEND;
+            break;
+        case LogOpenMode::Rewrite:
+            flags |= O_CREAT | O_TRUNC;
+            break;
+        case LogOpenMode::AppendOrCreate:
+            flags |= O_APPEND | O_CREAT;
+            break;
+    }
+    int fd;
+    do {
+        fd = ::open(fileName.c_str(), flags, 0666);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+bool LogFileExists(const std::string& fileName) {
+    struct stat st {};
+    return !fileName.empty() && ::stat(fileName.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+void RaiseInOutError(int error, const std::string& fileName) {
+    throw Exception("EInOutError", std::string(std::strerror(error)) + " (" + fileName + ")");
+}
+
+bool SameFileNameText(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; };
+        if (lower(static_cast<unsigned char>(a[i])) != lower(static_cast<unsigned char>(b[i])))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace lumo

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace lumo {
+
+// How a log file is opened for one write.
+enum class LogOpenMode {
+    Append,          // the file must exist; lines go at its end
+    Rewrite,         // created, or emptied when it exists
+    AppendOrCreate,  // lines go at the end; created when missing
+};
+
+// One open of a log file, closed again when it goes out of scope. The file
+// and memory loggers open, write and close their file for every line or
+// block, so no handle stays open between writes. Used by one thread at a time.
+class LogFile {
+  public:
+    // Takes a descriptor from OpenLogFile (or -1).
+    explicit LogFile(int fd) noexcept : fd_(fd) {}
+    ~LogFile();
+    LogFile(const LogFile&) = delete;
+    LogFile& operator=(const LogFile&) = delete;
+
+    bool IsOpen() const noexcept { return fd_ >= 0; }
+
+    // Writes every byte, then closes; a failure raises "EInOutError" naming
+    // the file.
+    void WriteAndClose(std::string_view bytes, const std::string& fileName);
+
+  private:
+    int fd_;
+};
+
+// open(2) with the flags of the mode; -1 and errno on failure.
+int OpenLogFile(const std::string& fileName, LogOpenMode mode);
+
+// True when the name exists and is not a folder.
+bool LogFileExists(const std::string& fileName);
+
+// The file error: class "EInOutError", the system's text and the file's name.
+[[noreturn]] void RaiseInOutError(int error, const std::string& fileName);
+
+// Case-insensitive comparison of two names, ASCII letters only.
+bool SameFileNameText(const std::string& a, const std::string& b);
+
+}  // namespace lumo

@@ -1,0 +1,153 @@
+#include "logging/uFileLogger.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <thread>
+
+#include "support/Application.h"
+#include "support/Exception.h"
+#include "support/Global_File.h"
+
+namespace lumo {
+
+namespace {
+
+constexpr int kMaxRetries = 20;
+constexpr auto kRetryPause = std::chrono::milliseconds(7);
+
+// Moves the old log aside without ever replacing an existing target.
+void RenameWithoutReplacing(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return;
+    if (errno != EINVAL && errno != ENOSYS) return;
+    // A file system without RENAME_NOREPLACE: link refuses an existing target.
+    if (::link(from.c_str(), to.c_str()) == 0) ::unlink(from.c_str());
+}
+
+}  // namespace
+
+TFileLogger::TFileLogger(std::uint8_t NiveauMax, std::int32_t LogSpecifique,
+                         const TLoggerParams& Params, bool InsertTime,
+                         const std::string& FormatDateTime, bool InsertNiveauLog)
+    : TLogger(NiveauMax, LogSpecifique, Params, InsertTime, FormatDateTime, InsertNiveauLog),
+      nextChange_(NeverChanges) {
+    std::string fileName;
+    std::string renameTo;
+    bool rename = false;
+    for (const auto& param : Params) {
+        std::string name, value;
+        if (!SplitLoggerParam(param, name, value)) continue;
+        if (name == "FileName") {
+            fileMask_ = value;
+            fileName = GlobalFile().ExpandFileMaskUntil(value, nextChange_);
+        } else if (name == "DoAppend") {
+            doAppend_ = LoggerParamIsTrue(value);
+        } else if (name == "RenameFileTo") {
+            renameTo = GlobalFile().ExpandFileMask(value);
+            rename = true;
+        }
+    }
+    // Relative names here are taken from the current folder, as written.
+    if (rename && LogFileExists(fileName)) RenameWithoutReplacing(fileName, renameTo);
+    // Nobody else sees this object yet: no lock needed.
+    SetFileNameLocked(fileName);
+}
+
+TFileLogger::~TFileLogger() = default;
+
+std::string TFileLogger::CurrentFileName() const {
+    std::lock_guard lock(mutex_);
+    return currentFileName_;
+}
+
+TDateTime TFileLogger::NextChange() const {
+    std::lock_guard lock(mutex_);
+    return nextChange_;
+}
+
+void TFileLogger::SetFileName(const std::string& name) {
+    std::lock_guard lock(mutex_);
+    SetFileNameLocked(name);
+}
+
+int TFileLogger::OpenFile(const std::string& fileName, LogOpenMode mode) {
+    return OpenLogFile(fileName, mode);
+}
+
+void TFileLogger::SetFileNameLocked(const std::string& name) {
+    if (SameFileNameText(name, currentFileName_)) return;
+    const std::string absolute = GlobalFile().GetAbsoluteFileName(name, ProgramFolder());
+    if (SameFileNameText(absolute, currentFileName_)) return;
+    currentFileName_ = absolute;
+    const auto mode =
+        doAppend_ && LogFileExists(absolute) ? LogOpenMode::Append : LogOpenMode::Rewrite;
+    LogFile file(OpenFile(absolute, mode));
+    if (!file.IsOpen()) {
+        const int error = errno;
+        currentFileName_.clear();
+        RaiseInOutError(error, absolute);
+    }
+    try {
+        file.WriteAndClose({}, absolute);
+    } catch (...) {
+        currentFileName_.clear();
+        throw;
+    }
+}
+
+void TFileLogger::DoLog(const std::string& line) {
+    std::lock_guard lock(mutex_);
+    if (currentFileName_.empty() && !rollOverPending_)
+        throw Exception("Exception", "Le fichier n'a pas été assigné au FileLogger");
+    if (rollOverPending_ || Now() > nextChange_) {
+        TDateTime next = NeverChanges;
+        const std::string name = GlobalFile().ExpandFileMaskUntil(fileMask_, next);
+        nextChange_ = next;
+        rollOverPending_ = false;
+        try {
+            SetFileNameLocked(name);
+        } catch (...) {
+            // The new file could not be opened: try again with the next line
+            // instead of losing every line that follows.
+            rollOverPending_ = true;
+            throw;
+        }
+    }
+    if (currentFileName_.empty())
+        throw Exception("Exception", "Le fichier n'a pas été assigné au FileLogger");
+    WriteLineLocked(line);
+}
+
+void TFileLogger::WriteLineLocked(const std::string& line) {
+    std::string prefix;
+    int attempts = 0;
+    try {
+        LogFile file(OpenFile(currentFileName_, LogOpenMode::Append));
+        if (!file.IsOpen()) {
+            // Retries append (or create a missing file): a file that already
+            // holds lines of this run is never emptied here.
+            int error = errno;
+            while (true) {
+                ++attempts;
+                LogFile retry(OpenFile(currentFileName_, LogOpenMode::AppendOrCreate));
+                if (retry.IsOpen()) {
+                    retry.WriteAndClose(prefix + line + "\r\n", currentFileName_);
+                    return;
+                }
+                error = errno;
+                if (attempts > kMaxRetries) RaiseInOutError(error, currentFileName_);
+                prefix += '.';
+                std::this_thread::sleep_for(kRetryPause);
+            }
+        }
+        file.WriteAndClose(prefix + line + "\r\n", currentFileName_);
+    } catch (const std::exception& e) {
+        throw Exception("Exception", "Exception sur DoLog(" + std::to_string(attempts) + ") (" +
+                                         ExceptionClassName(e) + ":" + e.what() + ":" + line);
+    }
+}
+
+}  // namespace lumo
