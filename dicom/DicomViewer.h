@@ -34,7 +34,15 @@ public:
     bool ViewerListen(int port);
     int ListeningPort() const;
     // Stops accepting and ends the network thread; harmless when idle.
+    // Cuts the associations in progress at once, silent callers included.
+    // Call it on the form's thread (an event still waiting for that thread is
+    // then let go, and finds the viewer stopped), or from another thread
+    // while the dispatcher still runs.
     void ViewerStop();
+    // Seconds to wait for a caller's association request and for each of its
+    // messages (defaults 30 and 60); a caller silent for longer is aborted.
+    // Takes effect at the next ViewerListen.
+    void SetTimeouts(int associationSeconds, int messageSeconds);
 
     AssociationRequestHandler OnAssociationRequest2;  // isOK false rejects
     QueryRequestHandler OnQueryRequest;

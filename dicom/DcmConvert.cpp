@@ -1,0 +1,272 @@
+#include "dicom/DcmConvert.h"
+
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcelem.h>
+#include <dcmtk/dcmdata/dcsequen.h>
+#include <dcmtk/dcmdata/dcspchrs.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "dicom/DataSetImpl.h"
+#include "dicom/DcmtkCheck.h"
+#include "dicom/DicomValueText.h"
+#include "support/Exception.h"
+#include "support/TextEncoding.h"
+
+namespace lumo::dicom::detail {
+
+namespace {
+
+constexpr std::uint32_t kSpecificCharacterSet = MakeTag(0x0008, 0x0005);
+constexpr int kMaxNesting = 64;
+constexpr VrCode kPN = MakeVr("PN");
+constexpr VrCode kSQ = MakeVr("SQ");
+constexpr VrCode kST = MakeVr("ST");
+constexpr VrCode kLT = MakeVr("LT");
+constexpr VrCode kUT = MakeVr("UT");
+
+bool IsAscii(std::string_view text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+std::string TrimmedCharset(std::string_view text) {
+    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+    return std::string(text);
+}
+
+std::string TagText(std::uint32_t tag) {
+    char text[16];
+    std::snprintf(text, sizeof text, "(%04X,%04X)", TagGroup(tag), TagElement(tag));
+    return text;
+}
+
+// ---- Outgoing ----------------------------------------------------------
+
+// How the text of one data set (and of its items, unless they declare their
+// own character set) goes on the wire. A plain value, owned by the conversion
+// that uses it, on that conversion's thread.
+struct OutgoingText {
+    bool latin1 = true;        // encode to ISO 8859-1; otherwise UTF-8 as is
+    bool declareUtf8 = false;  // (0008,0005) is rewritten as ISO_IR 192
+};
+
+OutgoingText OutgoingFor(const std::string& declared) {
+    OutgoingText outgoing;
+    if (declared.empty() || declared == "ISO_IR 100") return outgoing;
+    outgoing.latin1 = false;
+    // Text inside the program is UTF-8; a set this side cannot encode to is
+    // declared as what the text really is.
+    outgoing.declareUtf8 = declared != "ISO_IR 192";
+    return outgoing;
+}
+
+const std::string* DeclaredCharset(const DicomDataSet::Impl& source) {
+    const Element* element = source.Find(kSpecificCharacterSet);
+    return element == nullptr ? nullptr : element->Text();
+}
+
+void Insert(DcmItem& target, std::unique_ptr<DcmElement> element, std::uint32_t tag) {
+    CheckCondition(target.insert(element.get(), OFTrue), "EDicomError",
+                   "Cannot put " + TagText(tag) + " into the data set");
+    element.release();  // the item owns it now
+}
+
+void FillItem(DcmItem& target, const DicomDataSet::Impl& source, OutgoingText outgoing,
+              std::vector<const DicomDataSet::Impl*>& path) {
+    if (const std::string* declared = DeclaredCharset(source)) {
+        outgoing = OutgoingFor(TrimmedCharset(*declared));
+    }
+    path.push_back(&source);
+    for (const Element& element : source.elements) {
+        // Command-group elements belong to the message, not to the identifier.
+        if (TagGroup(element.tag) == 0x0000) continue;
+        const DcmTag tag(TagGroup(element.tag), TagElement(element.tag), VrToDcmtk(element.vr));
+        if (const DicomDataSets* items = element.Items()) {
+            auto sequence = std::make_unique<DcmSequenceOfItems>(tag);
+            for (const DicomDataSet& item : items->GetImpl()->items) {
+                const DicomDataSet::Impl* itemImpl = item.GetImpl().get();
+                if (std::find(path.begin(), path.end(), itemImpl) != path.end()) {
+                    throw Exception("EDicomError", "The sequence " + TagText(element.tag) +
+                                                       " holds a data set that contains it");
+                }
+                auto dcmItem = std::make_unique<DcmItem>();
+                FillItem(*dcmItem, *itemImpl, outgoing, path);
+                CheckCondition(sequence->insert(dcmItem.get()), "EDicomError",
+                               "Cannot put an item into " + TagText(element.tag));
+                dcmItem.release();  // the sequence owns it now
+            }
+            Insert(target, std::move(sequence), element.tag);
+        } else if (const auto* raw = element.Raw()) {
+            std::unique_ptr<DcmElement> copy(OFstatic_cast(DcmElement*, (*raw)->clone()));
+            Insert(target, std::move(copy), element.tag);
+        } else {
+            std::string text = *element.Text();
+            if (element.tag == kSpecificCharacterSet && outgoing.declareUtf8) {
+                text = "ISO_IR 192";
+            } else if (outgoing.latin1 && !IsAscii(text)) {
+                text = Utf8ToLatin1(text);
+            }
+            if (!FitsBinaryVr(element.vr, text)) {
+                throw Exception("EDicomError", "Invalid value for " + TagText(element.tag) + " " +
+                                                   VrText(element.vr) + ": " + *element.Text());
+            }
+            DcmElement* created = nullptr;
+            CheckCondition(DcmItem::newDicomElementWithVR(created, tag), "EDicomError",
+                           "Cannot create " + TagText(element.tag));
+            std::unique_ptr<DcmElement> owned(created);
+            CheckCondition(owned->putOFStringArray(OFString(text.data(), text.size())),
+                           "EDicomError",
+                           "Invalid value for " + TagText(element.tag) + " " + VrText(element.vr));
+            Insert(target, std::move(owned), element.tag);
+        }
+    }
+    path.pop_back();
+}
+
+// ---- Incoming ----------------------------------------------------------
+
+// How the text of a received data set (and of its items, unless they declare
+// their own character set) is read into UTF-8. Owns DCMTK's converter for
+// sets other than Latin-1 and UTF-8; lives for one conversion, on its thread.
+class IncomingText {
+  public:
+    enum class Mode { Latin1, Utf8, Converter };
+
+    IncomingText() = default;
+
+    explicit IncomingText(const std::string& declared) {
+        if (declared.empty() || declared == "ISO_IR 100" || declared == "ISO_IR 6" ||
+            declared == "ISO 2022 IR 6") {
+            mode_ = Mode::Latin1;
+        } else if (declared == "ISO_IR 192") {
+            mode_ = Mode::Utf8;
+        } else {
+            converter_ = std::make_shared<DcmSpecificCharacterSet>();
+            if (converter_->selectCharacterSet(declared.c_str(), "ISO_IR 192").good()) {
+                mode_ = Mode::Converter;
+            } else {
+                // An unknown set: nodes that get it wrong mostly mean Latin-1.
+                converter_.reset();
+                mode_ = Mode::Latin1;
+            }
+        }
+    }
+
+    Mode GetMode() const { return mode_; }
+
+    std::string Decode(VrCode vr, const char* bytes, std::size_t length) const {
+        const std::string_view text(bytes, length);
+        if (IsAscii(text)) return std::string(text);
+        if (mode_ == Mode::Utf8 && IsValidUtf8(text)) return std::string(text);
+        if (mode_ == Mode::Converter) {
+            OFString converted;
+            if (converter_->convertString(bytes, length, converted, Delimiters(vr)).good()) {
+                return std::string(converted.c_str(), converted.size());
+            }
+        }
+        // Latin-1 by declaration or by habit; also the fallback for bytes that
+        // are not what the data set declares, so no text is lost.
+        return Latin1ToUtf8(text);
+    }
+
+  private:
+    // Where ISO 2022 code extensions return to the default set.
+    static OFString Delimiters(VrCode vr) {
+        if (vr == kPN) return "\\^=";
+        if (vr == kST || vr == kLT || vr == kUT) return "\r\n\t\f";
+        return "\\";
+    }
+
+    Mode mode_ = Mode::Latin1;
+    std::shared_ptr<DcmSpecificCharacterSet> converter_;
+};
+
+std::string DeclaredCharset(DcmItem& item) {
+    OFString declared;
+    if (item.findAndGetOFStringArray(DCM_SpecificCharacterSet, declared, OFFalse).bad()) {
+        return std::string();
+    }
+    return TrimmedCharset(std::string_view(declared.c_str(), declared.size()));
+}
+
+std::shared_ptr<DicomDataSet::Impl> FromItem(DcmItem& item, const IncomingText& inherited,
+                                             int depth) {
+    // Real data sets nest a few levels; a deeper one is broken or hostile,
+    // and every level costs stack here.
+    if (depth > kMaxNesting) throw Exception("EDicomError", "Sequences nested too deeply");
+    IncomingText own;
+    const IncomingText* incoming = &inherited;
+    bool rewriteCharset = false;
+    if (item.tagExists(DCM_SpecificCharacterSet, OFFalse)) {
+        own = IncomingText(DeclaredCharset(item));
+        incoming = &own;
+        rewriteCharset = own.GetMode() == IncomingText::Mode::Converter;
+    }
+
+    auto impl = std::make_shared<DicomDataSet::Impl>();
+    impl->elements.reserve(item.card());
+    // Walked from element to element: getElement(i) would seek from the start.
+    for (DcmObject* next = item.nextInContainer(nullptr); next != nullptr;
+         next = item.nextInContainer(next)) {
+        auto* source = OFstatic_cast(DcmElement*, next);
+        const DcmTag& tag = source->getTag();
+        Element element;
+        element.tag = MakeTag(tag.getGroup(), tag.getElement());
+        element.vr = source->ident() == EVR_SQ ? kSQ : VrFromDcmtk(source->getVR());
+        if (source->ident() == EVR_SQ) {
+            auto* sequence = OFstatic_cast(DcmSequenceOfItems*, source);
+            DicomDataSets items;
+            items.GetImpl()->items.reserve(sequence->card());
+            for (DcmObject* dcmItem = sequence->nextInContainer(nullptr); dcmItem != nullptr;
+                 dcmItem = sequence->nextInContainer(dcmItem)) {
+                items.DataSetsAppend(DicomDataSet(
+                    FromItem(*OFstatic_cast(DcmItem*, dcmItem), *incoming, depth + 1)));
+            }
+            element.value = std::move(items);
+        } else if (IsKeptRaw(element.vr) || !source->isLeaf()) {
+            element.value =
+                std::shared_ptr<DcmElement>(OFstatic_cast(DcmElement*, source->clone()));
+        } else if (element.tag == kSpecificCharacterSet && rewriteCharset) {
+            // The text is UTF-8 now; say so, so that it goes out as it is.
+            element.value = std::string("ISO_IR 192");
+        } else {
+            OFString text;
+            if (source->getOFStringArray(text, OFTrue).bad()) {
+                element.value =
+                    std::shared_ptr<DcmElement>(OFstatic_cast(DcmElement*, source->clone()));
+            } else {
+                element.value = incoming->Decode(element.vr, text.c_str(), text.size());
+            }
+        }
+        impl->elements.push_back(std::move(element));
+    }
+    // DCMTK keeps an item sorted; a hand-built one may not be.
+    if (!std::is_sorted(impl->elements.begin(), impl->elements.end(),
+                        [](const Element& a, const Element& b) { return a.tag < b.tag; })) {
+        std::stable_sort(impl->elements.begin(), impl->elements.end(),
+                         [](const Element& a, const Element& b) { return a.tag < b.tag; });
+    }
+    return impl;
+}
+
+}  // namespace
+
+std::unique_ptr<DcmDataset> ToDcmDataset(const DicomDataSet& dataSet) {
+    auto dataset = std::make_unique<DcmDataset>();
+    std::vector<const DicomDataSet::Impl*> path;
+    FillItem(*dataset, *dataSet.GetImpl(), OutgoingText(), path);
+    return dataset;
+}
+
+DicomDataSet FromDcmItem(DcmItem& item) {
+    return DicomDataSet(FromItem(item, IncomingText(std::string()), 0));
+}
+
+}  // namespace lumo::dicom::detail

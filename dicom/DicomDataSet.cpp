@@ -1,0 +1,103 @@
+#include "dicom/DicomDataSet.h"
+
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcfilefo.h>
+#include <dcmtk/dcmdata/dcmetinf.h>
+#include <dcmtk/dcmdata/dcuid.h>
+
+#include <algorithm>
+#include <utility>
+
+#include "dicom/DataSetImpl.h"
+#include "dicom/DcmConvert.h"
+#include "dicom/DcmtkCheck.h"
+#include "dicom/DicomAttributes.h"
+
+namespace lumo::dicom {
+
+namespace {
+
+bool TagBefore(const detail::Element& element, std::uint32_t tag) { return element.tag < tag; }
+
+std::string TextOf(const DicomDataSet::Impl& impl, std::uint32_t tag) {
+    const detail::Element* element = impl.Find(tag);
+    if (element == nullptr) return std::string();
+    if (const std::string* text = element->Text()) return *text;
+    return std::string();
+}
+
+}  // namespace
+
+const detail::Element* DicomDataSet::Impl::Find(std::uint32_t tag) const {
+    const auto it = std::lower_bound(elements.begin(), elements.end(), tag, TagBefore);
+    return it != elements.end() && it->tag == tag ? &*it : nullptr;
+}
+
+void DicomDataSet::Impl::Put(detail::Element element) {
+    const auto it = std::lower_bound(elements.begin(), elements.end(), element.tag, TagBefore);
+    if (it != elements.end() && it->tag == element.tag) {
+        *it = std::move(element);
+    } else {
+        elements.insert(it, std::move(element));
+    }
+}
+
+void DicomDataSet::Impl::Remove(std::uint32_t tag) {
+    const auto it = std::lower_bound(elements.begin(), elements.end(), tag, TagBefore);
+    if (it != elements.end() && it->tag == tag) elements.erase(it);
+}
+
+DicomDataSet::DicomDataSet() : impl_(std::make_shared<Impl>()) {}
+
+DicomDataSet::DicomDataSet(std::shared_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+DicomAttributes DicomDataSet::DataSetAttributes() const { return DicomAttributes(*this); }
+
+std::string DicomDataSet::DataSetPatientID() const {
+    return TextOf(*impl_, detail::MakeTag(0x0010, 0x0020));
+}
+
+std::string DicomDataSet::DataSetAccessionNumber() const {
+    return TextOf(*impl_, detail::MakeTag(0x0008, 0x0050));
+}
+
+std::string DicomDataSet::DataSetStudyUID() const {
+    return TextOf(*impl_, detail::MakeTag(0x0020, 0x000D));
+}
+
+void DicomDataSet::DataSetWriteFile(const std::string& fileName) const {
+    std::unique_ptr<DcmDataset> dataset = detail::ToDcmDataset(*this);
+    // A response usually carries no SOP class or instance, but the meta
+    // header needs both: such a file is stored as a secondary capture with an
+    // instance UID of its own, the data set itself left as received.
+    OFString sopClass;
+    OFString sopInstance;
+    dataset->findAndGetOFString(DCM_SOPClassUID, sopClass);
+    dataset->findAndGetOFString(DCM_SOPInstanceUID, sopInstance);
+    DcmFileFormat file(dataset.release(), OFFalse);
+    DcmMetaInfo* meta = file.getMetaInfo();
+    if (sopClass.empty()) {
+        detail::CheckCondition(
+            meta->putAndInsertString(DCM_MediaStorageSOPClassUID, UID_SecondaryCaptureImageStorage),
+            "EDicomError", "Cannot write " + fileName);
+    }
+    if (sopInstance.empty()) {
+        char uid[100];
+        detail::CheckCondition(meta->putAndInsertString(DCM_MediaStorageSOPInstanceUID,
+                                                        dcmGenerateUniqueIdentifier(uid)),
+                               "EDicomError", "Cannot write " + fileName);
+    }
+    detail::CheckCondition(
+        file.saveFile(OFFilename(fileName.c_str()), EXS_LittleEndianExplicit, EET_ExplicitLength,
+                      EGL_recalcGL, EPD_noChange, 0, 0, EWM_fileformat),
+        "EDicomError", "Cannot write " + fileName);
+}
+
+DicomDataSet DicomDataSet::ReadFile(const std::string& fileName) {
+    DcmFileFormat file;
+    detail::CheckCondition(file.loadFile(OFFilename(fileName.c_str())), "EDicomError",
+                           "Cannot read " + fileName);
+    return detail::FromDcmItem(*file.getDataset());
+}
+
+}  // namespace lumo::dicom

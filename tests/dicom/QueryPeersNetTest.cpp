@@ -1,0 +1,346 @@
+// QueryRun against independent DICOM nodes: dcmtk's worklist server
+// (wlmscpfs) with its sample worklists, and dcmtk's query/retrieve server
+// (dcmqrscp) holding a few studies sent to it with storescu.
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcfilefo.h>
+#include <dcmtk/dcmdata/dcuid.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tests/dicom/QueryTestHelpers.h"
+#include "tests/fixtures/TestNode.h"
+#include "tests/fixtures/TestSupport.h"
+
+namespace lumo::dicom {
+namespace {
+
+using namespace std::chrono_literals;
+using lumo::testing::ChildProcess;
+using lumo::testing::FreePort;
+using lumo::testing::RunProgram;
+using lumo::testing::TempDir;
+using lumo::testing::WaitForPort;
+using testing::Add;
+using testing::FailureOf;
+using testing::MakeQuery;
+using testing::TextOf;
+
+// Starts a server that takes its port on the command line, on a port that was
+// free a moment ago; tries again on another port if that one was taken.
+std::unique_ptr<ChildProcess> StartServer(
+    const std::function<std::vector<std::string>(std::uint16_t)>& command, std::uint16_t& port) {
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        port = FreePort();
+        auto server = std::make_unique<ChildProcess>(command(port));
+        if (WaitForPort(port, 10s) && server->Running()) return server;
+    }
+    throw std::runtime_error("the server did not start");
+}
+
+// --- wlmscpfs ---------------------------------------------------------------
+
+// wlmscpfs serving dcmtk's ten sample worklists under the AE title OFFIS.
+class WorklistServer {
+  public:
+    WorklistServer() {
+        const std::string folder = dir_.File("OFFIS");
+        std::filesystem::create_directory(folder);
+        const std::string samples = "/usr/share/doc/dcmtk/examples/wlistdb/OFFIS";
+        for (const auto& entry : std::filesystem::directory_iterator(samples)) {
+            if (entry.path().extension() != ".dump") continue;
+            const std::string target = folder + "/" + entry.path().stem().string() + ".wl";
+            if (RunProgram({"dump2dcm", "--write-xfer-little", entry.path().string(), target}) != 0)
+                throw std::runtime_error("dump2dcm failed on " + entry.path().string());
+        }
+        lumo::testing::WriteFile(folder + "/lockfile", "");
+        server_ = StartServer(
+            [&](std::uint16_t p) {
+                return std::vector<std::string>{"wlmscpfs", "-dfp", dir_.Path(), std::to_string(p)};
+            },
+            port_);
+    }
+    std::uint16_t Port() const { return port_; }
+
+  private:
+    TempDir dir_{"lumo-wlm"};
+    std::uint16_t port_ = 0;
+    std::unique_ptr<ChildProcess> server_;
+};
+
+DicomDataSet WorklistIdentifier(const std::string& accession, const std::string& modality) {
+    DicomDataSet id;
+    DicomDataSets steps;
+    DicomDataSet step;
+    steps.DataSetsAppend(step);
+    Add(id, 0x0008, 0x0050, Variant(accession));
+    Add(id, 0x0010, 0x0020, "");
+    Add(id, 0x0040, 0x0100, Variant(steps));
+    Add(step, 0x0008, 0x0060, Variant(modality));
+    Add(step, 0x0010, 0x0010, "");
+    Add(step, 0x0040, 0x0002, "");
+    Add(step, 0x0040, 0x0009, "");
+    return id;
+}
+
+std::string StepId(const DicomDataSet& response) {
+    DicomDataSets steps =
+        response.DataSetAttributes().AttributesFind(0x0040, 0x0100).AttributeValue().AsCollection();
+    return steps.DataSetsCount() == 0 ? "" : TextOf(steps.DataSetsItem(1), 0x0040, 0x0009);
+}
+
+TEST(QueryPeersNet, WorklistFromWlmscpfsListsEverySample) {
+    WorklistServer server;
+    DicomQuery query = MakeQuery(server.Port(), "WORKLIST", "OFFIS");
+    query.QuerySetLevel("STUDY");
+
+    DicomDataSets responses = query.QueryRun(WorklistIdentifier("", ""));
+
+    ASSERT_EQ(responses.DataSetsCount(), 10);
+    std::set<std::string> accessions;
+    for (int i = 1; i <= responses.DataSetsCount(); ++i)
+        accessions.insert(responses.DataSetsItem(i).DataSetAccessionNumber());
+    EXPECT_EQ(accessions, (std::set<std::string>{"00000", "00001", "00002", "00003", "00004",
+                                                 "00005", "00006", "00007", "00008", "00009"}));
+}
+
+TEST(QueryPeersNet, WorklistFromWlmscpfsMatchesKeys) {
+    WorklistServer server;
+    DicomQuery query = MakeQuery(server.Port(), "WORKLIST", "OFFIS");
+    query.QuerySetLevel("STUDY");
+
+    DicomDataSets byAccession = query.QueryRun(WorklistIdentifier("00004", ""));
+    ASSERT_EQ(byAccession.DataSetsCount(), 1);
+    EXPECT_EQ(StepId(byAccession.DataSetsItem(1)), "SPD73843");
+
+    DicomDataSets byModality = query.QueryRun(WorklistIdentifier("", "CT"));
+    std::set<std::string> accessions;
+    for (int i = 1; i <= byModality.DataSetsCount(); ++i)
+        accessions.insert(byModality.DataSetsItem(i).DataSetAccessionNumber());
+    EXPECT_EQ(accessions, (std::set<std::string>{"00002", "00006", "00008", "00009"}));
+}
+
+TEST(QueryPeersNet, WlmscpfsRejectsAnUnknownCalledTitle) {
+    WorklistServer server;
+    DicomQuery query = MakeQuery(server.Port(), "WORKLIST", "NOSUCHAE");
+
+    EXPECT_EQ(FailureOf(query, WorklistIdentifier("", "")),
+              "EDicomAssociationRejected: Association rejected by 127.0.0.1:" +
+                  std::to_string(server.Port()) + " (NOSUCHAE): called AE title not recognized");
+}
+
+TEST(QueryPeersNet, WlmscpfsRejectsStudyRootWithoutReason) {
+    // wlmscpfs turns down an association that offers nothing it serves.
+    WorklistServer server;
+    DicomQuery query = MakeQuery(server.Port(), "STUDY", "OFFIS");
+
+    EXPECT_EQ(FailureOf(query, testing::StudyIdentifier()),
+              "EDicomAssociationRejected: Association rejected by 127.0.0.1:" +
+                  std::to_string(server.Port()) + " (OFFIS): no reason given");
+}
+
+// --- dcmqrscp ---------------------------------------------------------------
+
+struct Instance {
+    std::string patientId, patientName, studyUid, accession, modality, seriesUid, seriesNumber,
+        sopUid;
+};
+
+const char* const kStudy1 = "1.2.826.0.1.3680043.9.7433.2.1";
+const char* const kStudy2 = "1.2.826.0.1.3680043.9.7433.2.2";
+const char* const kSeries1a = "1.2.826.0.1.3680043.9.7433.2.1.1";
+const char* const kSeries1b = "1.2.826.0.1.3680043.9.7433.2.1.2";
+const char* const kSeries2 = "1.2.826.0.1.3680043.9.7433.2.2.1";
+
+const std::vector<Instance>& Instances() {
+    static const std::vector<Instance> instances{
+        {"P1", "DOE^JOHN", kStudy1, "A1", "CT", kSeries1a, "1",
+         "1.2.826.0.1.3680043.9.7433.2.1.1.1"},
+        {"P1", "DOE^JOHN", kStudy1, "A1", "CT", kSeries1a, "1",
+         "1.2.826.0.1.3680043.9.7433.2.1.1.2"},
+        {"P1", "DOE^JOHN", kStudy1, "A1", "CT", kSeries1b, "2",
+         "1.2.826.0.1.3680043.9.7433.2.1.2.1"},
+        // Latin-1 bytes, as an ISO_IR 100 node stores them.
+        {"P2", "M\xFCller^Zo\xEB", kStudy2, "A2", "MR", kSeries2, "1",
+         "1.2.826.0.1.3680043.9.7433.2.2.1.1"},
+    };
+    return instances;
+}
+
+// dcmqrscp with one archive AE (COMMON) into which the instances above are
+// sent with storescu. It runs in its usual forking mode: 3.6.7 crashes after
+// the first release in --single-process mode.
+class ArchiveServer {
+  public:
+    ArchiveServer() {
+        const std::string storage = dir_.File("COMMON");
+        std::filesystem::create_directory(storage);
+        const std::string config = dir_.File("dcmqrscp.cfg");
+        lumo::testing::WriteFile(
+            config,
+            "MaxPDUSize = 16384\nMaxAssociations = 16\n"
+            "HostTable BEGIN\nHostTable END\nVendorTable BEGIN\nVendorTable END\n"
+            "AETable BEGIN\nCOMMON " +
+                storage + " RW (20, 64mb) ANY\nAETable END\n");
+        server_ = StartServer(
+            [&](std::uint16_t p) {
+                return std::vector<std::string>{"dcmqrscp", "-c", config, std::to_string(p)};
+            },
+            port_);
+        std::vector<std::string> send{"storescu", "-aec", "COMMON", "127.0.0.1",
+                                      std::to_string(port_)};
+        int n = 0;
+        for (const Instance& instance : Instances()) {
+            const std::string file = dir_.File("in" + std::to_string(++n) + ".dcm");
+            Write(instance, file);
+            send.push_back(file);
+        }
+        std::string output;
+        if (RunProgram(send, &output) != 0) throw std::runtime_error("storescu failed: " + output);
+    }
+    std::uint16_t Port() const { return port_; }
+
+  private:
+    static void Write(const Instance& instance, const std::string& file) {
+        DcmFileFormat format;
+        DcmDataset* ds = format.getDataset();
+        ds->putAndInsertString(DCM_SpecificCharacterSet, "ISO_IR 100");
+        ds->putAndInsertString(DCM_SOPClassUID, UID_SecondaryCaptureImageStorage);
+        ds->putAndInsertString(DCM_SOPInstanceUID, instance.sopUid.c_str());
+        ds->putAndInsertString(DCM_PatientName, instance.patientName.c_str());
+        ds->putAndInsertString(DCM_PatientID, instance.patientId.c_str());
+        ds->putAndInsertString(DCM_PatientBirthDate, "19700101");
+        ds->putAndInsertString(DCM_StudyInstanceUID, instance.studyUid.c_str());
+        ds->putAndInsertString(DCM_StudyDate, "20260105");
+        ds->putAndInsertString(DCM_StudyTime, "101500");
+        ds->putAndInsertString(DCM_StudyID, "1");
+        ds->putAndInsertString(DCM_AccessionNumber, instance.accession.c_str());
+        ds->putAndInsertString(DCM_Modality, instance.modality.c_str());
+        ds->putAndInsertString(DCM_SeriesInstanceUID, instance.seriesUid.c_str());
+        ds->putAndInsertString(DCM_SeriesNumber, instance.seriesNumber.c_str());
+        ds->putAndInsertString(DCM_InstanceNumber, "1");
+        OFCondition cond = format.saveFile(file.c_str(), EXS_LittleEndianExplicit);
+        if (cond.bad())
+            throw std::runtime_error(std::string("cannot write ") + file + ": " + cond.text());
+    }
+
+    TempDir dir_{"lumo-qr"};
+    std::uint16_t port_ = 0;
+    std::unique_ptr<ChildProcess> server_;
+};
+
+// A C-FIND identifier of the console's shape, with the command-group
+// elements it carries.
+DicomDataSet FindIdentifier(const std::string& level, const std::string& sopClass) {
+    DicomDataSet id;
+    Add(id, 0x0000, 0x0002, Variant(sopClass));
+    Add(id, 0x0000, 0x0800, "0");
+    Add(id, 0x0008, 0x0005, "ISO_IR 100");
+    Add(id, 0x0008, 0x0052, Variant(level));
+    Add(id, 0x0010, 0x0010, "");
+    Add(id, 0x0010, 0x0020, "");
+    return id;
+}
+
+std::set<std::string> Texts(const DicomDataSets& responses, std::uint16_t group,
+                            std::uint16_t element) {
+    std::set<std::string> texts;
+    for (int i = 1; i <= responses.DataSetsCount(); ++i)
+        texts.insert(TextOf(responses.DataSetsItem(i), group, element));
+    return texts;
+}
+
+class QueryArchiveNet : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() { server_ = std::make_unique<ArchiveServer>(); }
+    static void TearDownTestSuite() { server_.reset(); }
+    static std::uint16_t Port() { return server_->Port(); }
+
+  private:
+    static std::unique_ptr<ArchiveServer> server_;
+};
+std::unique_ptr<ArchiveServer> QueryArchiveNet::server_;
+
+TEST_F(QueryArchiveNet, PatientLevel) {
+    DicomQuery query = MakeQuery(Port(), "PATIENT", "COMMON");
+
+    DicomDataSets responses =
+        query.QueryRun(FindIdentifier("PATIENT", UID_FINDPatientRootQueryRetrieveInformationModel));
+
+    ASSERT_EQ(responses.DataSetsCount(), 2);
+    EXPECT_EQ(Texts(responses, 0x0010, 0x0020), (std::set<std::string>{"P1", "P2"}));
+    EXPECT_EQ(Texts(responses, 0x0010, 0x0010),
+              (std::set<std::string>{"DOE^JOHN", "M\xC3\xBCller^Zo\xC3\xAB"}));
+}
+
+TEST_F(QueryArchiveNet, StudyLevel) {
+    DicomQuery query = MakeQuery(Port(), "STUDY", "COMMON");
+    DicomDataSet id = FindIdentifier("STUDY", UID_FINDStudyRootQueryRetrieveInformationModel);
+    Add(id, 0x0008, 0x0050, "A1");
+    Add(id, 0x0020, 0x000D, "");
+
+    DicomDataSets responses = query.QueryRun(id);
+
+    ASSERT_EQ(responses.DataSetsCount(), 1);
+    EXPECT_EQ(responses.DataSetsItem(1).DataSetStudyUID(), kStudy1);
+    EXPECT_EQ(responses.DataSetsItem(1).DataSetPatientID(), "P1");
+}
+
+TEST_F(QueryArchiveNet, SeriesLevel) {
+    DicomQuery query = MakeQuery(Port(), "STUDY", "COMMON");
+    DicomDataSet id = FindIdentifier("SERIES", UID_FINDStudyRootQueryRetrieveInformationModel);
+    Add(id, 0x0020, 0x000D, kStudy1);
+    Add(id, 0x0020, 0x000E, "");
+    Add(id, 0x0020, 0x0011, "");
+
+    DicomDataSets responses = query.QueryRun(id);
+
+    ASSERT_EQ(responses.DataSetsCount(), 2);
+    EXPECT_EQ(Texts(responses, 0x0020, 0x000E), (std::set<std::string>{kSeries1a, kSeries1b}));
+}
+
+TEST_F(QueryArchiveNet, ImageLevel) {
+    DicomQuery query = MakeQuery(Port(), "STUDY", "COMMON");
+    DicomDataSet id = FindIdentifier("IMAGE", UID_FINDStudyRootQueryRetrieveInformationModel);
+    Add(id, 0x0020, 0x000D, kStudy1);
+    Add(id, 0x0020, 0x000E, kSeries1a);
+    Add(id, 0x0008, 0x0018, "");
+    Add(id, 0x0008, 0x0016, "");
+
+    DicomDataSets responses = query.QueryRun(id);
+
+    ASSERT_EQ(responses.DataSetsCount(), 2);
+    EXPECT_EQ(Texts(responses, 0x0008, 0x0018),
+              (std::set<std::string>{"1.2.826.0.1.3680043.9.7433.2.1.1.1",
+                                     "1.2.826.0.1.3680043.9.7433.2.1.1.2"}));
+}
+
+TEST_F(QueryArchiveNet, Latin1PatientNameIsMatched) {
+    DicomQuery query = MakeQuery(Port(), "PATIENT", "COMMON");
+    DicomDataSet id = FindIdentifier("PATIENT", UID_FINDPatientRootQueryRetrieveInformationModel);
+    Add(id, 0x0010, 0x0010, "M\xC3\xBCller^Zo\xC3\xAB");  // typed as UTF-8 in the console
+
+    DicomDataSets responses = query.QueryRun(id);
+
+    ASSERT_EQ(responses.DataSetsCount(), 1);
+    EXPECT_EQ(responses.DataSetsItem(1).DataSetPatientID(), "P2");
+    EXPECT_EQ(TextOf(responses.DataSetsItem(1), 0x0010, 0x0010), "M\xC3\xBCller^Zo\xC3\xAB");
+}
+
+TEST_F(QueryArchiveNet, NoMatch) {
+    DicomQuery query = MakeQuery(Port(), "STUDY", "COMMON");
+    DicomDataSet id = FindIdentifier("STUDY", UID_FINDStudyRootQueryRetrieveInformationModel);
+    Add(id, 0x0008, 0x0050, "NOSUCH");
+
+    EXPECT_EQ(query.QueryRun(id).DataSetsCount(), 0);
+}
+
+}  // namespace
+}  // namespace lumo::dicom
