@@ -79,8 +79,20 @@ TEST(VarToStr, PlainValues) {
     EXPECT_EQ(VarToStr(Variant::Boolean(false)), "False");
 }
 
+// Puts the C locale in place for one test and restores the one before.
+class CLocale {
+  public:
+    CLocale() : previous_(std::setlocale(LC_ALL, nullptr)) { std::setlocale(LC_ALL, "C"); }
+    ~CLocale() { std::setlocale(LC_ALL, previous_.c_str()); }
+    CLocale(const CLocale&) = delete;
+    CLocale& operator=(const CLocale&) = delete;
+
+  private:
+    std::string previous_;
+};
+
 TEST(VarToStr, FloatsAndDatesInTheCLocale) {
-    ASSERT_STREQ(std::setlocale(LC_ALL, nullptr), "C");
+    const CLocale locale;
     EXPECT_EQ(VarToStr(Variant::Float(2.5)), "2.5");
     EXPECT_EQ(VarToStr(Variant::DateTime(EncodeDate(2026, 12, 7))), "2026-12-07");
     EXPECT_EQ(VarToStr(Variant::DateTime(EncodeDateTime(2026, 12, 7, 14, 5, 9))),

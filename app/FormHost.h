@@ -1,0 +1,62 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace lumo::dicom {
+class Dispatcher;
+}
+
+namespace lumo::app {
+
+class TOpenDialog;
+
+// How a message box looks: a plain one (no icon, one OK button) or an error
+// dialog (error icon, one OK button).
+enum class MessageKind { Plain, Error };
+
+// What the form needs from the screen it is shown on. The Qt window and the
+// command line each supply one; tests supply a recording one. Every call
+// comes from the form's thread (the thread that runs its handlers).
+class FormHost {
+  public:
+    virtual ~FormHost() = default;
+
+    // A modal message box with one OK button; returns when it is closed.
+    virtual void ShowMessage(const std::string& title, const std::string& text,
+                             MessageKind kind) = 0;
+
+    // The application's standard error report: a message box holding the
+    // text of an error that left a handler.
+    virtual void ShowException(const std::string& text) = 0;
+
+    // The file-open dialog: the chosen file's full name, or nothing when the
+    // operator cancels. The dialog's default extension and last file name
+    // are in `dialog`.
+    virtual std::optional<std::string> ChooseFile(const TOpenDialog& dialog) = 0;
+
+    // Lets the front end handle what waits in its queue (repaint the labels
+    // before a query blocks the thread). The view refreshes from the form here.
+    virtual void ProcessMessages() = 0;
+
+    // The form's controls changed (after every handler, and whenever a
+    // handler asks for a repaint); the view refreshes from the form.
+    virtual void Changed() = 0;
+
+    // A query button finished its listing (ListBoxResult and the two time
+    // labels hold its outcome). The command line prints it here in listen
+    // mode; a window needs nothing beyond Changed().
+    virtual void QueryListed() {}
+
+    // The batch of the tab "Type 1" built one output line, then wrote its
+    // output file. The command line prints them; a window shows MemoDest.
+    virtual void BatchLineAdded(const std::string& /*line*/) {}
+    virtual void BatchFileWritten(const std::string& /*fileName*/) {}
+
+    // Runs the listener's events on the form's thread (Qt: a blocking
+    // queued call onto the GUI thread; the command line: an event loop).
+    // Asked once, while the form is constructed; it must outlive the form.
+    virtual dicom::Dispatcher& FormDispatcher() = 0;
+};
+
+}  // namespace lumo::app

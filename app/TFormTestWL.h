@@ -1,0 +1,292 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/FormHost.h"
+#include "dicom/DicomConnection.h"
+#include "dicom/DicomDataSets.h"
+#include "dicom/DicomQuery.h"
+#include "dicom/DicomViewer.h"
+
+namespace lumo::app {
+
+enum class ControlKind {
+    Form,
+    Panel,
+    PageControl,
+    TabSheet,
+    Label,
+    Edit,
+    ComboBox,
+    CheckBox,
+    Button,
+    ListBox,
+    Memo,
+    OpenDialog,
+    Viewer,
+};
+
+// The small coloured marks beside a field: a red "W" for the fields the
+// worklist query uses, a blue "CF" for those the C-FIND queries use.
+enum ControlMarks : unsigned { MarkNone = 0u, MarkW = 1u, MarkCF = 2u };
+
+// One control of the console without pixels: its design name, kind, place
+// (the design name of its container) and the texts a front end draws. Owned
+// by the form; used on the form's thread only. Subclasses add the state of
+// their kind; a front end tells them apart by Kind.
+class TControl {
+  public:
+    TControl(std::string name, ControlKind kind, std::string parent);
+    virtual ~TControl() = default;
+    TControl(const TControl&) = delete;
+    TControl& operator=(const TControl&) = delete;
+
+    const std::string Name;
+    const ControlKind Kind;
+    const std::string Parent;  // empty for the form itself
+
+    std::string Caption;       // form, tab, label, button, check box
+    std::string LabelCaption;  // the field label drawn beside an input ("IP:"); empty when none
+    std::string Hint;          // an edit with a hint is drawn on the light 3-D colour
+    unsigned Marks = MarkNone;
+    int TabOrder = -1;  // -1: no fixed place in the tab order
+    bool Visible = true;
+    int Width = 0;  // design size where the layout fixes it; 0 otherwise
+    int Height = 0;
+};
+
+// A list of text lines (a list box's items, a memo's lines). The lines are
+// read in place, without copying; Revision changes on every change so a view
+// knows when to reload.
+class TStrings {
+  public:
+    const std::vector<std::string>& Lines() const { return lines_; }
+    std::size_t Count() const { return lines_.size(); }
+    const std::string& operator[](std::size_t index) const { return lines_[index]; }
+    std::uint64_t Revision() const { return revision_; }
+
+    void Add(std::string line);
+    void Clear();
+    void Assign(std::vector<std::string> lines);
+    void Delete(std::size_t index);
+    void Reserve(std::size_t count) { lines_.reserve(count); }
+
+  private:
+    std::vector<std::string> lines_;
+    std::uint64_t revision_ = 0;
+};
+
+class TLabel : public TControl {
+  public:
+    TLabel(std::string name, std::string parent)
+        : TControl(std::move(name), ControlKind::Label, std::move(parent)) {}
+};
+
+class TEdit : public TControl {
+  public:
+    TEdit(std::string name, std::string parent)
+        : TControl(std::move(name), ControlKind::Edit, std::move(parent)) {}
+    std::string Text;
+};
+
+// An editable drop-down list: Text is what the box shows, listed or typed.
+class TComboBox : public TControl {
+  public:
+    TComboBox(std::string name, std::string parent)
+        : TControl(std::move(name), ControlKind::ComboBox, std::move(parent)) {}
+    std::string Text;
+    std::vector<std::string> Items;
+};
+
+class TCheckBox : public TControl {
+  public:
+    TCheckBox(std::string name, std::string parent)
+        : TControl(std::move(name), ControlKind::CheckBox, std::move(parent)) {}
+    bool Checked = false;
+};
+
+// A push button. Click() runs its handler with the button as sender, as a
+// press by the operator does (handlers call it too: the batch presses the
+// study button). A button without a handler does nothing.
+class TButton : public TControl {
+  public:
+    TButton(std::string name, std::string parent)
+        : TControl(std::move(name), ControlKind::Button, std::move(parent)) {}
+    std::function<void(TControl& sender)> OnClick;
+    void Click();
+};
+
+class TListBox : public TControl {
+  public:
+    TListBox(std::string name, std::string parent)
+        : TControl(std::move(name), ControlKind::ListBox, std::move(parent)) {}
+    TStrings Items;
+    int ItemIndex = -1;  // the selected line, -1 for none
+};
+
+class TMemo : public TControl {
+  public:
+    TMemo(std::string name, std::string parent)
+        : TControl(std::move(name), ControlKind::Memo, std::move(parent)) {}
+    TStrings Lines;
+};
+
+class TOpenDialog : public TControl {
+  public:
+    TOpenDialog(std::string name, std::string parent)
+        : TControl(std::move(name), ControlKind::OpenDialog, std::move(parent)) {}
+    std::string DefaultExt;
+    std::string FileName;  // the last chosen file
+};
+
+// The hidden listener of listen mode: owns the toolkit's viewer, whose
+// events run on the host's dispatcher thread.
+class TDicomViewer : public TControl {
+  public:
+    TDicomViewer(std::string name, std::string parent, dicom::Dispatcher& dispatcher)
+        : TControl(std::move(name), ControlKind::Viewer, std::move(parent)), Viewer(dispatcher) {}
+    dicom::DicomViewer Viewer;
+};
+
+// The console's main window without pixels: every control with its design
+// name and built-in texts, and the handlers that are the console's behaviour
+// (start-up, the query buttons, the listing of responses, the incoming
+// queries of listen mode). Owns its controls, the listener and the last
+// recorded incoming connection. Used on one thread, the form's: the host's
+// dispatcher brings the listener's events there.
+class TFormTestWL {
+  public:
+    explicit TFormTestWL(FormHost& host);
+    ~TFormTestWL();
+    TFormTestWL(const TFormTestWL&) = delete;
+    TFormTestWL& operator=(const TFormTestWL&) = delete;
+
+    // The window itself: caption "Query Worklist / CFIND", 905 x 628.
+    TControl Form{"FormTestWL", ControlKind::Form, ""};
+    std::string ActiveControl = "EditAccession";  // the input focus at start
+
+    // Input block (top, 329 pixels high).
+    TControl Panel2{"Panel2", ControlKind::Panel, "FormTestWL"};
+    TEdit EditCallingAETitle{"EditCallingAETitle", "Panel2"};
+    TEdit EditIP{"EditIP", "Panel2"};
+    TEdit EditPort{"EditPort", "Panel2"};
+    TEdit EditAETitle{"EditAETitle", "Panel2"};
+    TEdit EditAccession{"EditAccession", "Panel2"};
+    TEdit EditDossier{"EditDossier", "Panel2"};
+    TEdit EditNomPatient{"EditNomPatient", "Panel2"};
+    TEdit EditNomMedRef{"EditNomMedRef", "Panel2"};
+    TEdit EditDate{"EditDate", "Panel2"};
+    TEdit EditNaissance{"EditNaissance", "Panel2"};
+    TEdit EditStudyUID{"EditStudyUID", "Panel2"};
+    TComboBox cboModalite{"cboModalite", "Panel2"};
+    TCheckBox cbSaveResults{"cbSaveResults", "Panel2"};
+    TEdit EditSeriesUID{"EditSeriesUID", "Panel2"};
+
+    // Request and response times; the label beside each is its LabelCaption.
+    TLabel lblDHDemande{"lblDHDemande", "Panel2"};
+    TLabel lblDHReponse{"lblDHReponse", "Panel2"};
+
+    TButton ButtonWL{"ButtonWL", "Panel2"};
+    TButton ButtonCFindStudyStudy{"ButtonCFindStudyStudy", "Panel2"};
+    TButton ButtonCFindPatient{"ButtonCFindPatient", "Panel2"};
+    TButton ButtonCFindStudySeries{"ButtonCFindStudySeries", "Panel2"};
+    TButton ButtonCFindStudyImage{"ButtonCFindStudyImage", "Panel2"};
+    TButton Button1{"Button1", "Panel2"};
+    TButton Button2{"Button2", "Panel2"};
+    TButton Button3{"Button3", "Panel2"};
+    TButton bTestDate{"bTestDate", "Panel2"};
+    TButton Button5{"Button5", "Panel2"};
+    TButton Button6{"Button6", "Panel2"};  // hidden
+
+    // Batch panel at the right of the input block (312 pixels wide).
+    TControl Panel3{"Panel3", ControlKind::Panel, "Panel2"};
+    TControl PageControl1{"PageControl1", ControlKind::PageControl, "Panel3"};
+    TControl TabSheet1{"TabSheet1", ControlKind::TabSheet, "PageControl1"};  // "Type 1"
+    TLabel Label41{"Label41", "TabSheet1"};
+    TButton ButtonCFINDType1{"ButtonCFINDType1", "TabSheet1"};
+    TLabel Label46{"Label46", "TabSheet1"};
+    TLabel Label44{"Label44", "TabSheet1"};
+    TEdit EditNomData1{"EditNomData1", "TabSheet1"};
+    TLabel Label45{"Label45", "TabSheet1"};
+    TEdit EditNomData2{"EditNomData2", "TabSheet1"};
+    TEdit EditSQL{"EditSQL", "TabSheet1"};
+    TListBox ListBoxOrig{"ListBoxOrig", "TabSheet1"};
+    TMemo MemoDest{"MemoDest", "TabSheet1"};  // hidden
+    // "Enregistrement i / N" while the batch runs; hidden otherwise.
+    TLabel LabelBatchProgress{"LabelBatchProgress", "TabSheet1"};
+
+    // Result list, filling the rest of the window.
+    TControl Panel1{"Panel1", ControlKind::Panel, "FormTestWL"};
+    TListBox ListBoxResult{"ListBoxResult", "Panel1"};
+
+    // Not drawn.
+    TOpenDialog OpenDialogCFIND{"OpenDialogCFIND", "FormTestWL"};
+    TDicomViewer DicomViewer1;
+
+    // Every control above, in declaration order, and a lookup by design name
+    // (nullptr when there is none).
+    const std::vector<TControl*>& Controls() const { return controls_; }
+    TControl* FindControl(std::string_view name) const;
+
+    // Handlers.
+    void FormCreate();
+    void FormDestroy();
+    void ButtonWLClick(TControl& sender);  // ButtonWL and ButtonCFindStudyStudy
+    void ButtonCFindPatientClick(TControl& sender);
+    void ButtonCFindStudySeriesClick(TControl& sender);
+    void ButtonCFindStudyImageClick(TControl& sender);
+    void Button1Click(TControl& sender);
+    void Button2Click(TControl& sender);
+    // The batch of the tab "Type 1", the export of ListBoxResult to
+    // "ResultQuery.TXT" and its load (a hidden button).
+    void ButtonCFINDType1Click(TControl& sender);
+    void Button5Click(TControl& sender);
+    void Button6Click(TControl& sender);
+    void Button3Click(TControl& sender);    // the worklist check
+    void bTestDateClick(TControl& sender);  // the date self-test
+    void DicomViewer1AssociationRequest2(dicom::DicomViewer& sender,
+                                         dicom::DicomConnection& connection, bool& isOK);
+    void DicomViewer1QueryRequest(dicom::DicomViewer& sender, dicom::DicomConnection& connection);
+
+    // Runs a handler as a front end must: an error that leaves it is shown
+    // as the standard error report and the form stays usable; the view is
+    // told to refresh afterwards. Returns false when the handler raised.
+    bool RunHandler(const std::function<void()>& handler);
+
+    // How long the console's queries wait at each stage.
+    dicom::DicomTimeouts QueryTimeouts;
+
+    // Whether listen mode started (the listener opened its port).
+    bool Listening() const { return listening_; }
+    // Whether an incoming request waits for the console's responses.
+    bool HasPendingConnection() const { return PendingConnection.has_value(); }
+
+    FormHost& Host() const { return host_; }
+
+    // Whether FormDestroy writes the connection settings back. The command
+    // line reads them at start but leaves the store as it found it.
+    bool WriteBackSettings = true;
+
+  private:
+    void LaunchQuery(bool worklist, const std::string& level);
+    void PressQueryButton(bool worklist, const std::string& level);
+    void AddControls();
+    // The worklist check (Button3Click): its query, the examination of the
+    // first response, and the progress line written to the log and the list.
+    std::optional<dicom::DicomDataSets> RequestWorklist(const std::string& modality);
+    void checkResults(const std::optional<dicom::DicomDataSets>& responses);
+    void LogAndList(const std::string& text);
+
+    FormHost& host_;
+    std::vector<TControl*> controls_;
+    bool listening_ = false;
+    std::optional<dicom::DicomConnection> PendingConnection;
+};
+
+}  // namespace lumo::app

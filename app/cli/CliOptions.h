@@ -1,0 +1,45 @@
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace lumo::app {
+
+// The command line of lumo4410-cli, read into what the form needs: the
+// command, the fields to set before the button is pressed (design name and
+// text, in the order given), the "Save Results" box, and the name=value words
+// kept as command-line parameters. A plain value; any thread.
+struct CliOptions {
+    enum class Command {
+        Worklist,
+        Study,
+        Patient,
+        Series,
+        Image,
+        Listen,
+        Help,
+        Version,
+        Check,     // the worklist check ("Worklist TAVRIX")
+        TestDate,  // the date self-test ("Test Date")
+        Batch,     // the accession-and-name batch ("CFind (ACCESSION+NOM)")
+    };
+
+    Command command = Command::Help;
+    std::string listenPort;  // the word after "listen", as typed
+    std::vector<std::pair<std::string, std::string>> fields;
+    bool save = false;
+    std::string batchFile;      // the file the batch reads, in place of the file choice
+    bool exportResult = false;  // --export: "Export Result" after the listing
+    std::vector<std::string> namedParams;
+};
+
+// Reads the arguments after the program name. Options are written
+// "--name=value" or "--name value"; an empty value is allowed. Bad usage
+// raises lumo::Exception("EUsageError", <what is wrong>).
+CliOptions ParseCliOptions(const std::vector<std::string>& args);
+
+// The usage text, ending with a newline.
+std::string CliUsage();
+
+}  // namespace lumo::app

@@ -1,0 +1,208 @@
+// lumo4410-cli: the console's form driven from the command line.
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <clocale>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/TFormTestWL.h"
+#include "app/cli/CliHost.h"
+#include "app/cli/CliOptions.h"
+#include "dicom/EventLoopDispatcher.h"
+#include "logging/uApplicationLogger.h"
+#include "support/Application.h"
+#include "support/Exception.h"
+#include "support/FileInfo.h"
+
+namespace {
+
+using lumo::app::CliOptions;
+
+lumo::app::TButton& ButtonOf(lumo::app::TFormTestWL& form, CliOptions::Command command) {
+    switch (command) {
+        case CliOptions::Command::Worklist:
+            return form.ButtonWL;
+        case CliOptions::Command::Patient:
+            return form.ButtonCFindPatient;
+        case CliOptions::Command::Series:
+            return form.ButtonCFindStudySeries;
+        case CliOptions::Command::Image:
+            return form.ButtonCFindStudyImage;
+        default:
+            return form.ButtonCFindStudyStudy;
+    }
+}
+
+void ApplyFields(lumo::app::TFormTestWL& form, const CliOptions& options) {
+    for (const auto& [name, value] : options.fields) {
+        lumo::app::TControl* control = form.FindControl(name);
+        if (auto* edit = dynamic_cast<lumo::app::TEdit*>(control)) {
+            edit->Text = value;
+        } else if (auto* combo = dynamic_cast<lumo::app::TComboBox*>(control)) {
+            combo->Text = value;
+        }
+    }
+    if (options.save) form.cbSaveResults.Checked = true;
+}
+
+// The result list as it stands, one line each, on stdout.
+void PrintLines(const lumo::app::TFormTestWL& form) {
+    for (const std::string& line : form.ListBoxResult.Items.Lines()) {
+        std::fwrite(line.data(), 1, line.size(), stdout);
+        std::fputc('\n', stdout);
+    }
+    std::fflush(stdout);
+}
+
+// A worklist check succeeded when its query got an answer and it ran to its
+// closing line.
+bool CheckSucceeded(const lumo::app::TFormTestWL& form) {
+    const std::vector<std::string>& lines = form.ListBoxResult.Items.Lines();
+    if (lines.empty() || lines.back() != "Fin check Res") return false;
+    for (const std::string& line : lines) {
+        if (line.rfind("Exception(", 0) == 0) return false;
+    }
+    return true;
+}
+
+// Waits on its own thread for SIGINT or SIGTERM (blocked everywhere else) and
+// ends the event loop, so the program closes as the window's close does.
+class SignalWatcher {
+  public:
+    explicit SignalWatcher(lumo::dicom::EventLoopDispatcher& dispatcher) {
+        thread_ = std::thread([&dispatcher] {
+            sigset_t set;
+            sigemptyset(&set);
+            sigaddset(&set, SIGINT);
+            sigaddset(&set, SIGTERM);
+            sigaddset(&set, SIGUSR1);
+            int signal = 0;
+            sigwait(&set, &signal);
+            dispatcher.Stop();
+        });
+    }
+    ~SignalWatcher() {
+        // Wakes the watcher when the loop ended for another reason.
+        pthread_kill(thread_.native_handle(), SIGUSR1);
+        thread_.join();
+    }
+    SignalWatcher(const SignalWatcher&) = delete;
+    SignalWatcher& operator=(const SignalWatcher&) = delete;
+
+    static void BlockSignals() {
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, SIGINT);
+        sigaddset(&set, SIGTERM);
+        sigaddset(&set, SIGUSR1);
+        pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    }
+
+  private:
+    std::thread thread_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::setlocale(LC_ALL, "");
+    lumo::SetApplicationTitle("Test Worklist");
+    lumo::SetProgramKey("lumo4410");
+    lumo::SetCommandLine(argc, argv);
+
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    CliOptions options;
+    try {
+        options = lumo::app::ParseCliOptions(args);
+    } catch (const lumo::Exception& e) {
+        std::fprintf(stderr, "lumo4410-cli: %s\n%s", e.what(), lumo::app::CliUsage().c_str());
+        return 2;
+    }
+    if (options.command == CliOptions::Command::Help) {
+        std::fputs(lumo::app::CliUsage().c_str(), stdout);
+        return 0;
+    }
+    if (options.command == CliOptions::Command::Version) {
+        try {
+            const std::string version = lumo::GetFileVersionText(lumo::ProgramFileName(), false);
+            std::printf("lumo4410-cli %s\n", version.c_str());
+            return 0;
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "lumo4410-cli: %s\n", e.what());
+            return 1;
+        }
+    }
+
+    // The form reads "LISTEN" and the port as its first two parameters; the
+    // name=value words follow for the file masks.
+    const bool listen = options.command == CliOptions::Command::Listen;
+    std::vector<std::string> params;
+    if (listen) {
+        params.push_back("LISTEN");
+        params.push_back(options.listenPort);
+    }
+    params.insert(params.end(), options.namedParams.begin(), options.namedParams.end());
+    lumo::SetCommandLineParams(params);
+
+    // Before any thread starts, so that only the watcher receives them.
+    if (listen) SignalWatcher::BlockSignals();
+
+    lumo::dicom::EventLoopDispatcher dispatcher;
+    lumo::app::CliHost host(dispatcher, stdout, stderr);
+    lumo::app::TFormTestWL form(host);
+    host.SetForm(&form);
+    // The stored settings give the start-up texts; what the options or an
+    // incoming request put into the fields is not stored.
+    form.WriteBackSettings = false;
+    const bool created = form.RunHandler([&] { form.FormCreate(); });
+
+    int status = 0;
+    if (listen) {
+        if (!created || !form.Listening()) {
+            std::fprintf(stderr, "lumo4410-cli: cannot listen on port %s\n",
+                         options.listenPort.c_str());
+            status = 1;
+        } else {
+            ApplyFields(form, options);
+            std::fprintf(stderr, "Écoute sur le port %d\n",
+                         form.DicomViewer1.Viewer.ListeningPort());
+            std::fflush(stderr);
+            SignalWatcher watcher(dispatcher);
+            dispatcher.Run();
+        }
+    } else if (options.command == CliOptions::Command::Check ||
+               options.command == CliOptions::Command::TestDate) {
+        ApplyFields(form, options);
+        const bool check = options.command == CliOptions::Command::Check;
+        lumo::app::TButton& button = check ? form.Button3 : form.bTestDate;
+        const bool ran = form.RunHandler([&] { button.Click(); });
+        PrintLines(form);
+        status = ran && (!check || CheckSucceeded(form)) ? 0 : 1;
+    } else if (options.command == CliOptions::Command::Batch) {
+        ApplyFields(form, options);
+        host.SetChosenFile(options.batchFile);
+        host.SetPrintListings(false);
+        form.RunHandler([&] { form.ButtonCFINDType1.Click(); });
+        if (host.BatchFile()) {
+            std::fprintf(stderr, "%s\n", host.BatchFile()->c_str());
+            std::fflush(stderr);
+        }
+        status = host.BatchFile() ? 0 : 1;
+    } else {
+        ApplyFields(form, options);
+        lumo::app::TButton& button = ButtonOf(form, options.command);
+        const bool ran = form.RunHandler([&] { button.Click(); });
+        const std::string& response = form.lblDHReponse.Caption;
+        status = ran && !response.empty() && response != "Erreur" ? 0 : 1;
+        if (options.exportResult && !form.RunHandler([&] { form.Button5.Click(); })) status = 1;
+    }
+    form.RunHandler([&] { form.FormDestroy(); });
+    dispatcher.Stop();
+    // What the log still holds is written before the program ends.
+    lumo::ShutdownAppLogger();
+    return status;
+}

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include <QObject>
+
+#include "dicom/Dispatcher.h"
+
+namespace lumo::gui {
+
+// Brings the listener's events onto the GUI thread: Invoke from another thread
+// queues the task to the GUI thread's event loop and waits until it has run,
+// passing an exception back to the caller; Invoke on the GUI thread runs the
+// task at once. Close releases every waiting caller (their calls fail) and
+// refuses later ones, so that a window being destroyed never waits for a
+// network thread that waits for the window. Create, close and destroy it on
+// the GUI thread; Invoke from any thread.
+class GuiDispatcher final : public dicom::Dispatcher {
+  public:
+    // `around` runs every task on the GUI thread (the window counts it as a
+    // running handler and refreshes afterwards); by default the task runs bare.
+    using Runner = std::function<void(const std::function<void()>& task)>;
+    explicit GuiDispatcher(Runner around = {});
+    ~GuiDispatcher() override;
+    GuiDispatcher(const GuiDispatcher&) = delete;
+    GuiDispatcher& operator=(const GuiDispatcher&) = delete;
+
+    void Invoke(const std::function<void()>& task) override;
+    void Close();
+
+    // Callers waiting for their task to run.
+    int Waiting() const;
+
+  private:
+    struct Call;
+    void Run(const std::shared_ptr<Call>& call);
+
+    Runner around_;
+    std::thread::id guiThread_;
+    std::unique_ptr<QObject> receiver_;  // lives on the GUI thread
+    mutable std::mutex mutex_;
+    std::condition_variable done_;
+    bool closed_ = false;  // guarded by mutex_
+    int waiting_ = 0;      // guarded by mutex_
+};
+
+}  // namespace lumo::gui

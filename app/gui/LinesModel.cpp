@@ -1,0 +1,47 @@
+#include "app/gui/LinesModel.h"
+
+#include <climits>
+
+namespace lumo::gui {
+
+namespace {
+
+int RowsOf(const app::TStrings& lines) {
+    // A view counts rows in int; lines beyond that cannot be shown anyway.
+    return lines.Count() > static_cast<std::size_t>(INT_MAX) ? INT_MAX
+                                                             : static_cast<int>(lines.Count());
+}
+
+}  // namespace
+
+LinesModel::LinesModel(const app::TStrings& lines, QObject* parent)
+    : QAbstractListModel(parent),
+      lines_(lines),
+      revision_(lines.Revision()),
+      rows_(RowsOf(lines)) {}
+
+int LinesModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : rows_; }
+
+QVariant LinesModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= rows_ ||
+        static_cast<std::size_t>(index.row()) >= lines_.Count()) {
+        return {};
+    }
+    if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
+        return QString::fromStdString(lines_[static_cast<std::size_t>(index.row())]);
+    }
+    return {};
+}
+
+bool LinesModel::Sync() {
+    if (lines_.Revision() == revision_ && RowsOf(lines_) == rows_) {
+        return false;
+    }
+    beginResetModel();
+    revision_ = lines_.Revision();
+    rows_ = RowsOf(lines_);
+    endResetModel();
+    return true;
+}
+
+}  // namespace lumo::gui

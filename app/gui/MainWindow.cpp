@@ -1,0 +1,529 @@
+#include "app/gui/MainWindow.h"
+
+#include <algorithm>
+#include <utility>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QShowEvent>
+#include <QTabWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "app/gui/LinesModel.h"
+
+namespace lumo::gui {
+
+namespace {
+
+using app::ControlKind;
+using app::TControl;
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+
+const QColor kNavy(0, 0, 128);
+
+// Where each control sits inside its container, as x, y, width, height. The
+// field label and the marks of an input are placed from the input's box.
+struct Place {
+    const char* name;
+    QRect box;
+};
+
+// The input block: two columns of fields, the wide UID fields, three rows of
+// buttons and the two time labels, left of the batch panel.
+constexpr int kColA = 122;  // left edge of the first column's inputs
+constexpr int kColB = 414;  // left edge of the second column's inputs
+constexpr int kRow = 25;    // row pitch
+constexpr int kTop = 8;
+constexpr int kField = 21;  // input height
+
+QRect Field(int column, int row, int width) { return {column, kTop + row * kRow, width, kField}; }
+QRect Button(int column, int row) { return {8 + column * 145, 212 + row * 28, 140, 25}; }
+
+const Place kPlaces[] = {
+    {"EditCallingAETitle", Field(kColA, 0, 150)},
+    {"EditIP", Field(kColA, 1, 150)},
+    {"EditPort", Field(kColA, 2, 150)},
+    {"EditAETitle", Field(kColA, 3, 150)},
+    {"EditAccession", Field(kColA, 4, 150)},
+    {"EditDossier", Field(kColA, 5, 150)},
+    {"EditNomPatient", Field(kColB, 0, 140)},
+    {"EditNomMedRef", Field(kColB, 1, 140)},
+    {"EditDate", Field(kColB, 2, 140)},
+    {"EditNaissance", Field(kColB, 3, 140)},
+    {"cboModalite", Field(kColB, 4, 140)},
+    {"cbSaveResults", Field(kColB, 5, 140)},
+    {"EditStudyUID", Field(kColA, 6, 432)},
+    {"EditSeriesUID", Field(kColA, 7, 432)},
+    {"ButtonWL", Button(0, 0)},
+    {"ButtonCFindStudyStudy", Button(1, 0)},
+    {"ButtonCFindPatient", Button(2, 0)},
+    {"ButtonCFindStudySeries", Button(3, 0)},
+    {"ButtonCFindStudyImage", Button(0, 1)},
+    {"Button1", Button(1, 1)},
+    {"Button2", Button(2, 1)},
+    {"Button3", Button(3, 1)},
+    {"bTestDate", Button(0, 2)},
+    {"Button5", Button(1, 2)},
+    {"Button6", Button(2, 2)},
+    {"lblDHDemande", {kColA, 300, 110, 17}},
+    {"lblDHReponse", {352, 300, 110, 17}},
+    // The batch tab.
+    {"Label41", {4, 4, 290, 17}},
+    {"ButtonCFINDType1", {4, 24, 290, 25}},
+    {"Label46", {4, 52, 290, 72}},
+    {"Label44", {4, 130, 18, kField}},
+    {"EditNomData1", {22, 130, 120, kField}},
+    {"Label45", {150, 130, 18, kField}},
+    {"EditNomData2", {168, 130, 126, kField}},
+    {"EditSQL", {4, 156, 290, kField}},
+    {"ListBoxOrig", {4, 182, 290, 88}},
+    {"MemoDest", {4, 182, 290, 88}},
+    {"LabelBatchProgress", {4, 272, 290, 15}},
+    {"LabelBatchProgress", {4, 274, 290, 17}},
+};
+
+const QRect* PlaceOf(const std::string& name) {
+    for (const Place& place : kPlaces) {
+        if (name == place.name) return &place.box;
+    }
+    return nullptr;
+}
+
+void SetNavyBold(QLabel& label) {
+    QFont font = label.font();
+    font.setBold(true);
+    font.setPixelSize(13);
+    label.setFont(font);
+    QPalette palette = label.palette();
+    palette.setColor(QPalette::WindowText, kNavy);
+    label.setPalette(palette);
+}
+
+QLabel* MakeMark(const QString& text, const QColor& color, const QString& name,
+                 QWidget* container) {
+    auto* mark = new QLabel(text, container);
+    mark->setObjectName(name);
+    QFont font = mark->font();
+    font.setBold(true);
+    font.setPixelSize(9);
+    mark->setFont(font);
+    QPalette palette = mark->palette();
+    palette.setColor(QPalette::WindowText, color);
+    mark->setPalette(palette);
+    return mark;
+}
+
+// Shows or hides a widget only when that changes, so a refresh costs little.
+void SyncVisible(QWidget& widget, bool visible) {
+    if (widget.isHidden() == visible) widget.setVisible(visible);
+}
+
+void SyncText(QLabel& label, const std::string& text) {
+    const QString wanted = Q(text);
+    if (label.text() != wanted) label.setText(wanted);
+}
+
+}  // namespace
+
+MainWindow::MainWindow(QWidget* parent)
+    : QWidget(parent),
+      dispatcher_([this](const std::function<void()>& task) { RunTask(task); }),
+      host_(
+          *this, [this] { Refresh(); }, dispatcher_),
+      form_(host_) {
+    Build();
+    Refresh();
+    Run([this] { form_.FormCreate(); });
+}
+
+MainWindow::~MainWindow() {
+    // A network thread waiting for this thread is released before the form,
+    // whose listener joins that thread, goes.
+    dispatcher_.Close();
+}
+
+// Counts a running handler or listener task; when the last one ends, the
+// view catches up and a close that waited for it goes ahead.
+class MainWindow::Running {
+  public:
+    explicit Running(MainWindow& window) : window_(window) { ++window_.running_; }
+    ~Running() {
+        if (--window_.running_ > 0) return;
+        window_.Refresh();
+        if (window_.closePending_) {
+            window_.closePending_ = false;
+            QTimer::singleShot(0, &window_, [w = &window_] { w->close(); });
+        }
+    }
+    Running(const Running&) = delete;
+    Running& operator=(const Running&) = delete;
+
+  private:
+    MainWindow& window_;
+};
+
+void MainWindow::Run(const std::function<void()>& handler) {
+    Running running(*this);
+    form_.RunHandler(handler);
+}
+
+void MainWindow::RunTask(const std::function<void()>& task) {
+    // A listener event: its error goes back to the listener, which answers
+    // the peer, so it is not reported here.
+    Running running(*this);
+    task();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (running_ > 0) {
+        // FormDestroy must not run under a handler that still uses the form.
+        closePending_ = true;
+        event->ignore();
+        return;
+    }
+    if (!destroyed_) {
+        destroyed_ = true;
+        Run([this] { form_.FormDestroy(); });
+    }
+    event->accept();
+}
+
+void MainWindow::CloseBySignal() {
+    if (QWidget* dialog = QApplication::activeModalWidget(); dialog != nullptr && dialog != this) {
+        dialog->close();
+    }
+    close();
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!shown_) {
+        shown_ = true;
+        Centre();  // again, now that the frame around the window is known
+        FocusStartControl();
+    }
+}
+
+void MainWindow::Refresh() {
+    refreshing_ = true;
+    for (const auto& refresh : refresh_) refresh();
+    refreshing_ = false;
+}
+
+void MainWindow::Build() {
+    const TControl& formControl = form_.Form;
+    setObjectName(Q(formControl.Name));
+    resize(formControl.Width, formControl.Height);
+    Centre();
+    refresh_.push_back([this] {
+        const QString caption = Q(form_.Form.Caption);
+        if (windowTitle() != caption) setWindowTitle(caption);
+    });
+
+    // Top: the input block, with the batch panel at its right; below: the
+    // result list's panel taking the rest.
+    auto* frame = new QVBoxLayout(this);
+    frame->setContentsMargins(0, 0, 0, 0);
+    body_ = std::make_unique<QWidget>(this);
+    frame->addWidget(body_.get());
+    auto* outer = new QVBoxLayout(body_.get());
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(0);
+
+    auto* panel2 = new QFrame(body_.get());
+    panel2->setObjectName(Q(form_.Panel2.Name));
+    panel2->setFixedHeight(form_.Panel2.Height);
+    auto* top = new QHBoxLayout(panel2);
+    top->setContentsMargins(0, 0, 0, 0);
+    top->setSpacing(0);
+    auto* inputs = new QWidget(panel2);
+    inputs->setObjectName("Panel2Inputs");
+    top->addWidget(inputs, 1);
+    auto* panel3 = new QFrame(panel2);
+    panel3->setObjectName(Q(form_.Panel3.Name));
+    panel3->setFixedWidth(form_.Panel3.Width);
+    auto* right = new QVBoxLayout(panel3);
+    right->setContentsMargins(0, 0, 0, 0);
+    auto* pages = new QTabWidget(panel3);
+    pages->setObjectName(Q(form_.PageControl1.Name));
+    right->addWidget(pages);
+    top->addWidget(panel3);
+    outer->addWidget(panel2);
+
+    auto* panel1 = new QFrame(body_.get());
+    panel1->setObjectName(Q(form_.Panel1.Name));
+    auto* bottom = new QVBoxLayout(panel1);
+    bottom->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(panel1, 1);
+
+    widgets_[form_.Panel2.Name] = panel2;
+    widgets_[form_.Panel3.Name] = panel3;
+    widgets_[form_.PageControl1.Name] = pages;
+    widgets_[form_.Panel1.Name] = panel1;
+
+    for (TControl* control : form_.Controls()) {
+        switch (control->Kind) {
+            case ControlKind::Form:
+            case ControlKind::Panel:
+            case ControlKind::PageControl:
+            case ControlKind::OpenDialog:  // a dialog of its own when used
+            case ControlKind::Viewer:      // the listener is not drawn
+                continue;
+            case ControlKind::TabSheet: {
+                auto* page = new QWidget(pages);
+                page->setObjectName(Q(control->Name));
+                const int index = pages->addTab(page, Q(control->Caption));
+                widgets_[control->Name] = page;
+                refresh_.push_back([pages, index, control] {
+                    const QString caption = Q(control->Caption);
+                    if (pages->tabText(index) != caption) pages->setTabText(index, caption);
+                });
+                continue;
+            }
+            default:
+                break;
+        }
+        QWidget* container = nullptr;
+        if (control->Parent == form_.Panel2.Name) {
+            container = inputs;
+        } else if (control->Parent == form_.Panel1.Name) {
+            container = panel1;
+        } else if (auto found = widgets_.find(control->Parent); found != widgets_.end()) {
+            container = found->second;
+        } else {
+            container = inputs;
+        }
+        QWidget* widget = MakeWidget(*control, container);
+        widgets_[control->Name] = widget;
+        if (container == panel1) {
+            bottom->addWidget(widget);
+        } else if (const QRect* box = PlaceOf(control->Name)) {
+            widget->setGeometry(*box);
+            if (!control->LabelCaption.empty() || control->Marks != app::MarkNone) {
+                AddFieldLabel(*control, container, *box);
+            }
+        }
+        if (!control->Hint.empty()) widget->setToolTip(Q(control->Hint));
+        widget->setVisible(control->Visible);
+        refresh_.push_back([widget, control] { SyncVisible(*widget, control->Visible); });
+    }
+    SetTabOrder();
+}
+
+QWidget* MainWindow::MakeWidget(TControl& control, QWidget* container) {
+    const QString name = Q(control.Name);
+    switch (control.Kind) {
+        case ControlKind::Edit: {
+            auto& edit = static_cast<app::TEdit&>(control);
+            auto* widget = new QLineEdit(Q(edit.Text), container);
+            widget->setObjectName(name);
+            // The query block's fields that carry the hint are drawn on the
+            // 3-D light colour, the others on the normal window colour.
+            if (!edit.Hint.empty() && edit.Parent == form_.Panel2.Name) {
+                QPalette palette = widget->palette();
+                palette.setColor(QPalette::Base, QApplication::palette().color(QPalette::Midlight));
+                widget->setPalette(palette);
+            }
+            connect(widget, &QLineEdit::textEdited, this,
+                    [&edit](const QString& text) { edit.Text = text.toStdString(); });
+            widget->setCursorPosition(0);
+            refresh_.push_back([widget, &edit] {
+                const QString wanted = Q(edit.Text);
+                if (widget->text() != wanted) {
+                    widget->setText(wanted);
+                    if (!widget->hasFocus()) widget->setCursorPosition(0);
+                }
+            });
+            return widget;
+        }
+        case ControlKind::ComboBox: {
+            auto& combo = static_cast<app::TComboBox&>(control);
+            auto* widget = new QComboBox(container);
+            widget->setObjectName(name);
+            widget->setEditable(true);
+            widget->setInsertPolicy(QComboBox::NoInsert);
+            connect(widget, &QComboBox::editTextChanged, this, [this, &combo](const QString& text) {
+                if (!refreshing_) combo.Text = text.toStdString();
+            });
+            refresh_.push_back([widget, &combo] {
+                QStringList items;
+                for (const std::string& item : combo.Items) items << Q(item);
+                QStringList shown;
+                for (int i = 0; i < widget->count(); ++i) shown << widget->itemText(i);
+                if (shown != items) {
+                    widget->clear();
+                    widget->addItems(items);
+                }
+                const QString wanted = Q(combo.Text);
+                if (widget->currentText() != wanted) widget->setEditText(wanted);
+            });
+            return widget;
+        }
+        case ControlKind::CheckBox: {
+            auto& check = static_cast<app::TCheckBox&>(control);
+            auto* widget = new QCheckBox(Q(check.Caption), container);
+            widget->setObjectName(name);
+            connect(widget, &QCheckBox::toggled, this, [this, &check](bool on) {
+                if (!refreshing_) check.Checked = on;
+            });
+            refresh_.push_back([widget, &check] {
+                if (widget->isChecked() != check.Checked) widget->setChecked(check.Checked);
+                const QString caption = Q(check.Caption);
+                if (widget->text() != caption) widget->setText(caption);
+            });
+            return widget;
+        }
+        case ControlKind::Button: {
+            auto& button = static_cast<app::TButton&>(control);
+            auto* widget = new QPushButton(Q(button.Caption), container);
+            widget->setObjectName(name);
+            widget->setAutoDefault(false);
+            connect(widget, &QPushButton::clicked, this,
+                    [this, &button] { Run([&button] { button.Click(); }); });
+            refresh_.push_back([widget, &button] {
+                const QString caption = Q(button.Caption);
+                if (widget->text() != caption) widget->setText(caption);
+            });
+            return widget;
+        }
+        case ControlKind::ListBox: {
+            auto& list = static_cast<app::TListBox&>(control);
+            auto* widget = new QListView(container);
+            widget->setObjectName(name);
+            widget->setUniformItemSizes(true);
+            widget->setEditTriggers(QAbstractItemView::NoEditTriggers);
+            widget->setSelectionMode(QAbstractItemView::SingleSelection);
+            auto* model = new LinesModel(list.Items, widget);
+            widget->setModel(model);
+            connect(widget->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+                    [this, &list](const QModelIndex& current) {
+                        if (!refreshing_) list.ItemIndex = current.isValid() ? current.row() : -1;
+                    });
+            refresh_.push_back([widget, model, &list] {
+                model->Sync();
+                const int row =
+                    widget->currentIndex().isValid() ? widget->currentIndex().row() : -1;
+                if (row != list.ItemIndex) {
+                    const QModelIndex wanted = model->index(list.ItemIndex, 0);
+                    widget->setCurrentIndex(wanted);
+                    if (wanted.isValid()) widget->scrollTo(wanted);
+                }
+            });
+            return widget;
+        }
+        case ControlKind::Memo: {
+            auto& memo = static_cast<app::TMemo&>(control);
+            auto* widget = new QPlainTextEdit(container);
+            widget->setObjectName(name);
+            widget->setReadOnly(true);
+            auto revision = std::make_shared<std::uint64_t>(memo.Lines.Revision() + 1);
+            refresh_.push_back([widget, &memo, revision] {
+                if (*revision == memo.Lines.Revision()) return;
+                *revision = memo.Lines.Revision();
+                QStringList lines;
+                for (const std::string& line : memo.Lines.Lines()) lines << Q(line);
+                widget->setPlainText(lines.join(QLatin1Char('\n')));
+            });
+            return widget;
+        }
+        case ControlKind::Label:
+        default: {
+            auto* widget = new QLabel(Q(control.Caption), container);
+            widget->setObjectName(name);
+            if (control.Parent == form_.TabSheet1.Name) {
+                // The batch tab's notes are long for its width.
+                QFont font = widget->font();
+                font.setPixelSize(11);
+                widget->setFont(font);
+                widget->setWordWrap(control.Name == "Label46");
+            }
+            refresh_.push_back([widget, &control] { SyncText(*widget, control.Caption); });
+            return widget;
+        }
+    }
+}
+
+void MainWindow::AddFieldLabel(TControl& control, QWidget* container, const QRect& field) {
+    const QString name = Q(control.Name);
+    QList<QWidget*> parts;
+    if (!control.LabelCaption.empty()) {
+        auto* label = new QLabel(Q(control.LabelCaption), container);
+        label->setObjectName(name + "Label");
+        SetNavyBold(*label);
+        // The label stands left of its field: the whole left margin for the
+        // first column and the UID rows, the gap between the columns for the
+        // second, a caption's width for the time labels.
+        const int left = field.x() >= kColB ? 316 : (field.x() == kColA ? 8 : field.x() - 102);
+        label->setGeometry(left, field.y(), field.x() - left - 4, field.height());
+        label->setBuddy(container->findChild<QWidget*>(name, Qt::FindDirectChildrenOnly));
+        parts << label;
+    }
+    int x = field.right() + 4;
+    if (control.Marks & app::MarkW) {
+        auto* mark = MakeMark("W", Qt::red, name + "MarkW", container);
+        mark->setGeometry(x, field.y(), 12, field.height());
+        parts << mark;
+    }
+    x += 13;
+    if (control.Marks & app::MarkCF) {
+        auto* mark = MakeMark("CF", Qt::blue, name + "MarkCF", container);
+        mark->setGeometry(x, field.y(), 16, field.height());
+        parts << mark;
+    }
+    for (QWidget* part : parts) {
+        part->setVisible(control.Visible);
+        refresh_.push_back([part, &control] { SyncVisible(*part, control.Visible); });
+    }
+    if (!parts.isEmpty() && !control.LabelCaption.empty()) {
+        auto* label = static_cast<QLabel*>(parts.front());
+        refresh_.push_back([label, &control] { SyncText(*label, control.LabelCaption); });
+    }
+}
+
+void MainWindow::SetTabOrder() {
+    // The controls with a place in the tab order come first, by that place;
+    // the others follow in the order the form lists them.
+    std::vector<TControl*> order;
+    for (TControl* control : form_.Controls()) {
+        const auto found = widgets_.find(control->Name);
+        if (found == widgets_.end() || found->second->focusPolicy() == Qt::NoFocus) continue;
+        order.push_back(control);
+    }
+    std::stable_sort(order.begin(), order.end(), [](const TControl* a, const TControl* b) {
+        const bool aFixed = a->TabOrder >= 0;
+        const bool bFixed = b->TabOrder >= 0;
+        if (aFixed != bFixed) return aFixed;
+        return aFixed && a->TabOrder < b->TabOrder;
+    });
+    for (std::size_t i = 1; i < order.size(); ++i) {
+        QWidget::setTabOrder(widgets_[order[i - 1]->Name], widgets_[order[i]->Name]);
+    }
+}
+
+void MainWindow::Centre() {
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect outer = frameGeometry();
+        outer.moveCenter(screen->availableGeometry().center());
+        move(outer.topLeft());
+    }
+}
+
+void MainWindow::FocusStartControl() {
+    if (const auto found = widgets_.find(form_.ActiveControl); found != widgets_.end()) {
+        found->second->setFocus(Qt::OtherFocusReason);
+    }
+}
+
+}  // namespace lumo::gui

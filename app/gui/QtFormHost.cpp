@@ -1,0 +1,66 @@
+#include "app/gui/QtFormHost.h"
+
+#include <utility>
+
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+
+#include "app/TFormTestWL.h"
+#include "app/gui/GuiDispatcher.h"
+#include "support/Application.h"
+
+namespace lumo::gui {
+
+QtFormHost::QtFormHost(QWidget& window, std::function<void()> refresh, GuiDispatcher& dispatcher)
+    : window_(window), refresh_(std::move(refresh)), dispatcher_(dispatcher) {}
+
+void QtFormHost::ShowMessage(const std::string& title, const std::string& text,
+                             app::MessageKind kind) {
+    QMessageBox box(kind == app::MessageKind::Error ? QMessageBox::Critical : QMessageBox::NoIcon,
+                    QString::fromStdString(title), QString::fromStdString(text), QMessageBox::Ok,
+                    &window_);
+    box.setObjectName("MessageBox");
+    box.exec();
+}
+
+void QtFormHost::ShowException(const std::string& text) {
+    // The standard error report: the error text under the application title,
+    // with the stop icon and one OK button.
+    QMessageBox box(QMessageBox::Critical, QString::fromStdString(ApplicationTitle()),
+                    QString::fromStdString(text), QMessageBox::Ok, &window_);
+    box.setObjectName("ErrorReport");
+    box.exec();
+}
+
+std::optional<std::string> QtFormHost::ChooseFile(const app::TOpenDialog& dialog) {
+    QFileDialog chooser(&window_);
+    chooser.setObjectName(QString::fromStdString(dialog.Name));
+    chooser.setFileMode(QFileDialog::ExistingFile);
+    chooser.setAcceptMode(QFileDialog::AcceptOpen);
+    chooser.setNameFilter(QStringLiteral("*"));
+    if (!dialog.FileName.empty()) {
+        const QFileInfo last(QString::fromStdString(dialog.FileName));
+        chooser.setDirectory(last.absolutePath());
+        chooser.selectFile(last.fileName());
+    }
+    if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty()) {
+        return std::nullopt;
+    }
+    return chooser.selectedFiles().constFirst().toStdString();
+}
+
+void QtFormHost::ProcessMessages() {
+    refresh_();
+    // Paint and run queued work, but keep the operator's clicks and keys for
+    // later: a handler that lets the window repaint must not find another
+    // handler run inside it.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void QtFormHost::Changed() { refresh_(); }
+
+dicom::Dispatcher& QtFormHost::FormDispatcher() { return dispatcher_; }
+
+}  // namespace lumo::gui

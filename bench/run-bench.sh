@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# `make bench`: every benchmark of the repository against the default build.
+# Each part runs only when it exists; RUNS and COUNTS tune the console part.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-$here/build/default}
+export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
+
+echo "== console: lumo4410-cli study next to findscu"
+python3 "$here/bench/console/console-bench.py" "$build"
+
+if [ -x "$here/bench/smoke-queryrun.sh" ] || [ -f "$here/bench/smoke-queryrun.sh" ]; then
+    if [ -x "$build/bench/queryrun/lumo-bench-queryrun" ]; then
+        echo "== queryrun: QueryRun next to findscu -q"
+        sh "$here/bench/smoke-queryrun.sh" "$build"
+    fi
+fi
+
+if [ -f "$here/bench/batch/batch-bench.py" ]; then
+    echo "== batch: lumo4410-cli batch next to a findscu loop"
+    python3 "$here/bench/batch/batch-bench.py" "$build"
+fi
+
+for program in "$build"/bench/logging/* "$build"/bench/gui/*; do
+    if [ -f "$program" ] && [ -x "$program" ]; then
+        echo "== $(basename "$program")"
+        "$program"
+    fi
+done

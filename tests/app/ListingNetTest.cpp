@@ -1,0 +1,367 @@
+// How the responses of each query kind are listed, saved and reported.
+
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "dicom/DicomAttributes.h"
+#include "dicom/DicomDataSet.h"
+#include "tests/app/FormTestSupport.h"
+
+namespace lumo::app {
+namespace {
+
+using lumo::testing::Attr;
+using lumo::testing::Items;
+using lumo::testing::MakeDataSet;
+using lumo::testing::TestNode;
+using testing::CurrentDir;
+using testing::FormOnNode;
+using testing::TempDir;
+using Lines = std::vector<std::string>;
+
+const char* const kSeparator = "---------------------";
+
+std::vector<DcmDataset> DataSets(std::initializer_list<std::vector<Attr>> list) {
+    std::vector<DcmDataset> sets;
+    for (const auto& attributes : list) sets.push_back(MakeDataSet(attributes));
+    return sets;
+}
+
+class ListingNet : public ::testing::Test {
+  protected:
+    const Lines& Listed() const { return fixture.form.ListBoxResult.Items.Lines(); }
+    TFormTestWL& Form() { return fixture.form; }
+
+    void ExpectAnswered() {
+        EXPECT_TRUE(std::regex_match(Form().lblDHReponse.Caption,
+                                     std::regex("[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3}")))
+            << Form().lblDHReponse.Caption;
+    }
+
+    TestNode node;
+    FormOnNode fixture{testing::Started(node)};
+};
+
+std::vector<Attr> FullWorklistEntry() {
+    return {{DCM_AccessionNumber, "ACC1"},
+            {DCM_PatientID, "PID1"},
+            {DCM_SeriesDescription, "SD"},
+            {DCM_StudyID, "SID"},
+            {DCM_StudyInstanceUID, "1.2.3"},
+            {DCM_ReferringPhysicianName, "DR^WHO"},
+            {DCM_StudyDescription, "STUDY DESC"},
+            {DCM_RequestedProcedureDescription, "RPD"},
+            {DCM_ScheduledProcedureStepID, "SPS-TOP"},
+            {DCM_RequestedProcedureID, "RP1"},
+            {DCM_PerformedProcedureStepID, "PPS1"},
+            {DCM_Modality, "MR"},
+            {DCM_RequestedProcedureCodeSequence, Items{{{DCM_CodeValue, "CV1"},
+                                                        {DCM_CodingSchemeDesignator, "L"},
+                                                        {DCM_CodeMeaning, "M"}}}},
+            {DCM_ScheduledProcedureStepSequence,
+             Items{{{DCM_Modality, "MR"},
+                    {DCM_ScheduledStationAETitle, "ST1"},
+                    {DCM_ScheduledProcedureStepStartDate, "20261207"},
+                    {DCM_ScheduledProcedureStepID, "S7"}}}}};
+}
+
+TEST_F(ListingNet, WorklistBlockLinesInOrder) {
+    node.SetResponses(DataSets({FullWorklistEntry()}));
+    Form().ButtonWL.Click();
+    ExpectAnswered();
+    EXPECT_EQ(Listed(), (Lines{"ACC1     PID1   SD", "0020,0010 SID", "1.2.3", "Référant DR^WHO",
+                               "Study Description 0008, $1030STUDY DESC",
+                               "Study Description 0032, $1060RPD", "Code d'acte $0040,$0009SPS-TOP",
+                               "Code d'acte $0040,$1001RP1", "Code d'acte $0040,$0253PPS1",
+                               "Modalité MR", "Requested Code d'acte $0008,$0100 CV1",
+                               "Scheduled Code d'acte $0040,$0009 S7", kSeparator}));
+}
+
+TEST_F(ListingNet, AbsentAttributesLeaveTheirLabelsAlone) {
+    node.SetResponses(DataSets({{{DCM_PatientID, "P"}}}));
+    Form().ButtonWL.Click();
+    ExpectAnswered();
+    EXPECT_EQ(Listed(),
+              (Lines{"     P   ", "0020,0010 ", "", "Référant ", "Study Description 0008, $1030",
+                     "Study Description 0032, $1060", "Code d'acte $0040,$0009",
+                     "Code d'acte $0040,$1001", "Code d'acte $0040,$0253", "Modalité ",
+                     "Requested Code d'acte $0008,$0100 ", "Scheduled Code d'acte $0040,$0009 ",
+                     kSeparator}));
+}
+
+// A response without the two sequences still lists all its lines, and the
+// responses after it are listed too.
+TEST_F(ListingNet, MissingSequencesListEmptyValuesAndTheListingGoesOn) {
+    node.SetResponses(
+        DataSets({{{DCM_AccessionNumber, "A1"}},
+                  {{DCM_AccessionNumber, "A2"},
+                   {DCM_RequestedProcedureCodeSequence, Items{{{DCM_CodeValue, "C2"}}}}},
+                  {{DCM_AccessionNumber, "A3"}, {DCM_RequestedProcedureCodeSequence, Items{}}}}));
+    Form().ButtonWL.Click();
+    ExpectAnswered();
+    ASSERT_EQ(Listed().size(), 39u);
+    EXPECT_EQ(Listed()[10], "Requested Code d'acte $0008,$0100 ");
+    EXPECT_EQ(Listed()[11], "Scheduled Code d'acte $0040,$0009 ");
+    EXPECT_EQ(Listed()[13], "A2        ");
+    EXPECT_EQ(Listed()[23], "Requested Code d'acte $0008,$0100 C2");
+    EXPECT_EQ(Listed()[24], "Scheduled Code d'acte $0040,$0009 ");
+    EXPECT_EQ(Listed()[26], "A3        ");
+    EXPECT_EQ(Listed()[36], "Requested Code d'acte $0008,$0100 ");
+    EXPECT_EQ(Listed()[38], kSeparator);
+}
+
+TEST_F(ListingNet, SequenceValueByNameScansEveryItem) {
+    node.SetResponses(DataSets({
+        // No item holds the name: "|" and each attribute name of the item.
+        {{DCM_AccessionNumber, "NOMATCH"},
+         {DCM_RequestedProcedureCodeSequence,
+          Items{{{DCM_CodingSchemeDesignator, "L"}, {DCM_CodeMeaning, "M"}}}}},
+        // Several items: the last match wins, later items add their names.
+        {{DCM_AccessionNumber, "SEVERAL"},
+         {DCM_RequestedProcedureCodeSequence, Items{{{DCM_CodeValue, "C1"}},
+                                                    {{DCM_CodeMeaning, "X"}},
+                                                    {{DCM_CodeValue, "C3"}, {DCM_CodeMeaning, "Y"}},
+                                                    {{DCM_CodingSchemeDesignator, "D"}}}}},
+    }));
+    Form().ButtonWL.Click();
+    ExpectAnswered();
+    ASSERT_EQ(Listed().size(), 26u);
+    EXPECT_EQ(Listed()[10],
+              "Requested Code d'acte $0008,$0100 |Coding Scheme Designator|Code Meaning");
+    EXPECT_EQ(Listed()[23], "Requested Code d'acte $0008,$0100 C3|Coding Scheme Designator");
+}
+
+// Two consecutive responses: each is scanned afresh.
+TEST_F(ListingNet, SequenceValueByNameStartsEmptyForEachResponse) {
+    node.SetResponses(DataSets({
+        {{DCM_RequestedProcedureCodeSequence,
+          Items{{{DCM_CodeValue, "CV"}, {DCM_CodeMeaning, "M"}}}}},
+        {{DCM_RequestedProcedureCodeSequence, Items{{{DCM_CodeMeaning, "M"}}}}},
+    }));
+    Form().ButtonWL.Click();
+    ASSERT_EQ(Listed().size(), 26u);
+    EXPECT_EQ(Listed()[10], "Requested Code d'acte $0008,$0100 CV");
+    EXPECT_EQ(Listed()[23], "Requested Code d'acte $0008,$0100 |Code Meaning");
+}
+
+TEST_F(ListingNet, IssuerOfAccessionNumberIsReportedAndRemoved) {
+    std::vector<Attr> entry = FullWorklistEntry();
+    entry.push_back(
+        {DCM_IssuerOfAccessionNumberSequence, Items{{{DCM_LocalNamespaceEntityID, "HOSP"}}}});
+    node.SetResponses(DataSets({entry, {{DCM_AccessionNumber, "PLAIN"}}}));
+    TempDir dir;
+    CurrentDir here(dir.Path());
+    Form().cbSaveResults.Checked = true;
+    Form().ButtonWL.Click();
+    ExpectAnswered();
+    ASSERT_EQ(Listed().size(), 27u);
+    EXPECT_EQ(Listed()[12], "0008,0051 Found -> Remove from response attribute");
+    EXPECT_EQ(Listed()[13], kSeparator);
+    EXPECT_EQ(Listed()[14], "PLAIN        ");
+    EXPECT_EQ(Listed()[26], kSeparator);
+    // The saved file was written before the removal.
+    const dicom::DicomDataSet saved =
+        dicom::DicomDataSet::ReadFile(dir.Path() + "/Logs/Lumo4410_1.dcm");
+    EXPECT_TRUE(saved.DataSetAttributes().AttributesFind(0x0008, 0x0051).AttributeIsPresent());
+}
+
+TEST_F(ListingNet, StudyBlocksHaveFourteenLines) {
+    node.SetResponses(DataSets({{{DCM_AccessionNumber, "A1"},
+                                 {DCM_PatientID, "P1"},
+                                 {DCM_SeriesDescription, "S"},
+                                 {DCM_PatientName, "DUPONT^JEAN"},
+                                 {DCM_PatientBirthDate, "19600101"},
+                                 {DCM_StudyInstanceUID, "1.2.3"},
+                                 {DCM_ReferringPhysicianName, "MARTIN"},
+                                 {DCM_InstitutionName, "CHU"},
+                                 {DCM_NumberOfStudyRelatedSeries, "3"},
+                                 {DCM_NumberOfStudyRelatedInstances, "42"},
+                                 {DCM_Modality, "CT"}},
+                                {{DCM_AccessionNumber, "A2"}}}));
+    Form().ButtonCFindStudyStudy.Click();
+    ExpectAnswered();
+    ASSERT_EQ(Listed().size(), 28u);
+    const Lines first(Listed().begin(), Listed().begin() + 14);
+    EXPECT_EQ(first, (Lines{"A1     P1   S", "Patient: DUPONT^JEAN", "Dossier: P1",
+                            "Naissance: 1960-01-01", "Study Date: ", "Study Time: ", "Visite: A1",
+                            "StudyUID: 1.2.3", "Referant: MARTIN", "Institution: CHU",
+                            "Nb Series : 3", "Nb Instances : 42", "Modalite : CT", kSeparator}));
+    const Lines second(Listed().begin() + 14, Listed().end());
+    EXPECT_EQ(second,
+              (Lines{"A2        ", "Patient: ", "Dossier: ", "Naissance: ", "Study Date: ",
+                     "Study Time: ", "Visite: A2", "StudyUID: ", "Referant: ", "Institution: ",
+                     "Nb Series : ", "Nb Instances : ", "Modalite : ", kSeparator}));
+}
+
+TEST_F(ListingNet, PatientBlocksHaveElevenLines) {
+    node.SetResponses(
+        DataSets({{{DCM_PatientID, "P1"}, {DCM_PatientName, "A^B"}}, {{DCM_PatientID, "P2"}}}));
+    Form().ButtonCFindPatient.Click();
+    ExpectAnswered();
+    EXPECT_EQ(Listed(),
+              (Lines{"     P1   ",    "Patient: A^B", "Dossier: P1", "Naissance: ", "Study Date: ",
+                     "Study Time: ",  "Visite: ",     "StudyUID: ",  "Referant: ",  "Institution: ",
+                     kSeparator,      "     P2   ",   "Patient: ",   "Dossier: P2", "Naissance: ",
+                     "Study Date: ",  "Study Time: ", "Visite: ",    "StudyUID: ",  "Referant: ",
+                     "Institution: ", kSeparator}));
+}
+
+TEST_F(ListingNet, SeriesBlockLines) {
+    node.SetResponses(DataSets({{{DCM_SeriesInstanceUID, "1.2.3.4"},
+                                 {DCM_NumberOfSeriesRelatedInstances, "12"},
+                                 {DCM_SeriesNumber, "2"},
+                                 {DCM_SeriesDescription, "AX T2"},
+                                 {DCM_Modality, "MR"}}}));
+    Form().ButtonCFindStudySeries.Click();
+    ExpectAnswered();
+    EXPECT_EQ(Listed(),
+              (Lines{"        AX T2", "Patient: ", "Dossier: ", "Naissance: ", "Study Date: ",
+                     "Study Time: ", "Visite: ", "StudyUID: ", "Referant: ", "Institution: ",
+                     "SeriesUID : 1.2.3.4", "Nb Instances : 12", "Series Nbr : 2",
+                     "Series Desc : AX T2", "Modalite : MR", kSeparator}));
+}
+
+TEST_F(ListingNet, ImageBlockLines) {
+    node.SetResponses(DataSets({{{DCM_SeriesInstanceUID, "1.2.3.4"},
+                                 {DCM_SOPInstanceUID, "1.2.3.4.5"},
+                                 {DCM_SOPClassUID, "1.2.840.10008.5.1.4.1.1.2"},
+                                 {DCM_InstanceNumber, "7"}}}));
+    Form().ButtonCFindStudyImage.Click();
+    ExpectAnswered();
+    EXPECT_EQ(Listed(),
+              (Lines{"        ", "Patient: ", "Dossier: ", "Naissance: ", "Study Date: ",
+                     "Study Time: ", "Visite: ", "StudyUID: ", "Referant: ", "Institution: ",
+                     "SeriesUID : 1.2.3.4", "InstanceUID : 1.2.3.4.5",
+                     "SOPClass : 1.2.840.10008.5.1.4.1.1.2", "InstanceNumber : 7", kSeparator}));
+}
+
+TEST_F(ListingNet, ResponsesAreDecodedFromTheirCharacterSet) {
+    node.SetResponses(DataSets(
+        {{{DCM_SpecificCharacterSet, "ISO_IR 100"}, {DCM_PatientName, "M\xFCller^Ren\xE9"}}}));
+    Form().ButtonCFindPatient.Click();
+    ASSERT_GE(Listed().size(), 2u);
+    EXPECT_EQ(Listed()[1], "Patient: Müller^René");
+}
+
+TEST_F(ListingNet, NoResponseListsAucunResultat) {
+    Form().ListBoxResult.Items.Add("left from before");
+    Form().ButtonCFindStudyStudy.Click();
+    ExpectAnswered();
+    EXPECT_EQ(Listed(), Lines{"Aucun résultat"});
+    EXPECT_EQ(fixture.host.listed, 1);
+}
+
+TEST_F(ListingNet, TheRequestTimeIsPaintedBeforeTheQuery) {
+    Form().lblDHReponse.Caption = "old";
+    Form().EditPort.Text = testing::UnusedPort();
+    Form().ButtonCFindPatient.Click();
+    ASSERT_EQ(fixture.host.paintedLabels.size(), 1u);
+    EXPECT_TRUE(std::regex_match(fixture.host.paintedLabels[0].first,
+                                 std::regex("[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3}")));
+    EXPECT_EQ(fixture.host.paintedLabels[0].second, "");
+    EXPECT_EQ(Form().lblDHDemande.Caption, fixture.host.paintedLabels[0].first);
+}
+
+TEST_F(ListingNet, AnUnreachableNodeIsReportedInTwoLines) {
+    Form().ListBoxResult.Items.Add("left from before");
+    Form().EditPort.Text = testing::UnusedPort();
+    Form().ButtonWL.Click();
+    EXPECT_EQ(Form().lblDHReponse.Caption, "Erreur");
+    ASSERT_EQ(Listed().size(), 2u);
+    EXPECT_EQ(Listed()[0], "EDicomNetworkError");
+    EXPECT_NE(Listed()[1].find("127.0.0.1:" + Form().EditPort.Text), std::string::npos)
+        << Listed()[1];
+    EXPECT_TRUE(fixture.host.errors.empty());
+}
+
+TEST_F(ListingNet, ARejectedAssociationIsReportedInTwoLines) {
+    node.SetRejectAssociation(lumo::testing::RejectReason::CalledAETitleNotRecognized);
+    Form().ButtonCFindStudyStudy.Click();
+    EXPECT_EQ(Form().lblDHReponse.Caption, "Erreur");
+    ASSERT_EQ(Listed().size(), 2u);
+    EXPECT_EQ(Listed()[0], "EDicomAssociationRejected");
+}
+
+TEST_F(ListingNet, APortThatIsNotANumberIsReportedAndNothingIsSent) {
+    Form().EditPort.Text = "31OO";
+    Form().ButtonCFindStudyStudy.Click();
+    EXPECT_EQ(Form().lblDHReponse.Caption, "Erreur");
+    EXPECT_EQ(Listed(), (Lines{"EConvertError", "'31OO' is not a valid integer value"}));
+    EXPECT_EQ(node.ReceivedCount(), 0u);
+}
+
+TEST_F(ListingNet, SaveResultsWritesOneFilePerResponseAndCreatesLogs) {
+    node.SetResponses(DataSets({{{DCM_AccessionNumber, "A1"}},
+                                {{DCM_AccessionNumber, "A2"}},
+                                {{DCM_AccessionNumber, "A3"}}}));
+    TempDir dir;
+    CurrentDir here(dir.Path());
+    Form().cbSaveResults.Checked = true;
+    Form().ButtonCFindStudyStudy.Click();
+    ExpectAnswered();
+    EXPECT_EQ(Listed().size(), 42u);
+    EXPECT_EQ(testing::FileNames(dir.Path() + "/Logs"),
+              (Lines{"Lumo4410_1.dcm", "Lumo4410_2.dcm", "Lumo4410_3.dcm"}));
+    for (int i = 1; i <= 3; ++i) {
+        const auto saved = dicom::DicomDataSet::ReadFile(dir.Path() + "/Logs/Lumo4410_" +
+                                                         std::to_string(i) + ".dcm");
+        EXPECT_EQ(saved.DataSetAccessionNumber(), "A" + std::to_string(i));
+    }
+
+    // A later, shorter query writes the same names again and leaves the
+    // higher numbers alone.
+    node.SetResponses(DataSets({{{DCM_AccessionNumber, "B1"}}}));
+    Form().ButtonCFindStudyStudy.Click();
+    EXPECT_EQ(testing::FileNames(dir.Path() + "/Logs").size(), 3u);
+    EXPECT_EQ(
+        dicom::DicomDataSet::ReadFile(dir.Path() + "/Logs/Lumo4410_1.dcm").DataSetAccessionNumber(),
+        "B1");
+    EXPECT_EQ(
+        dicom::DicomDataSet::ReadFile(dir.Path() + "/Logs/Lumo4410_2.dcm").DataSetAccessionNumber(),
+        "A2");
+}
+
+TEST_F(ListingNet, WithoutSaveResultsNothingIsWritten) {
+    node.SetResponses(DataSets({{{DCM_AccessionNumber, "A1"}}}));
+    TempDir dir;
+    CurrentDir here(dir.Path());
+    Form().ButtonCFindStudyStudy.Click();
+    EXPECT_TRUE(testing::FileNames(dir.Path()).empty());
+}
+
+// When "Logs" cannot be a folder, each response says so before its block
+// and every block is still listed.
+TEST_F(ListingNet, AResponseThatCannotBeSavedIsReportedAndTheListingGoesOn) {
+    node.SetResponses(DataSets({{{DCM_AccessionNumber, "A1"}}, {{DCM_AccessionNumber, "A2"}}}));
+    TempDir dir;
+    CurrentDir here(dir.Path());
+    std::ofstream("Logs") << "a file, not a folder";
+    Form().cbSaveResults.Checked = true;
+    Form().ButtonCFindStudyStudy.Click();
+    ExpectAnswered();
+    ASSERT_EQ(Listed().size(), 30u);
+    const std::string lead = "Exception dans DataSetWriteFile(Logs/Lumo4410_1.dcm):";
+    EXPECT_EQ(Listed()[0].substr(0, lead.size()), lead) << Listed()[0];
+    EXPECT_EQ(Listed()[1], "A1        ");
+    EXPECT_EQ(Listed()[15].rfind("Exception dans DataSetWriteFile(Logs/Lumo4410_2.dcm):", 0), 0u);
+    EXPECT_EQ(Listed()[16], "A2        ");
+    EXPECT_EQ(Listed()[29], kSeparator);
+}
+
+TEST_F(ListingNet, CountsAboveSixteenBits) {
+    node.SetSyntheticResponses(65537);
+    Form().ButtonCFindPatient.Click();
+    ExpectAnswered();
+    ASSERT_EQ(Listed().size(), 65537u * 11u);
+    EXPECT_EQ(Listed().back(), kSeparator);
+}
+
+}  // namespace
+}  // namespace lumo::app

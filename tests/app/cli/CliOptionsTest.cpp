@@ -1,0 +1,97 @@
+#include <gtest/gtest.h>
+
+#include "app/cli/CliOptions.h"
+#include "support/Exception.h"
+
+namespace lumo::app {
+namespace {
+
+using Fields = std::vector<std::pair<std::string, std::string>>;
+
+std::string UsageError(const std::vector<std::string>& args) {
+    try {
+        ParseCliOptions(args);
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.ClassName(), "EUsageError");
+        return e.Message();
+    }
+    return "no error";
+}
+
+TEST(CliOptionsTest, CommandsPickTheirButton) {
+    EXPECT_EQ(ParseCliOptions({"worklist"}).command, CliOptions::Command::Worklist);
+    EXPECT_EQ(ParseCliOptions({"study"}).command, CliOptions::Command::Study);
+    EXPECT_EQ(ParseCliOptions({"patient"}).command, CliOptions::Command::Patient);
+    EXPECT_EQ(ParseCliOptions({"series"}).command, CliOptions::Command::Series);
+    EXPECT_EQ(ParseCliOptions({"image"}).command, CliOptions::Command::Image);
+    const CliOptions listen = ParseCliOptions({"listen", "104"});
+    EXPECT_EQ(listen.command, CliOptions::Command::Listen);
+    EXPECT_EQ(listen.listenPort, "104");
+}
+
+TEST(CliOptionsTest, OptionsSetFieldsInTheOrderGiven) {
+    const CliOptions options =
+        ParseCliOptions({"--ip=10.0.0.1", "study", "--port", "4006", "--accession=", "--name",
+                         "DOE*", "--save", "--modality=XX", "--calling-aet=A", "--aet=B",
+                         "--dossier=P1", "--referring=R", "--date=20260101-20261231",
+                         "--birth-date=19600101", "--study-uid=1.2", "--series-uid=1.3"});
+    EXPECT_EQ(options.fields, (Fields{{"EditIP", "10.0.0.1"},
+                                      {"EditPort", "4006"},
+                                      {"EditAccession", ""},
+                                      {"EditNomPatient", "DOE*"},
+                                      {"cboModalite", "XX"},
+                                      {"EditCallingAETitle", "A"},
+                                      {"EditAETitle", "B"},
+                                      {"EditDossier", "P1"},
+                                      {"EditNomMedRef", "R"},
+                                      {"EditDate", "20260101-20261231"},
+                                      {"EditNaissance", "19600101"},
+                                      {"EditStudyUID", "1.2"},
+                                      {"EditSeriesUID", "1.3"}}));
+    EXPECT_TRUE(options.save);
+}
+
+TEST(CliOptionsTest, ValueMayHoldEqualsAndBeEmptyWhenSeparate) {
+    const CliOptions options = ParseCliOptions({"patient", "--name=A=B", "--dossier", ""});
+    EXPECT_EQ(options.fields, (Fields{{"EditNomPatient", "A=B"}, {"EditDossier", ""}}));
+    EXPECT_FALSE(options.save);
+}
+
+TEST(CliOptionsTest, NameValueWordsAreKeptAsParameters) {
+    const CliOptions options = ParseCliOptions({"logdir=/tmp/x", "study", "SITE=A=B"});
+    EXPECT_EQ(options.namedParams, (std::vector<std::string>{"logdir=/tmp/x", "SITE=A=B"}));
+    EXPECT_TRUE(options.fields.empty());
+}
+
+TEST(CliOptionsTest, HelpAndVersionNeedNoCommand) {
+    EXPECT_EQ(ParseCliOptions({"--help"}).command, CliOptions::Command::Help);
+    EXPECT_EQ(ParseCliOptions({"--version"}).command, CliOptions::Command::Version);
+    EXPECT_EQ(ParseCliOptions({"study", "--version"}).command, CliOptions::Command::Version);
+    EXPECT_EQ(ParseCliOptions({"--version", "--help"}).command, CliOptions::Command::Help);
+}
+
+TEST(CliOptionsTest, BadUsageSaysWhatIsWrong) {
+    EXPECT_EQ(UsageError({}), "no command given");
+    EXPECT_EQ(UsageError({"--ip=1.2.3.4"}), "no command given");
+    EXPECT_EQ(UsageError({"query"}), "unknown command 'query'");
+    EXPECT_EQ(UsageError({"study", "patient"}), "unexpected argument 'patient'");
+    EXPECT_EQ(UsageError({"study", "--colour=red"}), "unknown option --colour");
+    EXPECT_EQ(UsageError({"study", "--port"}), "option --port needs a value");
+    EXPECT_EQ(UsageError({"study", "--save=yes"}), "option --save takes no value");
+    EXPECT_EQ(UsageError({"listen"}), "listen needs a port");
+    EXPECT_EQ(UsageError({"Study"}), "unknown command 'Study'");
+}
+
+TEST(CliOptionsTest, UsageNamesEveryCommandAndOption) {
+    const std::string usage = CliUsage();
+    for (const char* word :
+         {"worklist",      "study",       "patient", "series",       "image",       "listen PORT",
+          "--calling-aet", "--ip",        "--port",  "--aet",        "--accession", "--dossier",
+          "--name",        "--referring", "--date",  "--birth-date", "--study-uid", "--series-uid",
+          "--modality",    "--save",      "--help",  "--version"}) {
+        EXPECT_NE(usage.find(word), std::string::npos) << word;
+    }
+}
+
+}  // namespace
+}  // namespace lumo::app
