@@ -28,9 +28,6 @@ using testing::TempDir;
 using testing::WireText;
 using Lines = std::vector<std::string>;
 
-const char* const kDefaultSql =
-    "Update examen e set e.SIUID = '%1', e.idexterne = '%2' where e.id_examen";
-
 std::string ReadBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
