@@ -21,6 +21,11 @@ if [ -f "$here/bench/batch/batch-bench.py" ]; then
     python3 "$here/bench/batch/batch-bench.py" "$build"
 fi
 
+if [ -f "$here/bench/relay/relay-bench.py" ]; then
+    echo "== relay: findscu through lumo4410-cli listen next to findscu straight to the node"
+    python3 "$here/bench/relay/relay-bench.py" "$build"
+fi
+
 for program in "$build"/bench/logging/* "$build"/bench/gui/*; do
     if [ -f "$program" ] && [ -x "$program" ]; then
         echo "== $(basename "$program")"
