@@ -7,7 +7,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include "support/Application.h"
 #include "support/Exception.h"
+#include "support/Global_File.h"
 
 namespace lumo {
 
@@ -67,6 +69,28 @@ bool SameFileNameText(const std::string& a, const std::string& b) {
             return false;
     }
     return true;
+}
+
+void SwitchLogFile(const std::string& name, std::string& current, bool append,
+                   const std::function<int(const std::string&, LogOpenMode)>& open) {
+    if (SameFileNameText(name, current)) return;
+    const std::string absolute = GlobalFile().GetAbsoluteFileName(name, ProgramFolder());
+    if (SameFileNameText(absolute, current)) return;
+    current = absolute;
+    const auto mode =
+        append && LogFileExists(absolute) ? LogOpenMode::Append : LogOpenMode::Rewrite;
+    LogFile file(open(absolute, mode));
+    if (!file.IsOpen()) {
+        const int error = errno;
+        current.clear();
+        RaiseInOutError(error, absolute);
+    }
+    try {
+        file.WriteAndClose({}, absolute);
+    } catch (...) {
+        current.clear();
+        throw;
+    }
 }
 
 }  // namespace lumo

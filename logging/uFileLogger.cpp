@@ -78,24 +78,9 @@ int TFileLogger::OpenFile(const std::string& fileName, LogOpenMode mode) {
 }
 
 void TFileLogger::SetFileNameLocked(const std::string& name) {
-    if (SameFileNameText(name, currentFileName_)) return;
-    const std::string absolute = GlobalFile().GetAbsoluteFileName(name, ProgramFolder());
-    if (SameFileNameText(absolute, currentFileName_)) return;
-    currentFileName_ = absolute;
-    const auto mode =
-        doAppend_ && LogFileExists(absolute) ? LogOpenMode::Append : LogOpenMode::Rewrite;
-    LogFile file(OpenFile(absolute, mode));
-    if (!file.IsOpen()) {
-        const int error = errno;
-        currentFileName_.clear();
-        RaiseInOutError(error, absolute);
-    }
-    try {
-        file.WriteAndClose({}, absolute);
-    } catch (...) {
-        currentFileName_.clear();
-        throw;
-    }
+    SwitchLogFile(
+        name, currentFileName_, doAppend_,
+        [this](const std::string& file, LogOpenMode mode) { return OpenFile(file, mode); });
 }
 
 void TFileLogger::DoLog(const std::string& line) {

@@ -64,24 +64,7 @@ void TMemoryLogger::Dump() {
 }
 
 void TMemoryLogger::SetFileName(const std::string& name) {
-    if (SameFileNameText(name, currentFileName_)) return;
-    const std::string absolute = GlobalFile().GetAbsoluteFileName(name, ProgramFolder());
-    if (SameFileNameText(absolute, currentFileName_)) return;
-    currentFileName_ = absolute;
-    const auto mode =
-        doAppend_ && LogFileExists(absolute) ? LogOpenMode::Append : LogOpenMode::Rewrite;
-    LogFile file(OpenLogFile(absolute, mode));
-    if (!file.IsOpen()) {
-        const int error = errno;
-        currentFileName_.clear();
-        RaiseInOutError(error, absolute);
-    }
-    try {
-        file.WriteAndClose({}, absolute);
-    } catch (...) {
-        currentFileName_.clear();
-        throw;
-    }
+    SwitchLogFile(name, currentFileName_, doAppend_, OpenLogFile);
 }
 
 void TMemoryLogger::DoLog(const std::string& line) {
