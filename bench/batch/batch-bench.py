@@ -26,6 +26,9 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from benchlib import Node, run_once  # noqa: E402
+
 # The keys of the console's study identifier (command-group elements are not
 # sent); the record's fields replace the four the batch sets.
 STUDY_KEYS = [
@@ -47,50 +50,6 @@ while IFS=';' read -r nom prenom naissance accession id; do
     127.0.0.1 "$port" >/dev/null 2>&1 || exit 1
 done < "$2"
 """
-
-
-def run_once(argv, cwd):
-    """Runs argv with its output discarded: (wall s, cpu s, exit code)."""
-    with open(os.devnull, "wb") as null:
-        start = time.perf_counter()
-        process = subprocess.Popen(argv, stdout=null, stderr=null, stdin=subprocess.DEVNULL,
-                                   cwd=cwd)
-        _, status, usage = os.wait4(process.pid, 0)
-        wall = time.perf_counter() - start
-    # wait4 counts the process and the children it waited for (findscu runs).
-    return wall, usage.ru_utime + usage.ru_stime, os.waitstatus_to_exitcode(status)
-
-
-class Node:
-    """The standalone test node, answering one synthetic response per query."""
-
-    def __init__(self, program, work):
-        self.output = open(os.path.join(work, "node.txt"), "w+")
-        self.process = subprocess.Popen([program, "--synthetic", "1"], stdout=self.output,
-                                        stderr=subprocess.DEVNULL)
-        deadline = time.monotonic() + 30
-        self.port = None
-        while time.monotonic() < deadline and self.port is None:
-            self.output.seek(0)
-            line = self.output.readline().strip()
-            if line.isdigit():
-                self.port = line
-            elif self.process.poll() is not None:
-                break
-            else:
-                time.sleep(0.05)
-        if self.port is None:
-            self.stop()
-            sys.exit("the test node did not start")
-
-    def stop(self):
-        self.process.terminate()
-        try:
-            self.process.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
-        self.output.close()
 
 
 def main():
@@ -120,7 +79,7 @@ def main():
         with open(records) as src, open(loop_records, "w") as dst:
             dst.write(src.read().replace("\r", ""))
 
-        node = Node(node_program, work)
+        node = Node(node_program, 1, work)
         try:
             commands = {
                 "batch": [cli, "batch", records, "--ip=127.0.0.1", f"--port={node.port}",
@@ -130,7 +89,7 @@ def main():
             samples = {name: [] for name in commands}
             for _ in range(args.runs):
                 for name, argv in commands.items():
-                    wall, cpu, code = run_once(argv, work)
+                    wall, cpu, _, code = run_once(argv, work)
                     if code != 0:
                         sys.exit(f"{name} failed: {' '.join(argv)}")
                     samples[name].append((wall, cpu))

@@ -25,6 +25,9 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from benchlib import Node, run_once  # noqa: E402
+
 # The keys of the console's study identifier (command-group elements are not
 # sent), so findscu asks the very same question.
 STUDY_KEYS = [
@@ -36,49 +39,6 @@ STUDY_KEYS = [
     "SoftwareVersions", "StudyInstanceUID", "SeriesInstanceUID", "NumberOfStudyRelatedSeries",
     "NumberOfStudyRelatedInstances",
 ]
-
-
-def run_once(argv, cwd):
-    """Runs argv with its output discarded: (wall s, cpu s, peak RSS KiB, exit code)."""
-    with open(os.devnull, "wb") as null:
-        start = time.perf_counter()
-        process = subprocess.Popen(argv, stdout=null, stderr=null, stdin=subprocess.DEVNULL, cwd=cwd)
-        _, status, usage = os.wait4(process.pid, 0)
-        wall = time.perf_counter() - start
-    process.returncode = os.waitstatus_to_exitcode(status)
-    return wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss, process.returncode
-
-
-class Node:
-    """The standalone test node, answering with N synthetic responses."""
-
-    def __init__(self, program, count, work):
-        self.output = open(os.path.join(work, f"node-{count}.txt"), "w+")
-        self.process = subprocess.Popen([program, "--synthetic", str(count)], stdout=self.output,
-                                        stderr=subprocess.DEVNULL)
-        deadline = time.monotonic() + 30
-        self.port = None
-        while time.monotonic() < deadline and self.port is None:
-            self.output.seek(0)
-            line = self.output.readline().strip()
-            if line.isdigit():
-                self.port = line
-            elif self.process.poll() is not None:
-                break
-            else:
-                time.sleep(0.05)
-        if self.port is None:
-            self.stop()
-            sys.exit("the test node did not start")
-
-    def stop(self):
-        self.process.terminate()
-        try:
-            self.process.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
-        self.output.close()
 
 
 def main():

@@ -1,0 +1,54 @@
+"""What the benchmark scripts share: running a program with its output
+discarded, and the standalone test node answering synthetic responses."""
+
+import os
+import subprocess
+import sys
+import time
+
+
+def run_once(argv, cwd):
+    """Runs argv with its output discarded: (wall s, cpu s, peak RSS KiB, exit code).
+
+    The CPU time and the peak come from wait4, so they count the children the
+    program waited for (a shell loop's findscu runs)."""
+    with open(os.devnull, "wb") as null:
+        start = time.perf_counter()
+        process = subprocess.Popen(argv, stdout=null, stderr=null, stdin=subprocess.DEVNULL,
+                                   cwd=cwd)
+        _, status, usage = os.wait4(process.pid, 0)
+        wall = time.perf_counter() - start
+    return wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss, os.waitstatus_to_exitcode(status)
+
+
+class Node:
+    """The standalone test node (lumo-testnode), answering every query with
+    `count` synthetic responses, on the port it prints when ready."""
+
+    def __init__(self, program, count, work):
+        self.output = open(os.path.join(work, f"node-{count}.txt"), "w+")
+        self.process = subprocess.Popen([program, "--synthetic", str(count)], stdout=self.output,
+                                        stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 30
+        self.port = None
+        while time.monotonic() < deadline and self.port is None:
+            self.output.seek(0)
+            line = self.output.readline().strip()
+            if line.isdigit():
+                self.port = line
+            elif self.process.poll() is not None:
+                break
+            else:
+                time.sleep(0.05)
+        if self.port is None:
+            self.stop()
+            sys.exit("the test node did not start")
+
+    def stop(self):
+        self.process.terminate()
+        try:
+            self.process.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+        self.output.close()
