@@ -11,6 +11,7 @@
 namespace lumo {
 namespace {
 
+using testing::ErrorOf;
 using testing::FileExists;
 using testing::PinnedClock;
 using testing::ProgramIn;
@@ -21,16 +22,6 @@ using testing::WriteFile;
 // Plain lines: no time, no level tag, everything accepted.
 std::unique_ptr<TFileLogger> MakeFileLogger(const TLoggerParams& params) {
     return std::make_unique<TFileLogger>(255, 0, params, false, "", false);
-}
-
-template <typename F>
-std::pair<std::string, std::string> ErrorOf(F&& f) {
-    try {
-        f();
-    } catch (const Exception& e) {
-        return {e.ClassName(), e.Message()};
-    }
-    return {"", "no error"};
 }
 
 // A file logger whose opens fail the first `failures` times after creation,

@@ -14,6 +14,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "logging/uLogger.h"
@@ -59,6 +60,18 @@ inline void WriteFile(const std::string& path, const std::string& text) {
 }
 
 inline bool FileExists(const std::string& path) { return std::filesystem::exists(path); }
+
+// The class name and message of the program's error that `f` raises, or
+// {"", "no error"} when it raises none.
+template <typename F>
+std::pair<std::string, std::string> ErrorOf(F&& f) {
+    try {
+        f();
+    } catch (const Exception& e) {
+        return {e.ClassName(), e.Message()};
+    }
+    return {"", "no error"};
+}
 
 // Pins Now() to a settable moment for the lifetime of the object.
 class PinnedClock {

@@ -8,6 +8,7 @@
 namespace lumo {
 namespace {
 
+using testing::ErrorOf;
 using testing::FileExists;
 using testing::PinnedClock;
 using testing::ProgramIn;
@@ -17,16 +18,6 @@ using testing::WriteFile;
 
 std::unique_ptr<TMemoryLogger> MakeMemoryLogger(const TLoggerParams& params) {
     return std::make_unique<TMemoryLogger>(255, 0, params, false, "", false);
-}
-
-template <typename F>
-std::pair<std::string, std::string> ErrorOf(F&& f) {
-    try {
-        f();
-    } catch (const Exception& e) {
-        return {e.ClassName(), e.Message()};
-    }
-    return {"", "no error"};
 }
 
 class MemoryLoggerTest : public ::testing::Test {
