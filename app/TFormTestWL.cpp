@@ -102,6 +102,83 @@ void AddReturnKeys(DicomAttributes& attributes,
     for (const auto& [group, element] : tags) AddText(attributes, group, element, std::string());
 }
 
+// Which lines a response's block has: a worklist item, or a C-FIND answer at
+// its level.
+struct ListingKind {
+    bool worklist = false;
+    bool study = false;
+    bool series = false;
+    bool image = false;
+
+    std::size_t LinesPerBlock() const {
+        return worklist ? 13 : (study ? 14 : (series ? 16 : (image ? 15 : 11)));
+    }
+};
+
+// The block of one response, ending with the separator. A worklist item
+// loses its (0008,0051) here, so that it is not passed on.
+void ListResponse(TStrings& lines, const DicomDataSet& response, const ListingKind& kind) {
+    DicomAttributes attributes = response.DataSetAttributes();
+    // Read once: the header line and the C-FIND lines share them.
+    const std::string accession = Text(attributes, 0x0008, 0x0050);
+    const std::string patientId = Text(attributes, 0x0010, 0x0020);
+    const std::string seriesDescription = Text(attributes, 0x0008, 0x103E);
+    std::string header;
+    header.reserve(accession.size() + patientId.size() + seriesDescription.size() + 8);
+    header.append(accession).append("     ").append(patientId).append("   ").append(
+        seriesDescription);
+    lines.Add(std::move(header));
+    if (kind.worklist) {
+        lines.Add(Labelled("0020,0010 ", Text(attributes, 0x0020, 0x0010)));
+        lines.Add(Text(attributes, 0x0020, 0x000D));
+        lines.Add(Labelled("Référant ", Text(attributes, 0x0008, 0x0090)));
+        lines.Add(Labelled("Study Description 0008, $1030", Text(attributes, 0x0008, 0x1030)));
+        lines.Add(Labelled("Study Description 0032, $1060", Text(attributes, 0x0032, 0x1060)));
+        lines.Add(Labelled("Code d'acte $0040,$0009", Text(attributes, 0x0040, 0x0009)));
+        lines.Add(Labelled("Code d'acte $0040,$1001", Text(attributes, 0x0040, 0x1001)));
+        lines.Add(Labelled("Code d'acte $0040,$0253", Text(attributes, 0x0040, 0x0253)));
+        lines.Add(Labelled("Modalité ", Text(attributes, 0x0008, 0x0060)));
+        lines.Add("Requested Code d'acte $0008,$0100 " +
+                  SequenceValueByName(attributes.AttributesFind(0x0032, 0x1064), "Code Value"));
+        lines.Add("Scheduled Code d'acte $0040,$0009 " +
+                  SequenceValueByName(attributes.AttributesFind(0x0040, 0x0100),
+                                      "Scheduled Procedure Step ID"));
+        // Some modalities refuse a worklist entry that carries
+        // this sequence: it is not passed on.
+        if (attributes.AttributesFind(0x0008, 0x0051).AttributeIsPresent()) {
+            lines.Add("0008,0051 Found -> Remove from response attribute");
+            attributes.AttributesRemove(0x0008, 0x0051);
+        }
+    } else {
+        lines.Add(Labelled("Patient: ", Text(attributes, 0x0010, 0x0010)));
+        lines.Add(Labelled("Dossier: ", patientId));
+        lines.Add(Labelled("Naissance: ", Text(attributes, 0x0010, 0x0030)));
+        lines.Add(Labelled("Study Date: ", Text(attributes, 0x0008, 0x0020)));
+        lines.Add(Labelled("Study Time: ", Text(attributes, 0x0008, 0x0030)));
+        lines.Add(Labelled("Visite: ", accession));
+        lines.Add(Labelled("StudyUID: ", Text(attributes, 0x0020, 0x000D)));
+        lines.Add(Labelled("Referant: ", Text(attributes, 0x0008, 0x0090)));
+        lines.Add(Labelled("Institution: ", Text(attributes, 0x0008, 0x0080)));
+        if (kind.study) {
+            lines.Add(Labelled("Nb Series : ", Text(attributes, 0x0020, 0x1206)));
+            lines.Add(Labelled("Nb Instances : ", Text(attributes, 0x0020, 0x1208)));
+            lines.Add(Labelled("Modalite : ", Text(attributes, 0x0008, 0x0060)));
+        } else if (kind.series) {
+            lines.Add(Labelled("SeriesUID : ", Text(attributes, 0x0020, 0x000E)));
+            lines.Add(Labelled("Nb Instances : ", Text(attributes, 0x0020, 0x1209)));
+            lines.Add(Labelled("Series Nbr : ", Text(attributes, 0x0020, 0x0011)));
+            lines.Add(Labelled("Series Desc : ", seriesDescription));
+            lines.Add(Labelled("Modalite : ", Text(attributes, 0x0008, 0x0060)));
+        } else if (kind.image) {
+            lines.Add(Labelled("SeriesUID : ", Text(attributes, 0x0020, 0x000E)));
+            lines.Add(Labelled("InstanceUID : ", Text(attributes, 0x0008, 0x0018)));
+            lines.Add(Labelled("SOPClass : ", Text(attributes, 0x0008, 0x0016)));
+            lines.Add(Labelled("InstanceNumber : ", Text(attributes, 0x0020, 0x0013)));
+        }
+    }
+    lines.Add(kSeparator);
+}
+
 }  // namespace
 
 TControl::TControl(std::string name, ControlKind kind, std::string parent)
@@ -119,6 +196,13 @@ void TStrings::Clear() {
 
 void TStrings::Assign(std::vector<std::string> lines) {
     lines_ = std::move(lines);
+    ++revision_;
+}
+
+void TStrings::Assign(TStrings&& other) {
+    lines_ = std::move(other.lines_);
+    other.lines_.clear();
+    ++other.revision_;
     ++revision_;
 }
 
@@ -641,9 +725,32 @@ void TFormTestWL::LaunchQuery(bool worklist, const std::string& level) {
         }
 
         // The query: its failure is the one the operator is told about.
+        ListingKind kind;
+        kind.worklist = worklist;
+        kind.study = !worklist && level == "STUDY";
+        kind.series = !worklist && level == "SERIES";
+        kind.image = !worklist && level == "IMAGE";
+        // Without save files, each block is listed as its response arrives,
+        // while the node prepares the next one, and shown once the query has
+        // succeeded. Save files are written after a successful query only,
+        // each before its block, so that listing waits for the end.
+        const bool listAsReceived = !cbSaveResults.Checked;
+        TStrings received;
+        bool listingFailed = false;
+        const dicom::DicomQuery::ResponseHandler listResponse = [&](const DicomDataSet& response) {
+            if (listingFailed) return;
+            try {
+                ListResponse(received, response, kind);
+            } catch (const std::exception&) {
+                // A listing that fails stops there and ends the query
+                // quietly once it is in, as it always has: what is listed
+                // stays.
+                listingFailed = true;
+            }
+        };
         DicomDataSets responses;
         try {
-            responses = query.QueryRun(identifier);
+            responses = query.QueryRun(identifier, listAsReceived ? listResponse : nullptr);
         } catch (const std::exception& e) {
             lblDHReponse.Caption = "Erreur";
             lines.Add(ExceptionClassName(e));
@@ -657,92 +764,23 @@ void TFormTestWL::LaunchQuery(bool worklist, const std::string& level) {
         const int count = responses.DataSetsCount();
         if (count == 0) {
             lines.Add(kNoResult);
+        } else if (listAsReceived) {
+            lines.Assign(std::move(received));
+            if (listingFailed) return;
         } else {
-            const bool cfind = !worklist;
-            const bool study = cfind && level == "STUDY";
-            const bool series = cfind && level == "SERIES";
-            const bool image = cfind && level == "IMAGE";
-            const std::size_t perBlock =
-                worklist ? 13 : (study ? 14 : (series ? 16 : (image ? 15 : 11)));
-            lines.Reserve(static_cast<std::size_t>(count) * perBlock);
+            lines.Reserve(static_cast<std::size_t>(count) * kind.LinesPerBlock());
             for (int i = 1; i <= count; ++i) {
                 const DicomDataSet response = responses.DataSetsItem(i);
-                if (cbSaveResults.Checked) {
-                    const std::string fileName = "Logs/Lumo4410_" + std::to_string(i) + ".dcm";
-                    try {
-                        std::error_code ignored;
-                        std::filesystem::create_directories("Logs", ignored);
-                        response.DataSetWriteFile(fileName);
-                    } catch (const std::exception& e) {
-                        lines.Add("Exception dans DataSetWriteFile(" + fileName +
-                                  "):" + ExceptionClassName(e) + ":" + e.what());
-                    }
+                const std::string fileName = "Logs/Lumo4410_" + std::to_string(i) + ".dcm";
+                try {
+                    std::error_code ignored;
+                    std::filesystem::create_directories("Logs", ignored);
+                    response.DataSetWriteFile(fileName);
+                } catch (const std::exception& e) {
+                    lines.Add("Exception dans DataSetWriteFile(" + fileName +
+                              "):" + ExceptionClassName(e) + ":" + e.what());
                 }
-                DicomAttributes attributes = response.DataSetAttributes();
-                // Read once: the header line and the C-FIND lines share them.
-                const std::string accession = Text(attributes, 0x0008, 0x0050);
-                const std::string patientId = Text(attributes, 0x0010, 0x0020);
-                const std::string seriesDescription = Text(attributes, 0x0008, 0x103E);
-                std::string header;
-                header.reserve(accession.size() + patientId.size() + seriesDescription.size() + 8);
-                header.append(accession).append("     ").append(patientId).append("   ").append(
-                    seriesDescription);
-                lines.Add(std::move(header));
-                if (worklist) {
-                    lines.Add(Labelled("0020,0010 ", Text(attributes, 0x0020, 0x0010)));
-                    lines.Add(Text(attributes, 0x0020, 0x000D));
-                    lines.Add(Labelled("Référant ", Text(attributes, 0x0008, 0x0090)));
-                    lines.Add(Labelled("Study Description 0008, $1030",
-                                       Text(attributes, 0x0008, 0x1030)));
-                    lines.Add(Labelled("Study Description 0032, $1060",
-                                       Text(attributes, 0x0032, 0x1060)));
-                    lines.Add(
-                        Labelled("Code d'acte $0040,$0009", Text(attributes, 0x0040, 0x0009)));
-                    lines.Add(
-                        Labelled("Code d'acte $0040,$1001", Text(attributes, 0x0040, 0x1001)));
-                    lines.Add(
-                        Labelled("Code d'acte $0040,$0253", Text(attributes, 0x0040, 0x0253)));
-                    lines.Add(Labelled("Modalité ", Text(attributes, 0x0008, 0x0060)));
-                    lines.Add("Requested Code d'acte $0008,$0100 " +
-                              SequenceValueByName(attributes.AttributesFind(0x0032, 0x1064),
-                                                  "Code Value"));
-                    lines.Add("Scheduled Code d'acte $0040,$0009 " +
-                              SequenceValueByName(attributes.AttributesFind(0x0040, 0x0100),
-                                                  "Scheduled Procedure Step ID"));
-                    // Some modalities refuse a worklist entry that carries
-                    // this sequence: it is not passed on.
-                    if (attributes.AttributesFind(0x0008, 0x0051).AttributeIsPresent()) {
-                        lines.Add("0008,0051 Found -> Remove from response attribute");
-                        attributes.AttributesRemove(0x0008, 0x0051);
-                    }
-                } else {
-                    lines.Add(Labelled("Patient: ", Text(attributes, 0x0010, 0x0010)));
-                    lines.Add(Labelled("Dossier: ", patientId));
-                    lines.Add(Labelled("Naissance: ", Text(attributes, 0x0010, 0x0030)));
-                    lines.Add(Labelled("Study Date: ", Text(attributes, 0x0008, 0x0020)));
-                    lines.Add(Labelled("Study Time: ", Text(attributes, 0x0008, 0x0030)));
-                    lines.Add(Labelled("Visite: ", accession));
-                    lines.Add(Labelled("StudyUID: ", Text(attributes, 0x0020, 0x000D)));
-                    lines.Add(Labelled("Referant: ", Text(attributes, 0x0008, 0x0090)));
-                    lines.Add(Labelled("Institution: ", Text(attributes, 0x0008, 0x0080)));
-                    if (study) {
-                        lines.Add(Labelled("Nb Series : ", Text(attributes, 0x0020, 0x1206)));
-                        lines.Add(Labelled("Nb Instances : ", Text(attributes, 0x0020, 0x1208)));
-                        lines.Add(Labelled("Modalite : ", Text(attributes, 0x0008, 0x0060)));
-                    } else if (series) {
-                        lines.Add(Labelled("SeriesUID : ", Text(attributes, 0x0020, 0x000E)));
-                        lines.Add(Labelled("Nb Instances : ", Text(attributes, 0x0020, 0x1209)));
-                        lines.Add(Labelled("Series Nbr : ", Text(attributes, 0x0020, 0x0011)));
-                        lines.Add(Labelled("Series Desc : ", seriesDescription));
-                        lines.Add(Labelled("Modalite : ", Text(attributes, 0x0008, 0x0060)));
-                    } else if (image) {
-                        lines.Add(Labelled("SeriesUID : ", Text(attributes, 0x0020, 0x000E)));
-                        lines.Add(Labelled("InstanceUID : ", Text(attributes, 0x0008, 0x0018)));
-                        lines.Add(Labelled("SOPClass : ", Text(attributes, 0x0008, 0x0016)));
-                        lines.Add(Labelled("InstanceNumber : ", Text(attributes, 0x0020, 0x0013)));
-                    }
-                }
-                lines.Add(kSeparator);
+                ListResponse(lines, response, kind);
             }
         }
 

@@ -74,6 +74,7 @@ class TStrings {
     void Add(std::string line);
     void Clear();
     void Assign(std::vector<std::string> lines);
+    void Assign(TStrings&& other);  // takes the other list's lines
     void Delete(std::size_t index);
     void Reserve(std::size_t count) { lines_.reserve(count); }
 

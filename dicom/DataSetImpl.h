@@ -77,12 +77,4 @@ struct DicomDataSets::Impl {
     std::vector<DicomDataSet> items;
 };
 
-// An attribute is its data set and its tag, looked up afresh on every
-// question, so a handle stays valid when attributes are added or removed.
-// Shares the data set; not synchronised.
-struct DicomAttribute::Impl {
-    std::shared_ptr<DicomDataSet::Impl> owner;
-    std::uint32_t tag = 0;
-};
-
 }  // namespace lumo::dicom

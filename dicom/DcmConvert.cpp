@@ -1,9 +1,9 @@
 #include "dicom/DcmConvert.h"
 
+#include <dcmtk/dcmdata/dcbytstr.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcelem.h>
 #include <dcmtk/dcmdata/dcsequen.h>
-#include <dcmtk/dcmdata/dcspchrs.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -14,6 +14,7 @@
 
 #include "dicom/DataSetImpl.h"
 #include "dicom/DcmtkCheck.h"
+#include "dicom/IncomingText.h"
 #include "dicom/DicomValueText.h"
 #include "support/Exception.h"
 #include "support/TextEncoding.h"
@@ -24,22 +25,7 @@ namespace {
 
 constexpr std::uint32_t kSpecificCharacterSet = MakeTag(0x0008, 0x0005);
 constexpr int kMaxNesting = 64;
-constexpr VrCode kPN = MakeVr("PN");
 constexpr VrCode kSQ = MakeVr("SQ");
-constexpr VrCode kST = MakeVr("ST");
-constexpr VrCode kLT = MakeVr("LT");
-constexpr VrCode kUT = MakeVr("UT");
-
-bool IsAscii(std::string_view text) {
-    return std::all_of(text.begin(), text.end(),
-                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
-std::string TrimmedCharset(std::string_view text) {
-    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-    return std::string(text);
-}
 
 std::string TagText(std::uint32_t tag) {
     char text[16];
@@ -132,61 +118,31 @@ void FillItem(DcmItem& target, const DicomDataSet::Impl& source, OutgoingText ou
 
 // ---- Incoming ----------------------------------------------------------
 
-// How the text of a received data set (and of its items, unless they declare
-// their own character set) is read into UTF-8. Owns DCMTK's converter for
-// sets other than Latin-1 and UTF-8; lives for one conversion, on its thread.
-class IncomingText {
-  public:
-    enum class Mode { Latin1, Utf8, Converter };
-
-    IncomingText() = default;
-
-    explicit IncomingText(const std::string& declared) {
-        if (declared.empty() || declared == "ISO_IR 100" || declared == "ISO_IR 6" ||
-            declared == "ISO 2022 IR 6") {
-            mode_ = Mode::Latin1;
-        } else if (declared == "ISO_IR 192") {
-            mode_ = Mode::Utf8;
-        } else {
-            converter_ = std::make_shared<DcmSpecificCharacterSet>();
-            if (converter_->selectCharacterSet(declared.c_str(), "ISO_IR 192").good()) {
-                mode_ = Mode::Converter;
-            } else {
-                // An unknown set: nodes that get it wrong mostly mean Latin-1.
-                converter_.reset();
-                mode_ = Mode::Latin1;
-            }
-        }
+// The character-string VRs: DCMTK holds each as a DcmByteString.
+bool IsByteString(DcmEVR vr) {
+    switch (vr) {
+        case EVR_AE:
+        case EVR_AS:
+        case EVR_CS:
+        case EVR_DA:
+        case EVR_DS:
+        case EVR_DT:
+        case EVR_IS:
+        case EVR_LO:
+        case EVR_LT:
+        case EVR_PN:
+        case EVR_SH:
+        case EVR_ST:
+        case EVR_TM:
+        case EVR_UC:
+        case EVR_UI:
+        case EVR_UR:
+        case EVR_UT:
+            return true;
+        default:
+            return false;
     }
-
-    Mode GetMode() const { return mode_; }
-
-    std::string Decode(VrCode vr, const char* bytes, std::size_t length) const {
-        const std::string_view text(bytes, length);
-        if (IsAscii(text)) return std::string(text);
-        if (mode_ == Mode::Utf8 && IsValidUtf8(text)) return std::string(text);
-        if (mode_ == Mode::Converter) {
-            OFString converted;
-            if (converter_->convertString(bytes, length, converted, Delimiters(vr)).good()) {
-                return std::string(converted.c_str(), converted.size());
-            }
-        }
-        // Latin-1 by declaration or by habit; also the fallback for bytes that
-        // are not what the data set declares, so no text is lost.
-        return Latin1ToUtf8(text);
-    }
-
-  private:
-    // Where ISO 2022 code extensions return to the default set.
-    static OFString Delimiters(VrCode vr) {
-        if (vr == kPN) return "\\^=";
-        if (vr == kST || vr == kLT || vr == kUT) return "\r\n\t\f";
-        return "\\";
-    }
-
-    Mode mode_ = Mode::Latin1;
-    std::shared_ptr<DcmSpecificCharacterSet> converter_;
-};
+}
 
 std::string DeclaredCharset(DcmItem& item) {
     OFString declared;
@@ -237,12 +193,17 @@ std::shared_ptr<DicomDataSet::Impl> FromItem(DcmItem& item, const IncomingText& 
             // The text is UTF-8 now; say so, so that it goes out as it is.
             element.value = std::string("ISO_IR 192");
         } else {
-            OFString text;
-            if (source->getOFStringArray(text, OFTrue).bad()) {
+            char* bytes = nullptr;
+            Uint32 length = 0;
+            if (IsByteString(source->ident()) &&
+                OFstatic_cast(DcmByteString*, source)->getString(bytes, length).good() &&
+                IsUnpadded(std::string_view(bytes == nullptr ? "" : bytes, length))) {
+                element.value = incoming->Decode(element.vr, bytes == nullptr ? "" : bytes, length);
+            } else if (OFString text; source->getOFStringArray(text, OFTrue).good()) {
+                element.value = incoming->Decode(element.vr, text.c_str(), text.size());
+            } else {
                 element.value =
                     std::shared_ptr<DcmElement>(OFstatic_cast(DcmElement*, source->clone()));
-            } else {
-                element.value = incoming->Decode(element.vr, text.c_str(), text.size());
             }
         }
         impl->elements.push_back(std::move(element));

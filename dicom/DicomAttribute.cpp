@@ -15,15 +15,16 @@ namespace lumo::dicom {
 
 namespace {
 
-// The text of an element: what it holds, or for a received binary element
-// DCMTK's text form of it (values joined by '\').
-std::string ElementText(const detail::Element& element) {
+// The text of an element, without copying what it holds: a view of its own
+// text, or for a received binary element DCMTK's text form of it (values
+// joined by '\'), kept in `scratch`.
+std::string_view ElementText(const detail::Element& element, std::string& scratch) {
     if (const std::string* text = element.Text()) return *text;
     if (const auto* raw = element.Raw()) {
         OFString text;
-        if ((*raw)->getOFStringArray(text).good()) return std::string(text.c_str(), text.size());
+        if ((*raw)->getOFStringArray(text).good()) scratch.assign(text.c_str(), text.size());
     }
-    return std::string();
+    return scratch;
 }
 
 std::vector<std::string_view> ElementValues(const detail::Element& element, std::string_view text) {
@@ -76,38 +77,39 @@ std::string DisplayName(std::uint32_t tag) {
 
 }  // namespace
 
-DicomAttribute::DicomAttribute(std::shared_ptr<Impl> impl) : impl_(std::move(impl)) {}
+DicomAttribute::DicomAttribute(DicomDataSet owner, std::uint32_t tag)
+    : owner_(std::move(owner)), tag_(tag) {}
 
-std::uint16_t DicomAttribute::Group() const { return detail::TagGroup(impl_->tag); }
+std::uint16_t DicomAttribute::Group() const { return detail::TagGroup(tag_); }
 
-std::uint16_t DicomAttribute::Element() const { return detail::TagElement(impl_->tag); }
+std::uint16_t DicomAttribute::Element() const { return detail::TagElement(tag_); }
 
 std::string DicomAttribute::VR() const {
-    const detail::Element* element = impl_->owner->Find(impl_->tag);
+    const detail::Element* element = owner_.GetImpl()->Find(tag_);
     return element == nullptr ? std::string() : detail::VrText(element->vr);
 }
 
-bool DicomAttribute::AttributeIsPresent() const {
-    return impl_->owner->Find(impl_->tag) != nullptr;
-}
+bool DicomAttribute::AttributeIsPresent() const { return owner_.GetImpl()->Find(tag_) != nullptr; }
 
 bool DicomAttribute::AttributeIsMultiValued() const { return AttributeValueCount() > 1; }
 
 int DicomAttribute::AttributeValueCount() const {
-    const detail::Element* element = impl_->owner->Find(impl_->tag);
+    const detail::Element* element = owner_.GetImpl()->Find(tag_);
     if (element == nullptr) return 0;
     if (element->Items() != nullptr) return 1;
-    const std::string text = ElementText(*element);
+    std::string scratch;
+    const std::string_view text = ElementText(*element, scratch);
     return static_cast<int>(ElementValues(*element, text).size());
 }
 
 Variant DicomAttribute::AttributeValueAt(int index) const {
-    const detail::Element* element = impl_->owner->Find(impl_->tag);
+    const detail::Element* element = owner_.GetImpl()->Find(tag_);
     if (element != nullptr) {
         if (const DicomDataSets* items = element->Items()) {
             if (index == 1) return Variant(*items);
         } else {
-            const std::string text = ElementText(*element);
+            std::string scratch;
+            const std::string_view text = ElementText(*element, scratch);
             const auto values = ElementValues(*element, text);
             if (index >= 1 && static_cast<std::size_t>(index) <= values.size()) {
                 return detail::TypedValue(element->vr, values[static_cast<std::size_t>(index) - 1]);
@@ -118,10 +120,15 @@ Variant DicomAttribute::AttributeValueAt(int index) const {
 }
 
 Variant DicomAttribute::AttributeValue() const {
-    const detail::Element* element = impl_->owner->Find(impl_->tag);
+    const detail::Element* element = owner_.GetImpl()->Find(tag_);
     if (element == nullptr) return Variant();
     if (const DicomDataSets* items = element->Items()) return Variant(*items);
-    const std::string text = ElementText(*element);
+    std::string scratch;
+    const std::string_view text = ElementText(*element, scratch);
+    if (text.empty()) return Variant();
+    // Most values are single, and need no list of values: several are
+    // always joined by '\'.
+    if (text.find('\\') == std::string_view::npos) return detail::TypedValue(element->vr, text);
     const auto values = ElementValues(*element, text);
     if (values.empty()) return Variant();
     if (values.size() == 1) return detail::TypedValue(element->vr, values.front());
@@ -131,7 +138,7 @@ Variant DicomAttribute::AttributeValue() const {
     return Variant(std::move(typed));
 }
 
-std::string DicomAttribute::AttributeDisplayName() const { return DisplayName(impl_->tag); }
+std::string DicomAttribute::AttributeDisplayName() const { return DisplayName(tag_); }
 
 Variant DicomAttribute::AttributeTypedValue(bool typed) const {
     if (typed) return AttributeValue();
@@ -139,22 +146,27 @@ Variant DicomAttribute::AttributeTypedValue(bool typed) const {
 }
 
 Variant DicomAttribute::AttributeWideValue() const {
-    const detail::Element* element = impl_->owner->Find(impl_->tag);
+    const detail::Element* element = owner_.GetImpl()->Find(tag_);
     if (element == nullptr) return Variant();
     if (const DicomDataSets* items = element->Items()) return Variant(*items);
-    return Variant(ElementText(*element));
+    std::string scratch;
+    return Variant(std::string(ElementText(*element, scratch)));
 }
 
 TDateTime DicomAttribute::AttributeRangeStart(TDateTime defaultDate) const {
-    const detail::Element* element = impl_->owner->Find(impl_->tag);
+    const detail::Element* element = owner_.GetImpl()->Find(tag_);
     if (element == nullptr || element->Items() != nullptr) return defaultDate;
-    return detail::ParseDateRange(element->vr, ElementText(*element)).start.value_or(defaultDate);
+    std::string scratch;
+    return detail::ParseDateRange(element->vr, ElementText(*element, scratch))
+        .start.value_or(defaultDate);
 }
 
 TDateTime DicomAttribute::AttributeRangeEnd(TDateTime defaultDate) const {
-    const detail::Element* element = impl_->owner->Find(impl_->tag);
+    const detail::Element* element = owner_.GetImpl()->Find(tag_);
     if (element == nullptr || element->Items() != nullptr) return defaultDate;
-    return detail::ParseDateRange(element->vr, ElementText(*element)).end.value_or(defaultDate);
+    std::string scratch;
+    return detail::ParseDateRange(element->vr, ElementText(*element, scratch))
+        .end.value_or(defaultDate);
 }
 
 }  // namespace lumo::dicom

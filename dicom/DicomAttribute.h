@@ -10,9 +10,9 @@ namespace lumo::dicom {
 
 // One attribute of a data set as found by AttributesFind or AttributesItemAt,
 // or the answer for an absent tag (not present, null value). A handle onto the
-// data set's attribute; not synchronised.
+// data set's attribute (it shares the data set); not synchronised.
 class DicomAttribute {
-public:
+  public:
     std::uint16_t Group() const;
     std::uint16_t Element() const;
     // The value representation ("DA", "PN", "SQ", ...); empty when absent.
@@ -38,11 +38,13 @@ public:
     TDateTime AttributeRangeStart(TDateTime defaultDate) const;
     TDateTime AttributeRangeEnd(TDateTime defaultDate) const;
 
-    struct Impl;
-    explicit DicomAttribute(std::shared_ptr<Impl> impl);
+    // The attribute `tag` of `owner`, looked up afresh on every question so
+    // that a handle stays valid when attributes are added or removed.
+    DicomAttribute(DicomDataSet owner, std::uint32_t tag);
 
-private:
-    std::shared_ptr<Impl> impl_;
+  private:
+    DicomDataSet owner_;
+    std::uint32_t tag_;
 };
 
 }  // namespace lumo::dicom

@@ -34,8 +34,7 @@ void DicomAttributes::AttributesAdd(std::uint16_t group, std::uint16_t element,
 }
 
 DicomAttribute DicomAttributes::AttributesFind(std::uint16_t group, std::uint16_t element) const {
-    return DicomAttribute(std::make_shared<DicomAttribute::Impl>(
-        DicomAttribute::Impl{owner_.GetImpl(), detail::MakeTag(group, element)}));
+    return DicomAttribute(owner_, detail::MakeTag(group, element));
 }
 
 void DicomAttributes::AttributesRemove(std::uint16_t group, std::uint16_t element) {
@@ -51,8 +50,7 @@ DicomAttribute DicomAttributes::AttributesItemAt(int position) const {
     if (position < 1 || static_cast<std::size_t>(position) > elements.size()) {
         detail::ThrowIndexOutOfBounds(position);
     }
-    return DicomAttribute(std::make_shared<DicomAttribute::Impl>(DicomAttribute::Impl{
-        owner_.GetImpl(), elements[static_cast<std::size_t>(position) - 1].tag}));
+    return DicomAttribute(owner_, elements[static_cast<std::size_t>(position) - 1].tag);
 }
 
 }  // namespace lumo::dicom

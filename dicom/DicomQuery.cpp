@@ -6,6 +6,7 @@
 #include <dcmtk/dcmdata/dcdict.h>
 #include <dcmtk/dcmdata/dcelem.h>
 #include <dcmtk/dcmdata/dcuid.h>
+#include <dcmtk/dcmdata/dcxfer.h>
 #include <dcmtk/dcmnet/assoc.h>
 #include <dcmtk/dcmnet/cond.h>
 #include <dcmtk/dcmnet/dcmtrans.h>
@@ -15,15 +16,19 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "dicom/DcmConvert.h"
 #include "dicom/DcmtkCheck.h"
+#include "dicom/WireDataSet.h"
 #include "support/Exception.h"
 
 namespace lumo::dicom {
@@ -115,20 +120,50 @@ std::string StatusHex(Uint16 status) {
     return text;
 }
 
-// A DIMSE message goes out as two writes, command then data set; with
-// Nagle's algorithm the second waits for the node's delayed acknowledgement,
-// some 40 ms on every query. DCMTK keeps the socket to itself (a protected
-// member), hence this accessor.
+// Options on the association's socket, which DCMTK keeps to itself (a
+// protected member), hence this accessor.
 struct SocketOptions : DcmTransportConnection {
-    static void SendAtOnce(T_ASC_Association* assoc) {
+    static int SocketOf(T_ASC_Association* assoc) {
         DcmTransportConnection* connection = DUL_getTransportConnection(assoc->DULassociation);
-        if (!connection) return;
-        const int socket = (connection->*(&SocketOptions::getSocket))();
+        if (!connection) return -1;
+        return (connection->*(&SocketOptions::getSocket))();
+    }
+
+    // A DIMSE message goes out as two writes, command then data set; with
+    // Nagle's algorithm the second waits for the node's delayed
+    // acknowledgement, some 40 ms on every query.
+    static void SendAtOnce(T_ASC_Association* assoc) {
+        const int socket = SocketOf(assoc);
         const int on = 1;
         // Only a matter of speed: a failure changes nothing else.
-        (void)::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        if (socket >= 0) (void)::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    }
+
+    // Responses are read blocking, each read bounded by the socket itself:
+    // DCMTK's own timeout polls the socket before every read, which doubles
+    // the system calls of a long listing. False when the bound cannot be set,
+    // and the caller keeps DCMTK's polling.
+    static bool BoundReads(T_ASC_Association* assoc, int seconds) {
+        const int socket = SocketOf(assoc);
+        if (socket < 0) return false;
+        timeval bound{};
+        bound.tv_sec = seconds;
+        return ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound) == 0;
     }
 };
+
+// A blocking read that ran into the socket's bound does not fail as DCMTK's
+// own timeout: the upper layer takes the failed read for a lost connection
+// (an I/O error, or an abort once its state machine has seen it). Told apart
+// from a real loss by how long the read waited.
+bool IsReadBound(const OFCondition& cond, std::chrono::steady_clock::time_point started,
+                 int seconds) {
+    const bool lost = (cond.module() == OFM_dcmnet && cond.code() == DULC_TCPIOERROR) ||
+                      cond == DUL_PEERABORTEDASSOCIATION || cond == DUL_NETWORKCLOSED;
+    if (!lost) return false;
+    return std::chrono::steady_clock::now() - started >=
+           std::chrono::seconds(seconds) - std::chrono::milliseconds(50);
+}
 
 struct NetworkDeleter {
     void operator()(T_ASC_Network* net) const { ASC_dropNetwork(&net); }
@@ -256,6 +291,68 @@ std::string PresentationResultText(T_ASC_P_ResultReason reason) {
     }
 }
 
+// The bytes of the data set that follows a response's command, PDV by PDV
+// (with the checks DCMTK's own receiving makes), and the transfer syntax of
+// its presentation context. A data set in one PDV is not copied: `bytes`
+// views the upper layer's buffer, valid until the next read. Reading the
+// bytes here, rather than through DIMSE_receiveDataSetInMemory, lets a plain
+// response go straight into the toolkit's data set.
+OFCondition ReceiveDataSetBytes(T_ASC_Association* assoc, T_DIMSE_BlockingMode blocking,
+                                int timeoutSeconds, std::string& buffer, std::string_view& bytes,
+                                E_TransferSyntax& xfer) {
+    buffer.clear();
+    bytes = std::string_view();
+    T_ASC_PresentationContextID presID = 0;
+    for (int count = 0;; ++count) {
+        DUL_PDV pdv{};
+        if (DUL_NextPDV(&assoc->DULassociation, &pdv).bad()) {
+            if (blocking == DIMSE_NONBLOCKING && !ASC_dataWaiting(assoc, timeoutSeconds))
+                return DIMSE_NODATAAVAILABLE;
+            OFCondition cond =
+                DUL_ReadPDVs(&assoc->DULassociation, nullptr,
+                             blocking == DIMSE_BLOCKING ? DUL_BLOCK : DUL_NOBLOCK, timeoutSeconds);
+            if (cond != DUL_PDATAPDUARRIVED) {
+                if (cond == DUL_PEERREQUESTEDRELEASE || cond == DUL_PEERABORTEDASSOCIATION)
+                    return cond;
+                return makeDcmnetSubCondition(DIMSEC_READPDVFAILED, OF_error,
+                                              "DIMSE Read PDV failed", cond);
+            }
+            cond = DUL_NextPDV(&assoc->DULassociation, &pdv);
+            if (cond.bad())
+                return makeDcmnetSubCondition(DIMSEC_READPDVFAILED, OF_error,
+                                              "DIMSE Read PDV failed", cond);
+        }
+        if (pdv.pdvType != DUL_DATASETPDV) return DIMSE_UNEXPECTEDPDVTYPE;
+        if (count == 0) {
+            presID = pdv.presentationContextID;
+            T_ASC_PresentationContext context{};
+            const OFCondition cond =
+                ASC_findAcceptedPresentationContext(assoc->params, presID, &context);
+            if (cond.bad())
+                return makeDcmnetSubCondition(DIMSEC_RECEIVEFAILED, OF_error,
+                                              "DIMSE Failed to receive message", cond);
+            xfer = DcmXfer(context.acceptedTransferSyntax).getXfer();
+        } else if (pdv.presentationContextID != presID) {
+            return makeDcmnetCondition(DIMSEC_RECEIVEFAILED, OF_error,
+                                       "DIMSE: Different presentation contexts inside a data set");
+        }
+        if (pdv.fragmentLength % 2 != 0)
+            return makeDcmnetCondition(DIMSEC_RECEIVEFAILED, OF_error,
+                                       "DIMSE: Odd fragment length");
+        const char* data = static_cast<const char*>(pdv.data);
+        const std::size_t length = pdv.fragmentLength;
+        if (count == 0 && pdv.lastPDV) {
+            bytes = std::string_view(length == 0 ? "" : data, length);
+            return EC_Normal;
+        }
+        if (length > 0) buffer.append(data, length);
+        if (pdv.lastPDV) {
+            bytes = buffer;
+            return EC_Normal;
+        }
+    }
+}
+
 // Command-group elements (0000,xxxx) belong to the DIMSE command, never to an
 // identifier; a caller may have put some in, so they are taken out here.
 void StripCommandGroup(DcmDataset& dataSet) {
@@ -285,7 +382,8 @@ std::string DicomQuery::QueryGetLevel() const { return impl_->level; }
 std::string DicomQuery::QueryGetCalledAETitle() const { return impl_->calledAETitle; }
 void DicomQuery::SetTimeouts(const DicomTimeouts& timeouts) { impl_->timeouts = timeouts; }
 
-DicomDataSets DicomQuery::QueryRun(const DicomDataSet& identifier) {
+DicomDataSets DicomQuery::QueryRun(const DicomDataSet& identifier,
+                                   const ResponseHandler& onResponse) {
     const Impl& query = *impl_;
     const std::string peer =
         query.address + ":" + std::to_string(query.port) + " (" + query.calledAETitle + ")";
@@ -355,16 +453,30 @@ DicomDataSets DicomQuery::QueryRun(const DicomDataSet& identifier) {
                                             request.get(), nullptr, nullptr);
     if (cond.bad()) FailDuringQuery(association, cond, peer, responseSeconds, 0);
 
+    const T_DIMSE_BlockingMode blocking =
+        SocketOptions::BoundReads(association.Get(), responseSeconds) ? DIMSE_BLOCKING
+                                                                      : DIMSE_NONBLOCKING;
+    // A failed read, with a read that hit the socket's bound told as the
+    // response timeout it is.
+    auto failReceive = [&](const OFCondition& failed, std::chrono::steady_clock::time_point started,
+                           int received) {
+        if (blocking == DIMSE_BLOCKING && IsReadBound(failed, started, responseSeconds))
+            FailDuringQuery(association, DUL_READTIMEOUT, peer, responseSeconds, received);
+        FailDuringQuery(association, failed, peer, responseSeconds, received);
+    };
+
     DicomDataSets responses;
     int received = 0;
+    std::string dataBuffer;  // a data set spread over several PDVs, put together
     while (true) {
         T_DIMSE_Message reply{};
         T_ASC_PresentationContextID replyPresID = 0;
         DcmDataset* rawDetail = nullptr;
-        cond = DIMSE_receiveCommand(association.Get(), DIMSE_NONBLOCKING, responseSeconds,
-                                    &replyPresID, &reply, &rawDetail);
+        auto started = std::chrono::steady_clock::now();
+        cond = DIMSE_receiveCommand(association.Get(), blocking, responseSeconds, &replyPresID,
+                                    &reply, &rawDetail);
         std::unique_ptr<DcmDataset> statusDetail(rawDetail);
-        if (cond.bad()) FailDuringQuery(association, cond, peer, responseSeconds, received);
+        if (cond.bad()) failReceive(cond, started, received);
         if (reply.CommandField != DIMSE_C_FIND_RSP) {
             association.Abort();
             throw Exception(kNetworkError,
@@ -374,21 +486,26 @@ DicomDataSets DicomQuery::QueryRun(const DicomDataSet& identifier) {
         }
         const T_DIMSE_C_FindRSP& findResponse = reply.msg.CFindRSP;
 
-        std::unique_ptr<DcmDataset> data;
+        std::string_view data;
+        bool hasData = false;
+        E_TransferSyntax xfer = EXS_Unknown;
         if (findResponse.DataSetType != DIMSE_DATASET_NULL) {
-            DcmDataset* rawData = nullptr;
-            cond =
-                DIMSE_receiveDataSetInMemory(association.Get(), DIMSE_NONBLOCKING, responseSeconds,
-                                             &replyPresID, &rawData, nullptr, nullptr);
-            data.reset(rawData);
-            if (cond.bad()) FailDuringQuery(association, cond, peer, responseSeconds, received);
+            started = std::chrono::steady_clock::now();
+            cond = ReceiveDataSetBytes(association.Get(), blocking, responseSeconds, dataBuffer,
+                                       data, xfer);
+            if (cond.bad()) failReceive(cond, started, received);
+            hasData = true;
         }
 
         const Uint16 status = findResponse.DimseStatus;
         if (DICOM_PENDING_STATUS(status)) {
-            if (data) {
-                responses.DataSetsAppend(detail::FromDcmItem(*data));
+            if (hasData) {
+                DicomDataSet response;
+                cond = detail::ReadReceivedDataSet(data, xfer, response);
+                if (cond.bad()) FailDuringQuery(association, cond, peer, responseSeconds, received);
+                responses.DataSetsAppend(response);
                 ++received;
+                if (onResponse) onResponse(response);
             }
             continue;
         }

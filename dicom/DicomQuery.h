@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -22,7 +23,7 @@ struct DicomTimeouts {
 // and closes it before returning. A reference-counted handle; use it from one
 // thread at a time.
 class DicomQuery {
-public:
+  public:
     DicomQuery();  // a new query object
 
     void QuerySetCallingAETitle(const std::string& aeTitle);
@@ -44,11 +45,19 @@ public:
     // with a class name and a one-line message when the node cannot be
     // reached, rejects the association, accepts no presentation context,
     // times out, aborts, or ends with a failure status.
-    DicomDataSets QueryRun(const DicomDataSet& identifier);
+    //
+    // `onResponse`, when given, sees each pending response as it arrives,
+    // on the calling thread, before the next one is read: a caller can do
+    // its work on a response while the node is still preparing the next. An
+    // exception from it ends the query (the association is aborted) and
+    // leaves QueryRun.
+    using ResponseHandler = std::function<void(const DicomDataSet& response)>;
+    DicomDataSets QueryRun(const DicomDataSet& identifier,
+                           const ResponseHandler& onResponse = nullptr);
 
     struct Impl;
 
-private:
+  private:
     std::shared_ptr<Impl> impl_;
 };
 

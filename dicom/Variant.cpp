@@ -45,8 +45,13 @@ Variant::Type Variant::GetType() const {
     return static_cast<Type>(value_.index());
 }
 
-const std::string& Variant::AsText() const {
+const std::string& Variant::AsText() const& {
     if (const auto* text = std::get_if<std::string>(&value_)) return *text;
+    detail::ThrowCastError(GetType(), "String");
+}
+
+std::string Variant::AsText() && {
+    if (auto* text = std::get_if<std::string>(&value_)) return std::move(*text);
     detail::ThrowCastError(GetType(), "String");
 }
 
@@ -111,6 +116,11 @@ std::string VarToStr(const Variant& value) {
             break;
     }
     detail::ThrowCastError(value.GetType(), "String");
+}
+
+std::string VarToStr(Variant&& value) {
+    if (value.GetType() == Variant::Type::Text) return std::move(value).AsText();
+    return VarToStr(std::as_const(value));
 }
 
 }  // namespace lumo::dicom

@@ -15,7 +15,7 @@ namespace lumo::dicom {
 // (value multiplicity above 1) or a collection of data sets (a sequence).
 // A value type; a collection inside it is a shared handle.
 class Variant {
-public:
+  public:
     enum class Type { Null, Text, Integer, Float, Boolean, DateTime, Array, Collection };
 
     Variant() = default;  // null
@@ -33,7 +33,8 @@ public:
     bool IsNull() const { return GetType() == Type::Null; }
 
     // Typed access; the wrong type raises EVariantTypeCastError.
-    const std::string& AsText() const;
+    const std::string& AsText() const&;
+    std::string AsText() &&;  // moves the text out of a value about to go
     std::int64_t AsInteger() const;
     double AsFloat() const;
     bool AsBoolean() const;
@@ -43,7 +44,7 @@ public:
     // EVariantTypeCastError, as an absent sequence cannot be walked.
     DicomDataSets AsCollection() const;
 
-private:
+  private:
     struct DateTimeValue {
         TDateTime value;
     };
@@ -57,5 +58,7 @@ private:
 // "True"/"False", date-times DateTimeToStr, an array its values' texts joined
 // by "\"; a collection has no text form and raises EVariantTypeCastError.
 std::string VarToStr(const Variant& value);
+// The same; a text is moved out rather than copied.
+std::string VarToStr(Variant&& value);
 
 }  // namespace lumo::dicom

@@ -1,0 +1,290 @@
+#include "dicom/WireDataSet.h"
+
+#include <dcmtk/dcmdata/dcdatset.h>
+#include <dcmtk/dcmdata/dcistrmb.h>
+#include <dcmtk/dcmnet/cond.h>
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "dicom/DataSetImpl.h"
+#include "dicom/DcmConvert.h"
+#include "dicom/IncomingText.h"
+
+namespace lumo::dicom::detail {
+
+namespace {
+
+constexpr std::uint32_t kSpecificCharacterSet = MakeTag(0x0008, 0x0005);
+constexpr std::uint32_t kItem = MakeTag(0xFFFE, 0xE000);
+constexpr std::uint32_t kItemEnd = MakeTag(0xFFFE, 0xE00D);
+constexpr std::uint32_t kSequenceEnd = MakeTag(0xFFFE, 0xE0DD);
+constexpr std::uint32_t kUndefinedLength = 0xFFFFFFFF;
+// As deep as FromDcmItem goes: a deeper data set is left to DCMTK's reading,
+// whose conversion refuses it.
+constexpr int kMaxNesting = 64;
+
+constexpr VrCode kUI = MakeVr("UI");
+constexpr VrCode kLO = MakeVr("LO");
+
+// What the plain reading makes of a VR.
+struct VrLayout {
+    enum class Kind { Text, Number, Sequence, Other } kind = Kind::Other;
+    bool longLength = false;  // a 4-byte length after 2 reserved bytes
+    unsigned numberSize = 0;  // bytes per value of a number
+    bool numberSigned = false;
+};
+
+VrLayout LayoutOf(VrCode vr) {
+    using Kind = VrLayout::Kind;
+    switch (vr) {
+        case MakeVr("AE"):
+        case MakeVr("AS"):
+        case MakeVr("CS"):
+        case MakeVr("DA"):
+        case MakeVr("DS"):
+        case MakeVr("DT"):
+        case MakeVr("IS"):
+        case MakeVr("LO"):
+        case MakeVr("LT"):
+        case MakeVr("PN"):
+        case MakeVr("SH"):
+        case MakeVr("ST"):
+        case MakeVr("TM"):
+        case MakeVr("UI"):
+            return {Kind::Text, false, 0, false};
+        case MakeVr("UC"):
+        case MakeVr("UR"):
+        case MakeVr("UT"):
+            return {Kind::Text, true, 0, false};
+        case MakeVr("US"):
+            return {Kind::Number, false, 2, false};
+        case MakeVr("SS"):
+            return {Kind::Number, false, 2, true};
+        case MakeVr("UL"):
+            return {Kind::Number, false, 4, false};
+        case MakeVr("SL"):
+            return {Kind::Number, false, 4, true};
+        case MakeVr("SQ"):
+            return {Kind::Sequence, true, 0, false};
+        default:
+            return {};
+    }
+}
+
+// Tags whose reading DCMTK treats in its own way (meta and command groups,
+// illegal private groups, private creators of another VR, item and padding
+// tags), left to it.
+bool IsOrdinaryTag(std::uint32_t tag, VrCode vr) {
+    const std::uint16_t group = TagGroup(tag);
+    const std::uint16_t element = TagElement(tag);
+    if (group < 0x0008 || group >= 0xFFFC) return false;
+    if (group % 2 == 1) {
+        if (element < 0x0010) return false;
+        if (element <= 0x00FF && vr != kLO) return false;
+    }
+    return true;
+}
+
+// The values of a number element as DCMTK writes them: decimal, joined by '\'.
+std::string NumberText(std::string_view bytes, const VrLayout& layout) {
+    std::string text;
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+    for (std::size_t at = 0; at < bytes.size(); at += layout.numberSize) {
+        if (at > 0) text += '\\';
+        std::uint32_t value = data[at] | (static_cast<std::uint32_t>(data[at + 1]) << 8);
+        if (layout.numberSize == 4) {
+            value |= (static_cast<std::uint32_t>(data[at + 2]) << 16) |
+                     (static_cast<std::uint32_t>(data[at + 3]) << 24);
+        }
+        if (!layout.numberSigned) {
+            text += std::to_string(value);
+        } else if (layout.numberSize == 2) {
+            text += std::to_string(static_cast<std::int16_t>(value));
+        } else {
+            text += std::to_string(static_cast<std::int32_t>(value));
+        }
+    }
+    return text;
+}
+
+// One reading of one data set's bytes. Every read is checked against the
+// bound of the item it belongs to, so no length, however large, reads past
+// the bytes. Owns its scratch lists; used on one thread, for one data set.
+class PlainReader {
+  public:
+    explicit PlainReader(std::string_view bytes) : bytes_(bytes) {}
+
+    std::optional<DicomDataSet> Read() {
+        std::shared_ptr<DicomDataSet::Impl> impl =
+            ReadItem(bytes_.size(), false, IncomingText(), 0);
+        if (!impl || pos_ != bytes_.size()) return std::nullopt;
+        return DicomDataSet(std::move(impl));
+    }
+
+  private:
+    bool Left(std::size_t limit, std::size_t count) const {
+        return limit >= pos_ && limit - pos_ >= count;
+    }
+    std::uint16_t U16(std::size_t at) const {
+        return static_cast<std::uint16_t>(static_cast<unsigned char>(bytes_[at]) |
+                                          (static_cast<unsigned char>(bytes_[at + 1]) << 8));
+    }
+    std::uint32_t U32(std::size_t at) const {
+        return U16(at) | (static_cast<std::uint32_t>(U16(at + 2)) << 16);
+    }
+    std::uint32_t TagAt(std::size_t at) const {
+        return (static_cast<std::uint32_t>(U16(at)) << 16) | U16(at + 2);
+    }
+
+    // The elements up to `limit`, or up to an item delimitation when
+    // `delimited`; null when anything is not plain.
+    std::shared_ptr<DicomDataSet::Impl> ReadItem(std::size_t limit, bool delimited,
+                                                 const IncomingText& inherited, int depth) {
+        if (depth > kMaxNesting) return nullptr;
+        std::vector<Element>& elements = scratch_[static_cast<std::size_t>(depth)];
+        elements.clear();
+        IncomingText own;
+        const IncomingText* incoming = &inherited;
+        while (delimited || pos_ != limit) {
+            if (!Left(limit, 8)) return nullptr;
+            const std::uint32_t tag = TagAt(pos_);
+            if (TagGroup(tag) == 0xFFFE) {
+                if (!delimited || tag != kItemEnd || U32(pos_ + 4) != 0) return nullptr;
+                pos_ += 8;
+                break;
+            }
+            if (!elements.empty() && tag <= elements.back().tag) return nullptr;
+            const auto vr =
+                static_cast<VrCode>((static_cast<unsigned char>(bytes_[pos_ + 4]) << 8) |
+                                    static_cast<unsigned char>(bytes_[pos_ + 5]));
+            const VrLayout layout = LayoutOf(vr);
+            if (layout.kind == VrLayout::Kind::Other || !IsOrdinaryTag(tag, vr)) return nullptr;
+            std::uint32_t length = U16(pos_ + 6);
+            if (layout.longLength) {
+                if (!Left(limit, 12)) return nullptr;
+                length = U32(pos_ + 8);
+                pos_ += 12;
+            } else {
+                pos_ += 8;
+            }
+
+            Element element;
+            element.tag = tag;
+            element.vr = vr;
+            if (layout.kind == VrLayout::Kind::Sequence) {
+                // Its items follow the data set's character set, known only
+                // once (0008,0005) has gone by.
+                if (tag < kSpecificCharacterSet) return nullptr;
+                DicomDataSets items;
+                if (!ReadSequence(limit, length, *incoming, depth, items)) return nullptr;
+                element.value = std::move(items);
+            } else {
+                if (length == kUndefinedLength || length % 2 != 0 || !Left(limit, length)) {
+                    return nullptr;
+                }
+                std::string_view value = bytes_.substr(pos_, length);
+                pos_ += length;
+                if (layout.kind == VrLayout::Kind::Number) {
+                    if (length % layout.numberSize != 0) return nullptr;
+                    element.value = NumberText(value, layout);
+                } else {
+                    const char padding = vr == kUI ? '\0' : ' ';
+                    while (!value.empty() && value.back() == padding) value.remove_suffix(1);
+                    if (!IsUnpadded(value)) return nullptr;
+                    if (tag == kSpecificCharacterSet) {
+                        own = IncomingText(TrimmedCharset(value));
+                        incoming = &own;
+                        // Converted text is UTF-8: the data set says so.
+                        element.value = own.GetMode() == IncomingText::Mode::Converter
+                                            ? std::string("ISO_IR 192")
+                                            : own.Decode(vr, value.data(), value.size());
+                    } else {
+                        // Before (0008,0005) the set is not known yet; ASCII
+                        // reads the same in all of them.
+                        if (tag < kSpecificCharacterSet && !IsAscii(value)) return nullptr;
+                        element.value = incoming->Decode(vr, value.data(), value.size());
+                    }
+                }
+            }
+            elements.push_back(std::move(element));
+        }
+        auto impl = std::make_shared<DicomDataSet::Impl>();
+        impl->elements.reserve(elements.size());
+        for (Element& element : elements) impl->elements.push_back(std::move(element));
+        elements.clear();
+        return impl;
+    }
+
+    bool ReadSequence(std::size_t limit, std::uint32_t length, const IncomingText& incoming,
+                      int depth, DicomDataSets& items) {
+        const bool undefined = length == kUndefinedLength;
+        std::size_t end = limit;
+        if (!undefined) {
+            if (length % 2 != 0 || !Left(limit, length)) return false;
+            end = pos_ + length;
+        }
+        while (undefined || pos_ != end) {
+            if (!Left(end, 8)) return false;
+            const std::uint32_t tag = TagAt(pos_);
+            const std::uint32_t itemLength = U32(pos_ + 4);
+            pos_ += 8;
+            if (undefined && tag == kSequenceEnd) return itemLength == 0;
+            if (tag != kItem) return false;
+            std::shared_ptr<DicomDataSet::Impl> item;
+            if (itemLength == kUndefinedLength) {
+                item = ReadItem(end, true, incoming, depth + 1);
+            } else {
+                if (itemLength % 2 != 0 || !Left(end, itemLength)) return false;
+                item = ReadItem(pos_ + itemLength, false, incoming, depth + 1);
+            }
+            if (!item) return false;
+            items.DataSetsAppend(DicomDataSet(std::move(item)));
+        }
+        return true;
+    }
+
+    std::string_view bytes_;
+    std::size_t pos_ = 0;
+    // The elements of the item being read at each depth, reused from item to
+    // item so that only the finished list is allocated.
+    std::array<std::vector<Element>, kMaxNesting + 1> scratch_;
+};
+
+}  // namespace
+
+std::optional<DicomDataSet> ReadPlainDataSet(std::string_view bytes) {
+    return PlainReader(bytes).Read();
+}
+
+OFCondition ReadWithDcmtk(std::string_view bytes, E_TransferSyntax xfer, DicomDataSet& out) {
+    DcmInputBufferStream stream;
+    if (!bytes.empty()) stream.setBuffer(bytes.data(), static_cast<offile_off_t>(bytes.size()));
+    stream.setEos();
+    DcmDataset dataset;
+    dataset.transferInit();
+    const OFCondition cond = dataset.read(stream, xfer);
+    dataset.transferEnd();
+    // Bytes that end inside an element leave DCMTK waiting for more: it
+    // keeps what it has, as its own receiving does.
+    if (cond.bad() && cond != EC_StreamNotifyClient) return DIMSE_RECEIVEFAILED;
+    out = FromDcmItem(dataset);
+    return EC_Normal;
+}
+
+OFCondition ReadReceivedDataSet(std::string_view bytes, E_TransferSyntax xfer, DicomDataSet& out) {
+    if (xfer == EXS_LittleEndianExplicit) {
+        if (std::optional<DicomDataSet> plain = ReadPlainDataSet(bytes)) {
+            out = std::move(*plain);
+            return EC_Normal;
+        }
+    }
+    return ReadWithDcmtk(bytes, xfer, out);
+}
+
+}  // namespace lumo::dicom::detail

@@ -1,0 +1,32 @@
+#pragma once
+
+// Private to dicom/: a received data set read from its encoded bytes.
+
+#include <dcmtk/dcmdata/dcxfer.h>
+#include <dcmtk/ofstd/ofcond.h>
+
+#include <optional>
+#include <string_view>
+
+#include "dicom/DicomDataSet.h"
+
+namespace lumo::dicom::detail {
+
+// The data set encoded in `bytes` (explicit VR little endian), read into the
+// toolkit's own form without building DCMTK's first: a long listing spends
+// most of its time reading responses. Reads only what is laid out plainly:
+// text values, whole numbers (US, SS, UL, SL) and sequences of them, in tag
+// order, with even lengths and nothing to trim but trailing padding. Anything
+// else gives nullopt, and the caller reads the bytes with DCMTK, which knows
+// every case. What it reads is what FromDcmItem gives for DCMTK's reading of
+// the same bytes.
+std::optional<DicomDataSet> ReadPlainDataSet(std::string_view bytes);
+
+// DCMTK's reading of the bytes of a data set in `xfer`, converted. A reading
+// that fails gives a bad condition, as DCMTK's own receiving would.
+OFCondition ReadWithDcmtk(std::string_view bytes, E_TransferSyntax xfer, DicomDataSet& out);
+
+// A received data set: read plainly when it can be, through DCMTK otherwise.
+OFCondition ReadReceivedDataSet(std::string_view bytes, E_TransferSyntax xfer, DicomDataSet& out);
+
+}  // namespace lumo::dicom::detail
