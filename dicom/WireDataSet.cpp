@@ -4,6 +4,7 @@
 #include <dcmtk/dcmdata/dcistrmb.h>
 #include <dcmtk/dcmnet/cond.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -89,6 +90,11 @@ bool IsOrdinaryTag(std::uint32_t tag, VrCode vr) {
         if (element <= 0x00FF && vr != kLO) return false;
     }
     return true;
+}
+
+bool IsUidText(std::string_view text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return (c >= '0' && c <= '9') || c == '.' || c == '\\'; });
 }
 
 // The values of a number element as DCMTK writes them: decimal, joined by '\'.
@@ -197,6 +203,8 @@ class PlainReader {
                     const char padding = vr == kUI ? '\0' : ' ';
                     while (!value.empty() && value.back() == padding) value.remove_suffix(1);
                     if (!IsUnpadded(value)) return nullptr;
+                    // DCMTK mends a UID with anything but digits and dots in it.
+                    if (vr == kUI && !IsUidText(value)) return nullptr;
                     if (tag == kSpecificCharacterSet) {
                         own = IncomingText(TrimmedCharset(value));
                         incoming = &own;

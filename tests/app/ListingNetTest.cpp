@@ -1,11 +1,13 @@
 // How the responses of each query kind are listed, saved and reported.
 
 #include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcsequen.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <regex>
 #include <string>
 #include <vector>
@@ -170,6 +172,48 @@ TEST_F(ListingNet, IssuerOfAccessionNumberIsReportedAndRemoved) {
     const dicom::DicomDataSet saved =
         dicom::DicomDataSet::ReadFile(dir.Path() + "/Logs/Lumo4410_1.dcm");
     EXPECT_TRUE(saved.DataSetAttributes().AttributesFind(0x0008, 0x0051).AttributeIsPresent());
+}
+
+// Blocks are listed as responses arrive, or after the query when files are
+// saved: the operator reads the same lines either way.
+TEST_F(ListingNet, TheListingIsTheSameWithOrWithoutSaveFiles) {
+    std::vector<Attr> entry = FullWorklistEntry();
+    entry.push_back(
+        {DCM_IssuerOfAccessionNumberSequence, Items{{{DCM_LocalNamespaceEntityID, "HOSP"}}}});
+    node.SetResponses(DataSets({entry, {{DCM_AccessionNumber, "PLAIN"}}, entry}));
+    Form().ButtonWL.Click();
+    const Lines listedAsReceived = Listed();
+    TempDir dir;
+    CurrentDir here(dir.Path());
+    Form().cbSaveResults.Checked = true;
+    Form().ButtonWL.Click();
+    EXPECT_EQ(Listed(), listedAsReceived);
+    EXPECT_EQ(Listed().size(), 41u);
+}
+
+// A value that has no text (here a sequence where a name is read) stops the
+// listing there; what is listed stays and the query counts as answered.
+TEST_F(ListingNet, AValueWithoutTextStopsTheListingQuietly) {
+    std::vector<DcmDataset> responses = DataSets({{{DCM_AccessionNumber, "A1"}}, {}, {}});
+    // The second sends its accession number as a sequence.
+    auto sequence = std::make_unique<DcmSequenceOfItems>(DcmTag(DCM_AccessionNumber, EVR_SQ));
+    auto item = std::make_unique<DcmItem>();
+    ASSERT_TRUE(sequence->append(item.get()).good());
+    item.release();  // the sequence owns it now
+    ASSERT_TRUE(responses[1].insert(sequence.release()).good());
+    lumo::testing::PutAttributes(responses[2], {{DCM_AccessionNumber, "A3"}});
+    node.SetResponses(std::move(responses));
+    for (const bool save : {false, true}) {
+        SCOPED_TRACE(save ? "with save files" : "without save files");
+        TempDir dir;
+        CurrentDir here(dir.Path());
+        Form().cbSaveResults.Checked = save;
+        Form().ButtonCFindStudyStudy.Click();
+        ExpectAnswered();
+        ASSERT_EQ(Listed().size(), 14u);
+        EXPECT_EQ(Listed()[0], "A1        ");
+        EXPECT_EQ(Listed()[13], kSeparator);
+    }
 }
 
 TEST_F(ListingNet, StudyBlocksHaveFourteenLines) {

@@ -6,6 +6,7 @@
 #include <dcmtk/dcmdata/dcsequen.h>
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -177,6 +178,63 @@ TEST(QueryRunNet, ReturnsEveryPendingResponseInOrder) {
     EXPECT_EQ(responses.DataSetsItem(2).DataSetPatientID(), "P2");
     EXPECT_EQ(responses.DataSetsItem(3).DataSetPatientID(), "P3");
     EXPECT_EQ(TextOf(responses.DataSetsItem(3), 0x0010, 0x0010), "NAME^P3");
+}
+
+// A data set longer than a PDU comes in several pieces, whichever way it is
+// read (a float value leaves the second to DCMTK).
+TEST(QueryRunNet, ResponseLongerThanAPduArrivesWhole) {
+    const std::string text(60'000, 'x');
+    TestNode node;
+    DcmDataset second = MakeDataSet({{DCM_PatientID, "P2"}, {DCM_TextValue, text + "y"}});
+    ASSERT_TRUE(second.putAndInsertFloat64(DCM_DiffusionBValue, 1000.0).good());
+    std::vector<DcmDataset> answers;
+    answers.push_back(MakeDataSet({{DCM_PatientID, "P1"}, {DCM_TextValue, text}}));
+    answers.push_back(second);
+    node.SetResponses(std::move(answers));
+    node.Start();
+    DicomQuery query = MakeQuery(node.Port(), "STUDY");
+
+    DicomDataSets responses = query.QueryRun(StudyIdentifier());
+
+    ASSERT_EQ(responses.DataSetsCount(), 2);
+    EXPECT_EQ(TextOf(responses.DataSetsItem(1), 0x0040, 0xA160), text);
+    EXPECT_EQ(TextOf(responses.DataSetsItem(2), 0x0040, 0xA160), text + "y");
+    EXPECT_EQ(TextOf(responses.DataSetsItem(2), 0x0018, 0x9087), "1000");
+    EXPECT_EQ(responses.DataSetsItem(2).DataSetPatientID(), "P2");
+}
+
+TEST(QueryRunNet, HandlerSeesEachResponseAsItArrives) {
+    TestNode node;
+    node.SetSyntheticResponses(5);
+    node.Start();
+    DicomQuery query = MakeQuery(node.Port(), "STUDY");
+    std::vector<std::string> seen;
+
+    DicomDataSets responses = query.QueryRun(StudyIdentifier(), [&](const DicomDataSet& response) {
+        seen.push_back(response.DataSetPatientID());
+    });
+
+    EXPECT_EQ(seen, (std::vector<std::string>{"PID1", "PID2", "PID3", "PID4", "PID5"}));
+    ASSERT_EQ(responses.DataSetsCount(), 5);
+    // The handler saw the very data sets that are returned.
+    EXPECT_TRUE(responses.DataSetsItem(5).SameAs(responses.DataSetsItem(5)));
+}
+
+TEST(QueryRunNet, HandlerThatThrowsEndsTheQuery) {
+    TestNode node;
+    node.SetSyntheticResponses(50);
+    node.Start();
+    DicomQuery query = MakeQuery(node.Port(), "STUDY");
+    int calls = 0;
+
+    EXPECT_THROW(query.QueryRun(StudyIdentifier(),
+                                [&](const DicomDataSet&) {
+                                    if (++calls == 2) throw std::runtime_error("stop");
+                                }),
+                 std::runtime_error);
+    EXPECT_EQ(calls, 2);
+    // The node is free for the next query.
+    EXPECT_EQ(query.QueryRun(StudyIdentifier()).DataSetsCount(), 50);
 }
 
 TEST(QueryRunNet, NoMatchGivesAnEmptyCollection) {
