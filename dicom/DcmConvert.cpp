@@ -193,6 +193,8 @@ std::shared_ptr<DicomDataSet::Impl> FromItem(DcmItem& item, const IncomingText& 
             // The text is UTF-8 now; say so, so that it goes out as it is.
             element.value = std::string("ISO_IR 192");
         } else {
+            // Most values need no trimming: read in place, they save DCMTK's
+            // normalised copy of every value of every response.
             char* bytes = nullptr;
             Uint32 length = 0;
             if (IsByteString(source->ident()) &&

@@ -154,11 +154,12 @@ struct SocketOptions : DcmTransportConnection {
 
 // A blocking read that ran into the socket's bound does not fail as DCMTK's
 // own timeout: the upper layer takes the failed read for a lost connection
-// (an I/O error, or an abort once its state machine has seen it). Told apart
-// from a real loss by how long the read waited.
+// (an I/O error, a failed PDV read, or an abort once its state machine has
+// seen it). Told apart from a real loss by how long the read waited.
 bool IsReadBound(const OFCondition& cond, std::chrono::steady_clock::time_point started,
                  int seconds) {
-    const bool lost = (cond.module() == OFM_dcmnet && cond.code() == DULC_TCPIOERROR) ||
+    const bool lost = (cond.module() == OFM_dcmnet &&
+                       (cond.code() == DULC_TCPIOERROR || cond.code() == DIMSEC_READPDVFAILED)) ||
                       cond == DUL_PEERABORTEDASSOCIATION || cond == DUL_NETWORKCLOSED;
     if (!lost) return false;
     return std::chrono::steady_clock::now() - started >=
