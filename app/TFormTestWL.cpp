@@ -736,6 +736,10 @@ void TFormTestWL::LaunchQuery(bool worklist, const std::string& level) {
         // each before its block, so that listing waits for the end.
         const bool listAsReceived = !cbSaveResults.Checked;
         TStrings received;
+        // Room for the lines of the first 16,384 responses: the list grows
+        // without moving its lines at the usual counts, and pages of the room
+        // left unused are never touched.
+        if (listAsReceived) received.Reserve(kind.LinesPerBlock() * 16'384);
         bool listingFailed = false;
         const dicom::DicomQuery::ResponseHandler listResponse = [&](const DicomDataSet& response) {
             if (listingFailed) return;
