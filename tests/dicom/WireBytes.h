@@ -5,8 +5,10 @@
 // and a data set of the toolkit written out as one comparable text.
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "dicom/DicomAttribute.h"
 #include "dicom/DicomAttributes.h"
@@ -53,7 +55,7 @@ class WireBytes {
     // A sequence of encoded items: lengths defined or undefined (with their
     // delimitation items).
     WireBytes& Sequence(std::uint16_t group, std::uint16_t element,
-                        const std::initializer_list<WireBytes>& items, bool undefinedSequence,
+                        const std::vector<WireBytes>& items, bool undefinedSequence,
                         bool undefinedItems) {
         WireBytes body;
         for (const WireBytes& item : items) body.Item(item.Bytes(), undefinedItems);

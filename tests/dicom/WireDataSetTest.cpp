@@ -183,21 +183,10 @@ class RandomDataSets {
             const std::string vr = entry.vr;
             if (vr == "SQ") {
                 if (depth >= 2) continue;
-                std::vector<WireBytes> items;
-                const int count = Pick(3);
-                WireBytes a = Make(depth + 1), b = Make(depth + 1), c = Make(depth + 1);
-                const bool undefinedSequence = Chance(2), undefinedItems = Chance(2);
-                if (count == 0)
-                    out.Sequence(entry.group, entry.element, {}, undefinedSequence, undefinedItems);
-                if (count == 1)
-                    out.Sequence(entry.group, entry.element, {a}, undefinedSequence,
-                                 undefinedItems);
-                if (count == 2)
-                    out.Sequence(entry.group, entry.element, {a, b}, undefinedSequence,
-                                 undefinedItems);
-                if (count == 3)
-                    out.Sequence(entry.group, entry.element, {a, b, c}, undefinedSequence,
-                                 undefinedItems);
+                std::vector<WireBytes> items(static_cast<std::size_t>(Pick(3)));
+                for (WireBytes& item : items) item = Make(depth + 1);
+                const bool undefinedSequence = Chance(2);
+                out.Sequence(entry.group, entry.element, items, undefinedSequence, Chance(2));
                 continue;
             }
             std::string value;
