@@ -119,12 +119,18 @@ std::string NumberText(std::string_view bytes, const VrLayout& layout) {
     return text;
 }
 
+// The elements of the item being read at each depth, kept from item to item
+// and from one response to the next, so that reading a data set allocates
+// only its finished lists.
+using ScratchLists = std::array<std::vector<Element>, kMaxNesting + 1>;
+
 // One reading of one data set's bytes. Every read is checked against the
 // bound of the item it belongs to, so no length, however large, reads past
-// the bytes. Owns its scratch lists; used on one thread, for one data set.
+// the bytes. Borrows the scratch lists of its thread; used on that thread,
+// for one data set.
 class PlainReader {
   public:
-    explicit PlainReader(std::string_view bytes) : bytes_(bytes) {}
+    PlainReader(std::string_view bytes, ScratchLists& scratch) : bytes_(bytes), scratch_(scratch) {}
 
     std::optional<DicomDataSet> Read() {
         std::shared_ptr<DicomDataSet::Impl> impl =
@@ -259,15 +265,14 @@ class PlainReader {
 
     std::string_view bytes_;
     std::size_t pos_ = 0;
-    // The elements of the item being read at each depth, reused from item to
-    // item so that only the finished list is allocated.
-    std::array<std::vector<Element>, kMaxNesting + 1> scratch_;
+    ScratchLists& scratch_;
 };
 
 }  // namespace
 
 std::optional<DicomDataSet> ReadPlainDataSet(std::string_view bytes) {
-    return PlainReader(bytes).Read();
+    thread_local ScratchLists scratch;
+    return PlainReader(bytes, scratch).Read();
 }
 
 OFCondition ReadWithDcmtk(std::string_view bytes, E_TransferSyntax xfer, DicomDataSet& out) {
