@@ -388,6 +388,22 @@ TEST(QueryRunNet, SilentNodeEndsInAResponseTimeout) {
     EXPECT_EQ(node.Associations()[0].end, AssociationRecord::End::AbortedByPeer);
 }
 
+// The wait for a data set its command announced is bounded the same way.
+TEST(QueryRunNet, NodeSilentBeforeTheDataSetEndsInAResponseTimeout) {
+    TestNode node;
+    node.SetSilent(Silence::BeforeDataSet);
+    node.Start();
+    DicomQuery query = MakeQuery(node.Port(), "STUDY");
+    DicomTimeouts timeouts = testing::ShortTimeouts();
+    timeouts.response = 1s;
+    query.SetTimeouts(timeouts);
+
+    EXPECT_EQ(FailureOf(query, StudyIdentifier()), "EDicomNetworkError: C-FIND to " + Peer(node) +
+                                                       " failed: response timeout after 1 s");
+    ASSERT_TRUE(node.WaitForAssociationsEnded(1, 10s));
+    EXPECT_EQ(node.Associations()[0].end, AssociationRecord::End::AbortedByPeer);
+}
+
 TEST(QueryRunNet, NodeSilentBeforeAssociationEndsInAnAssociationTimeout) {
     TestNode node;
     node.SetSilent(Silence::BeforeAssociation);
