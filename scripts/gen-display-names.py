@@ -12,7 +12,6 @@ relative to the repository root)
 """
 
 import os
-import re
 import sys
 
 try:
@@ -37,18 +36,6 @@ def c_string(text):
     return '"' + "".join(out) + '"'
 
 
-# One long word that a few names of technical descriptions carry ("Lens
-# Spec...", "Beam Dose Spec... Point") is shown shortened to "Spec". Only
-# that thirteen-letter word matches: "Specific Character Set", "Specimen" and
-# the like keep their names. The console reads none of these attributes by
-# name.
-LONG_WORD = re.compile(r"\bSpec[a-z]{9}\b")
-
-
-def shown_name(name):
-    return LONG_WORD.sub("Spec", name)
-
-
 def repeater_mask(pattern):
     """'60xx3000' -> (mask, value): the bits a tag must match."""
     mask = 0
@@ -63,13 +50,12 @@ def repeater_mask(pattern):
 
 
 def generate():
-    exact = sorted((tag, shown_name(entry[2]))
-                   for tag, entry in _dicom_dict.DicomDictionary.items() if entry[2])
+    exact = sorted((tag, entry[2]) for tag, entry in _dicom_dict.DicomDictionary.items() if entry[2])
     repeaters = []
     for pattern, entry in _dicom_dict.RepeatersDictionary.items():
         if entry[2]:
             mask, value = repeater_mask(pattern)
-            repeaters.append((mask, value, shown_name(entry[2])))
+            repeaters.append((mask, value, entry[2]))
     # Most specific pattern first, so that a narrower family wins.
     repeaters.sort(key=lambda r: (-bin(r[0]).count("1"), r[1]))
 

@@ -34,15 +34,6 @@ TEST(DisplayName, StandardNamesOfTheConsolesAttributes) {
     EXPECT_EQ(NameOf(0x0008, 0x0001), "Length to End");  // retired names stay known
 }
 
-// One long word is shortened in the few names that carry it; the words that
-// merely begin alike keep their names.
-TEST(DisplayName, OneLongWordIsShortenedAndNoOther) {
-    EXPECT_EQ(NameOf(0x0016, 0x004E), "Lens Spec");
-    EXPECT_EQ(NameOf(0x300A, 0x0082), "Beam Dose Spec Point");
-    EXPECT_EQ(NameOf(0x0008, 0x0005), "Specific Character Set");
-    EXPECT_EQ(NameOf(0x0040, 0x0551), "Specimen Identifier");
-}
-
 TEST(DisplayName, RepeatingGroupsHaveTheirFamilysName) {
     EXPECT_EQ(NameOf(0x6000, 0x3000), "Overlay Data");
     EXPECT_EQ(NameOf(0x6002, 0x3000), "Overlay Data");
