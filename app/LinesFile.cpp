@@ -28,7 +28,7 @@ std::string FullName(const std::string& fileName) {
 std::string Reason(int error) { return std::system_category().message(error); }
 
 [[noreturn]] void CannotOpen(const std::string& fileName, int error) {
-    throw Exception("EFOpenError",
+    throw Exception(ErrorClass::EFOpenError,
                     "Cannot open file \"" + FullName(fileName) + "\". " + Reason(error));
 }
 
@@ -129,7 +129,7 @@ void SaveLinesToFile(const std::string& fileName, const std::vector<std::string>
     FileDescriptor file(::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
     if (file.Get() < 0) {
         const int error = errno;
-        throw Exception("EFCreateError",
+        throw Exception(ErrorClass::EFCreateError,
                         "Cannot create file \"" + FullName(fileName) + "\". " + Reason(error));
     }
     std::size_t written = 0;
@@ -138,13 +138,13 @@ void SaveLinesToFile(const std::string& fileName, const std::vector<std::string>
         if (put < 0) {
             if (errno == EINTR) continue;
             const int error = errno;
-            throw Exception("EWriteError",
+            throw Exception(ErrorClass::EWriteError,
                             "Stream write error: \"" + FullName(fileName) + "\". " + Reason(error));
         }
         written += static_cast<std::size_t>(put);
     }
     if (const int error = file.Close(); error != 0) {
-        throw Exception("EWriteError",
+        throw Exception(ErrorClass::EWriteError,
                         "Stream write error: \"" + FullName(fileName) + "\". " + Reason(error));
     }
 }

@@ -25,15 +25,15 @@ std::vector<std::string> SplitLines(std::string_view text);
 
 // Reads a whole file as lines: UTF-8 when its bytes are valid UTF-8 (a
 // leading byte-order mark is dropped), else Windows-1252. A file that cannot
-// be opened or read raises lumo::Exception("EFOpenError",
+// be opened or read raises lumo::Exception(ErrorClass::EFOpenError,
 // "Cannot open file \"<full name>\". <system's reason>").
 LinesOfFile LoadLinesFromFile(const std::string& fileName);
 
 // Creates or overwrites a file with the lines, each ended by CR LF, in the
 // given encoding (characters Windows-1252 lacks become '?'). A file that
-// cannot be created raises lumo::Exception("EFCreateError",
+// cannot be created raises lumo::Exception(ErrorClass::EFCreateError,
 // "Cannot create file \"<full name>\". <system's reason>"); a failed write
-// raises lumo::Exception("EWriteError", ...).
+// raises lumo::Exception(ErrorClass::EWriteError, ...).
 void SaveLinesToFile(const std::string& fileName, const std::vector<std::string>& lines,
                      TextEncodingOf encoding = {});
 

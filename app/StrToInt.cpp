@@ -9,7 +9,7 @@ namespace lumo::app {
 namespace {
 
 [[noreturn]] void Invalid(const std::string& text) {
-    throw Exception("EConvertError", "'" + text + "' is not a valid integer value");
+    throw Exception(ErrorClass::EConvertError, "'" + text + "' is not a valid integer value");
 }
 
 int HexDigit(char c) {

@@ -208,7 +208,7 @@ void TStrings::Assign(TStrings&& other) {
 
 void TStrings::Delete(std::size_t index) {
     if (index >= lines_.size()) {
-        throw Exception("EStringListError",
+        throw Exception(ErrorClass::EStringListError,
                         "List index out of bounds (" + std::to_string(index) + ")");
     }
     lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(index));

@@ -59,7 +59,7 @@ const std::string* DeclaredCharset(const DicomDataSet::Impl& source) {
 }
 
 void Insert(DcmItem& target, std::unique_ptr<DcmElement> element, std::uint32_t tag) {
-    CheckCondition(target.insert(element.get(), OFTrue), "EDicomError",
+    CheckCondition(target.insert(element.get(), OFTrue), ErrorClass::EDicomError,
                    "Cannot put " + TagText(tag) + " into the data set");
     element.release();  // the item owns it now
 }
@@ -79,12 +79,12 @@ void FillItem(DcmItem& target, const DicomDataSet::Impl& source, OutgoingText ou
             for (const DicomDataSet& item : items->GetImpl()->items) {
                 const DicomDataSet::Impl* itemImpl = item.GetImpl().get();
                 if (std::find(path.begin(), path.end(), itemImpl) != path.end()) {
-                    throw Exception("EDicomError", "The sequence " + TagText(element.tag) +
+                    throw Exception(ErrorClass::EDicomError, "The sequence " + TagText(element.tag) +
                                                        " holds a data set that contains it");
                 }
                 auto dcmItem = std::make_unique<DcmItem>();
                 FillItem(*dcmItem, *itemImpl, outgoing, path);
-                CheckCondition(sequence->insert(dcmItem.get()), "EDicomError",
+                CheckCondition(sequence->insert(dcmItem.get()), ErrorClass::EDicomError,
                                "Cannot put an item into " + TagText(element.tag));
                 dcmItem.release();  // the sequence owns it now
             }
@@ -100,15 +100,15 @@ void FillItem(DcmItem& target, const DicomDataSet::Impl& source, OutgoingText ou
                 text = Utf8ToLatin1(text);
             }
             if (!FitsBinaryVr(element.vr, text)) {
-                throw Exception("EDicomError", "Invalid value for " + TagText(element.tag) + " " +
+                throw Exception(ErrorClass::EDicomError, "Invalid value for " + TagText(element.tag) + " " +
                                                    VrText(element.vr) + ": " + *element.Text());
             }
             DcmElement* created = nullptr;
-            CheckCondition(DcmItem::newDicomElementWithVR(created, tag), "EDicomError",
+            CheckCondition(DcmItem::newDicomElementWithVR(created, tag), ErrorClass::EDicomError,
                            "Cannot create " + TagText(element.tag));
             std::unique_ptr<DcmElement> owned(created);
             CheckCondition(owned->putOFStringArray(OFString(text.data(), text.size())),
-                           "EDicomError",
+                           ErrorClass::EDicomError,
                            "Invalid value for " + TagText(element.tag) + " " + VrText(element.vr));
             Insert(target, std::move(owned), element.tag);
         }
@@ -156,7 +156,7 @@ std::shared_ptr<DicomDataSet::Impl> FromItem(DcmItem& item, const IncomingText& 
                                              int depth) {
     // Real data sets nest a few levels; a deeper one is broken or hostile,
     // and every level costs stack here.
-    if (depth > kMaxNesting) throw Exception("EDicomError", "Sequences nested too deeply");
+    if (depth > kMaxNesting) throw Exception(ErrorClass::EDicomError, "Sequences nested too deeply");
     IncomingText own;
     const IncomingText* incoming = &inherited;
     bool rewriteCharset = false;

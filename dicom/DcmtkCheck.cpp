@@ -4,9 +4,9 @@
 
 namespace lumo::dicom::detail {
 
-void CheckCondition(const OFCondition& cond, const char* className, const std::string& what) {
+void CheckCondition(const OFCondition& cond, ErrorClass errorClass, const std::string& what) {
     if (cond.good()) return;
-    throw Exception(className, what + ": " + cond.text());
+    throw Exception(errorClass, what + ": " + cond.text());
 }
 
 }  // namespace lumo::dicom::detail

@@ -6,10 +6,12 @@
 
 #include <string>
 
+#include "support/Exception.h"
+
 namespace lumo::dicom::detail {
 
-// Raises lumo::Exception(className, what + ": " + the condition's text) when
+// Raises lumo::Exception(errorClass, what + ": " + the condition's text) when
 // `cond` is bad; does nothing when it is good.
-void CheckCondition(const OFCondition& cond, const char* className, const std::string& what);
+void CheckCondition(const OFCondition& cond, ErrorClass errorClass, const std::string& what);
 
 }  // namespace lumo::dicom::detail

@@ -14,7 +14,7 @@ namespace lumo::dicom {
 
 namespace {
 
-constexpr const char* kConnectionError = "EDicomConnectionError";
+constexpr ErrorClass kConnectionError = ErrorClass::EDicomConnectionError;
 
 bool IsPending(std::uint16_t status) { return (status & 0xFF00) == 0xFF00; }
 

@@ -79,23 +79,23 @@ void DicomDataSet::DataSetWriteFile(const std::string& fileName) const {
     if (sopClass.empty()) {
         detail::CheckCondition(
             meta->putAndInsertString(DCM_MediaStorageSOPClassUID, UID_SecondaryCaptureImageStorage),
-            "EDicomError", "Cannot write " + fileName);
+            ErrorClass::EDicomError, "Cannot write " + fileName);
     }
     if (sopInstance.empty()) {
         char uid[100];
         detail::CheckCondition(meta->putAndInsertString(DCM_MediaStorageSOPInstanceUID,
                                                         dcmGenerateUniqueIdentifier(uid)),
-                               "EDicomError", "Cannot write " + fileName);
+                               ErrorClass::EDicomError, "Cannot write " + fileName);
     }
     detail::CheckCondition(
         file.saveFile(OFFilename(fileName.c_str()), EXS_LittleEndianExplicit, EET_ExplicitLength,
                       EGL_recalcGL, EPD_noChange, 0, 0, EWM_fileformat),
-        "EDicomError", "Cannot write " + fileName);
+        ErrorClass::EDicomError, "Cannot write " + fileName);
 }
 
 DicomDataSet DicomDataSet::ReadFile(const std::string& fileName) {
     DcmFileFormat file;
-    detail::CheckCondition(file.loadFile(OFFilename(fileName.c_str())), "EDicomError",
+    detail::CheckCondition(file.loadFile(OFFilename(fileName.c_str())), ErrorClass::EDicomError,
                            "Cannot read " + fileName);
     return detail::FromDcmItem(*file.getDataset());
 }

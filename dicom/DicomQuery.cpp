@@ -45,10 +45,10 @@ struct DicomQuery::Impl {
 
 namespace {
 
-constexpr const char* kNetworkError = "EDicomNetworkError";
-constexpr const char* kRejected = "EDicomAssociationRejected";
-constexpr const char* kDicomError = "EDicomError";
-constexpr const char* kStatusError = "EDicomStatusError";
+constexpr ErrorClass kNetworkError = ErrorClass::EDicomNetworkError;
+constexpr ErrorClass kRejected = ErrorClass::EDicomAssociationRejected;
+constexpr ErrorClass kDicomError = ErrorClass::EDicomError;
+constexpr ErrorClass kStatusError = ErrorClass::EDicomStatusError;
 
 // The query root's information model: its SOP class and the name the
 // operator reads in messages.

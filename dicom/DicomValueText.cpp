@@ -241,7 +241,7 @@ DcmEVR VrToDcmtk(VrCode vr) {
 VrCode DictionaryVr(std::uint32_t tag) {
     static const bool loaded = dcmDataDict.isDictionaryLoaded();
     if (!loaded) {
-        throw Exception("EDicomError",
+        throw Exception(ErrorClass::EDicomError,
                         "The DICOM data dictionary is not loaded (DCMTK's dicom.dic; see "
                         "DCMDICTPATH)");
     }
@@ -490,7 +490,7 @@ DateRange ParseDateRange(VrCode vr, std::string_view text) {
 }
 
 void ThrowIndexOutOfBounds(int index) {
-    throw Exception("EDicomError", "List index out of bounds (" + std::to_string(index) + ")");
+    throw Exception(ErrorClass::EDicomError, "List index out of bounds (" + std::to_string(index) + ")");
 }
 
 const char* VariantTypeName(Variant::Type type) {
@@ -516,7 +516,7 @@ const char* VariantTypeName(Variant::Type type) {
 }
 
 void ThrowCastError(Variant::Type from, const char* to) {
-    throw Exception("EVariantTypeCastError", std::string("Could not convert variant of type (") +
+    throw Exception(ErrorClass::EVariantTypeCastError, std::string("Could not convert variant of type (") +
                                                  VariantTypeName(from) + ") into type (" + to +
                                                  ")");
 }

@@ -43,7 +43,7 @@ struct EventLoopDispatcher::Call {
 namespace {
 
 Exception StoppedError() {
-    return Exception("EDicomError", "The event loop has stopped: the task was not run");
+    return Exception(ErrorClass::EDicomError, "The event loop has stopped: the task was not run");
 }
 
 }  // namespace

@@ -24,7 +24,7 @@ bool TryStrToInt(const std::string& text, std::int32_t& value) {
 std::int32_t StrToInt(const std::string& text) {
     std::int32_t value = 0;
     if (!TryStrToInt(text, value))
-        throw Exception("EConvertError", "'" + text + "' is not a valid integer value");
+        throw Exception(ErrorClass::EConvertError, "'" + text + "' is not a valid integer value");
     return value;
 }
 
@@ -36,7 +36,7 @@ bool StrToBool(const std::string& text) {
         const double number = std::strtod(text.c_str(), &end);
         if (end == text.c_str() + text.size() && !std::isnan(number)) return number != 0.0;
     }
-    throw Exception("EConvertError", "'" + text + "' is not a valid boolean value");
+    throw Exception(ErrorClass::EConvertError, "'" + text + "' is not a valid boolean value");
 }
 
 }  // namespace lumo

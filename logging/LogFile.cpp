@@ -58,7 +58,7 @@ bool LogFileExists(const std::string& fileName) {
 }
 
 void RaiseInOutError(int error, const std::string& fileName) {
-    throw Exception("EInOutError", std::string(std::strerror(error)) + " (" + fileName + ")");
+    throw Exception(ErrorClass::EInOutError, std::string(std::strerror(error)) + " (" + fileName + ")");
 }
 
 bool SameFileNameText(const std::string& a, const std::string& b) {

@@ -215,7 +215,7 @@ std::string XmlErrorText(const std::string& fileName, const std::string& text,
 
 TApplicationLogger::TApplicationLogger() {
     if (!tCreating)
-        throw Exception("Exception",
+        throw Exception(ErrorClass::Exception,
                         "Vous devez accéder à la classe TApplicationLogger par le biais de la "
                         "fonction AppLogger");
     thread_ = std::make_unique<TAppLoggerThread>();
@@ -268,7 +268,7 @@ bool TApplicationLogger::LoadConfiguration(const std::string& fileName) {
         const pugi::xml_parse_result result = document.load_buffer(text.data(), text.size());
         // A file without any element is an empty configuration.
         if (result.status == pugi::status_no_document_element) return true;
-        if (!result) throw Exception("EXMLDocError", XmlErrorText(path, text, result));
+        if (!result) throw Exception(ErrorClass::EXMLDocError, XmlErrorText(path, text, result));
         const pugi::xml_node root = document.document_element();
         if (!root) return true;
 
@@ -281,7 +281,7 @@ bool TApplicationLogger::LoadConfiguration(const std::string& fileName) {
         if (allStations) LoadApplicationNode(allStations);
         return true;
     } catch (const std::exception& e) {
-        throw Exception("Exception", std::string("TApplicationLogger : ") + e.what());
+        throw Exception(ErrorClass::Exception, std::string("TApplicationLogger : ") + e.what());
     }
 }
 
@@ -347,7 +347,7 @@ void TApplicationLogger::CreateLoggerFromNode(const pugi::xml_node& node) {
         logger = std::make_unique<TWindowsEventLogger>(niveauMax, logSpecifique, params, insertTime,
                                                        format, insertNiveauLog);
     else if (version_ <= "1.2")
-        throw Exception("Exception",
+        throw Exception(ErrorClass::Exception,
                         "TApplicationLogger : Configuration inattendue (" + className + ")");
     else
         return;  // a class of a newer configuration: skipped

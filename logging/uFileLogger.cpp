@@ -86,7 +86,7 @@ void TFileLogger::SetFileNameLocked(const std::string& name) {
 void TFileLogger::DoLog(const std::string& line) {
     std::lock_guard lock(mutex_);
     if (currentFileName_.empty() && !rollOverPending_)
-        throw Exception("Exception", "Le fichier n'a pas été assigné au FileLogger");
+        throw Exception(ErrorClass::Exception, "Le fichier n'a pas été assigné au FileLogger");
     if (rollOverPending_ || Now() > nextChange_) {
         TDateTime next = NeverChanges;
         const std::string name = GlobalFile().ExpandFileMaskUntil(fileMask_, next);
@@ -102,7 +102,7 @@ void TFileLogger::DoLog(const std::string& line) {
         }
     }
     if (currentFileName_.empty())
-        throw Exception("Exception", "Le fichier n'a pas été assigné au FileLogger");
+        throw Exception(ErrorClass::Exception, "Le fichier n'a pas été assigné au FileLogger");
     WriteLineLocked(line);
 }
 
@@ -130,7 +130,7 @@ void TFileLogger::WriteLineLocked(const std::string& line) {
         }
         file.WriteAndClose(prefix + line + "\r\n", currentFileName_);
     } catch (const std::exception& e) {
-        throw Exception("Exception", "Exception sur DoLog(" + std::to_string(attempts) + ") (" +
+        throw Exception(ErrorClass::Exception, "Exception sur DoLog(" + std::to_string(attempts) + ") (" +
                                          ExceptionClassName(e) + ":" + e.what() + ":" + line);
     }
 }

@@ -6,6 +6,15 @@
 
 namespace lumo {
 
+// The levels the program writes at; a lower level is more important. A
+// destination keeps the messages at or below its own maximum.
+namespace LogLevel {
+inline constexpr std::uint8_t Error = 5;      // caught errors
+inline constexpr std::uint8_t Finding = 50;   // what the worklist check finds
+inline constexpr std::uint8_t Startup = 100;  // the opening line
+inline constexpr std::uint8_t Trace = 250;    // progress of the check and of listen mode
+}  // namespace LogLevel
+
 // The name=value texts from which each destination reads its own settings.
 using TLoggerParams = std::vector<std::string>;
 

@@ -21,7 +21,7 @@ TMemoryLogger::TMemoryLogger(std::uint8_t NiveauMax, std::int32_t LogSpecifique,
         if (!SplitLoggerParam(param, name, value)) continue;
         if (name == "MaxLigne") {
             if (!TryStrToInt(value, maxLigne_))
-                throw Exception("Exception",
+                throw Exception(ErrorClass::Exception,
                                 "MemoryLogger : Paramètre MaxLigne doit être un entier");
         } else if (name == "FileName") {
             fileMask_ = value;

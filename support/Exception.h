@@ -6,18 +6,48 @@
 
 namespace lumo {
 
+// The class names of the errors this program raises: what the console lists
+// and logs beside the message. An enumeration, so that a misspelt name does
+// not compile. "Exception" is the general class, also the name shown for an
+// error that comes from the standard library.
+enum class ErrorClass {
+    Exception,
+    EAbort,
+    EConvertError,
+    EDicomAssociationRejected,
+    EDicomConnectionError,
+    EDicomError,
+    EDicomNetworkError,
+    EDicomStatusError,
+    EFCreateError,
+    EFOpenError,
+    EInOutError,
+    EInvalidOperation,
+    EOSError,
+    ERegistryException,
+    EStringListError,
+    EUsageError,
+    EVariantTypeCastError,
+    EWriteError,
+    EXMLDocError,
+};
+
+// The name of a class as the operator reads it ("EDicomNetworkError").
+const char* ErrorClassName(ErrorClass errorClass) noexcept;
+
 // The program's general error class: every error it raises carries a class
-// name (what the console lists and logs, e.g. "EDicomNetworkError") and a
-// one-line message. Immutable; usable from any thread.
+// (shown by its name) and a one-line message. Immutable; usable from any
+// thread.
 class Exception : public std::runtime_error {
 public:
-    Exception(std::string className, const std::string& message);
+    Exception(ErrorClass errorClass, const std::string& message);
 
-    const std::string& ClassName() const noexcept { return className_; }
+    ErrorClass Class() const noexcept { return class_; }
+    std::string ClassName() const { return ErrorClassName(class_); }
     std::string Message() const { return what(); }
 
 private:
-    std::string className_;
+    ErrorClass class_;
 };
 
 // The class name to show for any caught error: the program's own class name,

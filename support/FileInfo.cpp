@@ -21,7 +21,7 @@ constexpr std::uint32_t ShtNote = 7;
 constexpr std::uint32_t PtNote = 4;
 constexpr std::size_t FixedFileInfoSize = 6 * sizeof(std::uint32_t);
 
-[[noreturn]] void NotAvailable() { throw Exception("Exception", "Fixed file info not available"); }
+[[noreturn]] void NotAvailable() { throw Exception(ErrorClass::Exception, "Fixed file info not available"); }
 
 // Bounds-checked, byte-order-aware reads over a whole ELF image. Every read
 // outside the image is a malformed file.

@@ -19,7 +19,7 @@ namespace lumo {
 // Reading a missing file, a file that is not ELF, or an ELF file without the
 // note gives no version (empty text). An ELF file whose headers or notes
 // point outside the file, or a note whose record is cut or malformed, raises
-// lumo::Exception("Exception", "Fixed file info not available"). The reader
+// lumo::Exception(ErrorClass::Exception, "Fixed file info not available"). The reader
 // checks every offset against the file's size. Stateless; any thread.
 
 inline constexpr std::uint32_t VersionNoteType = 1;

@@ -30,7 +30,7 @@ std::atomic<TGlobalFile*> registered{nullptr};
 std::string CurrentFolder() {
     std::vector<char> buffer(4096);
     while (getcwd(buffer.data(), buffer.size()) == nullptr) {
-        if (errno != ERANGE || buffer.size() > (1u << 20)) throw Exception("Exception", "getcwd");
+        if (errno != ERANGE || buffer.size() > (1u << 20)) throw Exception(ErrorClass::Exception, "getcwd");
         buffer.resize(buffer.size() * 2);
     }
     return buffer.data();
@@ -82,7 +82,7 @@ std::string Resolve(const std::string& fileName, const std::string& baseDir) {
             const std::size_t cut =
                 base.size() > 1 ? base.rfind('/', base.size() - 2) : std::string::npos;
             base = cut == std::string::npos ? "/" : base.substr(0, cut + 1);
-            if (base == "/") throw Exception("Exception", "root");
+            if (base == "/") throw Exception(ErrorClass::Exception, "root");
             name = TrimBlanks(name.substr(3));
         } else {
             return base + name;
@@ -91,7 +91,7 @@ std::string Resolve(const std::string& fileName, const std::string& baseDir) {
 }
 
 [[noreturn]] void InvalidMask(const std::string& mask) {
-    throw Exception("Exception", "FileLogger : Masque de fichier invalide \"" + mask + "\"");
+    throw Exception(ErrorClass::Exception, "FileLogger : Masque de fichier invalide \"" + mask + "\"");
 }
 
 // The moment a name formatted with `format` at `now` changes, decided by the
@@ -151,7 +151,7 @@ std::string TGlobalFile::GetAbsoluteFileName(const std::string& FileName,
     try {
         return Resolve(FileName, BaseDir);
     } catch (const std::exception&) {
-        throw Exception("Exception",
+        throw Exception(ErrorClass::Exception,
                         "Erreur GetAbsoluteFileName(" + FileName + "," + BaseDir + ")");
     }
 }

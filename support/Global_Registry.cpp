@@ -20,7 +20,7 @@ namespace lumo {
 
 namespace {
 
-constexpr const char* ErrorClass = "ERegistryException";
+constexpr lumo::ErrorClass kRegistryError = lumo::ErrorClass::ERegistryException;
 constexpr const char* RootKey = "HKEY_CURRENT_USER";
 constexpr const char* StoreHeader =
     "; Per-user settings of Brevalis programs, one [key] per application and section.\n"
@@ -331,7 +331,7 @@ void StoreEntry(const std::string& section, const std::string& name, const std::
         if (rename(tempName.c_str(), path.c_str()) != 0) throw WriteFailure{};
         guard.Commit();
     } catch (const WriteFailure&) {
-        throw Exception(ErrorClass, "Failed to set data for '" + name + "'");
+        throw Exception(kRegistryError, "Failed to set data for '" + name + "'");
     }
 }
 
@@ -372,7 +372,7 @@ std::string ReadSetting(const std::string& section, const std::string& name,
     }
     if (!data) return {};
     auto text = TextOfData(*data);
-    if (!text) throw Exception(ErrorClass, "Invalid data type for '" + name + "'");
+    if (!text) throw Exception(kRegistryError, "Invalid data type for '" + name + "'");
     return *text;
 }
 

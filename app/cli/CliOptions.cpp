@@ -33,7 +33,7 @@ constexpr FieldOption kFieldOptions[] = {
     {"sql", "EditSQL"},
 };
 
-[[noreturn]] void Usage(const std::string& message) { throw Exception("EUsageError", message); }
+[[noreturn]] void Usage(const std::string& message) { throw Exception(ErrorClass::EUsageError, message); }
 
 const char* FieldOf(std::string_view option) {
     for (const FieldOption& field : kFieldOptions) {

@@ -36,7 +36,7 @@ struct CliOptions {
 
 // Reads the arguments after the program name. Options are written
 // "--name=value" or "--name value"; an empty value is allowed. Bad usage
-// raises lumo::Exception("EUsageError", <what is wrong>).
+// raises lumo::Exception(ErrorClass::EUsageError, <what is wrong>).
 CliOptions ParseCliOptions(const std::vector<std::string>& args);
 
 // The usage text, ending with a newline.

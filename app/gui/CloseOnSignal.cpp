@@ -39,11 +39,11 @@ extern "C" void OnCloseSignal(int signo) {
 CloseOnSignal::CloseOnSignal(std::function<void()> onSignal, QObject* parent)
     : QObject(parent), onSignal_(std::move(onSignal)) {
     if (writeEnd >= 0) {
-        throw Exception("EInvalidOperation", "The signal handlers are already installed");
+        throw Exception(ErrorClass::EInvalidOperation, "The signal handlers are already installed");
     }
     int fds[2];
     if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
-        throw Exception("EOSError",
+        throw Exception(ErrorClass::EOSError,
                         std::string("Cannot create the signal pipe: ") + std::strerror(errno));
     }
     readEnd = fds[0];

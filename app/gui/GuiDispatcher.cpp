@@ -39,7 +39,7 @@ void GuiDispatcher::Invoke(const std::function<void()>& task) {
     {
         std::unique_lock lock(mutex_);
         if (closed_) {
-            throw Exception("EAbort", "The console is closing");
+            throw Exception(ErrorClass::EAbort, "The console is closing");
         }
         // Posting only queues an event for the receiver, which lives until
         // Close has run on the GUI thread; the lock keeps Close from running
@@ -50,7 +50,7 @@ void GuiDispatcher::Invoke(const std::function<void()>& task) {
         done_.wait(lock, [&] { return call->finished || (closed_ && !call->started); });
         --waiting_;
         if (!call->finished) {
-            throw Exception("EAbort", "The console is closing");
+            throw Exception(ErrorClass::EAbort, "The console is closing");
         }
     }
     if (call->error) {

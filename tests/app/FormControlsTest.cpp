@@ -211,7 +211,7 @@ TEST_F(FormTest, AButtonWithoutHandlerDoesNothing) {
 
 TEST_F(FormTest, AnErrorLeavingAHandlerIsReportedAndTheViewRefreshed) {
     const int before = host.changed;
-    EXPECT_FALSE(form.RunHandler([] { throw Exception("EDicomError", "boom"); }));
+    EXPECT_FALSE(form.RunHandler([] { throw Exception(ErrorClass::EDicomError, "boom"); }));
     ASSERT_EQ(host.errors.size(), 1u);
     EXPECT_EQ(host.errors[0], "boom");
     EXPECT_EQ(host.changed, before + 1);

@@ -32,7 +32,7 @@ class FailingHost : public testing::RecordingHost {
   public:
     void QueryListed() override {
         RecordingHost::QueryListed();
-        if (failListing) throw Exception("EOutputError", "la sortie est fermée");
+        if (failListing) throw Exception(ErrorClass::EInOutError, "la sortie est fermée");
     }
     bool failListing = false;
 };
@@ -120,7 +120,7 @@ TEST_F(QueryRequestLogNet, AnErrorInTheHandlerIsLoggedAndTheNextRequestIsServed)
     EXPECT_TRUE(host.errors.empty());
     const Lines log = folder.LogLines();
     ASSERT_EQ(log.size(), 9u);
-    EXPECT_EQ(log[4], "[005] Exception dans Query Request :1 (EOutputError):la sortie est fermée");
+    EXPECT_EQ(log[4], "[005] Exception dans Query Request :1 (EInOutError):la sortie est fermée");
     EXPECT_EQ(log[5], "[250] Query Request :2 Début");
     EXPECT_EQ(log[8], "[250] Query Request :2 Fin");
 }

@@ -33,7 +33,7 @@ TEST(EventLoopDispatcher, InvokePassesTheTaskExceptionBack) {
     std::string caught;
     std::thread caller([&] {
         try {
-            dispatcher.Invoke([] { throw Exception("EDicomError", "from the task"); });
+            dispatcher.Invoke([] { throw Exception(ErrorClass::EDicomError, "from the task"); });
         } catch (const Exception& e) {
             caught = e.ClassName() + ":" + e.Message();
         }

@@ -353,7 +353,7 @@ TEST_F(ViewerNet, AHandlerThatSendsOnlyPendingResponsesStillGetsAFinalStatus) {
 
 TEST_F(ViewerNet, AThrowingHandlerGivesUnableToProcessAndTheListenerGoesOn) {
     viewer.OnQueryRequest = [](DicomViewer&, DicomConnection&) {
-        throw Exception("EDicomNetworkError", "relay failed");
+        throw Exception(ErrorClass::EDicomNetworkError, "relay failed");
     };
     const Outcome failed = Findscu("-W", {}, folder.Path());
     EXPECT_NE(failed.output.find("Received Final Find Response (Failed: UnableToProcess)"),

@@ -135,7 +135,7 @@ TEST_F(AppLoggerThreadTest, FailingDestinationDoesNotStopTheOthers) {
     EXPECT_EQ(journal.Lines(1), (std::vector<std::string>{"a", "c"}));
     EXPECT_EQ(journal.Lines(2), (std::vector<std::string>{"a", "b", "c"}));
     EXPECT_EQ(AppLogger().Thread().LastError(),
-              "TAppLoggerThread Exception in Execute.F(EBoom):disque plein");
+              "TAppLoggerThread Exception in Execute.F(EInOutError):disque plein");
     // Later records still go everywhere.
     AppLogger().Log("d", 5, 0);
     ShutdownAppLogger();

@@ -5,7 +5,7 @@
 namespace {
 
 TEST(Exception, CarriesClassNameAndMessage) {
-    const lumo::Exception e("EDicomNetworkError", "Connection refused");
+    const lumo::Exception e(lumo::ErrorClass::EDicomNetworkError, "Connection refused");
     EXPECT_EQ(e.ClassName(), "EDicomNetworkError");
     EXPECT_STREQ(e.what(), "Connection refused");
     EXPECT_EQ(lumo::ExceptionClassName(e), "EDicomNetworkError");

@@ -54,7 +54,7 @@ TEST(GuiDispatcher, PassesATasksErrorBackToTheCaller) {
     std::string caught;
     std::thread worker([&] {
         try {
-            dispatcher.Invoke([] { throw Exception("EDicomConnectionError", "gone"); });
+            dispatcher.Invoke([] { throw Exception(ErrorClass::EDicomConnectionError, "gone"); });
         } catch (const Exception& e) {
             caught = e.ClassName() + ":" + e.Message();
         }

@@ -334,7 +334,7 @@ TEST_F(WindowTest, TimeLabelsHaveTheirCaptionsAndStartEmpty) {
 TEST_F(WindowTest, ErrorLeavingAHandlerShowsTheErrorReportAndTheWindowGoesOn) {
     MainWindow& window = Open();
     window.Form().Button5.OnClick = [](app::TControl&) {
-        throw Exception("EInOutError", "Impossible d'écrire le fichier");
+        throw Exception(ErrorClass::EInOutError, "Impossible d'écrire le fichier");
     };
     QTest::mouseClick(Find<QPushButton>("Button5"), Qt::LeftButton);
     ASSERT_EQ(dialogs_->seen.size(), 1u);
@@ -403,7 +403,7 @@ TEST_F(WindowTest, ListenerEventErrorGoesBackToTheListenerWithoutABox) {
             dispatcher.Invoke([&] {
                 onGuiThread = std::this_thread::get_id() == gui;
                 window.Form().EditAccession.Text = "FROM-PEER";
-                throw Exception("EDicomConnectionError", "peer gone");
+                throw Exception(ErrorClass::EDicomConnectionError, "peer gone");
             });
         } catch (const Exception& e) {
             caught = e.Message();
