@@ -15,8 +15,6 @@ namespace lumo::app {
 namespace {
 
 const char* const kMarker = "CONCATENATION";
-const char* const kNoResult = "Aucun résultat";
-const char* const kQueryFailed = "Erreur";
 const char* const kIdle = "CFind (ACCESSION+NOM)";
 constexpr std::size_t kValueLength = 100;
 
@@ -57,19 +55,30 @@ std::string OneLine(std::string text) {
 }
 
 // Why the query of the current record gave no answer to read, or nothing
-// when it answered. A query that failed lists its error's class name and
-// message and marks the response time "Erreur"; one that ended without any
-// response time never finished its listing either.
-std::optional<std::string> QueryFailure(const TFormTestWL& form) {
-    const std::string& answered = form.lblDHReponse.Caption;
-    if (answered != kQueryFailed && !answered.empty()) return std::nullopt;
+// when it answered: the error of a query that failed, or a query that ended
+// before its listing.
+std::optional<std::string> QueryFailure(const QueryOutcome& outcome) {
+    if (outcome.failure) return outcome.failure->ClassName() + ": " + outcome.failure->message;
+    if (!outcome.replied) return std::string("la requête n'a pas abouti");
+    return std::nullopt;
+}
+
+// The output line of one record: its study query, then the values the
+// listed lines give for the two labels.
+std::string RecordLine(TFormTestWL& form, const BatchRecord& record) {
+    form.EditNomPatient.Text = record.nom;
+    form.EditNaissance.Text = record.naissance;
+    form.EditAccession.Text = record.accession + "*";
+    form.ButtonCFindStudyStudy.Click();
+
+    const QueryOutcome& outcome = form.LastQuery();
+    if (const std::optional<std::string> failure = QueryFailure(outcome))
+        return BatchErrorLine(record, *failure);
+    if (outcome.responses.DataSetsCount() == 0) return BatchNoResultLine(record);
     const std::vector<std::string>& listed = form.ListBoxResult.Items.Lines();
-    if (answered == kQueryFailed && !listed.empty()) {
-        std::string error = listed[0];
-        for (std::size_t i = 1; i < listed.size(); ++i) error += ": " + listed[i];
-        return error;
-    }
-    return std::string("la requête n'a pas abouti");
+    const std::string v1 = LabelValue(listed, form.EditNomData1.Text);
+    const std::string v2 = LabelValue(listed, form.EditNomData2.Text);
+    return BatchStatementLine(form.EditSQL.Text, record, SqlEscaped(v1), SqlEscaped(v2));
 }
 
 std::string ProgressText(std::size_t index, std::size_t count) {
@@ -175,25 +184,8 @@ void RunBatchType1(TFormTestWL& form) {
     output.Reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
         form.ListBoxOrig.ItemIndex = static_cast<int>(i);
-        const BatchRecord record = ParseBatchRecord(records[i]);
-        form.EditNomPatient.Text = record.nom;
-        form.EditNaissance.Text = record.naissance;
-        form.EditAccession.Text = record.accession + "*";
         form.LabelBatchProgress.Caption = ProgressText(i + 1, count);
-
-        form.ButtonCFindStudyStudy.Click();
-
-        std::string line;
-        const std::vector<std::string>& listed = form.ListBoxResult.Items.Lines();
-        if (const std::optional<std::string> failure = QueryFailure(form)) {
-            line = BatchErrorLine(record, *failure);
-        } else if (!listed.empty() && listed[0] == kNoResult) {
-            line = BatchNoResultLine(record);
-        } else {
-            const std::string v1 = LabelValue(listed, form.EditNomData1.Text);
-            const std::string v2 = LabelValue(listed, form.EditNomData2.Text);
-            line = BatchStatementLine(form.EditSQL.Text, record, SqlEscaped(v1), SqlEscaped(v2));
-        }
+        const std::string line = RecordLine(form, ParseBatchRecord(records[i]));
         output.Add(line);
         host.BatchLineAdded(line);
         host.ProcessMessages();

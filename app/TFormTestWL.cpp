@@ -2,20 +2,21 @@
 
 #include <exception>
 #include <filesystem>
-#include <string_view>
 #include <system_error>
 #include <utility>
 
 #include "app/BatchType1.h"
 #include "app/LinesFile.h"
+#include "app/QueryIdentifier.h"
+#include "app/Relay.h"
 #include "app/StrToInt.h"
-#include "app/WorklistCheckIdentifier.h"
+#include "app/pacsFunctionsProcedures.h"
 #include "dicom/DicomAttribute.h"
 #include "dicom/DicomAttributes.h"
 #include "dicom/DicomDataSet.h"
 #include "dicom/DicomDataSets.h"
+#include "dicom/DimseStatus.h"
 #include "dicom/Variant.h"
-#include "dicom/pacsFunctionsProcedures.h"
 #include "logging/uApplicationLogger.h"
 #include "support/Application.h"
 #include "support/DateTime.h"
@@ -34,186 +35,19 @@ using dicom::DicomDataSets;
 using dicom::Variant;
 
 const char* const kHintCFind = "Paramètre CFIND => Norvanex 2.5.3.7 minimum";
-const char* const kSeparator = "---------------------";
-const char* const kNoResult = "Aucun résultat";
 const char* const kResultFileName = "ResultQuery.TXT";
-const char* const kPatientRootFind = "1.2.840.10008.5.1.4.1.2.1.1";
-const char* const kStudyRootFind = "1.2.840.10008.5.1.4.1.2.2.1";
+const char* const kQueryFailed = "Erreur";
 
-std::string TimeStamp() { return FormatDateTime("hh:nn:ss.zzz", Now()); }
+std::string TimeStamp(TDateTime time) { return FormatDateTime("hh:nn:ss.zzz", time); }
 std::string Today() { return FormatDateTime("yyyymmdd", Now()); }
 
 // The window's connection settings between runs, under the form's name.
 const char* const kSettingsSection = "FormTestWL";
 
-// "Unable to process": the final status of a relayed request that got no
-// answer from the node.
-constexpr std::uint16_t kRelayFailed = 0xC000;
-
-// The text of one top-level attribute of a response: absent and empty both
-// give the empty text.
-std::string Text(const DicomAttributes& attributes, std::uint16_t group, std::uint16_t element) {
-    return dicom::VarToStr(attributes.AttributesFind(group, element).AttributeValue());
-}
-
-// The value of the attribute called `name` in a sequence's items; the names
-// of the attributes that come before it, or of an item that lacks it, are
-// gathered as "|" + name. The last item holding the name wins. An absent or
-// empty sequence gives the empty text, so a response without it still lists.
-std::string SequenceValueByName(const DicomAttribute& sequence, const std::string& name) {
-    std::string result;
-    const Variant value = sequence.AttributeValue();
-    if (value.IsNull()) return result;
-    const DicomDataSets items = value.AsCollection();
-    const int itemCount = items.DataSetsCount();
-    for (int i = 1; i <= itemCount; ++i) {
-        const DicomAttributes attributes = items.DataSetsItem(i).DataSetAttributes();
-        const int count = attributes.AttributesCount();
-        for (int j = 1; j <= count; ++j) {
-            const DicomAttribute attribute = attributes.AttributesItemAt(j);
-            std::string attributeName = attribute.AttributeDisplayName();
-            if (attributeName == name) {
-                result = dicom::VarToStr(attribute.AttributeValue());
-                break;
-            }
-            result += '|';
-            result += attributeName;
-        }
-    }
-    return result;
-}
-
-// One labelled line, built in a single allocation: a listing of a hundred
-// thousand responses makes well over a million of them.
-std::string Labelled(std::string_view label, const std::string& value) {
-    std::string line;
-    line.reserve(label.size() + value.size());
-    line.append(label).append(value);
-    return line;
-}
-
-void AddText(DicomAttributes& attributes, std::uint16_t group, std::uint16_t element,
-             const std::string& text) {
-    attributes.AttributesAdd(group, element, Variant(text));
-}
-
-void AddReturnKeys(DicomAttributes& attributes,
-                   std::initializer_list<std::pair<std::uint16_t, std::uint16_t>> tags) {
-    for (const auto& [group, element] : tags) AddText(attributes, group, element, std::string());
-}
-
-// Which lines a response's block has: a worklist item, or a C-FIND answer at
-// its level.
-struct ListingKind {
-    bool worklist = false;
-    bool study = false;
-    bool series = false;
-    bool image = false;
-
-    std::size_t LinesPerBlock() const {
-        return worklist ? 13 : (study ? 14 : (series ? 16 : (image ? 15 : 11)));
-    }
-};
-
-// The block of one response, ending with the separator. A worklist item
-// loses its (0008,0051) here, so that it is not passed on.
-void ListResponse(TStrings& lines, const DicomDataSet& response, const ListingKind& kind) {
-    DicomAttributes attributes = response.DataSetAttributes();
-    // Read once: the header line and the C-FIND lines share them.
-    const std::string accession = Text(attributes, 0x0008, 0x0050);
-    const std::string patientId = Text(attributes, 0x0010, 0x0020);
-    const std::string seriesDescription = Text(attributes, 0x0008, 0x103E);
-    std::string header;
-    header.reserve(accession.size() + patientId.size() + seriesDescription.size() + 8);
-    header.append(accession).append("     ").append(patientId).append("   ").append(
-        seriesDescription);
-    lines.Add(std::move(header));
-    if (kind.worklist) {
-        lines.Add(Labelled("0020,0010 ", Text(attributes, 0x0020, 0x0010)));
-        lines.Add(Text(attributes, 0x0020, 0x000D));
-        lines.Add(Labelled("Référant ", Text(attributes, 0x0008, 0x0090)));
-        lines.Add(Labelled("Study Description 0008, $1030", Text(attributes, 0x0008, 0x1030)));
-        lines.Add(Labelled("Study Description 0032, $1060", Text(attributes, 0x0032, 0x1060)));
-        lines.Add(Labelled("Code d'acte $0040,$0009", Text(attributes, 0x0040, 0x0009)));
-        lines.Add(Labelled("Code d'acte $0040,$1001", Text(attributes, 0x0040, 0x1001)));
-        lines.Add(Labelled("Code d'acte $0040,$0253", Text(attributes, 0x0040, 0x0253)));
-        lines.Add(Labelled("Modalité ", Text(attributes, 0x0008, 0x0060)));
-        lines.Add("Requested Code d'acte $0008,$0100 " +
-                  SequenceValueByName(attributes.AttributesFind(0x0032, 0x1064), "Code Value"));
-        lines.Add("Scheduled Code d'acte $0040,$0009 " +
-                  SequenceValueByName(attributes.AttributesFind(0x0040, 0x0100),
-                                      "Scheduled Procedure Step ID"));
-        // Some modalities refuse a worklist entry that carries
-        // this sequence: it is not passed on.
-        if (attributes.AttributesFind(0x0008, 0x0051).AttributeIsPresent()) {
-            lines.Add("0008,0051 Found -> Remove from response attribute");
-            attributes.AttributesRemove(0x0008, 0x0051);
-        }
-    } else {
-        lines.Add(Labelled("Patient: ", Text(attributes, 0x0010, 0x0010)));
-        lines.Add(Labelled("Dossier: ", patientId));
-        lines.Add(Labelled("Naissance: ", Text(attributes, 0x0010, 0x0030)));
-        lines.Add(Labelled("Study Date: ", Text(attributes, 0x0008, 0x0020)));
-        lines.Add(Labelled("Study Time: ", Text(attributes, 0x0008, 0x0030)));
-        lines.Add(Labelled("Visite: ", accession));
-        lines.Add(Labelled("StudyUID: ", Text(attributes, 0x0020, 0x000D)));
-        lines.Add(Labelled("Referant: ", Text(attributes, 0x0008, 0x0090)));
-        lines.Add(Labelled("Institution: ", Text(attributes, 0x0008, 0x0080)));
-        if (kind.study) {
-            lines.Add(Labelled("Nb Series : ", Text(attributes, 0x0020, 0x1206)));
-            lines.Add(Labelled("Nb Instances : ", Text(attributes, 0x0020, 0x1208)));
-            lines.Add(Labelled("Modalite : ", Text(attributes, 0x0008, 0x0060)));
-        } else if (kind.series) {
-            lines.Add(Labelled("SeriesUID : ", Text(attributes, 0x0020, 0x000E)));
-            lines.Add(Labelled("Nb Instances : ", Text(attributes, 0x0020, 0x1209)));
-            lines.Add(Labelled("Series Nbr : ", Text(attributes, 0x0020, 0x0011)));
-            lines.Add(Labelled("Series Desc : ", seriesDescription));
-            lines.Add(Labelled("Modalite : ", Text(attributes, 0x0008, 0x0060)));
-        } else if (kind.image) {
-            lines.Add(Labelled("SeriesUID : ", Text(attributes, 0x0020, 0x000E)));
-            lines.Add(Labelled("InstanceUID : ", Text(attributes, 0x0008, 0x0018)));
-            lines.Add(Labelled("SOPClass : ", Text(attributes, 0x0008, 0x0016)));
-            lines.Add(Labelled("InstanceNumber : ", Text(attributes, 0x0020, 0x0013)));
-        }
-    }
-    lines.Add(kSeparator);
-}
-
 }  // namespace
 
 TControl::TControl(std::string name, ControlKind kind, std::string parent)
     : Name(std::move(name)), Kind(kind), Parent(std::move(parent)) {}
-
-void TStrings::Add(std::string line) {
-    lines_.push_back(std::move(line));
-    ++revision_;
-}
-
-void TStrings::Clear() {
-    lines_.clear();
-    ++revision_;
-}
-
-void TStrings::Assign(std::vector<std::string> lines) {
-    lines_ = std::move(lines);
-    ++revision_;
-}
-
-void TStrings::Assign(TStrings&& other) {
-    lines_ = std::move(other.lines_);
-    other.lines_.clear();
-    ++other.revision_;
-    ++revision_;
-}
-
-void TStrings::Delete(std::size_t index) {
-    if (index >= lines_.size()) {
-        throw Exception(ErrorClass::EStringListError,
-                        "List index out of bounds (" + std::to_string(index) + ")");
-    }
-    lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(index));
-    ++revision_;
-}
 
 void TButton::Click() {
     if (OnClick) OnClick(*this);
@@ -227,7 +61,13 @@ TFormTestWL::TFormTestWL(FormHost& host)
     Panel2.Height = 329;
     Panel3.Width = 312;
     TabSheet1.Caption = "Type 1";
+    SetFieldLabels();
+    SetCaptions();
+    BindHandlers();
+    AddControls();
+}
 
+void TFormTestWL::SetFieldLabels() {
     struct Field {
         TControl& control;
         const char* label;
@@ -257,15 +97,17 @@ TFormTestWL::TFormTestWL(FormHost& host)
         field.control.Marks = field.marks;
         field.control.TabOrder = field.tabOrder;
     }
+    lblDHDemande.LabelCaption = "Demandée à :";
+    lblDHReponse.LabelCaption = "Réponse à :";
+}
+
+void TFormTestWL::SetCaptions() {
     EditCallingAETitle.Text = "Lumo4410";
     EditIP.Text = "127.0.0.1";
     EditPort.Text = "3100";
     EditAETitle.Text = "NORVANEX";
     cboModalite.Items = {"CR", "US", "CT", "RF", "OT", "SC", "MR", "XA", "MG"};
     cbSaveResults.Caption = "Save Results";
-
-    lblDHDemande.LabelCaption = "Demandée à :";
-    lblDHReponse.LabelCaption = "Réponse à :";
 
     ButtonWL.Caption = "Worklist";
     ButtonCFindStudyStudy.Caption = "C-Find Study/Study";
@@ -299,7 +141,9 @@ TFormTestWL::TFormTestWL(FormHost& host)
     OpenDialogCFIND.DefaultExt = "*.*";
     OpenDialogCFIND.Visible = false;
     DicomViewer1.Visible = false;
+}
 
+void TFormTestWL::BindHandlers() {
     ButtonWL.OnClick = [this](TControl& sender) { ButtonWLClick(sender); };
     ButtonCFindStudyStudy.OnClick = [this](TControl& sender) { ButtonWLClick(sender); };
     ButtonCFindPatient.OnClick = [this](TControl& sender) { ButtonCFindPatientClick(sender); };
@@ -325,8 +169,6 @@ TFormTestWL::TFormTestWL(FormHost& host)
                                                 dicom::DicomConnection& connection) {
         RunHandler([&] { DicomViewer1QueryRequest(sender, connection); });
     };
-
-    AddControls();
 }
 
 TFormTestWL::~TFormTestWL() {
@@ -426,7 +268,7 @@ void TFormTestWL::FormCreate() {
         listening_ = DicomViewer1.Viewer.ViewerListen(port);
     }
     Form.Caption += " - v." + GetFileVersionText(ProgramFileName(), false);
-    AppLogger().Log("Ouverture LUMO4410", 100, 0);
+    AppLogger().Log("Ouverture LUMO4410", LogLevel::Startup, 0);
 }
 
 void TFormTestWL::FormDestroy() {
@@ -438,23 +280,15 @@ void TFormTestWL::FormDestroy() {
     WriteSetting(kSettingsSection, "Modalite", cboModalite.Text);
 }
 
-void TFormTestWL::PressQueryButton(bool worklist, const std::string& level) {
-    lblDHDemande.Caption = TimeStamp();
-    lblDHReponse.Caption.clear();
-    host_.ProcessMessages();
-    LaunchQuery(worklist, level);
-    host_.QueryListed();
-}
-
 void TFormTestWL::ButtonWLClick(TControl& sender) {
-    PressQueryButton(&sender == &ButtonWL, "STUDY");
+    PressQueryButton(&sender == &ButtonWL ? QueryLevel::Worklist : QueryLevel::Study);
 }
 
-void TFormTestWL::ButtonCFindPatientClick(TControl&) { PressQueryButton(false, "PATIENT"); }
+void TFormTestWL::ButtonCFindPatientClick(TControl&) { PressQueryButton(QueryLevel::Patient); }
 
-void TFormTestWL::ButtonCFindStudySeriesClick(TControl&) { PressQueryButton(false, "SERIES"); }
+void TFormTestWL::ButtonCFindStudySeriesClick(TControl&) { PressQueryButton(QueryLevel::Series); }
 
-void TFormTestWL::ButtonCFindStudyImageClick(TControl&) { PressQueryButton(false, "IMAGE"); }
+void TFormTestWL::ButtonCFindStudyImageClick(TControl&) { PressQueryButton(QueryLevel::Image); }
 
 void TFormTestWL::Button1Click(TControl&) {
     host_.ShowMessage(ApplicationTitle(), "Pas encore implémentée", MessageKind::Plain);
@@ -479,7 +313,7 @@ void TFormTestWL::Button6Click(TControl&) {
 }
 
 void TFormTestWL::LogAndList(const std::string& text) {
-    AppLogger().Log(text, 250, 0);
+    AppLogger().Log(text, LogLevel::Trace, 0);
     ListBoxResult.Items.Add(text);
 }
 
@@ -490,29 +324,19 @@ void TFormTestWL::Button3Click(TControl&) {
 }
 
 std::optional<DicomDataSets> TFormTestWL::RequestWorklist(const std::string& modality) {
-    dicom::DicomQuery query;
-    query.SetTimeouts(QueryTimeouts);
-    query.QuerySetCallingAETitle(EditCallingAETitle.Text);
-    query.QuerySetCalledAETitle(EditAETitle.Text);
-    query.QuerySetNodeAddress(EditIP.Text);
-    query.QuerySetNodePort(StrToInt(EditPort.Text));
-    query.QuerySetRoot("WORKLIST");
-    query.QuerySetLevel("STUDY");
-    const DicomDataSet identifier =
-        BuildWorklistCheckIdentifier(query.QueryGetLevel(), modality, EditAccession.Text,
-                                     EditAccession.Text.empty() ? EditDate.Text : std::string());
+    QueryRequest request = QueryRequestFromFields(QueryLevel::Worklist);
+    request.keys.modality = modality;
+    const DicomDataSet identifier = BuildWorklistCheckIdentifier(request);
 
-    LogAndList("Worklist demandé à " + query.QueryGetCalledAETitle());
-    DicomDataSets responses;
-    try {
-        responses = query.QueryRun(identifier);
-    } catch (const Exception& e) {
-        LogAndList("Exception(" + e.ClassName() + "):" + e.Message());
+    LogAndList("Worklist demandé à " + request.node.calledAETitle);
+    lastQuery_ = RunQuery(request, identifier);
+    if (const std::optional<QueryFailure>& failure = lastQuery_.failure) {
+        LogAndList("Exception(" + failure->ClassName() + "):" + failure->message);
         return std::nullopt;
     }
     LogAndList("-> Réponse arrivée");
-    if (responses.DataSetsCount() == 0) LogAndList("Aucun résultat pour Query");
-    return responses;
+    if (lastQuery_.responses.DataSetsCount() == 0) LogAndList("Aucun résultat pour Query");
+    return lastQuery_.responses;
 }
 
 void TFormTestWL::checkResults(const std::optional<DicomDataSets>& responses) {
@@ -526,7 +350,7 @@ void TFormTestWL::checkResults(const std::optional<DicomDataSets>& responses) {
         if (!attribute.AttributeIsPresent()) {
             AppLogger().Log(absentLabel + accession, absentLevel, 0);
         } else if (attribute.AttributeValue().IsNull()) {
-            AppLogger().Log(nullLabel + accession, 50, 0);
+            AppLogger().Log(nullLabel + accession, LogLevel::Finding, 0);
         }
     };
 
@@ -544,20 +368,21 @@ void TFormTestWL::checkResults(const std::optional<DicomDataSets>& responses) {
                 if (!steps.IsNull() && steps.AsCollection().DataSetsCount() > 0) {
                     const DicomAttributes step =
                         steps.AsCollection().DataSetsItem(1).DataSetAttributes();
-                    dicom::pacsRetDicomAttr(step, 0x0008, 0x0060);
-                    check(step, 0x0040, 0x0002,
-                          "Reponse avec Study StartDate null:", "Reponse sans Study StartDate:", 5);
+                    pacsRetDicomAttr(step, 0x0008, 0x0060);
+                    // A missing start date is the one finding logged as an error.
+                    check(step, 0x0040, 0x0002, "Reponse avec Study StartDate null:",
+                          "Reponse sans Study StartDate:", LogLevel::Error);
                     check(step, 0x0040, 0x0003, "Reponse avec Study StartTime null:",
-                          "Reponse sans Study StartTime:", 50);
+                          "Reponse sans Study StartTime:", LogLevel::Finding);
                 }
             } else {
-                if (dicom::pacsRetFirstDicomAttr(attributes, 0x0008, 0x0061).empty()) {
-                    dicom::pacsRetFirstDicomAttr(attributes, 0x0008, 0x0060);
+                if (pacsRetFirstDicomAttr(attributes, 0x0008, 0x0061).empty()) {
+                    pacsRetFirstDicomAttr(attributes, 0x0008, 0x0060);
                 }
-                check(attributes, 0x0008, 0x0020,
-                      "Reponse avec StudyDate null:", "Reponse sans StudyDate:", 50);
-                check(attributes, 0x0008, 0x0030,
-                      "Reponse avec StudyTime null:", "Reponse sans StudyTime:", 50);
+                check(attributes, 0x0008, 0x0020, "Reponse avec StudyDate null:",
+                      "Reponse sans StudyDate:", LogLevel::Finding);
+                check(attributes, 0x0008, 0x0030, "Reponse avec StudyTime null:",
+                      "Reponse sans StudyTime:", LogLevel::Finding);
             }
         }
     }
@@ -589,30 +414,16 @@ void TFormTestWL::DicomViewer1AssociationRequest2(dicom::DicomViewer&, dicom::Di
 void TFormTestWL::DicomViewer1QueryRequest(dicom::DicomViewer&,
                                            dicom::DicomConnection& connection) {
     const auto number = [&connection] { return std::to_string(connection.ConnectionNumber()); };
-    AppLogger().Log("Query Request :" + number() + " Début", 250, 0);
+    AppLogger().Log("Query Request :" + number() + " Début", LogLevel::Trace, 0);
     try {
-        AppLogger().Log("Query Request Connection.Root : " + connection.ConnectionRoot(), 250, 0);
-        const DicomDataSet request = connection.ConnectionRequest();
-        const DicomAttributes keys = request.DataSetAttributes();
-        AppLogger().Log("Query Request Connection.Level : " +
-                            dicom::VarToStr(keys.AttributesFind(0x0008, 0x0052).AttributeValue()),
-                        250, 0);
-        EditCallingAETitle.Text = connection.ConnectionCallingAETitle();
-        EditAETitle.Text = connection.ConnectionCalledAETitle();
-        const DicomAttribute date = keys.AttributesFind(0x0040, 0x0002);
-        // The date goes on as the caller wrote it (a single date or a range):
-        // its locale form would not be a date the node can match.
-        EditDate.Text =
-            date.AttributeValue().IsNull() ? Today() : date.AttributeWideValue().AsText();
-        EditAccession.Text = request.DataSetAccessionNumber();
-        EditDossier.Text = request.DataSetPatientID();
+        CopyIncomingRequestToFields(connection);
         PendingConnection = connection;
-        ButtonWL.Click();
-        AppLogger().Log("Query Request :" + number() + " Fin", 250, 0);
+        PressQueryButton(QueryLevel::Worklist, &connection);
+        AppLogger().Log("Query Request :" + number() + " Fin", LogLevel::Trace, 0);
     } catch (const Exception& e) {
         AppLogger().Log(
             "Exception dans Query Request :" + number() + " (" + e.ClassName() + "):" + e.Message(),
-            5, 0);
+            LogLevel::Error, 0);
     }
     // The request is over once this handler returns: later queries must not
     // write to it. A caller the forwarded query could not answer (the node
@@ -621,186 +432,132 @@ void TFormTestWL::DicomViewer1QueryRequest(dicom::DicomViewer&,
     PendingConnection.reset();
     if (connection.ConnectionIsWaiting()) {
         try {
-            connection.ConnectionSendStatus(kRelayFailed);
+            connection.ConnectionSendStatus(dicom::DimseStatus::UnableToProcess);
         } catch (const Exception&) {
             // The caller has gone; the listener ends the association.
         }
     }
 }
 
-void TFormTestWL::LaunchQuery(bool worklist, const std::string& level) {
-    TStrings& lines = ListBoxResult.Items;
-    lines.Clear();
+// The caller's AE titles and keys become the fields of the relayed query,
+// where the operator sees them.
+void TFormTestWL::CopyIncomingRequestToFields(const dicom::DicomConnection& connection) {
+    AppLogger().Log("Query Request Connection.Root : " + connection.ConnectionRoot(),
+                    LogLevel::Trace, 0);
+    const DicomDataSet request = connection.ConnectionRequest();
+    const DicomAttributes keys = request.DataSetAttributes();
+    AppLogger().Log("Query Request Connection.Level : " +
+                        dicom::VarToStr(keys.AttributesFind(0x0008, 0x0052).AttributeValue()),
+                    LogLevel::Trace, 0);
+    EditCallingAETitle.Text = connection.ConnectionCallingAETitle();
+    EditAETitle.Text = connection.ConnectionCalledAETitle();
+    const DicomAttribute date = keys.AttributesFind(0x0040, 0x0002);
+    // The date goes on as the caller wrote it (a single date or a range):
+    // its locale form would not be a date the node can match.
+    EditDate.Text = date.AttributeValue().IsNull() ? Today() : date.AttributeWideValue().AsText();
+    EditAccession.Text = request.DataSetAccessionNumber();
+    EditDossier.Text = request.DataSetPatientID();
+}
+
+QueryRequest TFormTestWL::QueryRequestFromFields(QueryLevel level) const {
+    QueryRequest request;
+    request.level = level;
+    request.node.address = EditIP.Text;
+    request.node.port = StrToInt(EditPort.Text);
+    request.node.calledAETitle = EditAETitle.Text;
+    request.node.callingAETitle = EditCallingAETitle.Text;
+    request.node.timeouts = QueryTimeouts;
+    QueryKeys& keys = request.keys;
+    keys.accession = EditAccession.Text;
+    keys.patientId = EditDossier.Text;
+    keys.patientName = EditNomPatient.Text;
+    keys.referring = EditNomMedRef.Text;
+    keys.date = EditDate.Text;
+    keys.birthDate = EditNaissance.Text;
+    keys.studyUid = EditStudyUID.Text;
+    keys.seriesUid = EditSeriesUID.Text;
+    keys.modality = cboModalite.Text;
+    return request;
+}
+
+void TFormTestWL::PressQueryButton(QueryLevel level, dicom::DicomConnection* relayTo) {
+    const TDateTime requested = Now();
+    lblDHDemande.Caption = TimeStamp(requested);
+    lblDHReponse.Caption.clear();
+    host_.ProcessMessages();
+    LaunchQuery(level, relayTo);
+    lastQuery_.requested = requested;
+    host_.QueryListed();
+}
+
+void TFormTestWL::LaunchQuery(QueryLevel level, dicom::DicomConnection* relayTo) {
+    ListBoxResult.Items.Clear();
+    lastQuery_ = QueryOutcome();
     try {
-        // The request.
-        DicomDataSet identifier;
-        DicomDataSets sequence;
-        DicomDataSet item;
-        sequence.DataSetsAppend(item);
-        dicom::DicomQuery query;
-        query.SetTimeouts(QueryTimeouts);
-        query.QuerySetCallingAETitle(EditCallingAETitle.Text);
-        query.QuerySetCalledAETitle(EditAETitle.Text);
-        query.QuerySetNodeAddress(EditIP.Text);
-        std::int32_t port = 0;
-        try {
-            port = StrToInt(EditPort.Text);
-        } catch (const Exception& e) {
-            // Nothing was sent; say so rather than leave an empty list.
-            lblDHReponse.Caption = "Erreur";
-            lines.Add(e.ClassName());
-            lines.Add(e.Message());
-            return;
-        }
-        query.QuerySetNodePort(port);
-
-        DicomAttributes top = identifier.DataSetAttributes();
-        if (worklist) {
-            query.QuerySetRoot("WORKLIST");
-            query.QuerySetLevel("STUDY");
-            AddText(top, 0x0008, 0x0050, EditAccession.Text);
-            AddText(top, 0x0010, 0x0020, EditDossier.Text);
-            top.AttributesAdd(0x0040, 0x0100, Variant(sequence));
-            DicomAttributes step = item.DataSetAttributes();
-            AddText(step, 0x0008, 0x0060, cboModalite.Text);
-            AddText(step, 0x0040, 0x0002, EditDate.Text);
-            AddReturnKeys(step, {{0x0008, 0x0090},
-                                 {0x0008, 0x0100},
-                                 {0x0008, 0x1030},
-                                 {0x0008, 0x103E},
-                                 {0x0010, 0x0010},
-                                 {0x0020, 0x000D},
-                                 {0x0020, 0x0010},
-                                 {0x0020, 0x0060},
-                                 {0x0032, 0x1060},
-                                 {0x0040, 0x0007},
-                                 {0x0040, 0x0009},
-                                 {0x0040, 0x0010},
-                                 {0x0040, 0x0253},
-                                 {0x0040, 0x1001},
-                                 {0x0040, 0x1400}});
-        } else {
-            if (level == "PATIENT") {
-                query.QuerySetRoot("PATIENT");
-                AddText(top, 0x0008, 0x0052, "PATIENT");
-                AddText(top, 0x0000, 0x0002, kPatientRootFind);
-            } else {
-                query.QuerySetRoot("STUDY");
-                AddText(top, 0x0008, 0x0052, level);
-                AddText(top, 0x0000, 0x0002, kStudyRootFind);
-                AddReturnKeys(top, {{0x0008, 0x0021},
-                                    {0x0008, 0x0030},
-                                    {0x0008, 0x0031},
-                                    {0x0008, 0x0070},
-                                    {0x0008, 0x0080},
-                                    {0x0008, 0x103E},
-                                    {0x0008, 0x1050},
-                                    {0x0008, 0x1070},
-                                    {0x0008, 0x1090},
-                                    {0x0018, 0x0015},
-                                    {0x0018, 0x1016},
-                                    {0x0018, 0x1018},
-                                    {0x0018, 0x1020},
-                                    {0x0020, 0x000E}});
-                AddText(top, 0x0008, 0x0050, EditAccession.Text);
-                AddText(top, 0x0008, 0x0060, cboModalite.Text);
-                AddText(top, 0x0008, 0x0090, EditNomMedRef.Text);
-                AddText(top, 0x0020, 0x000D, EditStudyUID.Text);
-                if (level == "STUDY") {
-                    AddReturnKeys(top, {{0x0020, 0x1206}, {0x0020, 0x1208}});
-                } else if (level == "SERIES") {
-                    AddText(top, 0x0020, 0x000E, EditSeriesUID.Text);
-                    AddReturnKeys(top, {{0x0020, 0x0011}, {0x0020, 0x1209}});
-                } else if (level == "IMAGE") {
-                    AddText(top, 0x0020, 0x000E, EditSeriesUID.Text);
-                    AddReturnKeys(top, {{0x0008, 0x0018}, {0x0008, 0x0016}, {0x0020, 0x0013}});
-                }
-            }
-            AddText(top, 0x0000, 0x0800, "0");
-            AddText(top, 0x0008, 0x0005, "ISO_IR 100");
-            AddText(top, 0x0010, 0x0010, EditNomPatient.Text);
-            AddText(top, 0x0010, 0x0030, EditNaissance.Text);
-            AddText(top, 0x0010, 0x0020, EditDossier.Text);
-            AddText(top, 0x0008, 0x0020, EditDate.Text);
-        }
-
-        // The query: its failure is the one the operator is told about.
-        ListingKind kind;
-        kind.worklist = worklist;
-        kind.study = !worklist && level == "STUDY";
-        kind.series = !worklist && level == "SERIES";
-        kind.image = !worklist && level == "IMAGE";
+        lastQuery_.request = QueryRequestFromFields(level);
+    } catch (const Exception& e) {
+        // Nothing was sent; say so rather than leave an empty list.
+        lastQuery_.failure = QueryFailure::Of(e);
+        ShowOutcome(nullptr);
+        return;
+    }
+    try {
+        const DicomDataSet identifier = BuildIdentifier(lastQuery_.request);
         // Without save files, each block is listed as its response arrives,
-        // while the node prepares the next one, and shown once the query has
-        // succeeded. Save files are written after a successful query only,
-        // each before its block, so that listing waits for the end.
-        const bool listAsReceived = !cbSaveResults.Checked;
-        TStrings received;
-        // Room for the lines of the first 16,384 responses: the list grows
-        // without moving its lines at the usual counts, and pages of the room
-        // left unused are never touched.
-        if (listAsReceived) received.Reserve(kind.LinesPerBlock() * 16'384);
-        bool listingFailed = false;
-        const dicom::DicomQuery::ResponseHandler listResponse = [&](const DicomDataSet& response) {
-            if (listingFailed) return;
-            try {
-                ListResponse(received, response, kind);
-            } catch (const std::exception&) {
-                // A listing that fails stops there and ends the query
-                // quietly once it is in, as it always has: what is listed
-                // stays.
-                listingFailed = true;
-            }
-        };
-        DicomDataSets responses;
-        try {
-            responses = query.QueryRun(identifier, listAsReceived ? listResponse : nullptr);
-        } catch (const std::exception& e) {
-            lblDHReponse.Caption = "Erreur";
-            lines.Add(ExceptionClassName(e));
-            lines.Add(e.what());
-            return;
-        }
-        lblDHReponse.Caption = TimeStamp();
-        lines.Clear();
-
-        // The listing.
-        const int count = responses.DataSetsCount();
-        if (count == 0) {
-            lines.Add(kNoResult);
-        } else if (listAsReceived) {
-            lines.Assign(std::move(received));
-            if (listingFailed) return;
-        } else {
-            lines.Reserve(static_cast<std::size_t>(count) * kind.LinesPerBlock());
-            for (int i = 1; i <= count; ++i) {
-                const DicomDataSet response = responses.DataSetsItem(i);
-                const std::string fileName = "Logs/Lumo4410_" + std::to_string(i) + ".dcm";
-                try {
-                    std::error_code ignored;
-                    std::filesystem::create_directories("Logs", ignored);
-                    response.DataSetWriteFile(fileName);
-                } catch (const std::exception& e) {
-                    lines.Add("Exception dans DataSetWriteFile(" + fileName +
-                              "):" + ExceptionClassName(e) + ":" + e.what());
-                }
-                ListResponse(lines, response, kind);
-            }
-        }
-
-        // The answer to an incoming request that waits for it. The connection
-        // is dropped once it has its final status, or once its request has
-        // ended otherwise: later queries must not write to it.
-        if (PendingConnection) {
-            dicom::DicomConnection connection = std::move(*PendingConnection);
-            PendingConnection.reset();
-            if (connection.ConnectionIsWaiting()) {
-                connection.ConnectionSendResponses(responses, 0xFF00);
-                connection.ConnectionSendStatus(0);
-            }
-        }
+        // while the node prepares the next one. Save files are written after
+        // a successful query only, each before its block, so that listing
+        // waits for the end.
+        std::optional<ResponseLister> lister;
+        if (!cbSaveResults.Checked) lister.emplace(level);
+        lastQuery_ = RunQuery(lastQuery_.request, identifier,
+                              lister ? dicom::DicomQuery::ResponseHandler(std::ref(*lister))
+                                     : nullptr);
+        if (!ShowOutcome(lister ? &*lister : nullptr)) return;
+        if (relayTo) ForwardResponses(*relayTo, lastQuery_.responses);
     } catch (const std::exception&) {
         // Any other failure ends the query quietly: what is listed stays.
+    }
+}
+
+bool TFormTestWL::ShowOutcome(ResponseLister* listed) {
+    TStrings& lines = ListBoxResult.Items;
+    if (const std::optional<QueryFailure>& failure = lastQuery_.failure) {
+        lblDHReponse.Caption = kQueryFailed;
+        lines.Add(failure->ClassName());
+        lines.Add(failure->message);
+        return false;
+    }
+    lblDHReponse.Caption = TimeStamp(*lastQuery_.replied);
+    lines.Clear();
+    if (lastQuery_.responses.DataSetsCount() == 0) {
+        lines.Add(kNoResult);
+    } else if (listed) {
+        lines.Assign(std::move(listed->Lines()));
+        return !listed->Failed();
+    } else {
+        ListAndSave(lastQuery_.responses, lastQuery_.request.level);
+    }
+    return true;
+}
+
+// Each response is saved as it arrived, then listed; a response that cannot
+// be saved is said so in the list, and the listing goes on.
+void TFormTestWL::ListAndSave(const DicomDataSets& responses, QueryLevel level) {
+    TStrings& lines = ListBoxResult.Items;
+    const int count = responses.DataSetsCount();
+    lines.Reserve(static_cast<std::size_t>(count) * LinesPerBlock(level));
+    for (int i = 1; i <= count; ++i) {
+        const DicomDataSet response = responses.DataSetsItem(i);
+        const std::string fileName = "Logs/Lumo4410_" + std::to_string(i) + ".dcm";
+        try {
+            std::error_code ignored;
+            std::filesystem::create_directories("Logs", ignored);
+            response.DataSetWriteFile(fileName);
+        } catch (const std::exception& e) {
+            lines.Add("Exception dans DataSetWriteFile(" + fileName +
+                      "):" + ExceptionClassName(e) + ":" + e.what());
+        }
+        ListResponse(lines, response, level);
     }
 }
 

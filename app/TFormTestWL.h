@@ -9,6 +9,10 @@
 #include <vector>
 
 #include "app/FormHost.h"
+#include "app/QueryOutcome.h"
+#include "app/QueryRequest.h"
+#include "app/ResponseListing.h"
+#include "app/TStrings.h"
 #include "dicom/DicomConnection.h"
 #include "dicom/DicomDataSets.h"
 #include "dicom/DicomQuery.h"
@@ -59,28 +63,6 @@ class TControl {
     bool Visible = true;
     int Width = 0;  // design size where the layout fixes it; 0 otherwise
     int Height = 0;
-};
-
-// A list of text lines (a list box's items, a memo's lines). The lines are
-// read in place, without copying; Revision changes on every change so a view
-// knows when to reload.
-class TStrings {
-  public:
-    const std::vector<std::string>& Lines() const { return lines_; }
-    std::size_t Count() const { return lines_.size(); }
-    const std::string& operator[](std::size_t index) const { return lines_[index]; }
-    std::uint64_t Revision() const { return revision_; }
-
-    void Add(std::string line);
-    void Clear();
-    void Assign(std::vector<std::string> lines);
-    void Assign(TStrings&& other);  // takes the other list's lines
-    void Delete(std::size_t index);
-    void Reserve(std::size_t count) { lines_.reserve(count); }
-
-  private:
-    std::vector<std::string> lines_;
-    std::uint64_t revision_ = 0;
 };
 
 class TLabel : public TControl {
@@ -270,13 +252,31 @@ class TFormTestWL {
 
     FormHost& Host() const { return host_; }
 
+    // How the last query went: a query button's, the relay's or the
+    // worklist check's. Empty until a query runs.
+    const QueryOutcome& LastQuery() const { return lastQuery_; }
+
     // Whether FormDestroy writes the connection settings back. The command
     // line reads them at start but leaves the store as it found it.
     bool WriteBackSettings = true;
 
   private:
-    void LaunchQuery(bool worklist, const std::string& level);
-    void PressQueryButton(bool worklist, const std::string& level);
+    // A query button: stamps the request time, lets the window repaint, runs
+    // the query and lets the front end show it. `relayTo`: the incoming
+    // request that waits for the responses, when listen mode relays one.
+    void PressQueryButton(QueryLevel level, dicom::DicomConnection* relayTo = nullptr);
+    void LaunchQuery(QueryLevel level, dicom::DicomConnection* relayTo);
+    // The request the fields make; a port that is not a whole number raises
+    // EConvertError.
+    QueryRequest QueryRequestFromFields(QueryLevel level) const;
+    // The response time and the listing of the last query; false when the
+    // listing stopped on a failure.
+    bool ShowOutcome(ResponseLister* listed);
+    void ListAndSave(const dicom::DicomDataSets& responses, QueryLevel level);
+    void CopyIncomingRequestToFields(const dicom::DicomConnection& connection);
+    void SetFieldLabels();
+    void SetCaptions();
+    void BindHandlers();
     void AddControls();
     // The worklist check (Button3Click): its query, the examination of the
     // first response, and the progress line written to the log and the list.
@@ -288,6 +288,7 @@ class TFormTestWL {
     std::vector<TControl*> controls_;
     bool listening_ = false;
     std::optional<dicom::DicomConnection> PendingConnection;
+    QueryOutcome lastQuery_;
 };
 
 }  // namespace lumo::app

@@ -51,6 +51,8 @@ DicomDataSet::DicomDataSet() : impl_(std::make_shared<Impl>()) {}
 
 DicomDataSet::DicomDataSet(std::shared_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
+DicomDataSet DicomDataSet::DataSetCopy() const { return DicomDataSet(std::make_shared<Impl>(*impl_)); }
+
 DicomAttributes DicomDataSet::DataSetAttributes() const { return DicomAttributes(*this); }
 
 std::string DicomDataSet::DataSetPatientID() const {

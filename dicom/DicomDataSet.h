@@ -29,6 +29,10 @@ public:
     // Reads a DICOM file (with or without meta header).
     static DicomDataSet ReadFile(const std::string& fileName);
 
+    // A new data set with the same attributes, to change without touching
+    // this one (the items of its sequences are shared, not copied).
+    DicomDataSet DataSetCopy() const;
+
     bool SameAs(const DicomDataSet& other) const { return impl_ == other.impl_; }
 
     struct Impl;

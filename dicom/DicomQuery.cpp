@@ -43,6 +43,13 @@ struct DicomQuery::Impl {
     DicomTimeouts timeouts;
 };
 
+// The names the rest of the program uses for the statuses are DCMTK's.
+static_assert(DimseStatus::Success == STATUS_Success);
+static_assert(DimseStatus::Pending == STATUS_Pending);
+static_assert(DimseStatus::Cancel == STATUS_FIND_Cancel_MatchingTerminatedDueToCancelRequest);
+static_assert(DimseStatus::UnableToProcess == STATUS_FIND_Failed_UnableToProcess);
+static_assert(DimseStatus::IsPending(0xFF01) && DimseStatus::IsWarning(0xB000));
+
 namespace {
 
 constexpr ErrorClass kNetworkError = ErrorClass::EDicomNetworkError;
@@ -365,6 +372,173 @@ void StripCommandGroup(DcmDataset& dataSet) {
     }
 }
 
+
+// One C-FIND exchange on an association of its own: open it, send the
+// request, read every response, release it. Owns the network and the
+// association; an association still open when it goes (a failed exchange) is
+// aborted. Used on the calling thread only.
+class FindExchange {
+  public:
+    FindExchange(const DicomQuery::Impl& query, const Model& model)
+        : query_(query),
+          model_(model),
+          peer_(query.address + ":" + std::to_string(query.port) + " (" + query.calledAETitle +
+                ")"),
+          responseSeconds_(WholeSeconds(query.timeouts.response)) {}
+
+    const std::string& Peer() const { return peer_; }
+    void Open();
+    void Send(DcmDataset& request);
+    DicomFindResult Receive(const DicomQuery::ResponseHandler& onResponse);
+
+  private:
+    T_ASC_Parameters* Prepare();
+    void CheckAccepted();
+    [[noreturn]] void FailReceive(const OFCondition& cond,
+                                  std::chrono::steady_clock::time_point started, int received);
+    DicomFindResult Finish(DicomDataSets responses, Uint16 status, DcmDataset* statusDetail);
+
+    const DicomQuery::Impl& query_;
+    const Model model_;
+    const std::string peer_;
+    const int responseSeconds_;
+    std::unique_ptr<T_ASC_Network, NetworkDeleter> network_;
+    std::unique_ptr<Association> association_;
+    T_ASC_PresentationContextID presID_ = 0;
+    T_DIMSE_BlockingMode blocking_ = DIMSE_NONBLOCKING;
+};
+
+T_ASC_Parameters* FindExchange::Prepare() {
+    const std::string prepare = "Cannot prepare the association with " + peer_;
+    T_ASC_Parameters* params = nullptr;
+    detail::CheckCondition(ASC_createAssociationParameters(&params, ASC_DEFAULTMAXPDU),
+                           kDicomError, prepare);
+    association_ = std::make_unique<Association>(params);
+    const std::string calledAddress = query_.address + ":" + std::to_string(query_.port);
+    const char* transferSyntaxes[] = {UID_LittleEndianExplicitTransferSyntax,
+                                      UID_BigEndianExplicitTransferSyntax,
+                                      UID_LittleEndianImplicitTransferSyntax};
+    detail::CheckCondition(ASC_setAPTitles(params, query_.callingAETitle.c_str(),
+                                           query_.calledAETitle.c_str(), nullptr),
+                           kDicomError, prepare);
+    detail::CheckCondition(ASC_setPresentationAddresses(params, "localhost", calledAddress.c_str()),
+                           kDicomError, prepare);
+    detail::CheckCondition(
+        ASC_addPresentationContext(params, 1, model_.sopClass, transferSyntaxes, 3), kDicomError,
+        prepare);
+    return params;
+}
+
+void FindExchange::Open() {
+    const int associationSeconds = WholeSeconds(query_.timeouts.association);
+    T_ASC_Network* rawNetwork = nullptr;
+    detail::CheckCondition(ASC_initializeNetwork(NET_REQUESTOR, 0, associationSeconds, &rawNetwork),
+                           kNetworkError, "Cannot start the network for " + peer_);
+    network_.reset(rawNetwork);
+    Prepare();
+    // The toolkit keeps the connection timeout process-wide; each query sets
+    // its own just before connecting.
+    dcmConnectionTimeout.set(WholeSeconds(query_.timeouts.connect));
+    const OFCondition cond = association_->Request(network_.get(), associationSeconds);
+    if (cond.bad()) FailToAssociate(*association_, cond, peer_, query_.timeouts);
+    SocketOptions::SendAtOnce(association_->Get());
+    CheckAccepted();
+}
+
+void FindExchange::CheckAccepted() {
+    presID_ = ASC_findAcceptedPresentationContextID(association_->Get(), model_.sopClass);
+    if (presID_ != 0) return;
+    T_ASC_PresentationContext context{};
+    std::string why = "not accepted";
+    if (ASC_getPresentationContext(association_->Params(), 0, &context).good())
+        why = PresentationResultText(context.resultReason);
+    association_->Abort();
+    throw Exception(kDicomError, "No presentation context accepted by " + peer_ + ": " +
+                                     model_.name + " (" + model_.sopClass + ") " + why);
+}
+
+void FindExchange::Send(DcmDataset& request) {
+    T_DIMSE_Message message{};
+    message.CommandField = DIMSE_C_FIND_RQ;
+    T_DIMSE_C_FindRQ& findRequest = message.msg.CFindRQ;
+    findRequest.MessageID = association_->Get()->nextMsgID++;
+    OFStandard::strlcpy(findRequest.AffectedSOPClassUID, model_.sopClass,
+                        sizeof findRequest.AffectedSOPClassUID);
+    findRequest.Priority = DIMSE_PRIORITY_MEDIUM;
+    findRequest.DataSetType = DIMSE_DATASET_PRESENT;
+    const OFCondition cond = DIMSE_sendMessageUsingMemoryData(
+        association_->Get(), presID_, &message, nullptr, &request, nullptr, nullptr);
+    if (cond.bad()) FailDuringQuery(*association_, cond, peer_, responseSeconds_, 0);
+    blocking_ = SocketOptions::BoundReads(association_->Get(), responseSeconds_)
+                    ? DIMSE_BLOCKING
+                    : DIMSE_NONBLOCKING;
+}
+
+// A failed read, with a read that hit the socket's bound told as the
+// response timeout it is.
+void FindExchange::FailReceive(const OFCondition& cond,
+                               std::chrono::steady_clock::time_point started, int received) {
+    if (blocking_ == DIMSE_BLOCKING && IsReadBound(cond, started, responseSeconds_))
+        FailDuringQuery(*association_, DUL_READTIMEOUT, peer_, responseSeconds_, received);
+    FailDuringQuery(*association_, cond, peer_, responseSeconds_, received);
+}
+
+DicomFindResult FindExchange::Receive(const DicomQuery::ResponseHandler& onResponse) {
+    T_ASC_Association* assoc = association_->Get();
+    DicomDataSets responses;
+    int received = 0;
+    std::string dataBuffer;  // a data set spread over several PDVs, put together
+    while (true) {
+        T_DIMSE_Message reply{};
+        T_ASC_PresentationContextID replyPresID = 0;
+        DcmDataset* rawDetail = nullptr;
+        auto started = std::chrono::steady_clock::now();
+        OFCondition cond = DIMSE_receiveCommand(assoc, blocking_, responseSeconds_, &replyPresID,
+                                                &reply, &rawDetail);
+        std::unique_ptr<DcmDataset> statusDetail(rawDetail);
+        if (cond.bad()) FailReceive(cond, started, received);
+        if (reply.CommandField != DIMSE_C_FIND_RSP) {
+            association_->Abort();
+            throw Exception(kNetworkError,
+                            "C-FIND to " + peer_ +
+                                " failed: unexpected message from the node (command " +
+                                StatusHex(static_cast<Uint16>(reply.CommandField)) + ")");
+        }
+        const T_DIMSE_C_FindRSP& findResponse = reply.msg.CFindRSP;
+        std::string_view data;
+        E_TransferSyntax xfer = EXS_Unknown;
+        const bool hasData = findResponse.DataSetType != DIMSE_DATASET_NULL;
+        if (hasData) {
+            started = std::chrono::steady_clock::now();
+            cond = ReceiveDataSetBytes(assoc, blocking_, responseSeconds_, dataBuffer, data, xfer);
+            if (cond.bad()) FailReceive(cond, started, received);
+        }
+        if (!DimseStatus::IsPending(findResponse.DimseStatus))
+            return Finish(std::move(responses), findResponse.DimseStatus, statusDetail.get());
+        if (!hasData) continue;
+        DicomDataSet response;
+        cond = detail::ReadReceivedDataSet(data, xfer, response);
+        if (cond.bad()) FailDuringQuery(*association_, cond, peer_, responseSeconds_, received);
+        responses.DataSetsAppend(response);
+        ++received;
+        if (onResponse) onResponse(response);
+    }
+}
+
+// The final response: every response is in, whatever its status says.
+DicomFindResult FindExchange::Finish(DicomDataSets responses, Uint16 status,
+                                     DcmDataset* statusDetail) {
+    association_->Release();
+    DicomFindResult result;
+    result.responses = std::move(responses);
+    result.status = status;
+    result.peer = peer_;
+    OFString comment;
+    if (statusDetail && statusDetail->findAndGetOFString(DCM_ErrorComment, comment).good())
+        result.errorComment = OneLine(comment.c_str());
+    return result;
+}
+
 }  // namespace
 
 DicomQuery::DicomQuery() : impl_(std::make_shared<Impl>()) {}
@@ -383,147 +557,34 @@ std::string DicomQuery::QueryGetLevel() const { return impl_->level; }
 std::string DicomQuery::QueryGetCalledAETitle() const { return impl_->calledAETitle; }
 void DicomQuery::SetTimeouts(const DicomTimeouts& timeouts) { impl_->timeouts = timeouts; }
 
-DicomDataSets DicomQuery::QueryRun(const DicomDataSet& identifier,
-                                   const ResponseHandler& onResponse) {
-    const Impl& query = *impl_;
-    const std::string peer =
-        query.address + ":" + std::to_string(query.port) + " (" + query.calledAETitle + ")";
-    const Model model = ModelForRoot(query.root);
+std::string DicomFindResult::FailureText() const {
+    std::string message = "C-FIND failed with status " + StatusHex(status) + " from " + peer;
+    if (!errorComment.empty()) message += ": " + errorComment;
+    return message;
+}
+
+DicomFindResult DicomQuery::QueryFind(const DicomDataSet& identifier,
+                                      const ResponseHandler& onResponse) {
+    const Model model = ModelForRoot(impl_->root);
+    FindExchange exchange(*impl_, model);
     if (!dcmDataDict.isDictionaryLoaded())
         throw Exception(kDicomError, "No DICOM data dictionary loaded: check DCMDICTPATH");
-    if (query.port < 1 || query.port > 65535)
-        throw Exception(kNetworkError, "Cannot connect to " + peer + ": invalid port number");
+    if (impl_->port < 1 || impl_->port > 65535)
+        throw Exception(kNetworkError,
+                        "Cannot connect to " + exchange.Peer() + ": invalid port number");
 
     std::unique_ptr<DcmDataset> request = detail::ToDcmDataset(identifier);
     StripCommandGroup(*request);
+    exchange.Open();
+    exchange.Send(*request);
+    return exchange.Receive(onResponse);
+}
 
-    const int connectSeconds = WholeSeconds(query.timeouts.connect);
-    const int associationSeconds = WholeSeconds(query.timeouts.association);
-    const int responseSeconds = WholeSeconds(query.timeouts.response);
-
-    T_ASC_Network* rawNetwork = nullptr;
-    detail::CheckCondition(ASC_initializeNetwork(NET_REQUESTOR, 0, associationSeconds, &rawNetwork),
-                           kNetworkError, "Cannot start the network for " + peer);
-    std::unique_ptr<T_ASC_Network, NetworkDeleter> network(rawNetwork);
-
-    T_ASC_Parameters* params = nullptr;
-    detail::CheckCondition(ASC_createAssociationParameters(&params, ASC_DEFAULTMAXPDU), kDicomError,
-                           "Cannot prepare the association with " + peer);
-    Association association(params);
-    const std::string calledAddress = query.address + ":" + std::to_string(query.port);
-    const char* transferSyntaxes[] = {UID_LittleEndianExplicitTransferSyntax,
-                                      UID_BigEndianExplicitTransferSyntax,
-                                      UID_LittleEndianImplicitTransferSyntax};
-    detail::CheckCondition(
-        ASC_setAPTitles(params, query.callingAETitle.c_str(), query.calledAETitle.c_str(), nullptr),
-        kDicomError, "Cannot prepare the association with " + peer);
-    detail::CheckCondition(ASC_setPresentationAddresses(params, "localhost", calledAddress.c_str()),
-                           kDicomError, "Cannot prepare the association with " + peer);
-    detail::CheckCondition(
-        ASC_addPresentationContext(params, 1, model.sopClass, transferSyntaxes, 3), kDicomError,
-        "Cannot prepare the association with " + peer);
-
-    // The toolkit keeps the connection timeout process-wide; each query sets
-    // its own just before connecting.
-    dcmConnectionTimeout.set(connectSeconds);
-    OFCondition cond = association.Request(network.get(), associationSeconds);
-    if (cond.bad()) FailToAssociate(association, cond, peer, query.timeouts);
-    SocketOptions::SendAtOnce(association.Get());
-
-    const T_ASC_PresentationContextID presID =
-        ASC_findAcceptedPresentationContextID(association.Get(), model.sopClass);
-    if (presID == 0) {
-        T_ASC_PresentationContext context{};
-        std::string why = "not accepted";
-        if (ASC_getPresentationContext(params, 0, &context).good())
-            why = PresentationResultText(context.resultReason);
-        association.Abort();
-        throw Exception(kDicomError, "No presentation context accepted by " + peer + ": " +
-                                         model.name + " (" + model.sopClass + ") " + why);
-    }
-
-    T_DIMSE_Message message{};
-    message.CommandField = DIMSE_C_FIND_RQ;
-    T_DIMSE_C_FindRQ& findRequest = message.msg.CFindRQ;
-    findRequest.MessageID = association.Get()->nextMsgID++;
-    OFStandard::strlcpy(findRequest.AffectedSOPClassUID, model.sopClass,
-                        sizeof findRequest.AffectedSOPClassUID);
-    findRequest.Priority = DIMSE_PRIORITY_MEDIUM;
-    findRequest.DataSetType = DIMSE_DATASET_PRESENT;
-    cond = DIMSE_sendMessageUsingMemoryData(association.Get(), presID, &message, nullptr,
-                                            request.get(), nullptr, nullptr);
-    if (cond.bad()) FailDuringQuery(association, cond, peer, responseSeconds, 0);
-
-    const T_DIMSE_BlockingMode blocking =
-        SocketOptions::BoundReads(association.Get(), responseSeconds) ? DIMSE_BLOCKING
-                                                                      : DIMSE_NONBLOCKING;
-    // A failed read, with a read that hit the socket's bound told as the
-    // response timeout it is.
-    auto failReceive = [&](const OFCondition& failed, std::chrono::steady_clock::time_point started,
-                           int received) {
-        if (blocking == DIMSE_BLOCKING && IsReadBound(failed, started, responseSeconds))
-            FailDuringQuery(association, DUL_READTIMEOUT, peer, responseSeconds, received);
-        FailDuringQuery(association, failed, peer, responseSeconds, received);
-    };
-
-    DicomDataSets responses;
-    int received = 0;
-    std::string dataBuffer;  // a data set spread over several PDVs, put together
-    while (true) {
-        T_DIMSE_Message reply{};
-        T_ASC_PresentationContextID replyPresID = 0;
-        DcmDataset* rawDetail = nullptr;
-        auto started = std::chrono::steady_clock::now();
-        cond = DIMSE_receiveCommand(association.Get(), blocking, responseSeconds, &replyPresID,
-                                    &reply, &rawDetail);
-        std::unique_ptr<DcmDataset> statusDetail(rawDetail);
-        if (cond.bad()) failReceive(cond, started, received);
-        if (reply.CommandField != DIMSE_C_FIND_RSP) {
-            association.Abort();
-            throw Exception(kNetworkError,
-                            "C-FIND to " + peer +
-                                " failed: unexpected message from the node (command " +
-                                StatusHex(static_cast<Uint16>(reply.CommandField)) + ")");
-        }
-        const T_DIMSE_C_FindRSP& findResponse = reply.msg.CFindRSP;
-
-        std::string_view data;
-        bool hasData = false;
-        E_TransferSyntax xfer = EXS_Unknown;
-        if (findResponse.DataSetType != DIMSE_DATASET_NULL) {
-            started = std::chrono::steady_clock::now();
-            cond = ReceiveDataSetBytes(association.Get(), blocking, responseSeconds, dataBuffer,
-                                       data, xfer);
-            if (cond.bad()) failReceive(cond, started, received);
-            hasData = true;
-        }
-
-        const Uint16 status = findResponse.DimseStatus;
-        if (DICOM_PENDING_STATUS(status)) {
-            if (hasData) {
-                DicomDataSet response;
-                cond = detail::ReadReceivedDataSet(data, xfer, response);
-                if (cond.bad()) FailDuringQuery(association, cond, peer, responseSeconds, received);
-                responses.DataSetsAppend(response);
-                ++received;
-                if (onResponse) onResponse(response);
-            }
-            continue;
-        }
-        // Success, a warning or the end of a cancel: every response is in.
-        if (status == STATUS_Success || DICOM_WARNING_STATUS(status) ||
-            status == STATUS_FIND_Cancel_MatchingTerminatedDueToCancelRequest) {
-            association.Release();
-            return responses;
-        }
-        association.Release();
-        std::string message = "C-FIND failed with status " + StatusHex(status) + " from " + peer;
-        OFString comment;
-        if (statusDetail && statusDetail->findAndGetOFString(DCM_ErrorComment, comment).good() &&
-            !comment.empty())
-            message += ": " + OneLine(comment.c_str());
-        throw Exception(kStatusError, message);
-    }
+DicomDataSets DicomQuery::QueryRun(const DicomDataSet& identifier,
+                                   const ResponseHandler& onResponse) {
+    DicomFindResult result = QueryFind(identifier, onResponse);
+    if (!result.Completed()) throw Exception(kStatusError, result.FailureText());
+    return std::move(result.responses);
 }
 
 }  // namespace lumo::dicom

@@ -8,6 +8,7 @@
 
 #include "dicom/DicomDataSet.h"
 #include "dicom/DicomDataSets.h"
+#include "dicom/DimseStatus.h"
 
 namespace lumo::dicom {
 
@@ -16,6 +17,22 @@ struct DicomTimeouts {
     std::chrono::milliseconds connect{10'000};
     std::chrono::milliseconds association{30'000};
     std::chrono::milliseconds response{60'000};
+};
+
+// What a C-FIND brought back once the node ended it: every pending response,
+// in order, and the final status. A failure status is data here, not an
+// error: the exchange itself went through. A plain value; any thread.
+struct DicomFindResult {
+    DicomDataSets responses;
+    std::uint16_t status = DimseStatus::Success;
+    std::string errorComment;  // (0000,0902) of the final response, on one line
+    std::string peer;          // "address:port (called AE title)", for messages
+
+    // Whether the status ended the query with every match in.
+    bool Completed() const { return DimseStatus::IsCompleted(status); }
+    // What the operator reads when it did not: "C-FIND failed with status
+    // C000 from <peer>" and the node's comment, if any.
+    std::string FailureText() const;
 };
 
 // A C-FIND query to a remote node (the query object of the console). Holds
@@ -54,6 +71,12 @@ class DicomQuery {
     using ResponseHandler = std::function<void(const DicomDataSet& response)>;
     DicomDataSets QueryRun(const DicomDataSet& identifier,
                            const ResponseHandler& onResponse = nullptr);
+
+    // The same exchange, ending with the node's final status as data: only
+    // a failure of the exchange itself (no connection, no association, a
+    // timeout, an abort, a broken response) raises.
+    DicomFindResult QueryFind(const DicomDataSet& identifier,
+                              const ResponseHandler& onResponse = nullptr);
 
     struct Impl;
 

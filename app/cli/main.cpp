@@ -4,6 +4,7 @@
 #include <signal.h>
 
 #include <clocale>
+#include <optional>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -58,17 +59,6 @@ void PrintLines(const lumo::app::TFormTestWL& form) {
     std::fflush(stdout);
 }
 
-// A worklist check succeeded when its query got an answer and it ran to its
-// closing line.
-bool CheckSucceeded(const lumo::app::TFormTestWL& form) {
-    const std::vector<std::string>& lines = form.ListBoxResult.Items.Lines();
-    if (lines.empty() || lines.back() != "Fin check Res") return false;
-    for (const std::string& line : lines) {
-        if (line.rfind("Exception(", 0) == 0) return false;
-    }
-    return true;
-}
-
 // Waits on its own thread for SIGINT or SIGTERM (blocked everywhere else) and
 // ends the event loop, so the program closes as the window's close does.
 class SignalWatcher {
@@ -106,48 +96,79 @@ class SignalWatcher {
     std::thread thread_;
 };
 
-}  // namespace
 
-int main(int argc, char** argv) {
-    std::setlocale(LC_ALL, "");
-    lumo::SetApplicationTitle("Test Worklist");
-    lumo::SetProgramKey("lumo4410");
-    lumo::SetCommandLine(argc, argv);
-
-    const std::vector<std::string> args(argv + 1, argv + argc);
-    CliOptions options;
-    try {
-        options = lumo::app::ParseCliOptions(args);
-    } catch (const lumo::Exception& e) {
-        std::fprintf(stderr, "lumo4410-cli: %s\n%s", e.what(), lumo::app::CliUsage().c_str());
-        return 2;
-    }
+// Help and version need no form; nullopt for every other command.
+std::optional<int> RunWithoutForm(const CliOptions& options) {
     if (options.command == CliOptions::Command::Help) {
         std::fputs(lumo::app::CliUsage().c_str(), stdout);
         return 0;
     }
-    if (options.command == CliOptions::Command::Version) {
-        try {
-            const std::string version = lumo::GetFileVersionText(lumo::ProgramFileName(), false);
-            std::printf("lumo4410-cli %s\n", version.c_str());
-            return 0;
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "lumo4410-cli: %s\n", e.what());
-            return 1;
-        }
+    if (options.command != CliOptions::Command::Version) return std::nullopt;
+    try {
+        const std::string version = lumo::GetFileVersionText(lumo::ProgramFileName(), false);
+        std::printf("lumo4410-cli %s\n", version.c_str());
+        return 0;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "lumo4410-cli: %s\n", e.what());
+        return 1;
     }
+}
 
-    // The form reads "LISTEN" and the port as its first two parameters; the
-    // name=value words follow for the file masks.
-    const bool listen = options.command == CliOptions::Command::Listen;
+int RunListen(lumo::app::TFormTestWL& form, lumo::dicom::EventLoopDispatcher& dispatcher,
+              const CliOptions& options, bool created) {
+    if (!created || !form.Listening()) {
+        std::fprintf(stderr, "lumo4410-cli: cannot listen on port %s\n",
+                     options.listenPort.c_str());
+        return 1;
+    }
+    std::fprintf(stderr, "Écoute sur le port %d\n", form.DicomViewer1.Viewer.ListeningPort());
+    std::fflush(stderr);
+    SignalWatcher watcher(dispatcher);
+    dispatcher.Run();
+    return 0;
+}
+
+int RunBatch(lumo::app::TFormTestWL& form, lumo::app::CliHost& host, const CliOptions& options) {
+    host.SetChosenFile(options.batchFile);
+    host.SetPrintListings(false);
+    form.RunHandler([&] { form.ButtonCFINDType1.Click(); });
+    if (!host.BatchFile()) return 1;
+    std::fprintf(stderr, "%s\n", host.BatchFile()->c_str());
+    std::fflush(stderr);
+    return 0;
+}
+
+// A query button, the worklist check or the date self-test, once. A query
+// or a check succeeded when its query was answered and it ran to its end.
+int RunButton(lumo::app::TFormTestWL& form, const CliOptions& options) {
+    const bool check = options.command == CliOptions::Command::Check;
+    if (check || options.command == CliOptions::Command::TestDate) {
+        lumo::app::TButton& button = check ? form.Button3 : form.bTestDate;
+        const bool ran = form.RunHandler([&] { button.Click(); });
+        PrintLines(form);
+        return ran && (!check || form.LastQuery().Answered()) ? 0 : 1;
+    }
+    lumo::app::TButton& button = ButtonOf(form, options.command);
+    const bool ran = form.RunHandler([&] { button.Click(); });
+    int status = ran && form.LastQuery().Answered() ? 0 : 1;
+    if (options.exportResult && !form.RunHandler([&] { form.Button5.Click(); })) status = 1;
+    return status;
+}
+
+// The form reads "LISTEN" and the port as its first two parameters; the
+// name=value words follow for the file masks.
+void SetParams(const CliOptions& options) {
     std::vector<std::string> params;
-    if (listen) {
+    if (options.command == CliOptions::Command::Listen) {
         params.push_back("LISTEN");
         params.push_back(options.listenPort);
     }
     params.insert(params.end(), options.namedParams.begin(), options.namedParams.end());
     lumo::SetCommandLineParams(params);
+}
 
+int RunForm(const CliOptions& options) {
+    const bool listen = options.command == CliOptions::Command::Listen;
     // Before any thread starts, so that only the watcher receives them.
     if (listen) SignalWatcher::BlockSignals();
 
@@ -160,48 +181,38 @@ int main(int argc, char** argv) {
     form.WriteBackSettings = false;
     const bool created = form.RunHandler([&] { form.FormCreate(); });
 
-    int status = 0;
+    int status = 1;
+    if (!listen || (created && form.Listening())) ApplyFields(form, options);
     if (listen) {
-        if (!created || !form.Listening()) {
-            std::fprintf(stderr, "lumo4410-cli: cannot listen on port %s\n",
-                         options.listenPort.c_str());
-            status = 1;
-        } else {
-            ApplyFields(form, options);
-            std::fprintf(stderr, "Écoute sur le port %d\n",
-                         form.DicomViewer1.Viewer.ListeningPort());
-            std::fflush(stderr);
-            SignalWatcher watcher(dispatcher);
-            dispatcher.Run();
-        }
-    } else if (options.command == CliOptions::Command::Check ||
-               options.command == CliOptions::Command::TestDate) {
-        ApplyFields(form, options);
-        const bool check = options.command == CliOptions::Command::Check;
-        lumo::app::TButton& button = check ? form.Button3 : form.bTestDate;
-        const bool ran = form.RunHandler([&] { button.Click(); });
-        PrintLines(form);
-        status = ran && (!check || CheckSucceeded(form)) ? 0 : 1;
+        status = RunListen(form, dispatcher, options, created);
     } else if (options.command == CliOptions::Command::Batch) {
-        ApplyFields(form, options);
-        host.SetChosenFile(options.batchFile);
-        host.SetPrintListings(false);
-        form.RunHandler([&] { form.ButtonCFINDType1.Click(); });
-        if (host.BatchFile()) {
-            std::fprintf(stderr, "%s\n", host.BatchFile()->c_str());
-            std::fflush(stderr);
-        }
-        status = host.BatchFile() ? 0 : 1;
+        status = RunBatch(form, host, options);
     } else {
-        ApplyFields(form, options);
-        lumo::app::TButton& button = ButtonOf(form, options.command);
-        const bool ran = form.RunHandler([&] { button.Click(); });
-        const std::string& response = form.lblDHReponse.Caption;
-        status = ran && !response.empty() && response != "Erreur" ? 0 : 1;
-        if (options.exportResult && !form.RunHandler([&] { form.Button5.Click(); })) status = 1;
+        status = RunButton(form, options);
     }
     form.RunHandler([&] { form.FormDestroy(); });
     dispatcher.Stop();
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::setlocale(LC_ALL, "");
+    lumo::SetApplicationTitle("Test Worklist");
+    lumo::SetProgramKey("lumo4410");
+    lumo::SetCommandLine(argc, argv);
+
+    CliOptions options;
+    try {
+        options = lumo::app::ParseCliOptions(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const lumo::Exception& e) {
+        std::fprintf(stderr, "lumo4410-cli: %s\n%s", e.what(), lumo::app::CliUsage().c_str());
+        return 2;
+    }
+    if (const std::optional<int> status = RunWithoutForm(options)) return *status;
+    SetParams(options);
+    const int status = RunForm(options);
     // What the log still holds is written before the program ends.
     lumo::ShutdownAppLogger();
     return status;

@@ -117,6 +117,12 @@ TEST_F(ForwardingNet, TheCallerGetsTheWorklistResponsesAndTheConnectionIsRelease
                      .AttributeIsPresent());
     EXPECT_EQ(form.ListBoxResult.Items.Count(), 27u);
     EXPECT_EQ(form.ListBoxResult.Items[12], "0008,0051 Found -> Remove from response attribute");
+    // The relay sent a copy: the response of the console's query keeps it.
+    EXPECT_TRUE(form.LastQuery()
+                    .responses.DataSetsItem(1)
+                    .DataSetAttributes()
+                    .AttributesFind(0x0008, 0x0051)
+                    .AttributeIsPresent());
     EXPECT_FALSE(form.HasPendingConnection());
 
     // The request's keys and the caller's titles went into the fields, and

@@ -333,6 +333,23 @@ TEST_F(ListingNet, ARejectedAssociationIsReportedInTwoLines) {
     EXPECT_EQ(Listed()[0], "EDicomAssociationRejected");
 }
 
+// A failure status is data of the outcome: the responses before it and the
+// status are kept, and the operator reads the same two lines as for an error.
+TEST_F(ListingNet, AFailureStatusIsKeptInTheOutcome) {
+    node.SetResponses(DataSets({{{DCM_AccessionNumber, "A1"}}}));
+    node.SetFinalStatus(0xA700, "out of resources");
+    Form().ButtonCFindStudyStudy.Click();
+    const QueryOutcome& outcome = Form().LastQuery();
+    EXPECT_EQ(outcome.status, 0xA700);
+    EXPECT_EQ(outcome.responses.DataSetsCount(), 1);
+    ASSERT_TRUE(outcome.failure);
+    EXPECT_EQ(outcome.failure->errorClass, ErrorClass::EDicomStatusError);
+    EXPECT_FALSE(outcome.Answered());
+    EXPECT_EQ(Listed(), (Lines{"EDicomStatusError", outcome.failure->message}));
+    EXPECT_NE(outcome.failure->message.find("status A700"), std::string::npos);
+    EXPECT_NE(outcome.failure->message.find(": out of resources"), std::string::npos);
+}
+
 TEST_F(ListingNet, APortThatIsNotANumberIsReportedAndNothingIsSent) {
     Form().EditPort.Text = "31OO";
     Form().ButtonCFindStudyStudy.Click();

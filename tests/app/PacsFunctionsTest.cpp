@@ -1,4 +1,4 @@
-#include "dicom/pacsFunctionsProcedures.h"
+#include "app/pacsFunctionsProcedures.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -15,8 +15,13 @@
 #include "support/Application.h"
 #include "support/DateTime.h"
 
-namespace lumo::dicom {
+namespace lumo::app {
 namespace {
+
+using dicom::DicomAttributes;
+using dicom::DicomDataSet;
+using dicom::DicomDataSets;
+using dicom::Variant;
 
 // The French locale for the whole test, restored afterwards.
 class FrenchLocale {
@@ -141,4 +146,4 @@ TEST_F(PacsFunctionsProcedures, FailureAfterPresenceIsLoggedAtLevelFive) {
 }
 
 }  // namespace
-}  // namespace lumo::dicom
+}  // namespace lumo::app

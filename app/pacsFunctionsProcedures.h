@@ -4,8 +4,12 @@
 #include <string>
 
 #include "dicom/DicomAttributes.h"
+#include "dicom/Variant.h"
 
-namespace lumo::dicom {
+namespace lumo::app {
+
+using dicom::DicomAttributes;
+using dicom::Variant;
 
 // One attribute of a data set as text, for log lines and checks: the value
 // text (the general conversion under the user's locale, trimmed of blanks
@@ -28,4 +32,4 @@ std::string pacsRetFirstDicomAttr(const DicomAttributes& attributes, std::int32_
 // trailing character whose code is 32 or less.
 std::string ValueText(const Variant& value);
 
-}  // namespace lumo::dicom
+}  // namespace lumo::app

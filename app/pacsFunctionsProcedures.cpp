@@ -1,4 +1,4 @@
-#include "dicom/pacsFunctionsProcedures.h"
+#include "app/pacsFunctionsProcedures.h"
 
 #include <exception>
 
@@ -7,9 +7,11 @@
 #include "support/Exception.h"
 #include "support/Global_Utils.h"
 
-namespace lumo::dicom {
+namespace lumo::app {
 
 namespace {
+
+using dicom::DicomAttribute;
 
 // A tag outside 16 bits names no attribute: it reads as absent rather than
 // wrapping onto another tag.
@@ -30,7 +32,7 @@ void LogTrapped(const char* function, std::int32_t group, std::int32_t element,
                 const std::exception& e) {
     AppLogger().Log(std::string("Exception dans ") + function + "(" + std::to_string(group) + "," +
                         std::to_string(element) + "):" + ExceptionClassName(e) + ":" + e.what(),
-                    5, 0);
+                    LogLevel::Error, 0);
 }
 
 // A calendar date keeps its locale form untrimmed; the time is shown only
@@ -88,4 +90,4 @@ std::string pacsRetFirstDicomAttr(const DicomAttributes& attributes, std::int32_
     return result;
 }
 
-}  // namespace lumo::dicom
+}  // namespace lumo::app

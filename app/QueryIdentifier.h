@@ -1,0 +1,26 @@
+#pragma once
+
+#include "app/QueryRequest.h"
+#include "dicom/DicomDataSet.h"
+
+namespace lumo::app {
+
+// The identifiers (request data sets) the console sends, built from a
+// request by tables that list, tag by tag, what each kind of query holds.
+// Free functions: the data set returned belongs to the caller; any thread.
+
+// The identifier of the request's kind. Worklist: the accession number and
+// patient ID at the top level, and one scheduled-step item holding the
+// modality, the start date and the step's return keys. C-FIND: the keys and
+// return keys of its level, with the level in (0008,0052), "ISO_IR 100" in
+// (0008,0005) and the command-group elements the toolkit strips.
+dicom::DicomDataSet BuildIdentifier(const QueryRequest& request);
+
+// The worklist check's own identifier: level "STUDY", a top level and one
+// scheduled-step item. With an accession text (blanks only count as a text)
+// the top level matches it and the item asks for the scheduled start date
+// back; without one the item matches the one-day range "date-date" and asks
+// for the accession number back. The modality goes into the item as typed.
+dicom::DicomDataSet BuildWorklistCheckIdentifier(const QueryRequest& request);
+
+}  // namespace lumo::app

@@ -1,0 +1,32 @@
+#include "app/QueryOutcome.h"
+
+#include <utility>
+
+namespace lumo::app {
+
+QueryFailure QueryFailure::Of(const std::exception& e) {
+    const auto* own = dynamic_cast<const Exception*>(&e);
+    return {own ? own->Class() : ErrorClass::Exception, e.what()};
+}
+
+QueryOutcome RunQuery(const QueryRequest& request, const dicom::DicomDataSet& identifier,
+                      const dicom::DicomQuery::ResponseHandler& onResponse) {
+    QueryOutcome outcome;
+    outcome.request = request;
+    outcome.requested = Now();
+    try {
+        dicom::DicomFindResult result = MakeDicomQuery(request).QueryFind(identifier, onResponse);
+        outcome.responses = std::move(result.responses);
+        outcome.status = result.status;
+        if (!result.Completed()) {
+            outcome.failure = QueryFailure{ErrorClass::EDicomStatusError, result.FailureText()};
+        } else {
+            outcome.replied = Now();
+        }
+    } catch (const std::exception& e) {
+        outcome.failure = QueryFailure::Of(e);
+    }
+    return outcome;
+}
+
+}  // namespace lumo::app

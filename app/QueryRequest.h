@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "dicom/DicomQuery.h"
+
+namespace lumo::app {
+
+// The five kinds of query the console sends.
+enum class QueryLevel { Worklist, Patient, Study, Series, Image };
+
+// The query root of a kind: "WORKLIST", "PATIENT", or "STUDY" for the study,
+// series and image levels (Study Root).
+const char* RootText(QueryLevel level);
+// The level a C-FIND names in (0008,0052): "PATIENT", "STUDY", "SERIES" or
+// "IMAGE"; the worklist's query object is at level "STUDY".
+const char* LevelText(QueryLevel level);
+
+// Where a query goes and how long it may wait at each stage.
+struct QueryNode {
+    std::string address;
+    std::int32_t port = 0;
+    std::string calledAETitle;
+    std::string callingAETitle;
+    dicom::DicomTimeouts timeouts;
+};
+
+// The matching keys, each exactly as typed: no trimming, no change of case,
+// no wildcard added. An empty key goes out with zero length (it matches
+// everything) rather than being left out.
+struct QueryKeys {
+    std::string accession;    // EditAccession
+    std::string patientId;    // EditDossier
+    std::string patientName;  // EditNomPatient
+    std::string referring;    // EditNomMedRef
+    std::string date;         // EditDate: a date, a range "d1-d2", or nothing
+    std::string birthDate;    // EditNaissance
+    std::string studyUid;     // EditStudyUID
+    std::string seriesUid;    // EditSeriesUID
+    std::string modality;     // cboModalite
+};
+
+// One query of the console: its kind, the node and the keys. The form fills
+// it from its fields; the relay from the fields an incoming request set. A
+// plain value; any thread.
+struct QueryRequest {
+    QueryLevel level = QueryLevel::Study;
+    QueryNode node;
+    QueryKeys keys;
+
+    std::string Root() const { return RootText(level); }
+};
+
+// The toolkit's query object for a request: AE titles, node, port, timeouts
+// and root, and for the worklist its level "STUDY".
+dicom::DicomQuery MakeDicomQuery(const QueryRequest& request);
+
+}  // namespace lumo::app
