@@ -42,6 +42,69 @@ const char* FieldOf(std::string_view option) {
     return nullptr;
 }
 
+struct CommandWord {
+    std::string_view word;
+    CliOptions::Command command;
+};
+
+constexpr CommandWord kCommands[] = {
+    {"worklist", CliOptions::Command::Worklist}, {"study", CliOptions::Command::Study},
+    {"patient", CliOptions::Command::Patient},   {"series", CliOptions::Command::Series},
+    {"image", CliOptions::Command::Image},       {"check", CliOptions::Command::Check},
+    {"testdate", CliOptions::Command::TestDate},
+};
+
+// The word after the option at `i`, which it then points to.
+const std::string& NextWord(const std::vector<std::string>& args, std::size_t& i,
+                            const std::string& missing) {
+    if (i + 1 >= args.size()) Usage(missing);
+    return args[++i];
+}
+
+// The option at `i` (a value written apart is taken too); true for --help
+// and --version.
+bool ReadOption(const std::vector<std::string>& args, std::size_t& i, CliOptions& options) {
+    const std::string& arg = args[i];
+    const std::size_t equals = arg.find('=');
+    const bool hasValue = equals != std::string::npos;
+    const std::string name = arg.substr(2, hasValue ? equals - 2 : std::string::npos);
+    const bool help = name == "help";
+    if (help || name == "version" || name == "save" || name == "export") {
+        if (hasValue) Usage("option --" + name + " takes no value");
+        if (name == "save") options.save = true;
+        if (name == "export") options.exportResult = true;
+        if (name == "save" || name == "export") return false;
+        options.command = help ? CliOptions::Command::Help : CliOptions::Command::Version;
+        return true;
+    }
+    const char* control = FieldOf(name);
+    if (control == nullptr) Usage("unknown option --" + name);
+    options.fields.emplace_back(control, hasValue ? arg.substr(equals + 1)
+                                                  : NextWord(args, i, "option --" + name +
+                                                                          " needs a value"));
+    return false;
+}
+
+// The command at `i`, with the word it takes, if any.
+void ReadCommand(const std::vector<std::string>& args, std::size_t& i, CliOptions& options) {
+    const std::string& arg = args[i];
+    for (const CommandWord& command : kCommands) {
+        if (command.word == arg) {
+            options.command = command.command;
+            return;
+        }
+    }
+    if (arg == "listen") {
+        options.listenPort = NextWord(args, i, "listen needs a port");
+        options.command = CliOptions::Command::Listen;
+    } else if (arg == "batch") {
+        options.batchFile = NextWord(args, i, "batch needs a file");
+        options.command = CliOptions::Command::Batch;
+    } else {
+        Usage("unknown command '" + arg + "'");
+    }
+}
+
 }  // namespace
 
 CliOptions ParseCliOptions(const std::vector<std::string>& args) {
@@ -51,68 +114,13 @@ CliOptions ParseCliOptions(const std::vector<std::string>& args) {
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg.rfind("--", 0) == 0) {
-            const std::size_t equals = arg.find('=');
-            const std::string name =
-                arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
-            if (name == "help" || name == "version") {
-                if (equals != std::string::npos) Usage("option --" + name + " takes no value");
-                options.command =
-                    name == "help" ? CliOptions::Command::Help : CliOptions::Command::Version;
-                helpOrVersion = true;
-                continue;
-            }
-            if (name == "save") {
-                if (equals != std::string::npos) Usage("option --save takes no value");
-                options.save = true;
-                continue;
-            }
-            if (name == "export") {
-                if (equals != std::string::npos) Usage("option --export takes no value");
-                options.exportResult = true;
-                continue;
-            }
-            const char* control = FieldOf(name);
-            if (control == nullptr) Usage("unknown option --" + name);
-            std::string value;
-            if (equals != std::string::npos) {
-                value = arg.substr(equals + 1);
-            } else {
-                if (i + 1 >= args.size()) Usage("option --" + name + " needs a value");
-                value = args[++i];
-            }
-            options.fields.emplace_back(control, std::move(value));
-            continue;
-        }
-        if (arg.find('=') != std::string::npos) {
+            helpOrVersion |= ReadOption(args, i, options);
+        } else if (arg.find('=') != std::string::npos) {
             options.namedParams.push_back(arg);
-            continue;
-        }
-        if (haveCommand) Usage("unexpected argument '" + arg + "'");
-        haveCommand = true;
-        if (arg == "worklist") {
-            options.command = CliOptions::Command::Worklist;
-        } else if (arg == "study") {
-            options.command = CliOptions::Command::Study;
-        } else if (arg == "patient") {
-            options.command = CliOptions::Command::Patient;
-        } else if (arg == "series") {
-            options.command = CliOptions::Command::Series;
-        } else if (arg == "image") {
-            options.command = CliOptions::Command::Image;
-        } else if (arg == "check") {
-            options.command = CliOptions::Command::Check;
-        } else if (arg == "testdate") {
-            options.command = CliOptions::Command::TestDate;
-        } else if (arg == "listen") {
-            if (i + 1 >= args.size()) Usage("listen needs a port");
-            options.command = CliOptions::Command::Listen;
-            options.listenPort = args[++i];
-        } else if (arg == "batch") {
-            if (i + 1 >= args.size()) Usage("batch needs a file");
-            options.command = CliOptions::Command::Batch;
-            options.batchFile = args[++i];
         } else {
-            Usage("unknown command '" + arg + "'");
+            if (haveCommand) Usage("unexpected argument '" + arg + "'");
+            haveCommand = true;
+            ReadCommand(args, i, options);
         }
     }
     if (helpOrVersion) {

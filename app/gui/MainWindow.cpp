@@ -91,7 +91,6 @@ const Place kPlaces[] = {
     {"ListBoxOrig", {4, 182, 290, 88}},
     {"MemoDest", {4, 182, 290, 88}},
     {"LabelBatchProgress", {4, 272, 290, 15}},
-    {"LabelBatchProgress", {4, 274, 290, 17}},
 };
 
 const QRect* PlaceOf(const std::string& name) {
@@ -231,13 +230,18 @@ void MainWindow::Build() {
         const QString caption = Q(form_.Form.Caption);
         if (windowTitle() != caption) setWindowTitle(caption);
     });
+    const Frame frame = BuildFrame();
+    for (TControl* control : form_.Controls()) AddControl(*control, frame);
+    SetTabOrder();
+}
 
-    // Top: the input block, with the batch panel at its right; below: the
-    // result list's panel taking the rest.
-    auto* frame = new QVBoxLayout(this);
-    frame->setContentsMargins(0, 0, 0, 0);
+// Top: the input block, with the batch panel at its right; below: the
+// result list's panel taking the rest.
+MainWindow::Frame MainWindow::BuildFrame() {
+    auto* outerFrame = new QVBoxLayout(this);
+    outerFrame->setContentsMargins(0, 0, 0, 0);
     body_ = std::make_unique<QWidget>(this);
-    frame->addWidget(body_.get());
+    outerFrame->addWidget(body_.get());
     auto* outer = new QVBoxLayout(body_.get());
     outer->setContentsMargins(0, 0, 0, 0);
     outer->setSpacing(0);
@@ -248,211 +252,225 @@ void MainWindow::Build() {
     auto* top = new QHBoxLayout(panel2);
     top->setContentsMargins(0, 0, 0, 0);
     top->setSpacing(0);
-    auto* inputs = new QWidget(panel2);
-    inputs->setObjectName("Panel2Inputs");
-    top->addWidget(inputs, 1);
+    Frame frame;
+    frame.inputs = new QWidget(panel2);
+    frame.inputs->setObjectName("Panel2Inputs");
+    top->addWidget(frame.inputs, 1);
     auto* panel3 = new QFrame(panel2);
     panel3->setObjectName(Q(form_.Panel3.Name));
     panel3->setFixedWidth(form_.Panel3.Width);
     auto* right = new QVBoxLayout(panel3);
     right->setContentsMargins(0, 0, 0, 0);
-    auto* pages = new QTabWidget(panel3);
-    pages->setObjectName(Q(form_.PageControl1.Name));
-    right->addWidget(pages);
+    frame.pages = new QTabWidget(panel3);
+    frame.pages->setObjectName(Q(form_.PageControl1.Name));
+    right->addWidget(frame.pages);
     top->addWidget(panel3);
     outer->addWidget(panel2);
 
-    auto* panel1 = new QFrame(body_.get());
-    panel1->setObjectName(Q(form_.Panel1.Name));
-    auto* bottom = new QVBoxLayout(panel1);
-    bottom->setContentsMargins(0, 0, 0, 0);
-    outer->addWidget(panel1, 1);
+    frame.panel1 = new QFrame(body_.get());
+    frame.panel1->setObjectName(Q(form_.Panel1.Name));
+    frame.bottom = new QVBoxLayout(frame.panel1);
+    frame.bottom->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(frame.panel1, 1);
 
     widgets_[form_.Panel2.Name] = panel2;
     widgets_[form_.Panel3.Name] = panel3;
-    widgets_[form_.PageControl1.Name] = pages;
-    widgets_[form_.Panel1.Name] = panel1;
+    widgets_[form_.PageControl1.Name] = frame.pages;
+    widgets_[form_.Panel1.Name] = frame.panel1;
+    return frame;
+}
 
-    for (TControl* control : form_.Controls()) {
-        switch (control->Kind) {
-            case ControlKind::Form:
-            case ControlKind::Panel:
-            case ControlKind::PageControl:
-            case ControlKind::OpenDialog:  // a dialog of its own when used
-            case ControlKind::Viewer:      // the listener is not drawn
-                continue;
-            case ControlKind::TabSheet: {
-                auto* page = new QWidget(pages);
-                page->setObjectName(Q(control->Name));
-                const int index = pages->addTab(page, Q(control->Caption));
-                widgets_[control->Name] = page;
-                refresh_.push_back([pages, index, control] {
-                    const QString caption = Q(control->Caption);
-                    if (pages->tabText(index) != caption) pages->setTabText(index, caption);
-                });
-                continue;
-            }
-            default:
-                break;
-        }
-        QWidget* container = nullptr;
-        if (control->Parent == form_.Panel2.Name) {
-            container = inputs;
-        } else if (control->Parent == form_.Panel1.Name) {
-            container = panel1;
-        } else if (auto found = widgets_.find(control->Parent); found != widgets_.end()) {
-            container = found->second;
-        } else {
-            container = inputs;
-        }
-        QWidget* widget = MakeWidget(*control, container);
-        widgets_[control->Name] = widget;
-        if (container == panel1) {
-            bottom->addWidget(widget);
-        } else if (const QRect* box = PlaceOf(control->Name)) {
-            widget->setGeometry(*box);
-            if (!control->LabelCaption.empty() || control->Marks != app::MarkNone) {
-                AddFieldLabel(*control, container, *box);
-            }
-        }
-        if (!control->Hint.empty()) widget->setToolTip(Q(control->Hint));
-        widget->setVisible(control->Visible);
-        refresh_.push_back([widget, control] { SyncVisible(*widget, control->Visible); });
+void MainWindow::AddTab(TControl& control, QTabWidget* pages) {
+    auto* page = new QWidget(pages);
+    page->setObjectName(Q(control.Name));
+    const int index = pages->addTab(page, Q(control.Caption));
+    widgets_[control.Name] = page;
+    refresh_.push_back([pages, index, &control] {
+        const QString caption = Q(control.Caption);
+        if (pages->tabText(index) != caption) pages->setTabText(index, caption);
+    });
+}
+
+void MainWindow::AddControl(TControl& control, const Frame& frame) {
+    switch (control.Kind) {
+        case ControlKind::Form:
+        case ControlKind::Panel:
+        case ControlKind::PageControl:
+        case ControlKind::OpenDialog:  // a dialog of its own when used
+        case ControlKind::Viewer:      // the listener is not drawn
+            return;
+        case ControlKind::TabSheet:
+            AddTab(control, frame.pages);
+            return;
+        default:
+            break;
     }
-    SetTabOrder();
+    QWidget* container = frame.inputs;
+    if (control.Parent == form_.Panel1.Name) {
+        container = frame.panel1;
+    } else if (auto found = widgets_.find(control.Parent);
+               control.Parent != form_.Panel2.Name && found != widgets_.end()) {
+        container = found->second;
+    }
+    QWidget* widget = MakeWidget(control, container);
+    widgets_[control.Name] = widget;
+    if (container == frame.panel1) {
+        frame.bottom->addWidget(widget);
+    } else if (const QRect* box = PlaceOf(control.Name)) {
+        widget->setGeometry(*box);
+        if (!control.LabelCaption.empty() || control.Marks != app::MarkNone) {
+            AddFieldLabel(control, container, *box);
+        }
+    }
+    if (!control.Hint.empty()) widget->setToolTip(Q(control.Hint));
+    widget->setVisible(control.Visible);
+    refresh_.push_back([widget, &control] { SyncVisible(*widget, control.Visible); });
 }
 
 QWidget* MainWindow::MakeWidget(TControl& control, QWidget* container) {
-    const QString name = Q(control.Name);
     switch (control.Kind) {
-        case ControlKind::Edit: {
-            auto& edit = static_cast<app::TEdit&>(control);
-            auto* widget = new QLineEdit(Q(edit.Text), container);
-            widget->setObjectName(name);
-            // The query block's fields that carry the hint are drawn on the
-            // 3-D light colour, the others on the normal window colour.
-            if (!edit.Hint.empty() && edit.Parent == form_.Panel2.Name) {
-                QPalette palette = widget->palette();
-                palette.setColor(QPalette::Base, QApplication::palette().color(QPalette::Midlight));
-                widget->setPalette(palette);
-            }
-            connect(widget, &QLineEdit::textEdited, this,
-                    [&edit](const QString& text) { edit.Text = text.toStdString(); });
-            widget->setCursorPosition(0);
-            refresh_.push_back([widget, &edit] {
-                const QString wanted = Q(edit.Text);
-                if (widget->text() != wanted) {
-                    widget->setText(wanted);
-                    if (!widget->hasFocus()) widget->setCursorPosition(0);
-                }
-            });
-            return widget;
-        }
-        case ControlKind::ComboBox: {
-            auto& combo = static_cast<app::TComboBox&>(control);
-            auto* widget = new QComboBox(container);
-            widget->setObjectName(name);
-            widget->setEditable(true);
-            widget->setInsertPolicy(QComboBox::NoInsert);
-            connect(widget, &QComboBox::editTextChanged, this, [this, &combo](const QString& text) {
-                if (!refreshing_) combo.Text = text.toStdString();
-            });
-            refresh_.push_back([widget, &combo] {
-                QStringList items;
-                for (const std::string& item : combo.Items) items << Q(item);
-                QStringList shown;
-                for (int i = 0; i < widget->count(); ++i) shown << widget->itemText(i);
-                if (shown != items) {
-                    widget->clear();
-                    widget->addItems(items);
-                }
-                const QString wanted = Q(combo.Text);
-                if (widget->currentText() != wanted) widget->setEditText(wanted);
-            });
-            return widget;
-        }
-        case ControlKind::CheckBox: {
-            auto& check = static_cast<app::TCheckBox&>(control);
-            auto* widget = new QCheckBox(Q(check.Caption), container);
-            widget->setObjectName(name);
-            connect(widget, &QCheckBox::toggled, this, [this, &check](bool on) {
-                if (!refreshing_) check.Checked = on;
-            });
-            refresh_.push_back([widget, &check] {
-                if (widget->isChecked() != check.Checked) widget->setChecked(check.Checked);
-                const QString caption = Q(check.Caption);
-                if (widget->text() != caption) widget->setText(caption);
-            });
-            return widget;
-        }
-        case ControlKind::Button: {
-            auto& button = static_cast<app::TButton&>(control);
-            auto* widget = new QPushButton(Q(button.Caption), container);
-            widget->setObjectName(name);
-            widget->setAutoDefault(false);
-            connect(widget, &QPushButton::clicked, this,
-                    [this, &button] { Run([&button] { button.Click(); }); });
-            refresh_.push_back([widget, &button] {
-                const QString caption = Q(button.Caption);
-                if (widget->text() != caption) widget->setText(caption);
-            });
-            return widget;
-        }
-        case ControlKind::ListBox: {
-            auto& list = static_cast<app::TListBox&>(control);
-            auto* widget = new QListView(container);
-            widget->setObjectName(name);
-            widget->setUniformItemSizes(true);
-            widget->setEditTriggers(QAbstractItemView::NoEditTriggers);
-            widget->setSelectionMode(QAbstractItemView::SingleSelection);
-            auto* model = new LinesModel(list.Items, widget);
-            widget->setModel(model);
-            connect(widget->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-                    [this, &list](const QModelIndex& current) {
-                        if (!refreshing_) list.ItemIndex = current.isValid() ? current.row() : -1;
-                    });
-            refresh_.push_back([widget, model, &list] {
-                model->Sync();
-                const int row =
-                    widget->currentIndex().isValid() ? widget->currentIndex().row() : -1;
-                if (row != list.ItemIndex) {
-                    const QModelIndex wanted = model->index(list.ItemIndex, 0);
-                    widget->setCurrentIndex(wanted);
-                    if (wanted.isValid()) widget->scrollTo(wanted);
-                }
-            });
-            return widget;
-        }
-        case ControlKind::Memo: {
-            auto& memo = static_cast<app::TMemo&>(control);
-            auto* widget = new QPlainTextEdit(container);
-            widget->setObjectName(name);
-            widget->setReadOnly(true);
-            auto revision = std::make_shared<std::uint64_t>(memo.Lines.Revision() + 1);
-            refresh_.push_back([widget, &memo, revision] {
-                if (*revision == memo.Lines.Revision()) return;
-                *revision = memo.Lines.Revision();
-                QStringList lines;
-                for (const std::string& line : memo.Lines.Lines()) lines << Q(line);
-                widget->setPlainText(lines.join(QLatin1Char('\n')));
-            });
-            return widget;
-        }
-        case ControlKind::Label:
-        default: {
-            auto* widget = new QLabel(Q(control.Caption), container);
-            widget->setObjectName(name);
-            if (control.Parent == form_.TabSheet1.Name) {
-                // The batch tab's notes are long for its width.
-                QFont font = widget->font();
-                font.setPixelSize(11);
-                widget->setFont(font);
-                widget->setWordWrap(control.Name == "Label46");
-            }
-            refresh_.push_back([widget, &control] { SyncText(*widget, control.Caption); });
-            return widget;
-        }
+        case ControlKind::Edit:
+            return MakeEdit(static_cast<app::TEdit&>(control), container);
+        case ControlKind::ComboBox:
+            return MakeComboBox(static_cast<app::TComboBox&>(control), container);
+        case ControlKind::CheckBox:
+            return MakeCheckBox(static_cast<app::TCheckBox&>(control), container);
+        case ControlKind::Button:
+            return MakeButton(static_cast<app::TButton&>(control), container);
+        case ControlKind::ListBox:
+            return MakeListBox(static_cast<app::TListBox&>(control), container);
+        case ControlKind::Memo:
+            return MakeMemo(static_cast<app::TMemo&>(control), container);
+        default:
+            return MakeLabel(control, container);
     }
+}
+
+QWidget* MainWindow::MakeEdit(app::TEdit& edit, QWidget* container) {
+    auto* widget = new QLineEdit(Q(edit.Text), container);
+    widget->setObjectName(Q(edit.Name));
+    // The query block's fields that carry the hint are drawn on the
+    // 3-D light colour, the others on the normal window colour.
+    if (!edit.Hint.empty() && edit.Parent == form_.Panel2.Name) {
+        QPalette palette = widget->palette();
+        palette.setColor(QPalette::Base, QApplication::palette().color(QPalette::Midlight));
+        widget->setPalette(palette);
+    }
+    connect(widget, &QLineEdit::textEdited, this,
+            [&edit](const QString& text) { edit.Text = text.toStdString(); });
+    widget->setCursorPosition(0);
+    refresh_.push_back([widget, &edit] {
+        const QString wanted = Q(edit.Text);
+        if (widget->text() != wanted) {
+            widget->setText(wanted);
+            if (!widget->hasFocus()) widget->setCursorPosition(0);
+        }
+    });
+    return widget;
+}
+
+QWidget* MainWindow::MakeComboBox(app::TComboBox& combo, QWidget* container) {
+    auto* widget = new QComboBox(container);
+    widget->setObjectName(Q(combo.Name));
+    widget->setEditable(true);
+    widget->setInsertPolicy(QComboBox::NoInsert);
+    connect(widget, &QComboBox::editTextChanged, this, [this, &combo](const QString& text) {
+        if (!refreshing_) combo.Text = text.toStdString();
+    });
+    refresh_.push_back([widget, &combo] {
+        QStringList items;
+        for (const std::string& item : combo.Items) items << Q(item);
+        QStringList shown;
+        for (int i = 0; i < widget->count(); ++i) shown << widget->itemText(i);
+        if (shown != items) {
+            widget->clear();
+            widget->addItems(items);
+        }
+        const QString wanted = Q(combo.Text);
+        if (widget->currentText() != wanted) widget->setEditText(wanted);
+    });
+    return widget;
+}
+
+QWidget* MainWindow::MakeCheckBox(app::TCheckBox& check, QWidget* container) {
+    auto* widget = new QCheckBox(Q(check.Caption), container);
+    widget->setObjectName(Q(check.Name));
+    connect(widget, &QCheckBox::toggled, this, [this, &check](bool on) {
+        if (!refreshing_) check.Checked = on;
+    });
+    refresh_.push_back([widget, &check] {
+        if (widget->isChecked() != check.Checked) widget->setChecked(check.Checked);
+        const QString caption = Q(check.Caption);
+        if (widget->text() != caption) widget->setText(caption);
+    });
+    return widget;
+}
+
+QWidget* MainWindow::MakeButton(app::TButton& button, QWidget* container) {
+    auto* widget = new QPushButton(Q(button.Caption), container);
+    widget->setObjectName(Q(button.Name));
+    widget->setAutoDefault(false);
+    connect(widget, &QPushButton::clicked, this,
+            [this, &button] { Run([&button] { button.Click(); }); });
+    refresh_.push_back([widget, &button] {
+        const QString caption = Q(button.Caption);
+        if (widget->text() != caption) widget->setText(caption);
+    });
+    return widget;
+}
+
+QWidget* MainWindow::MakeListBox(app::TListBox& list, QWidget* container) {
+    auto* widget = new QListView(container);
+    widget->setObjectName(Q(list.Name));
+    widget->setUniformItemSizes(true);
+    widget->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    widget->setSelectionMode(QAbstractItemView::SingleSelection);
+    auto* model = new LinesModel(list.Items, widget);
+    widget->setModel(model);
+    connect(widget->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this, &list](const QModelIndex& current) {
+                if (!refreshing_) list.ItemIndex = current.isValid() ? current.row() : -1;
+            });
+    refresh_.push_back([widget, model, &list] {
+        model->Sync();
+        const int row =
+            widget->currentIndex().isValid() ? widget->currentIndex().row() : -1;
+        if (row != list.ItemIndex) {
+            const QModelIndex wanted = model->index(list.ItemIndex, 0);
+            widget->setCurrentIndex(wanted);
+            if (wanted.isValid()) widget->scrollTo(wanted);
+        }
+    });
+    return widget;
+}
+
+QWidget* MainWindow::MakeMemo(app::TMemo& memo, QWidget* container) {
+    auto* widget = new QPlainTextEdit(container);
+    widget->setObjectName(Q(memo.Name));
+    widget->setReadOnly(true);
+    auto revision = std::make_shared<std::uint64_t>(memo.Lines.Revision() + 1);
+    refresh_.push_back([widget, &memo, revision] {
+        if (*revision == memo.Lines.Revision()) return;
+        *revision = memo.Lines.Revision();
+        QStringList lines;
+        for (const std::string& line : memo.Lines.Lines()) lines << Q(line);
+        widget->setPlainText(lines.join(QLatin1Char('\n')));
+    });
+    return widget;
+}
+
+QWidget* MainWindow::MakeLabel(TControl& control, QWidget* container) {
+    auto* widget = new QLabel(Q(control.Caption), container);
+    widget->setObjectName(Q(control.Name));
+    if (control.Parent == form_.TabSheet1.Name) {
+        // The batch tab's notes are long for its width.
+        QFont font = widget->font();
+        font.setPixelSize(11);
+        widget->setFont(font);
+        widget->setWordWrap(control.Name == "Label46");
+    }
+    refresh_.push_back([widget, &control] { SyncText(*widget, control.Caption); });
+    return widget;
 }
 
 void MainWindow::AddFieldLabel(TControl& control, QWidget* container, const QRect& field) {

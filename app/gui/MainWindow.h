@@ -13,6 +13,8 @@
 #include "app/gui/QtFormHost.h"
 
 class QCloseEvent;
+class QTabWidget;
+class QVBoxLayout;
 class QShowEvent;
 
 namespace lumo::gui {
@@ -54,8 +56,25 @@ class MainWindow final : public QWidget {
     class Running;
     void Run(const std::function<void()>& handler);
     void RunTask(const std::function<void()>& task);
+    // The containers the controls go into.
+    struct Frame {
+        QWidget* inputs = nullptr;  // the input block, left of the batch panel
+        QTabWidget* pages = nullptr;
+        QWidget* panel1 = nullptr;  // the result list's panel
+        QVBoxLayout* bottom = nullptr;
+    };
     void Build();
+    Frame BuildFrame();
+    void AddTab(app::TControl& control, QTabWidget* pages);
+    void AddControl(app::TControl& control, const Frame& frame);
     QWidget* MakeWidget(app::TControl& control, QWidget* container);
+    QWidget* MakeEdit(app::TEdit& edit, QWidget* container);
+    QWidget* MakeComboBox(app::TComboBox& combo, QWidget* container);
+    QWidget* MakeCheckBox(app::TCheckBox& check, QWidget* container);
+    QWidget* MakeButton(app::TButton& button, QWidget* container);
+    QWidget* MakeListBox(app::TListBox& list, QWidget* container);
+    QWidget* MakeMemo(app::TMemo& memo, QWidget* container);
+    QWidget* MakeLabel(app::TControl& control, QWidget* container);
     void AddFieldLabel(app::TControl& control, QWidget* container, const QRect& field);
     void SetTabOrder();
     void Centre();
