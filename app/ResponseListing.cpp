@@ -58,10 +58,10 @@ constexpr LabelledTag kWorklistLines[] = {
     {"Modalité ", 0x0008, 0x0060},
 };
 constexpr LabelledTag kCFindLines[] = {
-    {"Patient: ", 0x0010, 0x0010},      {"Dossier: ", 0x0010, 0x0020},
-    {"Naissance: ", 0x0010, 0x0030},    {"Study Date: ", 0x0008, 0x0020},
-    {"Study Time: ", 0x0008, 0x0030},   {"Visite: ", 0x0008, 0x0050},
-    {"StudyUID: ", 0x0020, 0x000D},     {"Referant: ", 0x0008, 0x0090},
+    {"Patient: ", 0x0010, 0x0010},     {"Dossier: ", 0x0010, 0x0020},
+    {"Naissance: ", 0x0010, 0x0030},   {"Study Date: ", 0x0008, 0x0020},
+    {"Study Time: ", 0x0008, 0x0030},  {"Visite: ", 0x0008, 0x0050},
+    {"StudyUID: ", 0x0020, 0x000D},    {"Referant: ", 0x0008, 0x0090},
     {"Institution: ", 0x0008, 0x0080},
 };
 constexpr LabelledTag kStudyLines[] = {

@@ -379,10 +379,10 @@ void TFormTestWL::checkResults(const std::optional<DicomDataSets>& responses) {
                 if (pacsRetFirstDicomAttr(attributes, 0x0008, 0x0061).empty()) {
                     pacsRetFirstDicomAttr(attributes, 0x0008, 0x0060);
                 }
-                check(attributes, 0x0008, 0x0020, "Reponse avec StudyDate null:",
-                      "Reponse sans StudyDate:", LogLevel::Finding);
-                check(attributes, 0x0008, 0x0030, "Reponse avec StudyTime null:",
-                      "Reponse sans StudyTime:", LogLevel::Finding);
+                check(attributes, 0x0008, 0x0020,
+                      "Reponse avec StudyDate null:", "Reponse sans StudyDate:", LogLevel::Finding);
+                check(attributes, 0x0008, 0x0030,
+                      "Reponse avec StudyTime null:", "Reponse sans StudyTime:", LogLevel::Finding);
             }
         }
     }
@@ -509,9 +509,9 @@ void TFormTestWL::LaunchQuery(QueryLevel level, dicom::DicomConnection* relayTo)
         // waits for the end.
         std::optional<ResponseLister> lister;
         if (!cbSaveResults.Checked) lister.emplace(level);
-        lastQuery_ = RunQuery(lastQuery_.request, identifier,
-                              lister ? dicom::DicomQuery::ResponseHandler(std::ref(*lister))
-                                     : nullptr);
+        lastQuery_ =
+            RunQuery(lastQuery_.request, identifier,
+                     lister ? dicom::DicomQuery::ResponseHandler(std::ref(*lister)) : nullptr);
         if (!ShowOutcome(lister ? &*lister : nullptr)) return;
         if (relayTo) ForwardResponses(*relayTo, lastQuery_.responses);
     } catch (const std::exception&) {
@@ -554,8 +554,8 @@ void TFormTestWL::ListAndSave(const DicomDataSets& responses, QueryLevel level) 
             std::filesystem::create_directories("Logs", ignored);
             response.DataSetWriteFile(fileName);
         } catch (const std::exception& e) {
-            lines.Add("Exception dans DataSetWriteFile(" + fileName +
-                      "):" + ExceptionClassName(e) + ":" + e.what());
+            lines.Add("Exception dans DataSetWriteFile(" + fileName + "):" + ExceptionClassName(e) +
+                      ":" + e.what());
         }
         ListResponse(lines, response, level);
     }

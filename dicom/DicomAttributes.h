@@ -12,7 +12,7 @@ namespace lumo::dicom {
 // The attributes of one data set, walked in ascending tag order. A handle onto
 // the data set (keeps it alive); not synchronised.
 class DicomAttributes {
-public:
+  public:
     explicit DicomAttributes(DicomDataSet owner);
 
     // Adds or replaces. A text is the value as it goes on the wire (the empty
@@ -28,7 +28,7 @@ public:
     // 1-based position in ascending tag order; out of range raises EDicomError.
     DicomAttribute AttributesItemAt(int position) const;
 
-private:
+  private:
     DicomDataSet owner_;
 };
 

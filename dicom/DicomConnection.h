@@ -15,8 +15,8 @@ namespace lumo::dicom {
 // association has ended), sending on it raises EDicomConnectionError instead
 // of touching the network. Used on the dispatcher's (the form's) thread.
 class DicomConnection {
-public:
-    int ConnectionNumber() const;  // 1, 2, 3, ... per association since start
+  public:
+    int ConnectionNumber() const;        // 1, 2, 3, ... per association since start
     std::string ConnectionRoot() const;  // "WORKLIST", "PATIENT" or "STUDY"
     std::string ConnectionCallingAETitle() const;
     std::string ConnectionCalledAETitle() const;
@@ -35,7 +35,7 @@ public:
     explicit DicomConnection(std::shared_ptr<Impl> impl);
     const std::shared_ptr<Impl>& GetImpl() const { return impl_; }
 
-private:
+  private:
     std::shared_ptr<Impl> impl_;
 };
 

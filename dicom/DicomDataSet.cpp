@@ -51,7 +51,9 @@ DicomDataSet::DicomDataSet() : impl_(std::make_shared<Impl>()) {}
 
 DicomDataSet::DicomDataSet(std::shared_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
-DicomDataSet DicomDataSet::DataSetCopy() const { return DicomDataSet(std::make_shared<Impl>(*impl_)); }
+DicomDataSet DicomDataSet::DataSetCopy() const {
+    return DicomDataSet(std::make_shared<Impl>(*impl_));
+}
 
 DicomAttributes DicomDataSet::DataSetAttributes() const { return DicomAttributes(*this); }
 

@@ -12,7 +12,7 @@ class DicomAttributes;
 // appended to a collection and filled afterwards is filled in the collection
 // too. Not synchronised: use one data set from one thread at a time.
 class DicomDataSet {
-public:
+  public:
     DicomDataSet();  // a new, empty data set
 
     DicomAttributes DataSetAttributes() const;
@@ -39,7 +39,7 @@ public:
     explicit DicomDataSet(std::shared_ptr<Impl> impl);
     const std::shared_ptr<Impl>& GetImpl() const { return impl_; }
 
-private:
+  private:
     std::shared_ptr<Impl> impl_;
 };
 

@@ -10,7 +10,7 @@ namespace lumo::dicom {
 // a sequence. A reference-counted handle; indexes are 1-based; the count has
 // no 16-bit limit. Not synchronised.
 class DicomDataSets {
-public:
+  public:
     DicomDataSets();  // a new, empty collection
 
     int DataSetsCount() const;
@@ -25,7 +25,7 @@ public:
     explicit DicomDataSets(std::shared_ptr<Impl> impl);
     const std::shared_ptr<Impl>& GetImpl() const { return impl_; }
 
-private:
+  private:
     std::shared_ptr<Impl> impl_;
 };
 

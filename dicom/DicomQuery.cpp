@@ -372,7 +372,6 @@ void StripCommandGroup(DcmDataset& dataSet) {
     }
 }
 
-
 // One C-FIND exchange on an association of its own: open it, send the
 // request, read every response, release it. Owns the network and the
 // association; an association still open when it goes (a failed exchange) is
@@ -411,8 +410,8 @@ class FindExchange {
 T_ASC_Parameters* FindExchange::Prepare() {
     const std::string prepare = "Cannot prepare the association with " + peer_;
     T_ASC_Parameters* params = nullptr;
-    detail::CheckCondition(ASC_createAssociationParameters(&params, ASC_DEFAULTMAXPDU),
-                           kDicomError, prepare);
+    detail::CheckCondition(ASC_createAssociationParameters(&params, ASC_DEFAULTMAXPDU), kDicomError,
+                           prepare);
     association_ = std::make_unique<Association>(params);
     const std::string calledAddress = query_.address + ":" + std::to_string(query_.port);
     const char* transferSyntaxes[] = {UID_LittleEndianExplicitTransferSyntax,

@@ -490,7 +490,8 @@ DateRange ParseDateRange(VrCode vr, std::string_view text) {
 }
 
 void ThrowIndexOutOfBounds(int index) {
-    throw Exception(ErrorClass::EDicomError, "List index out of bounds (" + std::to_string(index) + ")");
+    throw Exception(ErrorClass::EDicomError,
+                    "List index out of bounds (" + std::to_string(index) + ")");
 }
 
 const char* VariantTypeName(Variant::Type type) {
@@ -516,9 +517,9 @@ const char* VariantTypeName(Variant::Type type) {
 }
 
 void ThrowCastError(Variant::Type from, const char* to) {
-    throw Exception(ErrorClass::EVariantTypeCastError, std::string("Could not convert variant of type (") +
-                                                 VariantTypeName(from) + ") into type (" + to +
-                                                 ")");
+    throw Exception(ErrorClass::EVariantTypeCastError,
+                    std::string("Could not convert variant of type (") + VariantTypeName(from) +
+                        ") into type (" + to + ")");
 }
 
 }  // namespace lumo::dicom::detail

@@ -23,7 +23,7 @@ using QueryRequestHandler = std::function<void(DicomViewer& sender, DicomConnect
 // handlers and call ViewerListen on the form's thread; the destructor stops
 // the thread.
 class DicomViewer {
-public:
+  public:
     explicit DicomViewer(Dispatcher& dispatcher);
     ~DicomViewer();
     DicomViewer(const DicomViewer&) = delete;
@@ -49,7 +49,7 @@ public:
 
     struct Impl;
 
-private:
+  private:
     std::unique_ptr<Impl> impl_;
 };
 

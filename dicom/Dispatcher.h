@@ -8,7 +8,7 @@ namespace lumo::dicom {
 // listener's network thread). The Qt window supplies a blocking queued call
 // onto the GUI thread; the command line and tests use EventLoopDispatcher.
 class Dispatcher {
-public:
+  public:
     virtual ~Dispatcher() = default;
     // Runs `task` on the form's thread and returns when it is done. An
     // exception thrown by the task is passed back to the caller.

@@ -130,8 +130,9 @@ void TFileLogger::WriteLineLocked(const std::string& line) {
         }
         file.WriteAndClose(prefix + line + "\r\n", currentFileName_);
     } catch (const std::exception& e) {
-        throw Exception(ErrorClass::Exception, "Exception sur DoLog(" + std::to_string(attempts) + ") (" +
-                                         ExceptionClassName(e) + ":" + e.what() + ":" + line);
+        throw Exception(ErrorClass::Exception, "Exception sur DoLog(" + std::to_string(attempts) +
+                                                   ") (" + ExceptionClassName(e) + ":" + e.what() +
+                                                   ":" + line);
     }
 }
 

@@ -4,25 +4,44 @@ namespace lumo {
 
 const char* ErrorClassName(ErrorClass errorClass) noexcept {
     switch (errorClass) {
-        case ErrorClass::Exception: return "Exception";
-        case ErrorClass::EAbort: return "EAbort";
-        case ErrorClass::EConvertError: return "EConvertError";
-        case ErrorClass::EDicomAssociationRejected: return "EDicomAssociationRejected";
-        case ErrorClass::EDicomConnectionError: return "EDicomConnectionError";
-        case ErrorClass::EDicomError: return "EDicomError";
-        case ErrorClass::EDicomNetworkError: return "EDicomNetworkError";
-        case ErrorClass::EDicomStatusError: return "EDicomStatusError";
-        case ErrorClass::EFCreateError: return "EFCreateError";
-        case ErrorClass::EFOpenError: return "EFOpenError";
-        case ErrorClass::EInOutError: return "EInOutError";
-        case ErrorClass::EInvalidOperation: return "EInvalidOperation";
-        case ErrorClass::EOSError: return "EOSError";
-        case ErrorClass::ERegistryException: return "ERegistryException";
-        case ErrorClass::EStringListError: return "EStringListError";
-        case ErrorClass::EUsageError: return "EUsageError";
-        case ErrorClass::EVariantTypeCastError: return "EVariantTypeCastError";
-        case ErrorClass::EWriteError: return "EWriteError";
-        case ErrorClass::EXMLDocError: return "EXMLDocError";
+        case ErrorClass::Exception:
+            return "Exception";
+        case ErrorClass::EAbort:
+            return "EAbort";
+        case ErrorClass::EConvertError:
+            return "EConvertError";
+        case ErrorClass::EDicomAssociationRejected:
+            return "EDicomAssociationRejected";
+        case ErrorClass::EDicomConnectionError:
+            return "EDicomConnectionError";
+        case ErrorClass::EDicomError:
+            return "EDicomError";
+        case ErrorClass::EDicomNetworkError:
+            return "EDicomNetworkError";
+        case ErrorClass::EDicomStatusError:
+            return "EDicomStatusError";
+        case ErrorClass::EFCreateError:
+            return "EFCreateError";
+        case ErrorClass::EFOpenError:
+            return "EFOpenError";
+        case ErrorClass::EInOutError:
+            return "EInOutError";
+        case ErrorClass::EInvalidOperation:
+            return "EInvalidOperation";
+        case ErrorClass::EOSError:
+            return "EOSError";
+        case ErrorClass::ERegistryException:
+            return "ERegistryException";
+        case ErrorClass::EStringListError:
+            return "EStringListError";
+        case ErrorClass::EUsageError:
+            return "EUsageError";
+        case ErrorClass::EVariantTypeCastError:
+            return "EVariantTypeCastError";
+        case ErrorClass::EWriteError:
+            return "EWriteError";
+        case ErrorClass::EXMLDocError:
+            return "EXMLDocError";
     }
     return "Exception";
 }

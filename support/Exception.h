@@ -39,14 +39,14 @@ const char* ErrorClassName(ErrorClass errorClass) noexcept;
 // (shown by its name) and a one-line message. Immutable; usable from any
 // thread.
 class Exception : public std::runtime_error {
-public:
+  public:
     Exception(ErrorClass errorClass, const std::string& message);
 
     ErrorClass Class() const noexcept { return class_; }
     std::string ClassName() const { return ErrorClassName(class_); }
     std::string Message() const { return what(); }
 
-private:
+  private:
     ErrorClass class_;
 };
 

@@ -33,7 +33,9 @@ constexpr FieldOption kFieldOptions[] = {
     {"sql", "EditSQL"},
 };
 
-[[noreturn]] void Usage(const std::string& message) { throw Exception(ErrorClass::EUsageError, message); }
+[[noreturn]] void Usage(const std::string& message) {
+    throw Exception(ErrorClass::EUsageError, message);
+}
 
 const char* FieldOf(std::string_view option) {
     for (const FieldOption& field : kFieldOptions) {
@@ -79,9 +81,9 @@ bool ReadOption(const std::vector<std::string>& args, std::size_t& i, CliOptions
     }
     const char* control = FieldOf(name);
     if (control == nullptr) Usage("unknown option --" + name);
-    options.fields.emplace_back(control, hasValue ? arg.substr(equals + 1)
-                                                  : NextWord(args, i, "option --" + name +
-                                                                          " needs a value"));
+    options.fields.emplace_back(
+        control, hasValue ? arg.substr(equals + 1)
+                          : NextWord(args, i, "option --" + name + " needs a value"));
     return false;
 }
 

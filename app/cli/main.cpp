@@ -4,8 +4,8 @@
 #include <signal.h>
 
 #include <clocale>
-#include <optional>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -95,7 +95,6 @@ class SignalWatcher {
   private:
     std::thread thread_;
 };
-
 
 // Help and version need no form; nullopt for every other command.
 std::optional<int> RunWithoutForm(const CliOptions& options) {

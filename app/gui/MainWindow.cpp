@@ -433,8 +433,7 @@ QWidget* MainWindow::MakeListBox(app::TListBox& list, QWidget* container) {
             });
     refresh_.push_back([widget, model, &list] {
         model->Sync();
-        const int row =
-            widget->currentIndex().isValid() ? widget->currentIndex().row() : -1;
+        const int row = widget->currentIndex().isValid() ? widget->currentIndex().row() : -1;
         if (row != list.ItemIndex) {
             const QModelIndex wanted = model->index(list.ItemIndex, 0);
             widget->setCurrentIndex(wanted);

@@ -215,7 +215,8 @@ class RecordingLogger : public TLogger {
   protected:
     void DoLog(const std::string& line) override {
         if (before) before(line);
-        if (!failOn.empty() && line == failOn) throw Exception(ErrorClass::EInOutError, "disque plein");
+        if (!failOn.empty() && line == failOn)
+            throw Exception(ErrorClass::EInOutError, "disque plein");
         journal_.Add({id_, line, LastLevel});
     }
 
