@@ -1,7 +1,6 @@
 #include "app/LinesFile.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,7 +8,9 @@
 #include <system_error>
 
 #include "support/Exception.h"
+#include "support/FileDescriptor.h"
 #include "support/TextEncoding.h"
+#include "support/WholeFile.h"
 
 namespace lumo::app {
 
@@ -32,28 +33,6 @@ std::string Reason(int error) { return std::system_category().message(error); }
                     "Cannot open file \"" + FullName(fileName) + "\". " + Reason(error));
 }
 
-// Closes the descriptor on every path.
-class FileDescriptor {
-  public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int Get() const { return fd_; }
-    // Closes now, so that a failed close (a full disk on some file systems)
-    // is seen; returns the errno of the failure, 0 on success.
-    int Close() {
-        const int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0 ? 0 : errno;
-    }
-
-  private:
-    int fd_;
-};
-
 }  // namespace
 
 std::vector<std::string> SplitLines(std::string_view text) {
@@ -75,27 +54,11 @@ std::vector<std::string> SplitLines(std::string_view text) {
 }
 
 LinesOfFile LoadLinesFromFile(const std::string& fileName) {
-    FileDescriptor file(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.Get() < 0) CannotOpen(fileName, errno);
-    struct stat status {};
-    if (::fstat(file.Get(), &status) != 0) CannotOpen(fileName, errno);
-    if (S_ISDIR(status.st_mode)) CannotOpen(fileName, EISDIR);
-
-    std::string bytes;
-    if (status.st_size > 0) bytes.reserve(static_cast<std::size_t>(status.st_size));
-    char buffer[1 << 16];
-    for (;;) {
-        const ssize_t got = ::read(file.Get(), buffer, sizeof buffer);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            CannotOpen(fileName, errno);
-        }
-        if (got == 0) break;
-        bytes.append(buffer, static_cast<std::size_t>(got));
-    }
+    const WholeFile file = ReadWholeFile(fileName);
+    if (!file.Ok()) CannotOpen(fileName, file.error);
 
     LinesOfFile result;
-    std::string_view text = bytes;
+    std::string_view text = file.bytes;
     if (text.starts_with(kByteOrderMark)) {
         result.encoding.byteOrderMark = true;
         text.remove_prefix(kByteOrderMark.size());
@@ -127,7 +90,7 @@ void SaveLinesToFile(const std::string& fileName, const std::vector<std::string>
     }
 
     FileDescriptor file(::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    if (file.Get() < 0) {
+    if (!file.IsOpen()) {
         const int error = errno;
         throw Exception(ErrorClass::EFCreateError,
                         "Cannot create file \"" + FullName(fileName) + "\". " + Reason(error));

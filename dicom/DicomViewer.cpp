@@ -27,6 +27,7 @@
 
 #include "dicom/ConnectionImpl.h"
 #include "dicom/DcmConvert.h"
+#include "support/FileDescriptor.h"
 
 namespace lumo::dicom {
 
@@ -61,22 +62,6 @@ std::string RootOf(const char* sopClass) {
     if (std::strcmp(sopClass, UID_FINDStudyRootQueryRetrieveInformationModel) == 0) return "STUDY";
     return {};
 }
-
-// An owned file descriptor.
-class UniqueFd {
-  public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    ~UniqueFd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_ = -1;
-};
 
 // The sockets of the associations in progress, so that stopping can cut them
 // all at once: a caller that stays silent, or a handler's send, then fails at
@@ -182,11 +167,11 @@ struct Listener {
 
     void Wake() const {
         const std::uint64_t one = 1;
-        [[maybe_unused]] ssize_t n = ::write(wake.get(), &one, sizeof one);
+        [[maybe_unused]] ssize_t n = ::write(wake.Get(), &one, sizeof one);
     }
     void DrainWake() const {
         std::uint64_t count = 0;
-        [[maybe_unused]] ssize_t n = ::read(wake.get(), &count, sizeof count);
+        [[maybe_unused]] ssize_t n = ::read(wake.Get(), &count, sizeof count);
     }
     void MarkAccepted() {
         {
@@ -222,7 +207,7 @@ struct Listener {
     WatchingLayer layer;
     T_ASC_Network* network = nullptr;  // dropped before the layer goes
     int listenSocket = -1;             // owned by the network
-    const UniqueFd wake;
+    const FileDescriptor wake;
 
     std::mutex mutex;
     std::condition_variable changed;
@@ -479,7 +464,7 @@ void AcceptLoop(std::shared_ptr<Listener> listener) {
             if (listener->stopping) return;
             active = listener->sessions.size();
         }
-        pollfd fds[2] = {{listener->wake.get(), POLLIN, 0}, {listener->listenSocket, POLLIN, 0}};
+        pollfd fds[2] = {{listener->wake.Get(), POLLIN, 0}, {listener->listenSocket, POLLIN, 0}};
         const nfds_t count = active < kMaxAssociations ? 2 : 1;
         if (::poll(fds, count, -1) < 0) {
             if (errno == EINTR) continue;
@@ -577,7 +562,7 @@ bool DicomViewer::ViewerListen(int port) {
 
     auto listener = std::make_shared<Listener>(impl_->dispatcher, this, impl_->counter,
                                                impl_->associationTimeout, impl_->messageTimeout);
-    if (listener->wake.get() < 0) return false;
+    if (!listener->wake.IsOpen()) return false;
     if (ASC_initializeNetwork(NET_ACCEPTOR, port, impl_->associationTimeout, &listener->network)
             .bad()) {
         return false;

@@ -13,23 +13,19 @@
 
 namespace lumo {
 
-LogFile::~LogFile() {
-    if (fd_ >= 0) ::close(fd_);
-}
-
 void LogFile::WriteAndClose(std::string_view bytes, const std::string& fileName) {
-    if (fd_ < 0) RaiseInOutError(EBADF, fileName);
+    if (!file_.IsOpen()) RaiseInOutError(EBADF, fileName);
     while (!bytes.empty()) {
-        const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
+        const ssize_t n = ::write(file_.Get(), bytes.data(), bytes.size());
         if (n < 0) {
             if (errno == EINTR) continue;
             RaiseInOutError(errno, fileName);
         }
         bytes.remove_prefix(static_cast<size_t>(n));
     }
-    const int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0 && errno != EINTR) RaiseInOutError(errno, fileName);
+    // An interrupted close has still released the descriptor and is no loss.
+    if (const int error = file_.Close(); error != 0 && error != EINTR)
+        RaiseInOutError(error, fileName);
 }
 
 int OpenLogFile(const std::string& fileName, LogOpenMode mode) {
@@ -58,7 +54,8 @@ bool LogFileExists(const std::string& fileName) {
 }
 
 void RaiseInOutError(int error, const std::string& fileName) {
-    throw Exception(ErrorClass::EInOutError, std::string(std::strerror(error)) + " (" + fileName + ")");
+    throw Exception(ErrorClass::EInOutError,
+                    std::string(std::strerror(error)) + " (" + fileName + ")");
 }
 
 bool SameFileNameText(const std::string& a, const std::string& b) {

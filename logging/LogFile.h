@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "support/FileDescriptor.h"
+
 namespace lumo {
 
 // How a log file is opened for one write.
@@ -19,19 +21,16 @@ enum class LogOpenMode {
 class LogFile {
   public:
     // Takes a descriptor from OpenLogFile (or -1).
-    explicit LogFile(int fd) noexcept : fd_(fd) {}
-    ~LogFile();
-    LogFile(const LogFile&) = delete;
-    LogFile& operator=(const LogFile&) = delete;
+    explicit LogFile(int fd) noexcept : file_(fd) {}
 
-    bool IsOpen() const noexcept { return fd_ >= 0; }
+    bool IsOpen() const noexcept { return file_.IsOpen(); }
 
     // Writes every byte, then closes; a failure raises "EInOutError" naming
     // the file.
     void WriteAndClose(std::string_view bytes, const std::string& fileName);
 
   private:
-    int fd_;
+    FileDescriptor file_;
 };
 
 // open(2) with the flags of the mode; -1 and errno on failure.

@@ -1,11 +1,6 @@
 #include "logging/uApplicationLogger.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <pugixml.hpp>
 #include <utility>
@@ -20,6 +15,7 @@
 #include "support/Exception.h"
 #include "support/Global_Computer.h"
 #include "support/Global_File.h"
+#include "support/WholeFile.h"
 
 namespace lumo {
 
@@ -173,24 +169,9 @@ std::string UpperAscii(std::string text) {
 // The whole file; anything but a regular file (a pipe would block for ever)
 // is refused.
 std::string ReadConfigurationFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) RaiseInOutError(errno, path);
-    LogFile closer(fd);
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) RaiseInOutError(errno, path);
-    if (!S_ISREG(st.st_mode)) RaiseInOutError(EINVAL, path);
-    std::string text;
-    char buffer[65536];
-    while (true) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            RaiseInOutError(errno, path);
-        }
-        if (n == 0) break;
-        text.append(buffer, static_cast<std::size_t>(n));
-    }
-    return text;
+    WholeFile file = ReadWholeFile(path, ReadableFiles::RegularOnly);
+    if (!file.Ok()) RaiseInOutError(file.error, path);
+    return std::move(file.bytes);
 }
 
 // Where a broken file broke, as an editor shows it.

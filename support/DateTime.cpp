@@ -17,33 +17,46 @@ namespace lumo {
 
 namespace {
 
+namespace chr = std::chrono;
+
 constexpr std::int64_t MSecsPerDay = 86400000;
-// Days from 0000-03-01 (the civil epoch of the conversion below) to 1899-12-30.
-constexpr std::int64_t EpochShift = 693899;
+// Day 0 of a TDateTime.
+constexpr chr::sys_days Epoch{chr::year{1899} / chr::December / 30};
+// The Gregorian calendar repeats every 400 years, which are 146097 days (a
+// whole number of weeks). The calendar types stop at the years -32767 and
+// 32767, so a date is moved into the cycle that starts at day 0 (or at year
+// 0), converted there, and the whole cycles are added back: years far
+// outside that range still count like the proleptic Gregorian calendar.
+constexpr std::int64_t YearsPerCycle = 400;
+constexpr std::int64_t DaysPerCycle = 146097;
 
 std::mutex clockMutex;
 std::function<TDateTime()> clockOverride;
 
-// Days since 0000-03-01 of a proleptic Gregorian date, and back
-// (H. Hinnant's civil calendar algorithms).
-std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const auto yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<std::int64_t>(doe);
+// a / b rounded down, for b > 0.
+std::int64_t FloorDiv(std::int64_t a, std::int64_t b) { return a / b - (a % b < 0 ? 1 : 0); }
+
+// The day number of the first of a month (1 to 12).
+std::int64_t DayOfMonthStart(std::int64_t year, unsigned month) {
+    const std::int64_t cycles = FloorDiv(year, YearsPerCycle);
+    const chr::year inCycle{static_cast<int>(year - cycles * YearsPerCycle)};
+    const chr::sys_days first{inCycle / chr::month{month} / 1};
+    return (first - Epoch).count() + cycles * DaysPerCycle;
 }
 
-void CivilFromDays(std::int64_t z, std::int64_t& y, unsigned& m, unsigned& d) {
-    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const auto doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    d = doy - (153 * mp + 2) / 5 + 1;
-    m = mp < 10 ? mp + 3 : mp - 9;
-    y = static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2);
+struct CivilDate {
+    std::int64_t year;
+    unsigned month, day;
+    int dayOfWeek;  // 0 = Sunday
+};
+
+CivilDate DateOfDay(std::int64_t dayNumber) {
+    const std::int64_t cycles = FloorDiv(dayNumber, DaysPerCycle);
+    const chr::sys_days date = Epoch + chr::days{dayNumber - cycles * DaysPerCycle};
+    const chr::year_month_day ymd{date};
+    return {static_cast<int>(ymd.year()) + cycles * YearsPerCycle,
+            static_cast<unsigned>(ymd.month()), static_cast<unsigned>(ymd.day()),
+            static_cast<int>(chr::weekday{date}.c_encoding())};
 }
 
 // A date-time split into whole days and the milliseconds of the day, rounded
@@ -72,14 +85,16 @@ struct Fields {
 
 Fields Split(TDateTime value) {
     const Stamp s = ToStamp(value);
+    const CivilDate date = DateOfDay(s.days);
     Fields f{};
-    CivilFromDays(s.days + EpochShift, f.year, f.month, f.day);
+    f.year = date.year;
+    f.month = date.month;
+    f.day = date.day;
+    f.dayOfWeek = date.dayOfWeek;
     f.hour = static_cast<int>(s.msecs / 3600000);
     f.minute = static_cast<int>(s.msecs / 60000 % 60);
     f.second = static_cast<int>(s.msecs / 1000 % 60);
     f.msec = static_cast<int>(s.msecs % 1000);
-    // 1899-12-30 was a Saturday.
-    f.dayOfWeek = static_cast<int>(((s.days + 6) % 7 + 7) % 7);
     return f;
 }
 
@@ -196,8 +211,8 @@ TDateTime EncodeDate(int year, int month, int day) {
     std::int64_t m = month - 1;
     y += m >= 0 ? m / 12 : (m - 11) / 12;
     m = ((m % 12) + 12) % 12;
-    const std::int64_t days = DaysFromCivil(y, static_cast<unsigned>(m + 1), 1) + (day - 1);
-    return static_cast<TDateTime>(days - EpochShift);
+    const std::int64_t days = DayOfMonthStart(y, static_cast<unsigned>(m + 1)) + (day - 1);
+    return static_cast<TDateTime>(days);
 }
 
 TDateTime EncodeTime(int hour, int minute, int second, int millisecond) {

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -11,6 +10,7 @@
 #include <utility>
 
 #include "support/Exception.h"
+#include "support/FileDescriptor.h"
 #include "support/TextEncoding.h"
 
 namespace lumo {
@@ -21,7 +21,9 @@ constexpr std::uint32_t ShtNote = 7;
 constexpr std::uint32_t PtNote = 4;
 constexpr std::size_t FixedFileInfoSize = 6 * sizeof(std::uint32_t);
 
-[[noreturn]] void NotAvailable() { throw Exception(ErrorClass::Exception, "Fixed file info not available"); }
+[[noreturn]] void NotAvailable() {
+    throw Exception(ErrorClass::Exception, "Fixed file info not available");
+}
 
 // Bounds-checked, byte-order-aware reads over a whole ELF image. Every read
 // outside the image is a malformed file.
@@ -153,18 +155,18 @@ std::optional<std::string_view> FindVersionNote(const ElfImage& elf) {
 class MappedFile {
   public:
     explicit MappedFile(const std::string& fileName) {
-        const int fd = open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-        if (fd < 0) return;
+        // The mapping outlives the descriptor.
+        const FileDescriptor file(open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+        if (!file.IsOpen()) return;
         struct stat st {};
-        if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-            void* data =
-                mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+        if (fstat(file.Get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+            void* data = mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE,
+                              file.Get(), 0);
             if (data != MAP_FAILED) {
                 data_ = data;
                 size_ = static_cast<std::size_t>(st.st_size);
             }
         }
-        close(fd);
     }
     ~MappedFile() {
         if (data_ != nullptr) munmap(data_, size_);

@@ -30,7 +30,8 @@ std::atomic<TGlobalFile*> registered{nullptr};
 std::string CurrentFolder() {
     std::vector<char> buffer(4096);
     while (getcwd(buffer.data(), buffer.size()) == nullptr) {
-        if (errno != ERANGE || buffer.size() > (1u << 20)) throw Exception(ErrorClass::Exception, "getcwd");
+        if (errno != ERANGE || buffer.size() > (1u << 20))
+            throw Exception(ErrorClass::Exception, "getcwd");
         buffer.resize(buffer.size() * 2);
     }
     return buffer.data();
@@ -91,7 +92,8 @@ std::string Resolve(const std::string& fileName, const std::string& baseDir) {
 }
 
 [[noreturn]] void InvalidMask(const std::string& mask) {
-    throw Exception(ErrorClass::Exception, "FileLogger : Masque de fichier invalide \"" + mask + "\"");
+    throw Exception(ErrorClass::Exception,
+                    "FileLogger : Masque de fichier invalide \"" + mask + "\"");
 }
 
 // The moment a name formatted with `format` at `now` changes, decided by the

@@ -10,11 +10,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "support/Application.h"
 #include "support/Exception.h"
+#include "support/FileDescriptor.h"
 #include "support/Global_Utils.h"
+#include "support/WholeFile.h"
 
 namespace lumo {
 
@@ -28,26 +31,6 @@ constexpr const char* StoreHeader =
 
 // A failure inside the write, turned into the store's error at the top.
 struct WriteFailure {};
-
-// An open file descriptor, closed on every path.
-class Fd {
-  public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    int release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-  private:
-    int fd_;
-};
 
 // A temporary file removed unless it was renamed into place.
 class TempFile {
@@ -228,23 +211,12 @@ std::vector<std::string> SplitLines(const std::string& text) {
 // The whole store, or nothing when there is none yet. Throws WriteFailure
 // for a store that exists but cannot be read.
 std::optional<std::string> ReadStore(const std::string& path) {
-    Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) {
-        if (errno == ENOENT) return std::nullopt;
+    WholeFile store = ReadWholeFile(path);
+    if (!store.Ok()) {
+        if (store.error == ENOENT) return std::nullopt;
         throw WriteFailure{};
     }
-    std::string text;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = read(fd.get(), buffer, sizeof buffer);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            throw WriteFailure{};
-        }
-        if (n == 0) break;
-        text.append(buffer, static_cast<std::size_t>(n));
-    }
-    return text;
+    return std::move(store.bytes);
 }
 
 void WriteAll(int fd, const std::string& text) {
@@ -315,19 +287,20 @@ void StoreEntry(const std::string& section, const std::string& name, const std::
         const std::string path = folder + "/settings.reg";
         // One writer at a time, across threads and processes: the lock spans
         // the read, the change and the replacement.
-        Fd lock(open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
-        if (lock.get() < 0) throw WriteFailure{};
-        while (flock(lock.get(), LOCK_EX) != 0)
+        const FileDescriptor lock(
+            open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+        if (!lock.IsOpen()) throw WriteFailure{};
+        while (flock(lock.Get(), LOCK_EX) != 0)
             if (errno != EINTR) throw WriteFailure{};
 
         const std::string text = UpdatedStore(ReadStore(path), key, name, entry);
         std::string tempName = path + ".XXXXXX";
-        Fd temp(mkostemp(tempName.data(), O_CLOEXEC));
-        if (temp.get() < 0) throw WriteFailure{};
+        FileDescriptor temp(mkostemp(tempName.data(), O_CLOEXEC));
+        if (!temp.IsOpen()) throw WriteFailure{};
         TempFile guard(tempName);
-        WriteAll(temp.get(), text);
-        if (fsync(temp.get()) != 0) throw WriteFailure{};
-        if (close(temp.release()) != 0) throw WriteFailure{};
+        WriteAll(temp.Get(), text);
+        if (fsync(temp.Get()) != 0) throw WriteFailure{};
+        if (temp.Close() != 0) throw WriteFailure{};
         if (rename(tempName.c_str(), path.c_str()) != 0) throw WriteFailure{};
         guard.Commit();
     } catch (const WriteFailure&) {

@@ -1,0 +1,44 @@
+#include "support/WholeFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "support/FileDescriptor.h"
+
+namespace lumo {
+
+namespace {
+
+WholeFile Failed(int error) { return {{}, error}; }
+
+}  // namespace
+
+WholeFile ReadWholeFile(const std::string& fileName, ReadableFiles accept) {
+    const bool regularOnly = accept == ReadableFiles::RegularOnly;
+    const FileDescriptor file(
+        ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | (regularOnly ? O_NONBLOCK : 0)));
+    if (!file.IsOpen()) return Failed(errno);
+    struct stat status {};
+    if (::fstat(file.Get(), &status) != 0) return Failed(errno);
+    if (regularOnly && !S_ISREG(status.st_mode)) return Failed(EINVAL);
+    if (S_ISDIR(status.st_mode)) return Failed(EISDIR);
+
+    WholeFile result;
+    if (status.st_size > 0) result.bytes.reserve(static_cast<std::size_t>(status.st_size));
+    char buffer[1 << 16];
+    for (;;) {
+        const ssize_t got = ::read(file.Get(), buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return Failed(errno);
+        }
+        if (got == 0) break;
+        result.bytes.append(buffer, static_cast<std::size_t>(got));
+    }
+    return result;
+}
+
+}  // namespace lumo

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <string>
+
+namespace lumo {
+
+// Which files a whole-file read takes.
+enum class ReadableFiles {
+    // Anything but a folder, which is refused with EISDIR. A pipe is read
+    // until its writer closes it, so the open and the read may wait.
+    AllButFolders,
+    // Regular files only; anything else is refused with EINVAL. The file is
+    // opened without waiting (O_NONBLOCK), so a name that turns out to be a
+    // pipe is refused instead of blocking for ever.
+    RegularOnly,
+};
+
+// The bytes of a whole file, or why they could not be read: the errno of
+// the step that failed (open, fstat, read), 0 when `bytes` is the file.
+struct WholeFile {
+    std::string bytes;
+    int error = 0;
+
+    bool Ok() const noexcept { return error == 0; }
+};
+
+// Reads the whole file `fileName` (opened close-on-exec). Never throws for
+// the file's sake: each caller turns `error` into its own message.
+WholeFile ReadWholeFile(const std::string& fileName,
+                        ReadableFiles accept = ReadableFiles::AllButFolders);
+
+}  // namespace lumo
