@@ -16,6 +16,11 @@ if [ -x "$here/bench/smoke-queryrun.sh" ] || [ -f "$here/bench/smoke-queryrun.sh
     fi
 fi
 
+if [ -x "$build/bench/queryrun/queryrun_bench" ]; then
+    echo "== queryrun_bench: QueryRun reading responses plainly next to DCMTK alone"
+    "$build/bench/queryrun/queryrun_bench"
+fi
+
 if [ -f "$here/bench/batch/batch-bench.py" ]; then
     echo "== batch: lumo4410-cli batch next to a findscu loop"
     python3 "$here/bench/batch/batch-bench.py" "$build"

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -14,8 +15,9 @@
 
 #include "dicom/DataSetImpl.h"
 #include "dicom/DcmtkCheck.h"
-#include "dicom/IncomingText.h"
 #include "dicom/DicomValueText.h"
+#include "dicom/IncomingText.h"
+#include "dicom/ReceivedRules.h"
 #include "support/Exception.h"
 #include "support/TextEncoding.h"
 
@@ -24,7 +26,6 @@ namespace lumo::dicom::detail {
 namespace {
 
 constexpr std::uint32_t kSpecificCharacterSet = MakeTag(0x0008, 0x0005);
-constexpr int kMaxNesting = 64;
 constexpr VrCode kSQ = MakeVr("SQ");
 
 std::string TagText(std::uint32_t tag) {
@@ -45,11 +46,11 @@ struct OutgoingText {
 
 OutgoingText OutgoingFor(const std::string& declared) {
     OutgoingText outgoing;
-    if (declared.empty() || declared == "ISO_IR 100") return outgoing;
+    if (declared.empty() || declared == kLatin1Charset) return outgoing;
     outgoing.latin1 = false;
     // Text inside the program is UTF-8; a set this side cannot encode to is
     // declared as what the text really is.
-    outgoing.declareUtf8 = declared != "ISO_IR 192";
+    outgoing.declareUtf8 = declared != kUtf8Charset;
     return outgoing;
 }
 
@@ -79,8 +80,9 @@ void FillItem(DcmItem& target, const DicomDataSet::Impl& source, OutgoingText ou
             for (const DicomDataSet& item : items->GetImpl()->items) {
                 const DicomDataSet::Impl* itemImpl = item.GetImpl().get();
                 if (std::find(path.begin(), path.end(), itemImpl) != path.end()) {
-                    throw Exception(ErrorClass::EDicomError, "The sequence " + TagText(element.tag) +
-                                                       " holds a data set that contains it");
+                    throw Exception(ErrorClass::EDicomError,
+                                    "The sequence " + TagText(element.tag) +
+                                        " holds a data set that contains it");
                 }
                 auto dcmItem = std::make_unique<DcmItem>();
                 FillItem(*dcmItem, *itemImpl, outgoing, path);
@@ -95,13 +97,14 @@ void FillItem(DcmItem& target, const DicomDataSet::Impl& source, OutgoingText ou
         } else {
             std::string text = *element.Text();
             if (element.tag == kSpecificCharacterSet && outgoing.declareUtf8) {
-                text = "ISO_IR 192";
+                text = kUtf8Charset;
             } else if (outgoing.latin1 && !IsAscii(text)) {
                 text = Utf8ToLatin1(text);
             }
             if (!FitsBinaryVr(element.vr, text)) {
-                throw Exception(ErrorClass::EDicomError, "Invalid value for " + TagText(element.tag) + " " +
-                                                   VrText(element.vr) + ": " + *element.Text());
+                throw Exception(ErrorClass::EDicomError,
+                                "Invalid value for " + TagText(element.tag) + " " +
+                                    VrText(element.vr) + ": " + *element.Text());
             }
             DcmElement* created = nullptr;
             CheckCondition(DcmItem::newDicomElementWithVR(created, tag), ErrorClass::EDicomError,
@@ -118,32 +121,6 @@ void FillItem(DcmItem& target, const DicomDataSet::Impl& source, OutgoingText ou
 
 // ---- Incoming ----------------------------------------------------------
 
-// The character-string VRs: DCMTK holds each as a DcmByteString.
-bool IsByteString(DcmEVR vr) {
-    switch (vr) {
-        case EVR_AE:
-        case EVR_AS:
-        case EVR_CS:
-        case EVR_DA:
-        case EVR_DS:
-        case EVR_DT:
-        case EVR_IS:
-        case EVR_LO:
-        case EVR_LT:
-        case EVR_PN:
-        case EVR_SH:
-        case EVR_ST:
-        case EVR_TM:
-        case EVR_UC:
-        case EVR_UI:
-        case EVR_UR:
-        case EVR_UT:
-            return true;
-        default:
-            return false;
-    }
-}
-
 std::string DeclaredCharset(DcmItem& item) {
     OFString declared;
     if (item.findAndGetOFStringArray(DCM_SpecificCharacterSet, declared, OFFalse).bad()) {
@@ -154,16 +131,15 @@ std::string DeclaredCharset(DcmItem& item) {
 
 std::shared_ptr<DicomDataSet::Impl> FromItem(DcmItem& item, const IncomingText& inherited,
                                              int depth) {
-    // Real data sets nest a few levels; a deeper one is broken or hostile,
-    // and every level costs stack here.
-    if (depth > kMaxNesting) throw Exception(ErrorClass::EDicomError, "Sequences nested too deeply");
+    if (depth > kMaxNesting)
+        throw Exception(ErrorClass::EDicomError, "Sequences nested too deeply");
     IncomingText own;
     const IncomingText* incoming = &inherited;
-    bool rewriteCharset = false;
+    std::optional<std::string_view> rewrittenCharset;
     if (item.tagExists(DCM_SpecificCharacterSet, OFFalse)) {
         own = IncomingText(DeclaredCharset(item));
         incoming = &own;
-        rewriteCharset = own.GetMode() == IncomingText::Mode::Converter;
+        rewrittenCharset = own.RewrittenCharset();
     }
 
     auto impl = std::make_shared<DicomDataSet::Impl>();
@@ -189,15 +165,15 @@ std::shared_ptr<DicomDataSet::Impl> FromItem(DcmItem& item, const IncomingText& 
         } else if (IsKeptRaw(element.vr) || !source->isLeaf()) {
             element.value =
                 std::shared_ptr<DcmElement>(OFstatic_cast(DcmElement*, source->clone()));
-        } else if (element.tag == kSpecificCharacterSet && rewriteCharset) {
-            // The text is UTF-8 now; say so, so that it goes out as it is.
-            element.value = std::string("ISO_IR 192");
+        } else if (element.tag == kSpecificCharacterSet && rewrittenCharset) {
+            element.value = std::string(*rewrittenCharset);
         } else {
-            // Most values need no trimming: read in place, they save DCMTK's
-            // normalised copy of every value of every response.
+            // Most values need no trimming (DCMTK has dropped the trailing
+            // padding): read in place, they save DCMTK's normalised copy of
+            // every value of every response.
             char* bytes = nullptr;
             Uint32 length = 0;
-            if (IsByteString(source->ident()) &&
+            if (IsTextVr(source->ident()) &&
                 OFstatic_cast(DcmByteString*, source)->getString(bytes, length).good() &&
                 IsUnpadded(std::string_view(bytes == nullptr ? "" : bytes, length))) {
                 element.value = incoming->Decode(element.vr, bytes == nullptr ? "" : bytes, length);

@@ -35,22 +35,15 @@ std::string TrimmedCharset(std::string_view text) {
     return std::string(text);
 }
 
-bool IsUnpadded(std::string_view text) {
-    if (text.find('\0') != std::string_view::npos) return false;
-    if (text.empty()) return true;
-    if (text.front() == ' ' || text.back() == ' ') return false;
-    return text.find(" \\") == std::string_view::npos && text.find("\\ ") == std::string_view::npos;
-}
-
 IncomingText::IncomingText(const std::string& declared) {
-    if (declared.empty() || declared == "ISO_IR 100" || declared == "ISO_IR 6" ||
+    if (declared.empty() || declared == kLatin1Charset || declared == "ISO_IR 6" ||
         declared == "ISO 2022 IR 6") {
         mode_ = Mode::Latin1;
-    } else if (declared == "ISO_IR 192") {
+    } else if (declared == kUtf8Charset) {
         mode_ = Mode::Utf8;
     } else {
         converter_ = std::make_shared<DcmSpecificCharacterSet>();
-        if (converter_->selectCharacterSet(declared.c_str(), "ISO_IR 192").good()) {
+        if (converter_->selectCharacterSet(declared.c_str(), kUtf8Charset).good()) {
             mode_ = Mode::Converter;
         } else {
             // An unknown set: nodes that get it wrong mostly mean Latin-1.
@@ -58,6 +51,11 @@ IncomingText::IncomingText(const std::string& declared) {
             mode_ = Mode::Latin1;
         }
     }
+}
+
+std::optional<std::string_view> IncomingText::RewrittenCharset() const {
+    if (mode_ == Mode::Converter) return kUtf8Charset;
+    return std::nullopt;
 }
 
 std::string IncomingText::Decode(VrCode vr, const char* bytes, std::size_t length) const {

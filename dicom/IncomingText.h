@@ -1,11 +1,13 @@
 #pragma once
 
 // Private to dicom/: how the text values of a received data set become the
-// toolkit's UTF-8 text, shared by the two readers of responses (from DCMTK's
-// data set, and straight from the received bytes).
+// toolkit's UTF-8 text, and what its Specific Character Set says afterwards,
+// shared by the two readers of responses (from DCMTK's data set, and straight
+// from the received bytes); the outgoing conversion names the same sets.
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,15 +17,15 @@ class DcmSpecificCharacterSet;
 
 namespace lumo::dicom::detail {
 
+// The Specific Character Set terms this side reads and writes itself: the
+// default of what it sends, and the text inside the program.
+inline constexpr char kLatin1Charset[] = "ISO_IR 100";
+inline constexpr char kUtf8Charset[] = "ISO_IR 192";
+
 bool IsAscii(std::string_view text);
 
 // A Specific Character Set value without the blanks around it.
 std::string TrimmedCharset(std::string_view text);
-
-// True when a received value needs no trimming: no padding (blank or NUL) at
-// either end of any of its values, so DCMTK's normalised copy of it would be
-// the very same text.
-bool IsUnpadded(std::string_view text);
 
 // How the text of a received data set (and of its items, unless they declare
 // their own character set) is read into UTF-8. Owns DCMTK's converter for
@@ -31,16 +33,20 @@ bool IsUnpadded(std::string_view text);
 // conversion, on its thread.
 class IncomingText {
   public:
-    enum class Mode { Latin1, Utf8, Converter };
-
     IncomingText() = default;  // Latin-1, the habit of nodes that declare nothing
     explicit IncomingText(const std::string& declared);
 
-    Mode GetMode() const { return mode_; }
-
     std::string Decode(VrCode vr, const char* bytes, std::size_t length) const;
 
+    // What (0008,0005) of the data set that declared this set says once it
+    // is read: text converted from another set is UTF-8 now, and says so
+    // (kUtf8Charset), so that it goes out to a file or a peer as it is.
+    // nullopt: the declared value stands, read like any other.
+    std::optional<std::string_view> RewrittenCharset() const;
+
   private:
+    enum class Mode { Latin1, Utf8, Converter };
+
     Mode mode_ = Mode::Latin1;
     std::shared_ptr<DcmSpecificCharacterSet> converter_;
 };

@@ -27,6 +27,15 @@ std::optional<DicomDataSet> ReadPlainDataSet(std::string_view bytes);
 OFCondition ReadWithDcmtk(std::string_view bytes, E_TransferSyntax xfer, DicomDataSet& out);
 
 // A received data set: read plainly when it can be, through DCMTK otherwise.
+// With LUMO4410_DCMTK_READER=1 in the environment (read once, the first time
+// it is needed), every response goes through DCMTK: the two readings can be
+// compared on a real node's responses, and the plain one's gain measured.
 OFCondition ReadReceivedDataSet(std::string_view bytes, E_TransferSyntax xfer, DicomDataSet& out);
+
+// Sets that switch from within the process and gives its previous value,
+// for tests and benchmarks that read the same responses both ways; its first
+// value comes from the environment. Any thread; applies from the next
+// response on.
+bool SetDcmtkReaderOnly(bool only);
 
 }  // namespace lumo::dicom::detail

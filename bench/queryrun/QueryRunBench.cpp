@@ -6,56 +6,13 @@
 #include <iostream>
 #include <string>
 
-#include "dicom/DicomAttributes.h"
+#include "bench/queryrun/Identifiers.h"
 #include "dicom/DicomQuery.h"
 #include "support/Exception.h"
 
-namespace {
-
-using lumo::dicom::DicomDataSet;
+using lumo::bench::StudyIdentifier;
+using lumo::bench::WorklistIdentifier;
 using lumo::dicom::DicomDataSets;
-using lumo::dicom::Variant;
-
-void Add(const DicomDataSet& dataSet, std::uint16_t group, std::uint16_t element,
-         const Variant& value) {
-    dataSet.DataSetAttributes().AttributesAdd(group, element, value);
-}
-
-DicomDataSet StudyIdentifier() {
-    DicomDataSet id;
-    Add(id, 0x0008, 0x0005, "ISO_IR 100");
-    Add(id, 0x0008, 0x0052, "STUDY");
-    for (auto [group, element] : {std::pair{0x0008, 0x0020},
-                                  {0x0008, 0x0030},
-                                  {0x0008, 0x0050},
-                                  {0x0008, 0x0060},
-                                  {0x0008, 0x0080},
-                                  {0x0008, 0x0090},
-                                  {0x0010, 0x0010},
-                                  {0x0010, 0x0020},
-                                  {0x0010, 0x0030},
-                                  {0x0020, 0x000D},
-                                  {0x0020, 0x1206},
-                                  {0x0020, 0x1208}})
-        Add(id, static_cast<std::uint16_t>(group), static_cast<std::uint16_t>(element), "");
-    return id;
-}
-
-DicomDataSet WorklistIdentifier() {
-    DicomDataSet id;
-    DicomDataSets steps;
-    DicomDataSet step;
-    steps.DataSetsAppend(step);
-    Add(id, 0x0008, 0x0050, "");
-    Add(id, 0x0010, 0x0020, "");
-    Add(id, 0x0040, 0x0100, Variant(steps));
-    Add(step, 0x0008, 0x0060, "");
-    Add(step, 0x0040, 0x0002, "");
-    Add(step, 0x0040, 0x0009, "");
-    return id;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) {

@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "dicom/WireDataSet.h"
 #include "tests/dicom/QueryTestHelpers.h"
+#include "tests/dicom/WireBytes.h"
 #include "tests/fixtures/TestNode.h"
 #include "tests/fixtures/TestSupport.h"
 
@@ -208,16 +210,87 @@ TEST(QueryRunNet, HandlerSeesEachResponseAsItArrives) {
     node.SetSyntheticResponses(5);
     node.Start();
     DicomQuery query = MakeQuery(node.Port(), "STUDY");
-    std::vector<std::string> seen;
+    std::vector<DicomDataSet> seen;
+    std::vector<std::string> seenIDs;
 
     DicomDataSets responses = query.QueryRun(StudyIdentifier(), [&](const DicomDataSet& response) {
-        seen.push_back(response.DataSetPatientID());
+        seen.push_back(response);
+        seenIDs.push_back(response.DataSetPatientID());
     });
 
-    EXPECT_EQ(seen, (std::vector<std::string>{"PID1", "PID2", "PID3", "PID4", "PID5"}));
+    EXPECT_EQ(seenIDs, (std::vector<std::string>{"PID1", "PID2", "PID3", "PID4", "PID5"}));
     ASSERT_EQ(responses.DataSetsCount(), 5);
-    // The handler saw the very data sets that are returned.
-    EXPECT_TRUE(responses.DataSetsItem(5).SameAs(responses.DataSetsItem(5)));
+    ASSERT_EQ(seen.size(), 5u);
+    // The handler saw the very data sets that are returned, in their order.
+    for (int i = 1; i <= 5; ++i) {
+        EXPECT_TRUE(seen[static_cast<std::size_t>(i - 1)].SameAs(responses.DataSetsItem(i))) << i;
+    }
+}
+
+// Whatever shape a node gives its responses, reading them plainly where that
+// can be done gives what DCMTK alone gives, attribute by attribute.
+TEST(QueryRunNet, PlainAndDcmtkReadingsOfResponsesAgree) {
+    DcmDataset converted = MakeDataSet(
+        {{DCM_SpecificCharacterSet, "ISO_IR 144"},
+         {DCM_PatientName, "\xB8\xD2\xD0\xDD\xDE\xD2"},
+         {DCM_ReferencedStudySequence,
+          Items{{{DCM_SpecificCharacterSet, "ISO_IR 100"}, {DCM_StudyDescription, "\xC9tude"}},
+                {{DCM_StudyDescription, "\xE6\xD2\xE3"}}}}});
+    DcmDataset numbers = MakeDataSet({{DCM_PatientID, "P1"}});
+    const Uint16 rows[] = {512, 1};
+    ASSERT_TRUE(numbers.putAndInsertUint16Array(DCM_Rows, rows, 2).good());
+    ASSERT_TRUE(numbers.putAndInsertSint16(DcmTag(DCM_PixelPaddingValue, EVR_SS), -2).good());
+    ASSERT_TRUE(numbers.putAndInsertString(DcmTag(0x0009, 0x0010, EVR_LO), "ACME").good());
+    DcmDataset binary = numbers;
+    const Uint8 bytes[] = {1, 2, 3, 4};
+    ASSERT_TRUE(binary.putAndInsertFloat64(DCM_DiffusionBValue, 1000.0).good());
+    ASSERT_TRUE(binary.putAndInsertUint8Array(DcmTag(0x0009, 0x1002, EVR_OB), bytes, 4).good());
+    const std::vector<std::pair<const char*, std::vector<DcmDataset>>> shapes = {
+        {"synthetic", {}},
+        {"Latin-1, declared or not",
+         {MakeDataSet({{DCM_SpecificCharacterSet, "ISO_IR 100"}, {DCM_PatientName, "M\xFCller"}}),
+          MakeDataSet({{DCM_PatientName, "Fran\xE7ois"}, {DCM_PatientID, "\xE9"}})}},
+        {"converted text, items of their own set", {converted}},
+        {"UTF-8, unknown sets",
+         {MakeDataSet(
+              {{DCM_SpecificCharacterSet, "ISO_IR 192"}, {DCM_PatientName, "Zo\xC3\xAB^\xFF"}}),
+          MakeDataSet({{DCM_SpecificCharacterSet, "\\ISO 2022 IR 100"}, {DCM_PatientName, "\xE9"}}),
+          MakeDataSet({{DCM_SpecificCharacterSet, "BOGUS"}, {DCM_PatientName, "\xE9"}})}},
+        {"padding and odd UIDs",
+         {MakeDataSet({{DCM_ModalitiesInStudy, "CT \\ MR"},
+                       {DCM_PatientName, std::string(" A^B\0", 5)},
+                       {DCM_PatientID, "P1   "},
+                       {DCM_StudyInstanceUID, "1.2.A "},
+                       {DCM_SeriesInstanceUID, std::string("1.2\0\0", 5)}})}},
+        {"numbers, binary values, private ones", {numbers, binary}},
+        {"empty values, items and sequences",
+         {MakeDataSet(
+             {{DCM_AccessionNumber, ""},
+              {DCM_ReferencedStudySequence, Items{}},
+              {DCM_ScheduledProcedureStepSequence,
+               Items{{}, {{DCM_ScheduledProtocolCodeSequence, Items{{{DCM_CodeValue, ""}}}}}}}})}},
+    };
+    TestNode node;
+    node.Start();
+    DicomQuery query = MakeQuery(node.Port(), "WORKLIST");
+    for (const auto& [what, responses] : shapes) {
+        SCOPED_TRACE(what);
+        if (responses.empty()) {
+            node.SetSyntheticResponses(3);
+        } else {
+            node.SetResponses(responses);
+        }
+        std::vector<std::string> read[2];
+        for (const bool dcmtkOnly : {false, true}) {
+            const bool before = detail::SetDcmtkReaderOnly(dcmtkOnly);
+            DicomDataSets got = query.QueryRun(WorklistIdentifier());
+            detail::SetDcmtkReaderOnly(before);
+            for (int i = 1; i <= got.DataSetsCount(); ++i)
+                read[dcmtkOnly ? 1 : 0].push_back(testing::Dump(got.DataSetsItem(i)));
+        }
+        EXPECT_EQ(read[0].size(), responses.empty() ? 3u : responses.size());
+        EXPECT_EQ(read[0], read[1]);
+    }
 }
 
 TEST(QueryRunNet, HandlerThatThrowsEndsTheQuery) {
