@@ -48,7 +48,8 @@ constexpr std::uint16_t TagElement(std::uint32_t tag) {
 struct Element {
     std::uint32_t tag = 0;
     VrCode vr = 0;
-    std::variant<std::string, DicomDataSets, std::shared_ptr<DcmElement>> value;
+    using Value = std::variant<std::string, DicomDataSets, std::shared_ptr<DcmElement>>;
+    Value value;
 
     const std::string* Text() const { return std::get_if<std::string>(&value); }
     const DicomDataSets* Items() const { return std::get_if<DicomDataSets>(&value); }

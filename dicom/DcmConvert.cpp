@@ -129,6 +129,26 @@ std::string DeclaredCharset(DcmItem& item) {
     return TrimmedCharset(std::string_view(declared.c_str(), declared.size()));
 }
 
+// The value of an element other than a sequence: its text decoded to UTF-8,
+// or the element itself for binary VRs and values without a text form.
+Element::Value LeafValue(DcmElement& source, VrCode vr, const IncomingText& incoming) {
+    if (IsKeptRaw(vr) || !source.isLeaf())
+        return std::shared_ptr<DcmElement>(OFstatic_cast(DcmElement*, source.clone()));
+    // Most values need no trimming (DCMTK has dropped the trailing padding):
+    // read in place, they save DCMTK's normalised copy of every value of
+    // every response.
+    char* bytes = nullptr;
+    Uint32 length = 0;
+    if (IsTextVr(source.ident()) &&
+        OFstatic_cast(DcmByteString*, &source)->getString(bytes, length).good() &&
+        IsUnpadded(std::string_view(bytes == nullptr ? "" : bytes, length))) {
+        return incoming.Decode(vr, bytes == nullptr ? "" : bytes, length);
+    }
+    if (OFString text; source.getOFStringArray(text, OFTrue).good())
+        return incoming.Decode(vr, text.c_str(), text.size());
+    return std::shared_ptr<DcmElement>(OFstatic_cast(DcmElement*, source.clone()));
+}
+
 std::shared_ptr<DicomDataSet::Impl> FromItem(DcmItem& item, const IncomingText& inherited,
                                              int depth) {
     if (depth > kMaxNesting)
@@ -162,27 +182,11 @@ std::shared_ptr<DicomDataSet::Impl> FromItem(DcmItem& item, const IncomingText& 
                     FromItem(*OFstatic_cast(DcmItem*, dcmItem), *incoming, depth + 1)));
             }
             element.value = std::move(items);
-        } else if (IsKeptRaw(element.vr) || !source->isLeaf()) {
-            element.value =
-                std::shared_ptr<DcmElement>(OFstatic_cast(DcmElement*, source->clone()));
-        } else if (element.tag == kSpecificCharacterSet && rewrittenCharset) {
+        } else if (element.tag == kSpecificCharacterSet && rewrittenCharset &&
+                   !IsKeptRaw(element.vr) && source->isLeaf()) {
             element.value = std::string(*rewrittenCharset);
         } else {
-            // Most values need no trimming (DCMTK has dropped the trailing
-            // padding): read in place, they save DCMTK's normalised copy of
-            // every value of every response.
-            char* bytes = nullptr;
-            Uint32 length = 0;
-            if (IsTextVr(source->ident()) &&
-                OFstatic_cast(DcmByteString*, source)->getString(bytes, length).good() &&
-                IsUnpadded(std::string_view(bytes == nullptr ? "" : bytes, length))) {
-                element.value = incoming->Decode(element.vr, bytes == nullptr ? "" : bytes, length);
-            } else if (OFString text; source->getOFStringArray(text, OFTrue).good()) {
-                element.value = incoming->Decode(element.vr, text.c_str(), text.size());
-            } else {
-                element.value =
-                    std::shared_ptr<DcmElement>(OFstatic_cast(DcmElement*, source->clone()));
-            }
+            element.value = LeafValue(*source, element.vr, *incoming);
         }
         impl->elements.push_back(std::move(element));
     }
