@@ -16,7 +16,7 @@ WholeFile Failed(int error) { return {{}, error}; }
 
 }  // namespace
 
-WholeFile ReadWholeFile(const std::string& fileName, ReadableFiles accept) {
+WholeFile ReadWholeFile(const std::string& fileName, ReadableFiles accept, std::size_t maxBytes) {
     const bool regularOnly = accept == ReadableFiles::RegularOnly;
     const FileDescriptor file(
         ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | (regularOnly ? O_NONBLOCK : 0)));
@@ -25,6 +25,8 @@ WholeFile ReadWholeFile(const std::string& fileName, ReadableFiles accept) {
     if (::fstat(file.Get(), &status) != 0) return Failed(errno);
     if (regularOnly && !S_ISREG(status.st_mode)) return Failed(EINVAL);
     if (S_ISDIR(status.st_mode)) return Failed(EISDIR);
+    if (status.st_size > 0 && static_cast<std::size_t>(status.st_size) > maxBytes)
+        return Failed(EFBIG);
 
     WholeFile result;
     if (status.st_size > 0) result.bytes.reserve(static_cast<std::size_t>(status.st_size));
@@ -36,6 +38,8 @@ WholeFile ReadWholeFile(const std::string& fileName, ReadableFiles accept) {
             return Failed(errno);
         }
         if (got == 0) break;
+        // A file that grows while it is read, or a pipe, is bound the same.
+        if (static_cast<std::size_t>(got) > maxBytes - result.bytes.size()) return Failed(EFBIG);
         result.bytes.append(buffer, static_cast<std::size_t>(got));
     }
     return result;

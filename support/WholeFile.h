@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace lumo {
@@ -24,9 +25,14 @@ struct WholeFile {
     bool Ok() const noexcept { return error == 0; }
 };
 
-// Reads the whole file `fileName` (opened close-on-exec). Never throws for
-// the file's sake: each caller turns `error` into its own message.
+// No bound on the size of a file read.
+inline constexpr std::size_t kAnySize = static_cast<std::size_t>(-1);
+
+// Reads the whole file `fileName` (opened close-on-exec). A file larger than
+// `maxBytes` is refused with EFBIG, without reading it into memory. Never
+// throws for the file's sake: each caller turns `error` into its own message.
 WholeFile ReadWholeFile(const std::string& fileName,
-                        ReadableFiles accept = ReadableFiles::AllButFolders);
+                        ReadableFiles accept = ReadableFiles::AllButFolders,
+                        std::size_t maxBytes = kAnySize);
 
 }  // namespace lumo
