@@ -14,8 +14,15 @@ QueryOutcome RunQuery(const QueryRequest& request, const dicom::DicomDataSet& id
     QueryOutcome outcome;
     outcome.request = request;
     outcome.requested = Now();
+    // Kept as they arrive, so that a query that fails half-way still shows
+    // what it received.
+    dicom::DicomDataSets received;
+    const auto keep = [&](const dicom::DicomDataSet& response) {
+        received.DataSetsAppend(response);
+        if (onResponse) onResponse(response);
+    };
     try {
-        dicom::DicomFindResult result = MakeDicomQuery(request).QueryFind(identifier, onResponse);
+        dicom::DicomFindResult result = MakeDicomQuery(request).QueryFind(identifier, keep);
         outcome.responses = std::move(result.responses);
         outcome.status = result.status;
         if (!result.Completed()) {
@@ -24,6 +31,7 @@ QueryOutcome RunQuery(const QueryRequest& request, const dicom::DicomDataSet& id
             outcome.replied = Now();
         }
     } catch (const std::exception& e) {
+        outcome.responses = std::move(received);
         outcome.failure = QueryFailure::Of(e);
     }
     return outcome;

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <utility>
 
+#include "app/VisibleText.h"
 #include "dicom/DicomAttributes.h"
 #include "dicom/DicomDataSets.h"
 #include "dicom/Variant.h"
@@ -19,9 +20,10 @@ using dicom::DicomDataSets;
 using dicom::Variant;
 
 // The text of one top-level attribute of a response: absent and empty both
-// give the empty text.
+// give the empty text. A control character a node put in a value is shown,
+// never passed on to the list, a terminal or a file.
 std::string Text(const DicomAttributes& attributes, std::uint16_t group, std::uint16_t element) {
-    return dicom::VarToStr(attributes.AttributesFind(group, element).AttributeValue());
+    return VisibleText(dicom::VarToStr(attributes.AttributesFind(group, element).AttributeValue()));
 }
 
 // One labelled line, built in a single allocation: a listing of a hundred
@@ -131,7 +133,7 @@ std::string SequenceValueByName(const DicomAttribute& sequence, const std::strin
             const DicomAttribute attribute = attributes.AttributesItemAt(j);
             std::string attributeName = attribute.AttributeDisplayName();
             if (attributeName == name) {
-                result = dicom::VarToStr(attribute.AttributeValue());
+                result = VisibleText(dicom::VarToStr(attribute.AttributeValue()));
                 break;
             }
             result += '|';

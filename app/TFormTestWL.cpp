@@ -10,6 +10,7 @@
 #include "app/QueryIdentifier.h"
 #include "app/Relay.h"
 #include "app/StrToInt.h"
+#include "app/VisibleText.h"
 #include "app/pacsFunctionsProcedures.h"
 #include "dicom/DicomAttribute.h"
 #include "dicom/DicomAttributes.h"
@@ -331,7 +332,7 @@ std::optional<DicomDataSets> TFormTestWL::RequestWorklist(const std::string& mod
     LogAndList("Worklist demandé à " + request.node.calledAETitle);
     lastQuery_ = RunQuery(request, identifier);
     if (const std::optional<QueryFailure>& failure = lastQuery_.failure) {
-        LogAndList("Exception(" + failure->ClassName() + "):" + failure->message);
+        LogAndList("Exception(" + failure->ClassName() + "):" + VisibleText(failure->message));
         return std::nullopt;
     }
     LogAndList("-> Réponse arrivée");
@@ -360,7 +361,7 @@ void TFormTestWL::checkResults(const std::optional<DicomDataSets>& responses) {
         LogAndList("Res");
         if (responses->DataSetsCount() > 0) {
             const DicomDataSet first = responses->DataSetsItem(1);
-            LogAndList("studyuid:" + first.DataSetStudyUID());
+            LogAndList("studyuid:" + VisibleText(first.DataSetStudyUID()));
             const DicomAttributes attributes = first.DataSetAttributes();
             const DicomAttribute sequence = attributes.AttributesFind(0x0040, 0x0100);
             if (sequence.AttributeIsPresent()) {
@@ -521,23 +522,23 @@ void TFormTestWL::LaunchQuery(QueryLevel level, dicom::DicomConnection* relayTo)
 
 bool TFormTestWL::ShowOutcome(ResponseLister* listed) {
     TStrings& lines = ListBoxResult.Items;
-    if (const std::optional<QueryFailure>& failure = lastQuery_.failure) {
-        lblDHReponse.Caption = kQueryFailed;
-        lines.Add(failure->ClassName());
-        lines.Add(failure->message);
-        return false;
-    }
-    lblDHReponse.Caption = TimeStamp(*lastQuery_.replied);
+    const std::optional<QueryFailure>& failure = lastQuery_.failure;
+    lblDHReponse.Caption = failure ? kQueryFailed : TimeStamp(*lastQuery_.replied);
     lines.Clear();
+    // What arrived before a failure is listed all the same, then the error.
+    bool complete = true;
     if (lastQuery_.responses.DataSetsCount() == 0) {
-        lines.Add(kNoResult);
+        if (!failure) lines.Add(kNoResult);
     } else if (listed) {
         lines.Assign(std::move(listed->Lines()));
-        return !listed->Failed();
+        complete = !listed->Failed();
     } else {
         ListAndSave(lastQuery_.responses, lastQuery_.request.level);
     }
-    return true;
+    if (!failure) return complete;
+    lines.Add(failure->ClassName());
+    lines.Add(VisibleText(failure->message));
+    return false;
 }
 
 // Each response is saved as it arrived, then listed; a response that cannot

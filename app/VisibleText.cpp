@@ -1,6 +1,7 @@
 #include "app/VisibleText.h"
 
 #include <cstdio>
+#include <utility>
 
 namespace lumo::app {
 
@@ -42,6 +43,11 @@ std::string VisibleText(std::string_view text) {
         }
     }
     return shown;
+}
+
+std::string VisibleText(std::string&& text) {
+    if (!HasControlCharacter(text)) return std::move(text);
+    return VisibleText(std::string_view(text));
 }
 
 bool HasControlCharacter(std::string_view text) {

@@ -11,6 +11,8 @@ namespace lumo::app {
 // hide text or send escapes to a terminal. Everything else, UTF-8 included,
 // is kept. Stateless; any thread.
 std::string VisibleText(std::string_view text);
+// The same, keeping the text itself when it has nothing to show (no copy).
+std::string VisibleText(std::string&& text);
 
 // Whether a text holds a control character that VisibleText would show.
 bool HasControlCharacter(std::string_view text);

@@ -313,6 +313,31 @@ TEST_F(ListingNet, TheRequestTimeIsPaintedBeforeTheQuery) {
     EXPECT_EQ(Form().lblDHDemande.Caption, fixture.host.paintedLabels[0].first);
 }
 
+// A node that breaks off half-way: what arrived is listed, then the error.
+TEST_F(ListingNet, ResponsesBeforeAFailureAreListed) {
+    node.SetResponses(DataSets({{{DCM_AccessionNumber, "A1"}},
+                                {{DCM_AccessionNumber, "A2"}},
+                                {{DCM_AccessionNumber, "A3"}}}));
+    node.SetAbortAfter(2);
+    Form().ButtonCFindStudyStudy.Click();
+    EXPECT_EQ(Form().lblDHReponse.Caption, "Erreur");
+    ASSERT_EQ(Listed().size(), 30u);
+    EXPECT_EQ(Listed()[14].rfind("A2", 0), 0u);
+    EXPECT_EQ(Listed()[28], "EDicomNetworkError");
+    EXPECT_FALSE(Form().LastQuery().Answered());
+}
+
+// A node's value cannot split a line or send escapes to a terminal.
+TEST_F(ListingNet, ControlCharactersInValuesAreShownVisibly) {
+    node.SetResponses(
+        DataSets({{{DCM_PatientName, "EVIL\x1B[31m^X"}, {DCM_InstitutionName, "L1\rL2\x7F"}}}));
+    Form().ButtonCFindStudyStudy.Click();
+    ExpectAnswered();
+    ASSERT_EQ(Listed().size(), 14u);
+    EXPECT_EQ(Listed()[1], "Patient: EVIL<1B>[31m^X");
+    EXPECT_EQ(Listed()[9], "Institution: L1<0D>L2<7F>");
+}
+
 TEST_F(ListingNet, AnUnreachableNodeIsReportedInTwoLines) {
     Form().ListBoxResult.Items.Add("left from before");
     Form().EditPort.Text = testing::UnusedPort();
@@ -334,7 +359,8 @@ TEST_F(ListingNet, ARejectedAssociationIsReportedInTwoLines) {
 }
 
 // A failure status is data of the outcome: the responses before it and the
-// status are kept, and the operator reads the same two lines as for an error.
+// status are kept; the operator reads the responses that arrived, then the
+// error's two lines.
 TEST_F(ListingNet, AFailureStatusIsKeptInTheOutcome) {
     node.SetResponses(DataSets({{{DCM_AccessionNumber, "A1"}}}));
     node.SetFinalStatus(0xA700, "out of resources");
@@ -345,7 +371,12 @@ TEST_F(ListingNet, AFailureStatusIsKeptInTheOutcome) {
     ASSERT_TRUE(outcome.failure);
     EXPECT_EQ(outcome.failure->errorClass, ErrorClass::EDicomStatusError);
     EXPECT_FALSE(outcome.Answered());
-    EXPECT_EQ(Listed(), (Lines{"EDicomStatusError", outcome.failure->message}));
+    ASSERT_EQ(Listed().size(), 16u);
+    EXPECT_EQ(Listed()[0].rfind("A1", 0), 0u);
+    EXPECT_EQ(Listed()[13], kSeparator);
+    EXPECT_EQ(Listed()[14], "EDicomStatusError");
+    EXPECT_EQ(Listed()[15], outcome.failure->message);
+    EXPECT_EQ(Form().lblDHReponse.Caption, "Erreur");
     EXPECT_NE(outcome.failure->message.find("status A700"), std::string::npos);
     EXPECT_NE(outcome.failure->message.find(": out of resources"), std::string::npos);
 }
