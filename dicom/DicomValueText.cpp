@@ -343,10 +343,13 @@ std::optional<TDateTime> ParseDateTimeValue(std::string_view text) {
 Variant TypedValue(VrCode vr, std::string_view text) {
     if (text.empty()) return Variant();
     std::optional<TDateTime> moment;
+    Variant::Moment kind = Variant::Moment::DateTime;
     if (vr == kDA) {
         moment = ParseDate(text);
+        kind = Variant::Moment::Date;
     } else if (vr == kTM) {
         moment = ParseTime(text);
+        kind = Variant::Moment::Time;
     } else if (vr == kDT) {
         moment = ParseDateTimeValue(text);
     } else if (IsIntegerVr(vr)) {
@@ -358,7 +361,7 @@ Variant TypedValue(VrCode vr, std::string_view text) {
     } else {
         return Variant(std::string(text));
     }
-    if (moment) return Variant::DateTime(*moment);
+    if (moment) return Variant::DateTime(*moment, kind);
     return Variant(std::string(text));
 }
 

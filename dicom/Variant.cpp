@@ -34,9 +34,9 @@ Variant Variant::Boolean(bool value) {
     return result;
 }
 
-Variant Variant::DateTime(TDateTime value) {
+Variant Variant::DateTime(TDateTime value, Moment moment) {
     Variant result;
-    result.value_ = DateTimeValue{value};
+    result.value_ = DateTimeValue{value, moment};
     return result;
 }
 
@@ -78,6 +78,11 @@ TDateTime Variant::AsDateTime() const {
     detail::ThrowCastError(GetType(), "Date");
 }
 
+Variant::Moment Variant::MomentOf() const {
+    if (const auto* moment = std::get_if<DateTimeValue>(&value_)) return moment->moment;
+    return Moment::DateTime;
+}
+
 const std::vector<Variant>& Variant::AsArray() const {
     if (const auto* values = std::get_if<std::vector<Variant>>(&value_)) return *values;
     detail::ThrowCastError(GetType(), "Array");
@@ -101,7 +106,14 @@ std::string VarToStr(const Variant& value) {
         case Variant::Type::Boolean:
             return value.AsBoolean() ? "True" : "False";
         case Variant::Type::DateTime:
-            return DateTimeToStr(value.AsDateTime());
+            switch (value.MomentOf()) {
+                case Variant::Moment::Date:
+                    return DateToStr(value.AsDateTime());
+                case Variant::Moment::Time:
+                    return TimeToStr(value.AsDateTime());
+                default:
+                    return DateTimeToStr(value.AsDateTime());
+            }
         case Variant::Type::Array: {
             std::string text;
             bool first = true;

@@ -17,6 +17,9 @@ namespace lumo::dicom {
 class Variant {
   public:
     enum class Type { Null, Text, Integer, Float, Boolean, DateTime, Array, Collection };
+    // What a date-time stands for, so that its text shows what the attribute
+    // holds: a date stays a date on 1899-12-30 (day 0), a time stays a time.
+    enum class Moment { Date, Time, DateTime };
 
     Variant() = default;  // null
     Variant(std::string text);
@@ -27,7 +30,7 @@ class Variant {
     static Variant Integer(std::int64_t value);
     static Variant Float(double value);
     static Variant Boolean(bool value);
-    static Variant DateTime(TDateTime value);
+    static Variant DateTime(TDateTime value, Moment moment = Moment::DateTime);
 
     Type GetType() const;
     bool IsNull() const { return GetType() == Type::Null; }
@@ -39,6 +42,7 @@ class Variant {
     double AsFloat() const;
     bool AsBoolean() const;
     TDateTime AsDateTime() const;
+    Moment MomentOf() const;  // Moment::DateTime for anything but a date-time
     const std::vector<Variant>& AsArray() const;
     // A sequence's items; a null or any other value raises
     // EVariantTypeCastError, as an absent sequence cannot be walked.
@@ -47,6 +51,7 @@ class Variant {
   private:
     struct DateTimeValue {
         TDateTime value;
+        Moment moment;
     };
     std::variant<std::monostate, std::string, std::int64_t, double, bool, DateTimeValue,
                  std::vector<Variant>, DicomDataSets>
@@ -55,7 +60,8 @@ class Variant {
 
 // The general variant-to-text conversion, under the user's locale: null gives
 // the empty text, integers their digits, floats the locale's form, booleans
-// "True"/"False", date-times DateTimeToStr, an array its values' texts joined
+// "True"/"False", a date DateToStr, a time TimeToStr, other date-times
+// DateTimeToStr, an array its values' texts joined
 // by "\"; a collection has no text form and raises EVariantTypeCastError.
 std::string VarToStr(const Variant& value);
 // The same; a text is moved out rather than copied.

@@ -81,6 +81,23 @@ TEST(AttributeValue, TimeReadsAsTimeOfDayBelowOne) {
     EXPECT_LT(value.AsDateTime(), 1.0);
 }
 
+// The text of a date is a date whatever the day, also day 0 of the date
+// type; a time is a time, midnight included (C locale: yyyy-mm-dd, hh:nn:ss).
+TEST(AttributeValue, DatesAndTimesKeepTheirKindInText) {
+    const struct {
+        std::uint16_t group, element;
+        const char* text;
+        const char* shown;
+    } cases[] = {
+        {0x0010, 0x0030, "18991230", "1899-12-30"}, {0x0008, 0x0020, "20261207", "2026-12-07"},
+        {0x0008, 0x0030, "000000", "00:00:00"},     {0x0008, 0x0030, "140509", "14:05:09"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(VarToStr(WithText(c.group, c.element, c.text).AttributeValue()), c.shown)
+            << c.text;
+    }
+}
+
 TEST(AttributeValue, TimeWithFractionAndPartialTimes) {
     EXPECT_NEAR(WithText(0x0008, 0x0030, "140509.123456").AttributeValue().AsDateTime(),
                 EncodeTime(14, 5, 9, 123), 1e-9);
