@@ -24,12 +24,13 @@ constexpr const char* kStudyRootFind = "1.2.840.10008.5.1.4.1.2.2.1";
 // tag is absent), an empty return key, a matching key of the request, or a
 // fixed text.
 struct Cell {
-    enum class Kind { Absent, Return, Key, Fixed } kind = Kind::Absent;
+    enum class Kind { Absent, Return, ReturnSequence, Key, Fixed } kind = Kind::Absent;
     KeyField key = nullptr;
     const char* text = nullptr;
 };
 constexpr Cell absent{};
 constexpr Cell empty{Cell::Kind::Return};
+constexpr Cell emptySequence{Cell::Kind::ReturnSequence};
 constexpr Cell Key(KeyField field) { return {Cell::Kind::Key, field, nullptr}; }
 constexpr Cell Fixed(const char* text) { return {Cell::Kind::Fixed, nullptr, text}; }
 
@@ -95,10 +96,19 @@ constexpr CFindRow kCFindIdentifier[] = {
 };
 
 // The worklist identifier: its top level, and its scheduled-step item, the
-// one item of Scheduled Procedure Step Sequence (0040,0100).
+// one item of Scheduled Procedure Step Sequence (0040,0100). The top level
+// also asks back what standard nodes answer there rather than in the step.
 constexpr Row kWorklistTop[] = {
-    {0x0008, 0x0050, accession},  // Accession Number
-    {0x0010, 0x0020, patientId},  // Patient ID
+    {0x0008, 0x0050, accession},      // Accession Number
+    {0x0008, 0x0090, empty},          // Referring Physician's Name
+    {0x0008, 0x1030, empty},          // Study Description
+    {0x0010, 0x0010, empty},          // Patient's Name
+    {0x0010, 0x0020, patientId},      // Patient ID
+    {0x0020, 0x000D, empty},          // Study Instance UID
+    {0x0020, 0x0010, empty},          // Study ID
+    {0x0032, 0x1060, empty},          // Requested Procedure Description
+    {0x0032, 0x1064, emptySequence},  // Requested Procedure Code Sequence
+    {0x0040, 0x1001, empty},          // Requested Procedure ID
 };
 constexpr Row kWorklistStep[] = {
     {0x0008, 0x0060, modality},   // Modality
@@ -152,6 +162,9 @@ void Put(DicomAttributes& attributes, std::uint16_t group, std::uint16_t element
             return;
         case Cell::Kind::Return:
             attributes.AttributesAdd(group, element, Variant(std::string()));
+            return;
+        case Cell::Kind::ReturnSequence:
+            attributes.AttributesAdd(group, element, Variant(DicomDataSets()));
             return;
         case Cell::Kind::Key:
             attributes.AttributesAdd(group, element, Variant(keys.*cell.key));

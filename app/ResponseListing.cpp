@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <optional>
 #include <string_view>
 #include <utility>
 
@@ -47,6 +48,36 @@ void AddLines(TStrings& lines, const DicomAttributes& attributes, const Labelled
         lines.Add(Labelled(line.label, Text(attributes, line.group, line.element)));
 }
 
+// The first line of every block.
+std::string HeaderLine(std::string accession, const std::string& patientId,
+                       const std::string& seriesDescription) {
+    accession.append("     ").append(patientId).append("   ").append(seriesDescription);
+    return accession;
+}
+
+// Where a worklist answer's values are read: the top level, where the
+// standard puts most of them, and, for what is absent there, the first
+// scheduled step (its modality, its step ID), where some nodes put more.
+class WorklistEntry {
+  public:
+    explicit WorklistEntry(const DicomAttributes& top) : top_(top) {
+        const Variant steps = top.AttributesFind(0x0040, 0x0100).AttributeValue();
+        if (steps.GetType() == Variant::Type::Collection &&
+            steps.AsCollection().DataSetsCount() > 0)
+            step_ = steps.AsCollection().DataSetsItem(1).DataSetAttributes();
+    }
+
+    std::string Text(std::uint16_t group, std::uint16_t element) const {
+        if (step_ && !top_.AttributesFind(group, element).AttributeIsPresent())
+            return app::Text(*step_, group, element);
+        return app::Text(top_, group, element);
+    }
+
+  private:
+    const DicomAttributes& top_;
+    std::optional<DicomAttributes> step_;
+};
+
 // The lines of each kind, after the header line, in order.
 constexpr LabelledTag kWorklistLines[] = {
     {"0020,0010 ", 0x0020, 0x0010},
@@ -84,7 +115,11 @@ constexpr LabelledTag kImageLines[] = {
 };
 
 void ListWorklistLines(TStrings& lines, const DicomAttributes& attributes) {
-    AddLines(lines, attributes, kWorklistLines);
+    const WorklistEntry entry(attributes);
+    lines.Add(HeaderLine(entry.Text(0x0008, 0x0050), entry.Text(0x0010, 0x0020),
+                         entry.Text(0x0008, 0x103E)));
+    for (const LabelledTag& line : kWorklistLines)
+        lines.Add(Labelled(line.label, entry.Text(line.group, line.element)));
     lines.Add("Requested Code d'acte $0008,$0100 " +
               SequenceValueByName(attributes.AttributesFind(0x0032, 0x1064), "Code Value"));
     lines.Add("Scheduled Code d'acte $0040,$0009 " +
@@ -97,6 +132,8 @@ void ListWorklistLines(TStrings& lines, const DicomAttributes& attributes) {
 }
 
 void ListCFindLines(TStrings& lines, const DicomAttributes& attributes, QueryLevel level) {
+    lines.Add(HeaderLine(Text(attributes, 0x0008, 0x0050), Text(attributes, 0x0010, 0x0020),
+                         Text(attributes, 0x0008, 0x103E)));
     AddLines(lines, attributes, kCFindLines);
     if (level == QueryLevel::Study) AddLines(lines, attributes, kStudyLines);
     if (level == QueryLevel::Series) AddLines(lines, attributes, kSeriesLines);
@@ -145,10 +182,6 @@ std::string SequenceValueByName(const DicomAttribute& sequence, const std::strin
 
 void ListResponse(TStrings& lines, const dicom::DicomDataSet& response, QueryLevel level) {
     const DicomAttributes attributes = response.DataSetAttributes();
-    std::string header = Text(attributes, 0x0008, 0x0050);
-    header.append("     ").append(Text(attributes, 0x0010, 0x0020));
-    header.append("   ").append(Text(attributes, 0x0008, 0x103E));
-    lines.Add(std::move(header));
     if (level == QueryLevel::Worklist) {
         ListWorklistLines(lines, attributes);
     } else {

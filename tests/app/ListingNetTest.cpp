@@ -313,6 +313,24 @@ TEST_F(ListingNet, TheRequestTimeIsPaintedBeforeTheQuery) {
     EXPECT_EQ(Form().lblDHDemande.Caption, fixture.host.paintedLabels[0].first);
 }
 
+// A worklist answer is read at the top level, and in its first scheduled
+// step for what the top level lacks.
+TEST_F(ListingNet, WorklistValuesAbsentAtTheTopAreReadInTheFirstStep) {
+    node.SetResponses(DataSets(
+        {{{DCM_AccessionNumber, "ACC1"},
+          {DCM_ReferringPhysicianName, "DR^TOP"},
+          {DCM_ScheduledProcedureStepSequence, Items{{{DCM_Modality, "MR"},
+                                                      {DCM_ReferringPhysicianName, "DR^STEP"},
+                                                      {DCM_StudyDescription, "IN STEP"}},
+                                                     {{DCM_Modality, "CT"}}}}}}));
+    Form().ButtonWL.Click();
+    ASSERT_EQ(Listed().size(), 13u);
+    EXPECT_EQ(Listed()[3], "Référant DR^TOP");
+    EXPECT_EQ(Listed()[4], "Study Description 0008, $1030IN STEP");
+    EXPECT_EQ(Listed()[5], "Study Description 0032, $1060");
+    EXPECT_EQ(Listed()[9], "Modalité MR");
+}
+
 // A node that breaks off half-way: what arrived is listed, then the error.
 TEST_F(ListingNet, ResponsesBeforeAFailureAreListed) {
     node.SetResponses(DataSets({{{DCM_AccessionNumber, "A1"}},

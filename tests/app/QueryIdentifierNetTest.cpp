@@ -102,10 +102,16 @@ TEST_F(QueryIdentifierNet, WorklistSendsItsKeysAndOneScheduledStep) {
     EXPECT_EQ(request.sopClassUID, lumo::testing::kWorklistFind);
     EXPECT_EQ(request.callingAETitle, "CALLING");
     EXPECT_EQ(request.calledAETitle, "CALLED");
+    // The standard's top-level return keys are asked as well, empty.
     EXPECT_EQ(
         TagTexts(request.Tags()),
-        TagTexts(Sorted({DCM_AccessionNumber, DCM_PatientID, DCM_ScheduledProcedureStepSequence})))
+        TagTexts(Sorted({DCM_AccessionNumber, DCM_PatientID, DCM_ScheduledProcedureStepSequence,
+                         DCM_ReferringPhysicianName, DCM_StudyDescription, DCM_PatientName,
+                         DCM_StudyInstanceUID, DCM_StudyID, DCM_RequestedProcedureDescription,
+                         DCM_RequestedProcedureCodeSequence, DCM_RequestedProcedureID})))
         << request.dump;
+    EXPECT_EQ(WireItemCount(request, DCM_RequestedProcedureCodeSequence), 0u);
+    EXPECT_EQ(WireText(request, DCM_StudyInstanceUID), "");
     EXPECT_EQ(WireText(request, DCM_AccessionNumber), "ACC1");
     EXPECT_EQ(WireText(request, DCM_PatientID), "PID1");
     ASSERT_EQ(WireItemCount(request, DCM_ScheduledProcedureStepSequence), 1u);
