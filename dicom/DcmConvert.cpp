@@ -44,9 +44,9 @@ struct OutgoingText {
     bool declareUtf8 = false;  // (0008,0005) is rewritten as ISO_IR 192
 };
 
-OutgoingText OutgoingFor(const std::string& declared) {
+OutgoingText OutgoingFor(const std::string& declared, bool outsideLatin1) {
     OutgoingText outgoing;
-    if (declared.empty() || declared == kLatin1Charset) return outgoing;
+    if ((declared.empty() || declared == kLatin1Charset) && !outsideLatin1) return outgoing;
     outgoing.latin1 = false;
     // Text inside the program is UTF-8; a set this side cannot encode to is
     // declared as what the text really is.
@@ -59,6 +59,54 @@ const std::string* DeclaredCharset(const DicomDataSet::Impl& source) {
     return element == nullptr ? nullptr : element->Text();
 }
 
+// Whether a UTF-8 text holds a character beyond U+00FF, which Latin-1 has
+// no byte for.
+bool OutsideLatin1(std::string_view text) {
+    return std::any_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) >= 0xC4; });
+}
+
+// Whether a text of the data set, or of the items that follow its character
+// set, cannot be written in Latin-1. Such a data set goes out in UTF-8, so
+// that no character is replaced by "?", a wildcard in a query.
+bool NeedsUtf8(const DicomDataSet::Impl& source, int depth) {
+    if (depth > kMaxNesting) return false;  // FillItem refuses a data set that contains itself
+    for (const Element& element : source.elements) {
+        if (const DicomDataSets* items = element.Items()) {
+            for (const DicomDataSet& item : items->GetImpl()->items) {
+                if (!DeclaredCharset(*item.GetImpl()) && NeedsUtf8(*item.GetImpl(), depth + 1))
+                    return true;
+            }
+        } else if (const std::string* text = element.Text()) {
+            if (element.tag != kSpecificCharacterSet && OutsideLatin1(*text)) return true;
+        }
+    }
+    return false;
+}
+
+// An element holding a text, encoded as the data set goes out.
+std::unique_ptr<DcmElement> TextElement(const Element& element, const DcmTag& tag,
+                                        const OutgoingText& outgoing) {
+    std::string text = *element.Text();
+    if (element.tag == kSpecificCharacterSet && outgoing.declareUtf8) {
+        text = kUtf8Charset;
+    } else if (outgoing.latin1 && !IsAscii(text)) {
+        text = Utf8ToLatin1(text);
+    }
+    if (!FitsBinaryVr(element.vr, text)) {
+        throw Exception(ErrorClass::EDicomError, "Invalid value for " + TagText(element.tag) + " " +
+                                                     VrText(element.vr) + ": " + *element.Text());
+    }
+    DcmElement* created = nullptr;
+    CheckCondition(DcmItem::newDicomElementWithVR(created, tag), ErrorClass::EDicomError,
+                   "Cannot create " + TagText(element.tag));
+    std::unique_ptr<DcmElement> owned(created);
+    CheckCondition(owned->putOFStringArray(OFString(text.data(), text.size())),
+                   ErrorClass::EDicomError,
+                   "Invalid value for " + TagText(element.tag) + " " + VrText(element.vr));
+    return owned;
+}
+
 void Insert(DcmItem& target, std::unique_ptr<DcmElement> element, std::uint32_t tag) {
     CheckCondition(target.insert(element.get(), OFTrue), ErrorClass::EDicomError,
                    "Cannot put " + TagText(tag) + " into the data set");
@@ -68,7 +116,7 @@ void Insert(DcmItem& target, std::unique_ptr<DcmElement> element, std::uint32_t 
 void FillItem(DcmItem& target, const DicomDataSet::Impl& source, OutgoingText outgoing,
               std::vector<const DicomDataSet::Impl*>& path) {
     if (const std::string* declared = DeclaredCharset(source)) {
-        outgoing = OutgoingFor(TrimmedCharset(*declared));
+        outgoing = OutgoingFor(TrimmedCharset(*declared), !outgoing.latin1 && path.empty());
     }
     path.push_back(&source);
     for (const Element& element : source.elements) {
@@ -95,25 +143,7 @@ void FillItem(DcmItem& target, const DicomDataSet::Impl& source, OutgoingText ou
             std::unique_ptr<DcmElement> copy(OFstatic_cast(DcmElement*, (*raw)->clone()));
             Insert(target, std::move(copy), element.tag);
         } else {
-            std::string text = *element.Text();
-            if (element.tag == kSpecificCharacterSet && outgoing.declareUtf8) {
-                text = kUtf8Charset;
-            } else if (outgoing.latin1 && !IsAscii(text)) {
-                text = Utf8ToLatin1(text);
-            }
-            if (!FitsBinaryVr(element.vr, text)) {
-                throw Exception(ErrorClass::EDicomError,
-                                "Invalid value for " + TagText(element.tag) + " " +
-                                    VrText(element.vr) + ": " + *element.Text());
-            }
-            DcmElement* created = nullptr;
-            CheckCondition(DcmItem::newDicomElementWithVR(created, tag), ErrorClass::EDicomError,
-                           "Cannot create " + TagText(element.tag));
-            std::unique_ptr<DcmElement> owned(created);
-            CheckCondition(owned->putOFStringArray(OFString(text.data(), text.size())),
-                           ErrorClass::EDicomError,
-                           "Invalid value for " + TagText(element.tag) + " " + VrText(element.vr));
-            Insert(target, std::move(owned), element.tag);
+            Insert(target, TextElement(element, tag, outgoing), element.tag);
         }
     }
     path.pop_back();
@@ -204,7 +234,17 @@ std::shared_ptr<DicomDataSet::Impl> FromItem(DcmItem& item, const IncomingText& 
 std::unique_ptr<DcmDataset> ToDcmDataset(const DicomDataSet& dataSet) {
     auto dataset = std::make_unique<DcmDataset>();
     std::vector<const DicomDataSet::Impl*> path;
-    FillItem(*dataset, *dataSet.GetImpl(), OutgoingText(), path);
+    const DicomDataSet::Impl& source = *dataSet.GetImpl();
+    OutgoingText outgoing;
+    const std::string* declared = DeclaredCharset(source);
+    const bool latin1 = !declared || TrimmedCharset(*declared).empty() ||
+                        TrimmedCharset(*declared) == kLatin1Charset;
+    if (latin1 && NeedsUtf8(source, 0)) outgoing = OutgoingFor(kUtf8Charset, true);
+    FillItem(*dataset, source, outgoing, path);
+    if (!outgoing.latin1 && !declared) {
+        CheckCondition(dataset->putAndInsertString(DCM_SpecificCharacterSet, kUtf8Charset),
+                       ErrorClass::EDicomError, "Cannot declare the character set");
+    }
     return dataset;
 }
 

@@ -141,6 +141,29 @@ TEST_F(QueryIdentifierNet, WorklistSendsItsKeysAndOneScheduledStep) {
     }
 }
 
+// A key beyond Latin-1 goes out in UTF-8, declared, exactly as typed: never
+// as "?", a wildcard. Keys within Latin-1 keep ISO_IR 100 (or, for the
+// worklist, no declaration at all).
+TEST_F(QueryIdentifierNet, KeysBeyondLatin1GoOutInUtf8) {
+    const struct {
+        TButton* button;
+        const char* accession;
+        std::optional<std::string> charset;
+        const char* onTheWire;
+    } cases[] = {
+        {&fixture.form.ButtonCFindStudyStudy, "Иванов*", "ISO_IR 192", "Иванов*"},
+        {&fixture.form.ButtonCFindStudyStudy, "Müller*", "ISO_IR 100", "M\xFCller*"},
+        {&fixture.form.ButtonWL, "山田*", "ISO_IR 192", "山田*"},
+        {&fixture.form.ButtonWL, "Müller*", std::nullopt, "M\xFCller*"},
+    };
+    for (const auto& c : cases) {
+        fixture.form.EditAccession.Text = c.accession;
+        const ReceivedRequest request = Press(*c.button);
+        EXPECT_EQ(WireText(request, DCM_SpecificCharacterSet), c.charset) << c.accession;
+        EXPECT_EQ(WireText(request, DCM_AccessionNumber), c.onTheWire) << c.accession;
+    }
+}
+
 TEST_F(QueryIdentifierNet, PatientLevelSendsThePatientKeysOnly) {
     FillEveryField();
     const ReceivedRequest request = Press(fixture.form.ButtonCFindPatient);

@@ -154,12 +154,33 @@ TEST(ToDcmDatasetCharset, UndeclaredAndIsoIr100TextGoesOutAsLatin1) {
             identifier.DataSetAttributes().AttributesAdd(0x0008, 0x0005, Variant(declared));
         }
         identifier.DataSetAttributes().AttributesAdd(0x0010, 0x0010, Variant("Müller^Zoé"));
-        identifier.DataSetAttributes().AttributesAdd(0x0008, 0x0090, Variant("Łukasz"));
         const auto dataset = ToDcmDataset(identifier);
         EXPECT_EQ(WireBytes(*dataset, DCM_PatientName), "M\xFCller^Zo\xE9") << declared;
-        // No Latin-1 form for this letter: it becomes '?', as declared.
-        EXPECT_EQ(WireBytes(*dataset, DCM_ReferringPhysicianName), "?ukasz") << declared;
         EXPECT_EQ(WireBytes(*dataset, DCM_SpecificCharacterSet), declared);
+    }
+}
+
+// A letter Latin-1 has no byte for sends the whole data set, items that
+// follow its character set included, in UTF-8, declared: never as "?".
+TEST(ToDcmDatasetCharset, TextBeyondLatin1SendsTheDataSetInUtf8) {
+    for (const char* declared : {"", "ISO_IR 100"}) {
+        DicomDataSet identifier;
+        if (*declared != '\0') {
+            identifier.DataSetAttributes().AttributesAdd(0x0008, 0x0005, Variant(declared));
+        }
+        DicomDataSets steps;
+        DicomDataSet step;
+        steps.DataSetsAppend(step);
+        identifier.DataSetAttributes().AttributesAdd(0x0040, 0x0100, Variant(steps));
+        step.DataSetAttributes().AttributesAdd(0x0040, 0x0010, Variant("Łódź"));
+        identifier.DataSetAttributes().AttributesAdd(0x0010, 0x0010, Variant("Müller^Zoé"));
+        const auto dataset = ToDcmDataset(identifier);
+        EXPECT_EQ(WireBytes(*dataset, DCM_PatientName), "Müller^Zoé") << declared;
+        EXPECT_EQ(WireBytes(*dataset, DCM_SpecificCharacterSet), "ISO_IR 192") << declared;
+        DcmItem* item = nullptr;
+        ASSERT_TRUE(
+            dataset->findAndGetSequenceItem(DCM_ScheduledProcedureStepSequence, item).good());
+        EXPECT_EQ(WireBytes(*item, DCM_ScheduledStationName), "Łódź") << declared;
     }
 }
 
