@@ -21,10 +21,36 @@ bool TryStrToInt(const std::string& text, std::int32_t& value) {
     return true;
 }
 
+namespace {
+
+[[noreturn]] void NotAnInteger(const std::string& text) {
+    throw Exception(ErrorClass::EConvertError, "'" + text + "' is not a valid integer value");
+}
+
+}  // namespace
+
 std::int32_t StrToInt(const std::string& text) {
     std::int32_t value = 0;
-    if (!TryStrToInt(text, value))
-        throw Exception(ErrorClass::EConvertError, "'" + text + "' is not a valid integer value");
+    if (!TryStrToInt(text, value)) NotAnInteger(text);
+    return value;
+}
+
+bool IsIntegerText(const std::string& text) {
+    const std::size_t sign = !text.empty() && (text[0] == '+' || text[0] == '-') ? 1 : 0;
+    return text.size() > sign && text.find_first_not_of("0123456789", sign) == std::string::npos;
+}
+
+std::int64_t ConfigInteger(const std::string& what, const std::string& text, std::int64_t low,
+                           std::int64_t high) {
+    if (!IsIntegerText(text)) NotAnInteger(text);
+    const char* first = text.data() + (text[0] == '+' ? 1 : 0);
+    std::int64_t value = 0;
+    // Digits beyond 64 bits are out of range as well.
+    const auto [end, error] = std::from_chars(first, text.data() + text.size(), value, 10);
+    if (error != std::errc() || value < low || value > high)
+        throw Exception(ErrorClass::EConvertError, what + " hors limites : " + text + " (de " +
+                                                       std::to_string(low) + " à " +
+                                                       std::to_string(high) + ")");
     return value;
 }
 

@@ -5,11 +5,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include "support/Application.h"
 #include "support/Exception.h"
 #include "support/Global_File.h"
+#include "support/RegularFile.h"
 
 namespace lumo {
 
@@ -29,7 +29,7 @@ void LogFile::WriteAndClose(std::string_view bytes, const std::string& fileName)
 }
 
 int OpenLogFile(const std::string& fileName, LogOpenMode mode) {
-    int flags = O_WRONLY | O_CLOEXEC;
+    int flags = O_WRONLY;
     switch (mode) {
         case LogOpenMode::Append:
             flags |= O_APPEND;
@@ -41,11 +41,8 @@ int OpenLogFile(const std::string& fileName, LogOpenMode mode) {
             flags |= O_APPEND | O_CREAT;
             break;
     }
-    int fd;
-    do {
-        fd = ::open(fileName.c_str(), flags, 0666);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
+    // The descriptor goes to the caller's LogFile.
+    return OpenRegularFile(fileName, flags, 0666, OpenableFiles::RegularOrNullDevice).Release();
 }
 
 bool LogFileExists(const std::string& fileName) {
@@ -54,8 +51,7 @@ bool LogFileExists(const std::string& fileName) {
 }
 
 void RaiseInOutError(int error, const std::string& fileName) {
-    throw Exception(ErrorClass::EInOutError,
-                    std::string(std::strerror(error)) + " (" + fileName + ")");
+    throw Exception(ErrorClass::EInOutError, FileErrorText(error) + " (" + fileName + ")");
 }
 
 bool SameFileNameText(const std::string& a, const std::string& b) {

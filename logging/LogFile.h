@@ -33,13 +33,16 @@ class LogFile {
     FileDescriptor file_;
 };
 
-// open(2) with the flags of the mode; -1 and errno on failure.
+// Opens with the flags of the mode, without ever waiting: only a regular
+// file or the null device is taken, anything else (a pipe would hold the
+// logger for ever) fails with EINVAL. -1 and errno on failure.
 int OpenLogFile(const std::string& fileName, LogOpenMode mode);
 
 // True when the name exists and is not a folder.
 bool LogFileExists(const std::string& fileName);
 
-// The file error: class "EInOutError", the system's text and the file's name.
+// The file error: class "EInOutError", the reason (FileErrorText) and the
+// file's name.
 [[noreturn]] void RaiseInOutError(int error, const std::string& fileName);
 
 // Case-insensitive comparison of two names, ASCII letters only.

@@ -166,10 +166,13 @@ std::string UpperAscii(std::string text) {
     return text;
 }
 
-// The whole file; anything but a regular file (a pipe would block for ever)
-// is refused.
+// A configuration takes a few kilobytes; anything near this is not one.
+constexpr std::size_t kMaxConfigurationBytes = 4 << 20;
+
+// The whole file; anything but a regular file (a pipe would block for ever,
+// a device never end) is refused, and so is a file too large to be one.
 std::string ReadConfigurationFile(const std::string& path) {
-    WholeFile file = ReadWholeFile(path, ReadableFiles::RegularOnly);
+    WholeFile file = ReadWholeFile(path, ReadableFiles::RegularOnly, kMaxConfigurationBytes);
     if (!file.Ok()) RaiseInOutError(file.error, path);
     return std::move(file.bytes);
 }
@@ -294,8 +297,10 @@ bool TApplicationLogger::LoadApplicationNode(const pugi::xml_node& station) {
 
 void TApplicationLogger::CreateLoggerFromNode(const pugi::xml_node& node) {
     const std::string className = node.attribute("class").value();
-    const auto niveauMax = static_cast<std::uint8_t>(StrToInt(node.attribute("NiveauMax").value()));
-    const std::int32_t logSpecifique = StrToInt(node.attribute("LogSpecifique").value());
+    const auto niveauMax =
+        ConfigInteger<std::uint8_t>("Attribut NiveauMax", node.attribute("NiveauMax").value());
+    const auto logSpecifique = ConfigInteger<std::int32_t>("Attribut LogSpecifique",
+                                                           node.attribute("LogSpecifique").value());
     const pugi::xml_attribute insertTimeAttr = node.attribute("InsertTime");
     const bool insertTime = insertTimeAttr ? StrToBool(insertTimeAttr.value()) : true;
     const pugi::xml_attribute insertNiveauAttr = node.attribute("InsertNiveauLog");

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -25,6 +26,13 @@ void RenameWithoutReplacing(const std::string& from, const std::string& to) {
     if (errno != EINVAL && errno != ENOSYS) return;
     // A file system without RENAME_NOREPLACE: link refuses an existing target.
     if (::link(from.c_str(), to.c_str()) == 0) ::unlink(from.c_str());
+}
+
+// Only an old log is moved aside: never a pipe or a device named as the
+// log, least of all the null device.
+bool IsRegularFile(const std::string& name) {
+    struct stat status {};
+    return ::stat(name.c_str(), &status) == 0 && S_ISREG(status.st_mode);
 }
 
 }  // namespace
@@ -51,7 +59,7 @@ TFileLogger::TFileLogger(std::uint8_t NiveauMax, std::int32_t LogSpecifique,
         }
     }
     // Relative names here are taken from the current folder, as written.
-    if (rename && LogFileExists(fileName)) RenameWithoutReplacing(fileName, renameTo);
+    if (rename && IsRegularFile(fileName)) RenameWithoutReplacing(fileName, renameTo);
     // Nobody else sees this object yet: no lock needed.
     SetFileNameLocked(fileName);
 }

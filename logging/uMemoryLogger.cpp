@@ -20,9 +20,10 @@ TMemoryLogger::TMemoryLogger(std::uint8_t NiveauMax, std::int32_t LogSpecifique,
         std::string name, value;
         if (!SplitLoggerParam(param, name, value)) continue;
         if (name == "MaxLigne") {
-            if (!TryStrToInt(value, maxLigne_))
+            if (!IsIntegerText(value))
                 throw Exception(ErrorClass::Exception,
                                 "MemoryLogger : Paramètre MaxLigne doit être un entier");
+            maxLigne_ = ConfigInteger<std::int32_t>("MemoryLogger : Paramètre MaxLigne", value);
         } else if (name == "FileName") {
             fileMask_ = value;
             fileName = GlobalFile().ExpandFileMaskIsDated(value, dated_);
@@ -31,7 +32,7 @@ TMemoryLogger::TMemoryLogger(std::uint8_t NiveauMax, std::int32_t LogSpecifique,
         } else if (name == "DumpType") {
             dumpType_ = value == "Buffer" ? TDumpType::Buffer : TDumpType::Rolling;
         } else if (name == "NiveauDump") {
-            niveauDump_ = StrToInt(value);
+            niveauDump_ = ConfigInteger<std::int32_t>("MemoryLogger : Paramètre NiveauDump", value);
         }
     }
     SetFileName(fileName);

@@ -17,6 +17,7 @@
 #include "support/Exception.h"
 #include "support/FileDescriptor.h"
 #include "support/Global_Utils.h"
+#include "support/RegularFile.h"
 #include "support/WholeFile.h"
 
 namespace lumo {
@@ -25,6 +26,8 @@ namespace {
 
 constexpr lumo::ErrorClass kRegistryError = lumo::ErrorClass::ERegistryException;
 constexpr const char* RootKey = "HKEY_CURRENT_USER";
+// A few settings take a few hundred bytes; anything near this is not a store.
+constexpr std::size_t kMaxStoreBytes = 4 << 20;
 constexpr const char* StoreHeader =
     "; Per-user settings of Brevalis programs, one [key] per application and section.\n"
     "; Rewritten as a whole by the programs; edit only while they are closed.";
@@ -209,9 +212,11 @@ std::vector<std::string> SplitLines(const std::string& text) {
 }
 
 // The whole store, or nothing when there is none yet. Throws WriteFailure
-// for a store that exists but cannot be read.
+// for a store that exists but cannot be read: anything but a regular file
+// (a pipe would hold the program for ever, a device never end) and a file
+// too large for a settings store. Writers then fail instead of replacing it.
 std::optional<std::string> ReadStore(const std::string& path) {
-    WholeFile store = ReadWholeFile(path);
+    WholeFile store = ReadWholeFile(path, ReadableFiles::RegularOnly, kMaxStoreBytes);
     if (!store.Ok()) {
         if (store.error == ENOENT) return std::nullopt;
         throw WriteFailure{};
@@ -287,8 +292,7 @@ void StoreEntry(const std::string& section, const std::string& name, const std::
         const std::string path = folder + "/settings.reg";
         // One writer at a time, across threads and processes: the lock spans
         // the read, the change and the replacement.
-        const FileDescriptor lock(
-            open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+        const FileDescriptor lock = OpenRegularFile(path + ".lock", O_RDWR | O_CREAT, 0600);
         if (!lock.IsOpen()) throw WriteFailure{};
         while (flock(lock.Get(), LOCK_EX) != 0)
             if (errno != EINTR) throw WriteFailure{};

@@ -16,7 +16,10 @@ namespace lumo {
 // Writes hold an exclusive lock on settings.reg.lock for the whole
 // read-modify-write and replace the file atomically (temporary file and
 // rename), so concurrent writers lose nothing and a crash never leaves a
-// half-written store. Usable from any thread.
+// half-written store. Both files must be regular files: a pipe, a device, a
+// folder or a store of more than 4 MiB in their place is never waited on nor
+// replaced; the store then reads as empty texts and every write fails.
+// Usable from any thread.
 //
 // Errors are lumo::Exception with the class name "ERegistryException":
 // reading a value that is not text raises "Invalid data type for '<name>'";

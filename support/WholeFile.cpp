@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "support/FileDescriptor.h"
+#include "support/RegularFile.h"
 
 namespace lumo {
 
@@ -17,13 +18,13 @@ WholeFile Failed(int error) { return {{}, error}; }
 }  // namespace
 
 WholeFile ReadWholeFile(const std::string& fileName, ReadableFiles accept, std::size_t maxBytes) {
-    const bool regularOnly = accept == ReadableFiles::RegularOnly;
-    const FileDescriptor file(
-        ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | (regularOnly ? O_NONBLOCK : 0)));
+    const FileDescriptor file =
+        accept == ReadableFiles::RegularOnly
+            ? OpenRegularFile(fileName, O_RDONLY)
+            : FileDescriptor(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC));
     if (!file.IsOpen()) return Failed(errno);
     struct stat status {};
     if (::fstat(file.Get(), &status) != 0) return Failed(errno);
-    if (regularOnly && !S_ISREG(status.st_mode)) return Failed(EINVAL);
     if (S_ISDIR(status.st_mode)) return Failed(EISDIR);
     if (status.st_size > 0 && static_cast<std::size_t>(status.st_size) > maxBytes)
         return Failed(EFBIG);

@@ -10,9 +10,9 @@ enum class ReadableFiles {
     // Anything but a folder, which is refused with EISDIR. A pipe is read
     // until its writer closes it, so the open and the read may wait.
     AllButFolders,
-    // Regular files only; anything else is refused with EINVAL. The file is
-    // opened without waiting (O_NONBLOCK), so a name that turns out to be a
-    // pipe is refused instead of blocking for ever.
+    // Regular files only (OpenRegularFile); anything else is refused with
+    // EINVAL. The file is opened without waiting (O_NONBLOCK), so a name that
+    // turns out to be a pipe is refused instead of blocking for ever.
     RegularOnly,
 };
 
@@ -30,7 +30,8 @@ inline constexpr std::size_t kAnySize = static_cast<std::size_t>(-1);
 
 // Reads the whole file `fileName` (opened close-on-exec). A file larger than
 // `maxBytes` is refused with EFBIG, without reading it into memory. Never
-// throws for the file's sake: each caller turns `error` into its own message.
+// throws for the file's sake: each caller turns `error` into its own message
+// (FileErrorText words the refusals).
 WholeFile ReadWholeFile(const std::string& fileName,
                         ReadableFiles accept = ReadableFiles::AllButFolders,
                         std::size_t maxBytes = kAnySize);

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <filesystem>
 
+#include "../support/TestSupport.h"
 #include "LoggingTestUtil.h"
 #include "logging/uApplicationLogger.h"
 #include "logging/uFileLogger.h"
@@ -306,18 +307,18 @@ TEST_F(AppLoggerConfigTest, AttributesAndTheirDefaults) {
     WriteConfig(Config(
         "1.2",
         "<AllStations><Application ExeName=\"LUMO4410\">"
-        "<A class=\"TFileLogger\" NiveauMax=\"300\" "
+        "<A class=\"TFileLogger\" NiveauMax=\"200\" "
         "LogSpecifique=\"-1\"><FileName>a.log</FileName></A>"
         "<B class=\"TFileLogger\" NiveauMax=\"50\" LogSpecifique=\"7\" InsertTime=\"0\" "
         "InsertNiveauLog=\"false\" FormatDateTime=\"hh:nn\"><FileName>b.log</FileName></B>"
-        "<C class=\"TWindowsEventLogger\" NiveauMax=\"-1\" LogSpecifique=\"0\" InsertTime=\"1\" "
+        "<C class=\"TWindowsEventLogger\" NiveauMax=\"255\" LogSpecifique=\"0\" InsertTime=\"1\" "
         "InsertNiveauLog=\"TRUE\"/>"
         "</Application></AllStations>"));
     TApplicationLogger& logger = AppLogger();
     ASSERT_EQ(logger.LoggerCount(), 3);
     const TLogger* a = logger.LoggerAt(0);
     EXPECT_NE(dynamic_cast<const TFileLogger*>(a), nullptr);
-    EXPECT_EQ(a->NiveauMax, 44);  // 300 modulo 256
+    EXPECT_EQ(a->NiveauMax, 200);
     EXPECT_EQ(a->LogSpecifique, -1);
     EXPECT_TRUE(a->InsertTime);
     EXPECT_TRUE(a->InsertNiveauLog);
@@ -378,7 +379,72 @@ TEST_F(AppLoggerConfigTest, ConfigurationThatIsNotAFileIsIgnoredOrRefused) {
     // A pipe would block a plain read for ever.
     ASSERT_EQ(::mkfifo((dir / "AppLogger.xml").c_str(), 0600), 0);
     EXPECT_EQ(ErrorOf([] { AppLogger(); }),
-              "Exception|TApplicationLogger : Invalid argument (" + (dir / "AppLogger.xml") + ")");
+              "Exception|TApplicationLogger : Pas un fichier ordinaire (" +
+                  (dir / "AppLogger.xml") + ")");
+}
+
+TEST_F(AppLoggerConfigTest, FilesThatAreNoPlainFilesAreRefusedWithoutWaiting) {
+    const auto entry = [](const std::string& kind, const std::string& more) {
+        return "<L class=\"" + kind +
+               "\" NiveauMax=\"1\" LogSpecifique=\"0\"><FileName>%</FileName>" + more + "</L>";
+    };
+    const std::string notPlain = "Pas un fichier ordinaire";
+    const struct {
+        std::string entry, file, kind, reason;  // % stands for the file's full name
+    } cases[] = {
+        {"", "AppLogger.xml", "big", "Fichier trop volumineux"},
+        {entry("TFileLogger", ""), "f.log", "fifo", notPlain},
+        {entry("TFileLogger", ""), "f.log", "zero", notPlain},
+        // Only a regular file is moved aside, never a pipe nor a device.
+        {entry("TFileLogger", "<RenameFileTo>%.old</RenameFileTo>"), "f.log", "fifo", notPlain},
+        {entry("TMemoryLogger", ""), "m.log", "fifo", notPlain},
+        {entry("TFileLogger", ""), "/dev/null", "", ""},
+    };
+    for (const auto& c : cases) {
+        for (const auto& old : std::filesystem::directory_iterator(dir.Path()))
+            std::filesystem::remove_all(old.path());
+        const std::string file = c.kind.empty() ? c.file : dir / c.file;
+        std::string xml = c.entry;
+        for (auto at = xml.find('%'); at != std::string::npos; at = xml.find('%', at))
+            xml.replace(at, 1, file);
+        if (!xml.empty())
+            WriteConfig(
+                Config("1.2", "<AllStations>" + AppSection("LUMO4410", xml) + "</AllStations>"));
+        lumo::test::MakeOddFile(c.kind, file);
+        EXPECT_TRUE(lumo::test::InChild([&] {
+            EXPECT_EQ(ErrorOf([] { AppLogger(); }),
+                      c.reason.empty()
+                          ? "no error"
+                          : "Exception|TApplicationLogger : " + c.reason + " (" + file + ")");
+        })) << c.file
+            << " " << c.kind << " " << c.entry;
+    }
+}
+
+TEST_F(AppLoggerConfigTest, NumbersOutOfRangeAreConfigurationErrors) {
+    const std::string int32 = " (de -2147483648 à 2147483647)";
+    const std::pair<std::string, std::string> cases[] = {
+        {"NiveauMax=\"300\" LogSpecifique=\"0\">",
+         "Attribut NiveauMax hors limites : 300 (de 0 à 255)"},
+        {"NiveauMax=\"-1\" LogSpecifique=\"0\">",
+         "Attribut NiveauMax hors limites : -1 (de 0 à 255)"},
+        {"NiveauMax=\"0\" LogSpecifique=\"2147483648\">",
+         "Attribut LogSpecifique hors limites : 2147483648" + int32},
+        {"NiveauMax=\"1\" LogSpecifique=\"0\"><MaxLigne>4294967296</MaxLigne>",
+         "MemoryLogger : Paramètre MaxLigne hors limites : 4294967296" + int32},
+        // Beyond 64 bits as well.
+        {"NiveauMax=\"1\" LogSpecifique=\"0\"><NiveauDump>-99999999999999999999</NiveauDump>",
+         "MemoryLogger : Paramètre NiveauDump hors limites : -99999999999999999999" + int32},
+    };
+    for (const auto& [entry, expected] : cases) {
+        WriteConfig(Config(
+            "1.2", "<AllStations>" +
+                       AppSection("LUMO4410", "<M class=\"TMemoryLogger\" " + entry + "</M>") +
+                       "</AllStations>"));
+        EXPECT_EQ(ErrorOf([] { AppLogger(); }), "Exception|TApplicationLogger : " + expected)
+            << entry;
+        ShutdownAppLogger();
+    }
 }
 
 TEST_F(AppLoggerConfigTest, HostileDocumentsFailCleanly) {

@@ -192,6 +192,25 @@ TEST_F(SettingsStore, StoreThatIsAFolderFailsTheWriteAndReadsEmpty) {
     EXPECT_EQ(ReadSetting("FormTestWL", "Port"), "");
 }
 
+TEST_F(SettingsStore, StoreThatIsNoPlainFileIsNeverWaitedOnNorReplaced) {
+    const std::pair<std::string, std::string> cases[] = {{"settings.reg", "fifo"},
+                                                         {"settings.reg", "zero"},
+                                                         {"settings.reg", "big"},
+                                                         {"settings.reg.lock", "fifo"}};
+    for (const auto& [name, kind] : cases) {
+        std::filesystem::create_directories(home_ / "Brevalis");
+        lumo::test::MakeOddFile(kind, home_ / ("Brevalis/" + name));
+        // Reads give the empty text; the write fails, so nothing replaced it.
+        EXPECT_TRUE(lumo::test::InChild([&] {
+            EXPECT_THROW_MSG(WriteSetting("FormTestWL", "IP", "1"), "ERegistryException",
+                             "Failed to set data for 'IP'");
+            EXPECT_EQ(ReadSetting("FormTestWL", "IP"), "");
+        })) << name
+            << " " << kind;
+        std::filesystem::remove_all(home_ / "Brevalis");
+    }
+}
+
 TEST_F(SettingsStore, DefaultHomeIsDotConfig) {
     ScopedEnv home("HOME", home_.Path());
     ScopedEnv unset("XDG_CONFIG_HOME", std::nullopt);

@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 #include <locale.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -130,6 +134,35 @@ inline std::string ReadFile(const std::string& path) {
 inline void WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << bytes;
+}
+
+// Runs `check` in a child process that an alarm ends if it blocks, so that
+// a call that would wait for ever fails its test instead of hanging it. True
+// when the child ended by itself with no failed expectation; the child
+// reports its own failures.
+template <typename F>
+bool InChild(F&& check) {
+    std::fflush(nullptr);  // nothing buffered is written twice
+    const pid_t pid = fork();
+    if (pid == 0) {
+        alarm(20);
+        const auto* result = ::testing::UnitTest::GetInstance()->current_test_info()->result();
+        const int failures = result->total_part_count();
+        check();
+        std::fflush(nullptr);
+        _exit(result->total_part_count() == failures ? 0 : 1);
+    }
+    int status = 0;
+    return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
+}
+
+// Puts at `path` what a program must not take for its own file: "fifo" a
+// named pipe, "zero" a link to /dev/zero, "big" a sparse 5 MiB file.
+inline void MakeOddFile(const std::string& kind, const std::string& path) {
+    if (kind == "fifo" && mkfifo(path.c_str(), 0600) != 0) ADD_FAILURE() << "mkfifo " << path;
+    if (kind == "zero") std::filesystem::create_symlink("/dev/zero", path);
+    if (kind == "big") std::ofstream(path).close(), std::filesystem::resize_file(path, 5 << 20);
 }
 
 // A date-time as text to the millisecond, for readable comparisons.
