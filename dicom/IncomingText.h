@@ -13,8 +13,6 @@
 
 #include "dicom/DataSetImpl.h"
 
-class DcmSpecificCharacterSet;
-
 namespace lumo::dicom::detail {
 
 // The Specific Character Set terms this side reads and writes itself: the
@@ -27,16 +25,22 @@ bool IsAscii(std::string_view text);
 // A Specific Character Set value without the blanks around it.
 std::string TrimmedCharset(std::string_view text);
 
+class CharsetDecoder;
+
 // How the text of a received data set (and of its items, unless they declare
-// their own character set) is read into UTF-8. Owns DCMTK's converter for
-// sets other than Latin-1 and UTF-8 (shared by copies); lives for one
-// conversion, on its thread.
+// their own character set) is read into UTF-8. Every set of the standard is
+// decoded; bytes that are not what the data set declares, or a set nobody
+// knows, are shown as U+FFFD, never silently taken for Latin-1. Owns the
+// decoder for sets other than Latin-1 and UTF-8 (shared by copies); lives
+// for one conversion, on its thread.
 class IncomingText {
   public:
     IncomingText() = default;  // Latin-1, the habit of nodes that declare nothing
     explicit IncomingText(const std::string& declared);
 
-    std::string Decode(VrCode vr, const char* bytes, std::size_t length) const;
+    // `undecodable`, when given, is set when some bytes could not be read.
+    std::string Decode(VrCode vr, const char* bytes, std::size_t length,
+                       bool* undecodable = nullptr) const;
 
     // What (0008,0005) of the data set that declared this set says once it
     // is read: text converted from another set is UTF-8 now, and says so
@@ -48,7 +52,7 @@ class IncomingText {
     enum class Mode { Latin1, Utf8, Converter };
 
     Mode mode_ = Mode::Latin1;
-    std::shared_ptr<DcmSpecificCharacterSet> converter_;
+    std::shared_ptr<CharsetDecoder> decoder_;
 };
 
 }  // namespace lumo::dicom::detail

@@ -399,16 +399,20 @@ TEST(FromDcmItemCharset, OtherSetIsConvertedAndDeclaredAsUtf8) {
     EXPECT_EQ(WireBytes(*forwarded, DCM_PatientName), "Иванов");
 }
 
-TEST(FromDcmItemCharset, WrongOrUnknownDeclarationLosesNoText) {
+// Bytes that are not in the declared set, or a set nobody knows, are shown
+// as such, never guessed to be Latin-1; the text is UTF-8 and says so.
+TEST(FromDcmItemCharset, WrongOrUnknownDeclarationIsMarkedNotGuessed) {
     DcmDataset wrong;
     Put(wrong, DCM_SpecificCharacterSet, "ISO_IR 192");
     Put(wrong, DCM_PatientName, "Zo\xE9");  // Latin-1 despite the declaration
-    EXPECT_EQ(TextOf(FromDcmItem(wrong), 0x0010, 0x0010), "Zoé");
+    EXPECT_EQ(TextOf(FromDcmItem(wrong), 0x0010, 0x0010), "Zo\xEF\xBF\xBD");
 
     DcmDataset unknown;
     Put(unknown, DCM_SpecificCharacterSet, "NO SUCH SET");
     Put(unknown, DCM_PatientName, "Zo\xE9");
-    EXPECT_EQ(TextOf(FromDcmItem(unknown), 0x0010, 0x0010), "Zoé");
+    const DicomDataSet read = FromDcmItem(unknown);
+    EXPECT_EQ(TextOf(read, 0x0010, 0x0010), "Zo\xEF\xBF\xBD");
+    EXPECT_EQ(TextOf(read, 0x0008, 0x0005), "ISO_IR 192");
 }
 
 TEST(FromDcmItemCharset, Latin1FileMadeByDump2dcmReadsBack) {
