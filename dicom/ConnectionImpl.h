@@ -42,9 +42,10 @@ struct DicomConnection::Impl {
                       const T_DIMSE_C_FindRQ& request, std::string root, DicomDataSet identifier);
     // On the form's thread, just before the handler runs.
     void LendRequest();
-    // Sends the final status `status` unless the request already has one.
-    // False when that send failed (the association is then unusable).
-    bool FinishRequest(std::uint16_t status) noexcept;
+    // Sends the final status `status` (with `errorComment` when not empty)
+    // unless the request already has one. False when that send failed (the
+    // association is then unusable).
+    bool FinishRequest(std::uint16_t status, const std::string& errorComment = {}) noexcept;
     // The association is about to be freed: later sends raise.
     void EndAssociation() noexcept;
 
@@ -57,8 +58,9 @@ struct DicomConnection::Impl {
     void SendResponse(DcmDataset* identifier, std::uint16_t status);
 
   private:
-    void CheckWaiting() const;                                       // lock held
-    OFCondition Send(DcmDataset* identifier, std::uint16_t status);  // lock held
+    void CheckWaiting() const;  // lock held
+    OFCondition Send(DcmDataset* identifier, std::uint16_t status,
+                     const std::string& errorComment = {});  // lock held
 
     mutable std::mutex mutex_;
     T_ASC_Association* association_;  // not owned; null once ended

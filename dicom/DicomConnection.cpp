@@ -1,8 +1,10 @@
 #include "dicom/DicomConnection.h"
 
 #include <dcmtk/dcmdata/dcdatset.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmnet/dimse.h>
 
+#include <new>
 #include <utility>
 
 #include "dicom/ConnectionImpl.h"
@@ -46,12 +48,17 @@ void DicomConnection::Impl::LendRequest() {
     if (state_ == RequestState::Received) state_ = RequestState::Waiting;
 }
 
-bool DicomConnection::Impl::FinishRequest(std::uint16_t status) noexcept {
+bool DicomConnection::Impl::FinishRequest(std::uint16_t status,
+                                          const std::string& errorComment) noexcept {
     std::lock_guard lock(mutex_);
     if (state_ == RequestState::None) return true;
     state_ = RequestState::None;
     if (association_ == nullptr) return false;
-    if (Send(nullptr, status).good()) return true;
+    try {
+        if (Send(nullptr, status, errorComment).good()) return true;
+    } catch (const std::bad_alloc&) {
+        // Out of memory for the comment: the association is given up below.
+    }
     association_ = nullptr;
     return false;
 }
@@ -104,11 +111,14 @@ void DicomConnection::Impl::CheckWaiting() const {
     }
 }
 
-OFCondition DicomConnection::Impl::Send(DcmDataset* identifier, std::uint16_t status) {
+OFCondition DicomConnection::Impl::Send(DcmDataset* identifier, std::uint16_t status,
+                                        const std::string& errorComment) {
     T_DIMSE_C_FindRSP response{};
     response.DimseStatus = status;
+    DcmDataset detail;
+    if (!errorComment.empty()) detail.putAndInsertString(DCM_ErrorComment, errorComment.c_str());
     return DIMSE_sendFindResponse(association_, presentationContext_, &request_, &response,
-                                  identifier, nullptr);
+                                  identifier, errorComment.empty() ? nullptr : &detail);
 }
 
 // ---------------------------------------------------------------------------

@@ -3,10 +3,9 @@
 #include <dcmtk/dcmdata/dcdatset.h>
 #include <dcmtk/dcmdata/dcuid.h>
 #include <dcmtk/dcmnet/assoc.h>
-#include <dcmtk/dcmnet/dcmlayer.h>
-#include <dcmtk/dcmnet/dcmtrans.h>
 #include <dcmtk/dcmnet/dimse.h>
 #include <dcmtk/dcmnet/dul.h>
+#include <dcmtk/oflog/oflog.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -16,30 +15,51 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <list>
 #include <mutex>
-#include <set>
+#include <optional>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <utility>
 
 #include "dicom/ConnectionImpl.h"
-#include "dicom/DcmConvert.h"
+#include "dicom/ListenerIdentifier.h"
+#include "dicom/ListenerTransport.h"
+#include "dicom/ReceivedRules.h"
 #include "support/FileDescriptor.h"
 
 namespace lumo::dicom {
 
 namespace {
 
-// More callers than this at once wait in the listen queue until one leaves.
-constexpr std::size_t kMaxAssociations = 64;
+using detail::CallerState;
+using detail::IdentifierReading;
+
+// Callers being refused at once, beyond the associations admitted; more wait
+// in the listen queue until one leaves.
+constexpr int kRefusalsAtOnce = 32;
 // How long a finished association waits for its caller to close first.
 constexpr int kDropWaitSeconds = 5;
 
 constexpr std::uint16_t kUnableToProcess = 0xC000;
 constexpr std::uint16_t kSopClassNotSupported = 0x0122;
+// "Identifier does not match SOP Class" rather than C000: the caller's
+// identifier is at fault, not this node, and the same request would fail
+// again; the comment says what to change.
+constexpr std::uint16_t kIdentifierDoesNotMatch = 0xA900;
+const std::string kTooDeepComment = "Sequences in the identifier nest deeper than " +
+                                    std::to_string(detail::kMaxNesting) + " levels";
+
+// Where the listener says why it dropped a caller: DCMTK's own logging, as
+// dicom/ has no other.
+OFLogger& ListenerLog() {
+    static OFLogger logger = OFLog::getLogger("lumo.dicom.listener");
+    return logger;
+}
 
 const char* const kAbstractSyntaxes[] = {
     UID_VerificationSOPClass,
@@ -63,85 +83,12 @@ std::string RootOf(const char* sopClass) {
     return {};
 }
 
-// The sockets of the associations in progress, so that stopping can cut them
-// all at once: a caller that stays silent, or a handler's send, then fails at
-// once instead of waiting for its timeout. Used by every listener thread.
-class SocketWatch {
-  public:
-    void Add(int fd) {
-        std::lock_guard lock(mutex_);
-        if (closing_) ::shutdown(fd, SHUT_RDWR);
-        fds_.insert(fd);
-    }
-    // Called before the socket is closed, so a cut never hits a reused number.
-    void Remove(int fd) {
-        std::lock_guard lock(mutex_);
-        fds_.erase(fd);
-    }
-    void CutAll() {
-        std::lock_guard lock(mutex_);
-        closing_ = true;
-        for (int fd : fds_) ::shutdown(fd, SHUT_RDWR);
-    }
-
-  private:
-    std::mutex mutex_;
-    std::set<int> fds_;
-    bool closing_ = false;
-};
-
-// A plain TCP connection that registers its socket with the watch for as
-// long as it is open. Owned by DCMTK's association; used by its thread.
-class WatchedConnection final : public DcmTCPConnection {
-  public:
-    WatchedConnection(DcmNativeSocketType socket, SocketWatch& watch)
-        : DcmTCPConnection(socket), watch_(watch), fd_(socket) {
-        watch_.Add(fd_);
-    }
-    ~WatchedConnection() override { watch_.Remove(fd_); }
-    WatchedConnection(const WatchedConnection&) = delete;
-    WatchedConnection& operator=(const WatchedConnection&) = delete;
-
-    void close() override {
-        watch_.Remove(fd_);
-        DcmTCPConnection::close();
-    }
-    void closeTransportConnection() override {
-        watch_.Remove(fd_);
-        DcmTCPConnection::closeTransportConnection();
-    }
-
-  private:
-    SocketWatch& watch_;
-    const int fd_;
-};
-
-// DCMTK's factory for accepted sockets: it is called right after accept(),
-// before the caller's first byte is read, which tells the listener that the
-// listen socket is free for the next caller. Owned by the listener; called
-// on the thread of the association being accepted.
-class WatchingLayer final : public DcmTransportLayer {
-  public:
-    WatchingLayer(SocketWatch& watch, std::function<void()> onAccepted)
-        : watch_(watch), onAccepted_(std::move(onAccepted)) {}
-
-    DcmTransportConnection* createConnection(DcmNativeSocketType socket,
-                                             OFBool useSecureLayer) override {
-        onAccepted_();
-        if (useSecureLayer) return nullptr;
-        return new WatchedConnection(socket, watch_);  // DCMTK's association owns it
-    }
-
-  private:
-    SocketWatch& watch_;
-    std::function<void()> onAccepted_;
-};
-
 // One association's thread and what stopping needs to know about it.
 struct Session {
     std::thread thread;
     bool inInvoke = false;  // under Listener::mutex
     bool finished = false;  // under Listener::mutex
+    CallerState caller;     // the association's thread only
 };
 
 // What one ViewerListen starts: the DCMTK network with its listen socket,
@@ -150,12 +97,15 @@ struct Session {
 // dispatcher when the viewer goes keeps what it uses alive.
 struct Listener {
     Listener(Dispatcher& dispatcher, DicomViewer* viewer, std::shared_ptr<std::atomic<int>> counter,
-             int associationTimeout, int messageTimeout)
+             int associationTimeout, int messageTimeout, const ViewerLimits& limits)
         : dispatcher(dispatcher),
           counter(std::move(counter)),
           associationTimeout(associationTimeout),
           messageTimeout(messageTimeout),
-          layer(watch, [this] { MarkAccepted(); }),
+          limits(limits),
+          count(limits.maxAssociations, limits.maxAssociationsPerAddress),
+          layer(watch, count, std::chrono::seconds(associationTimeout),
+                {[this] { return AcceptingCaller(); }, [this] { EndAccepting(); }}),
           wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
           viewer_(viewer) {}
 
@@ -173,10 +123,24 @@ struct Listener {
         std::uint64_t count = 0;
         [[maybe_unused]] ssize_t n = ::read(wake.Get(), &count, sizeof count);
     }
-    void MarkAccepted() {
+    // The caller of the session whose thread is accepting.
+    CallerState* AcceptingCaller() {
+        std::lock_guard lock(mutex);
+        return accepting != nullptr ? &accepting->caller : nullptr;
+    }
+    // That session has its caller: the listen socket is free for the next.
+    void EndAccepting() {
         {
             std::lock_guard lock(mutex);
-            accepting = false;
+            accepting = nullptr;
+        }
+        changed.notify_all();
+    }
+    // `session` is done accepting, whether it got a caller or not.
+    void MarkAccepted(const Session& session) {
+        {
+            std::lock_guard lock(mutex);
+            if (accepting == &session) accepting = nullptr;
         }
         changed.notify_all();
     }
@@ -202,9 +166,11 @@ struct Listener {
     const std::shared_ptr<std::atomic<int>> counter;
     const int associationTimeout;
     const int messageTimeout;
+    const ViewerLimits limits;
 
-    SocketWatch watch;
-    WatchingLayer layer;
+    detail::SocketWatch watch;
+    detail::AssociationCount count;
+    detail::WatchingLayer layer;
     T_ASC_Network* network = nullptr;  // dropped before the layer goes
     int listenSocket = -1;             // owned by the network
     const FileDescriptor wake;
@@ -212,7 +178,7 @@ struct Listener {
     std::mutex mutex;
     std::condition_variable changed;
     bool stopping = false;                         // under mutex
-    bool accepting = false;                        // under mutex: a session owns the listen socket
+    Session* accepting = nullptr;                  // under mutex: owns the listen socket
     std::list<std::shared_ptr<Session>> sessions;  // under mutex
 
   private:
@@ -276,37 +242,113 @@ void Reject(T_ASC_Association* association, T_ASC_RejectParametersReason reason)
     ASC_rejectAssociation(association, &reject);
 }
 
+// A caller beyond the limits may try again once others have left.
+void Refuse(T_ASC_Association* association, const CallerState& caller) {
+    OFLOG_WARN(ListenerLog(),
+               "Association from " << caller.address << " refused: " << caller.refusal);
+    T_ASC_RejectParameters reject{ASC_RESULT_REJECTEDTRANSIENT,
+                                  ASC_SOURCE_SERVICEPROVIDER_PRESENTATION_RELATED,
+                                  ASC_REASON_SP_PRES_LOCALLIMITEXCEEDED};
+    ASC_rejectAssociation(association, &reject);
+}
+
+bool IsBlank(const char* title) {
+    return std::string_view(title).find_first_not_of(' ') == std::string_view::npos;
+}
+
+// Checks an association request before the form sees it; rejects it (and
+// answers false) when this listener cannot take it.
+bool Acceptable(T_ASC_Association* association, const CallerState& caller) {
+    char context[128] = {};
+    ASC_getApplicationContextName(association->params, context, sizeof context);
+    if (std::strcmp(context, UID_StandardApplicationContext) != 0) {
+        Reject(association, ASC_REASON_SU_APPCONTEXTNAMENOTSUPPORTED);
+        return false;
+    }
+    // No caller is known by a blank title, and DCMTK cannot build an answer
+    // that carries one (it leaks what it built on the way).
+    const DUL_ASSOCIATESERVICEPARAMETERS& dul = association->params->DULparams;
+    const bool blankCalling = IsBlank(dul.callingAPTitle);
+    if (blankCalling || IsBlank(dul.calledAPTitle)) {
+        OFLOG_WARN(ListenerLog(), "Association from " << caller.address << " rejected: blank "
+                                                      << (blankCalling ? "calling" : "called")
+                                                      << " AE title");
+        Reject(association, blankCalling ? ASC_REASON_SU_CALLINGAETITLENOTRECOGNIZED
+                                         : ASC_REASON_SU_CALLEDAETITLENOTRECOGNIZED);
+        return false;
+    }
+    if (ASC_acceptContextsWithPreferredTransferSyntaxes(
+            association->params, const_cast<const char**>(kAbstractSyntaxes),
+            static_cast<int>(std::size(kAbstractSyntaxes)),
+            const_cast<const char**>(kTransferSyntaxes),
+            static_cast<int>(std::size(kTransferSyntaxes)))
+            .bad()) {
+        Reject(association, ASC_REASON_SU_NOREASON);
+        return false;
+    }
+    return true;
+}
+
+// The identifier that follows a C-FIND request, gathered within one message
+// timeout and read into `out`. nullopt when the association is to be
+// aborted: broken, sent on another presentation context, or larger than the
+// bound (the rest is then left unread).
+std::optional<IdentifierReading> ReceiveIdentifier(Listener& listener, Session& session,
+                                                   T_ASC_Association* association,
+                                                   T_ASC_PresentationContextID presentationContext,
+                                                   DicomDataSet& out) {
+    detail::GatheredIdentifier gathered;
+    OFCondition failure;
+    detail::Gathering gathering = detail::Gathering::Failed;
+    {
+        const detail::CallerDeadline deadline(session.caller,
+                                              std::chrono::seconds(listener.messageTimeout));
+        gathering = detail::GatherIdentifier(detail::PdvsOf(association, listener.messageTimeout),
+                                             detail::SyntaxesOf(association),
+                                             listener.limits.maxIdentifierBytes, gathered, failure);
+    }
+    if (gathering == detail::Gathering::TooLarge) {
+        OFLOG_WARN(ListenerLog(), "Association from " << session.caller.address
+                                                      << " aborted: its identifier is larger than "
+                                                      << listener.limits.maxIdentifierBytes
+                                                      << " bytes");
+        return std::nullopt;
+    }
+    if (gathering != detail::Gathering::Complete) return std::nullopt;
+    if (gathered.presentationContext != presentationContext) return std::nullopt;
+    const IdentifierReading reading = detail::ReadIdentifier(gathered, out);
+    if (reading == IdentifierReading::Broken) return std::nullopt;
+    return reading;
+}
+
 // Reads the identifier of a C-FIND request, raises OnQueryRequest and makes
 // sure a final status goes out. False when the association is unusable.
 bool ServeFind(Listener& listener, Session& session, T_ASC_Association* association,
                const std::shared_ptr<DicomConnection::Impl>& connection,
                T_ASC_PresentationContextID presentationContext, const T_DIMSE_C_FindRQ& request) {
-    std::unique_ptr<DcmDataset> identifier;
+    DicomDataSet identifier;
+    IdentifierReading reading = IdentifierReading::Read;  // none: an empty one
     if (request.DataSetType != DIMSE_DATASET_NULL) {
-        DcmDataset* received = nullptr;
-        T_ASC_PresentationContextID dataContext = 0;
-        const OFCondition cond =
-            DIMSE_receiveDataSetInMemory(association, DIMSE_NONBLOCKING, listener.messageTimeout,
-                                         &dataContext, &received, nullptr, nullptr);
-        identifier.reset(received);
-        if (cond.bad() || dataContext != presentationContext) return false;
+        const std::optional<IdentifierReading> received =
+            ReceiveIdentifier(listener, session, association, presentationContext, identifier);
+        if (!received) return false;
+        reading = *received;
     }
 
     std::string root = RootOf(request.AffectedSOPClassUID);
     const bool known = !root.empty();
-    DicomDataSet requestData;
-    bool readable = known;
-    if (known && identifier) {
-        try {
-            requestData = detail::FromDcmItem(*identifier);
-        } catch (...) {
-            readable = false;  // e.g. an undecodable character set: the caller gets C000
-        }
+    const bool read = known && reading == IdentifierReading::Read;
+    connection->BeginRequest(presentationContext, request, std::move(root),
+                             read ? identifier : DicomDataSet());
+    if (!known) return connection->FinishRequest(kSopClassNotSupported);
+    if (reading == IdentifierReading::TooDeep) {
+        OFLOG_WARN(ListenerLog(), "Connection " << connection->number << " from "
+                                                << session.caller.address << ": "
+                                                << kTooDeepComment);
+        return connection->FinishRequest(kIdentifierDoesNotMatch, kTooDeepComment);
     }
-    connection->BeginRequest(presentationContext, request, std::move(root), requestData);
-    if (!readable) {
-        return connection->FinishRequest(known ? kUnableToProcess : kSopClassNotSupported);
-    }
+    // e.g. an undecodable character set: the caller gets C000
+    if (!read) return connection->FinishRequest(kUnableToProcess);
 
     RaiseEvent(listener, session, [&](DicomViewer& viewer) {
         connection->LendRequest();
@@ -334,9 +376,13 @@ void ServeRequests(Listener& listener, Session& session, T_ASC_Association* asso
         T_DIMSE_Message message{};
         T_ASC_PresentationContextID presentationContext = 0;
         DcmDataset* statusDetail = nullptr;
-        const OFCondition cond =
-            DIMSE_receiveCommand(association, DIMSE_NONBLOCKING, listener.messageTimeout,
-                                 &presentationContext, &message, &statusDetail);
+        OFCondition cond = EC_Normal;
+        {
+            const detail::CallerDeadline deadline(session.caller,
+                                                  std::chrono::seconds(listener.messageTimeout));
+            cond = DIMSE_receiveCommand(association, DIMSE_NONBLOCKING, listener.messageTimeout,
+                                        &presentationContext, &message, &statusDetail);
+        }
         const std::unique_ptr<DcmDataset> ownedDetail(statusDetail);
         if (cond == DUL_PEERREQUESTEDRELEASE) {
             ASC_acknowledgeRelease(association);
@@ -377,25 +423,16 @@ void ServeAssociation(Listener& listener, Session& session) {
     const OFCondition received =
         ASC_receiveAssociation(listener.network, &association, ASC_DEFAULTMAXPDU, nullptr, nullptr,
                                OFFalse, DUL_NOBLOCK, listener.associationTimeout);
-    listener.MarkAccepted();  // also when accept itself failed
+    listener.MarkAccepted(session);  // also when accept itself failed
     AssociationGuard guard(association);
     if (received.bad()) return;
+    if (!session.caller.admitted) {
+        Refuse(association, session.caller);
+        return;
+    }
+    session.caller.until.reset();  // the request came whole in time
+    if (!Acceptable(association, session.caller)) return;
 
-    char context[128] = {};
-    ASC_getApplicationContextName(association->params, context, sizeof context);
-    if (std::strcmp(context, UID_StandardApplicationContext) != 0) {
-        Reject(association, ASC_REASON_SU_APPCONTEXTNAMENOTSUPPORTED);
-        return;
-    }
-    if (ASC_acceptContextsWithPreferredTransferSyntaxes(
-            association->params, const_cast<const char**>(kAbstractSyntaxes),
-            static_cast<int>(std::size(kAbstractSyntaxes)),
-            const_cast<const char**>(kTransferSyntaxes),
-            static_cast<int>(std::size(kTransferSyntaxes)))
-            .bad()) {
-        Reject(association, ASC_REASON_SU_NOREASON);
-        return;
-    }
     const DUL_ASSOCIATESERVICEPARAMETERS& dul = association->params->DULparams;
     ASC_setAPTitles(association->params, nullptr, nullptr, dul.calledAPTitle);
 
@@ -465,7 +502,9 @@ void AcceptLoop(std::shared_ptr<Listener> listener) {
             active = listener->sessions.size();
         }
         pollfd fds[2] = {{listener->wake.Get(), POLLIN, 0}, {listener->listenSocket, POLLIN, 0}};
-        const nfds_t count = active < kMaxAssociations ? 2 : 1;
+        const std::size_t most =
+            static_cast<std::size_t>(listener->limits.maxAssociations + kRefusalsAtOnce);
+        const nfds_t count = active < most ? 2 : 1;
         if (::poll(fds, count, -1) < 0) {
             if (errno == EINTR) continue;
             return;
@@ -477,16 +516,16 @@ void AcceptLoop(std::shared_ptr<Listener> listener) {
         {
             std::unique_lock lock(listener->mutex);
             if (listener->stopping) return;
-            listener->accepting = true;
+            listener->accepting = session.get();
             try {
                 session->thread = std::thread(RunSession, listener, session);
             } catch (const std::system_error&) {
-                listener->accepting = false;
+                listener->accepting = nullptr;
                 continue;  // out of threads: the caller waits in the queue
             }
             listener->sessions.push_back(session);
-            listener->changed.wait(lock,
-                                   [&] { return !listener->accepting || listener->stopping; });
+            listener->changed.wait(
+                lock, [&] { return listener->accepting == nullptr || listener->stopping; });
         }
     }
 }
@@ -505,6 +544,7 @@ struct DicomViewer::Impl {
     const std::shared_ptr<std::atomic<int>> counter = std::make_shared<std::atomic<int>>(0);
     int associationTimeout = 30;
     int messageTimeout = 60;
+    ViewerLimits limits;
 
     std::shared_ptr<Listener> listener;
     std::thread acceptThread;
@@ -552,6 +592,16 @@ void DicomViewer::SetTimeouts(int associationSeconds, int messageSeconds) {
     if (messageSeconds > 0) impl_->messageTimeout = messageSeconds;
 }
 
+void DicomViewer::SetLimits(const ViewerLimits& limits) {
+    const ViewerLimits defaults;
+    const auto chosen = [](auto value, auto fallback) { return value > 0 ? value : fallback; };
+    impl_->limits = {
+        chosen(limits.maxAssociations, defaults.maxAssociations),
+        chosen(limits.maxAssociationsPerAddress, defaults.maxAssociationsPerAddress),
+        chosen(limits.maxIdentifierBytes, defaults.maxIdentifierBytes),
+    };
+}
+
 bool DicomViewer::ViewerListen(int port) {
     impl_->Stop();
     if (port < 0 || port > 65535) return false;
@@ -560,8 +610,9 @@ bool DicomViewer::ViewerListen(int port) {
     // can stall an accept.
     dcmDisableGethostbyaddr.set(OFTrue);
 
-    auto listener = std::make_shared<Listener>(impl_->dispatcher, this, impl_->counter,
-                                               impl_->associationTimeout, impl_->messageTimeout);
+    auto listener =
+        std::make_shared<Listener>(impl_->dispatcher, this, impl_->counter,
+                                   impl_->associationTimeout, impl_->messageTimeout, impl_->limits);
     if (!listener->wake.IsOpen()) return false;
     if (ASC_initializeNetwork(NET_ACCEPTOR, port, impl_->associationTimeout, &listener->network)
             .bad()) {

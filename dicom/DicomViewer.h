@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 
@@ -10,6 +11,16 @@ namespace lumo::dicom {
 
 class DicomViewer;
 
+// What callers may hold of the listener at once. A caller beyond either
+// association limit is refused (A-ASSOCIATE-RJ: transient, local limit
+// exceeded); a request whose identifier passes the size bound has its
+// association aborted as the identifier arrives.
+struct ViewerLimits {
+    int maxAssociations = 32;           // in all, those in negotiation included
+    int maxAssociationsPerAddress = 8;  // from one caller address
+    std::size_t maxIdentifierBytes = std::size_t{4} << 20;
+};
+
 using AssociationRequestHandler =
     std::function<void(DicomViewer& sender, DicomConnection& connection, bool& isOK)>;
 using QueryRequestHandler = std::function<void(DicomViewer& sender, DicomConnection& connection)>;
@@ -19,9 +30,12 @@ using QueryRequestHandler = std::function<void(DicomViewer& sender, DicomConnect
 // dispatcher's thread while the network thread waits. Every C-FIND request
 // (Modality Worklist, Patient Root, Study Root) raises OnQueryRequest; a
 // request whose handler leaves it without a final status is answered with
-// C000 so no caller waits forever. C-ECHO is answered. Construct, set the
-// handlers and call ViewerListen on the form's thread; the destructor stops
-// the thread.
+// C000 so no caller waits forever. C-ECHO is answered. What a hostile caller
+// sends never reaches the handlers: a blank AE title is rejected, callers
+// beyond the limits are refused, an identifier nested deeper than any real
+// one is answered A900, a larger one than the bound aborts its association.
+// Construct, set the handlers and call ViewerListen on the form's thread; the
+// destructor stops the thread.
 class DicomViewer {
   public:
     explicit DicomViewer(Dispatcher& dispatcher);
@@ -39,10 +53,13 @@ class DicomViewer {
     // then let go, and finds the viewer stopped), or from another thread
     // while the dispatcher still runs.
     void ViewerStop();
-    // Seconds to wait for a caller's association request and for each of its
-    // messages (defaults 30 and 60); a caller silent for longer is aborted.
+    // Seconds a caller has to send its whole association request and each of
+    // its messages (defaults 30 and 60); a caller slower than that is dropped.
     // Takes effect at the next ViewerListen.
     void SetTimeouts(int associationSeconds, int messageSeconds);
+    // Replaces the limits (a value of 0 or less stands for its default).
+    // Takes effect at the next ViewerListen.
+    void SetLimits(const ViewerLimits& limits);
 
     AssociationRequestHandler OnAssociationRequest2;  // isOK false rejects
     QueryRequestHandler OnQueryRequest;

@@ -8,20 +8,24 @@
 #include <dcmtk/dcmnet/dimse.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <future>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "dicom/DicomAttributes.h"
@@ -56,16 +60,21 @@ std::string PatientIdInFile(const std::string& path) {
     return value.c_str();
 }
 
-// A plain TCP client on the listener's port: for callers that do not speak
-// DICOM. Owns the socket.
+// A plain TCP client on the listener's port, from `from` (any loopback
+// address): for callers that do not speak DICOM. Owns the socket.
 class RawSocket {
   public:
-    explicit RawSocket(int port) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    explicit RawSocket(int port, const char* from = "127.0.0.1")
+        : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_in source{};
+        source.sin_family = AF_INET;
+        ::inet_pton(AF_INET, from, &source.sin_addr);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(static_cast<std::uint16_t>(port));
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         connected_ =
+            ::bind(fd_, reinterpret_cast<const sockaddr*>(&source), sizeof source) == 0 &&
             ::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
     }
     ~RawSocket() { ::close(fd_); }
@@ -76,19 +85,19 @@ class RawSocket {
     void Send(const std::string& bytes) {
         [[maybe_unused]] ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
     }
-    // The type of the next protocol data unit (its body skipped), or 0 when
-    // the listener closed the connection.
-    int ReadPduType() {
+    // The type and body of the next protocol data unit; type 0 when the
+    // listener closed the connection.
+    std::pair<int, std::string> ReadPdu() {
         unsigned char header[6];
-        if (::recv(fd_, header, sizeof header, MSG_WAITALL) != sizeof header) return 0;
+        if (::recv(fd_, header, sizeof header, MSG_WAITALL) != sizeof header) return {0, {}};
         std::size_t length = (std::size_t{header[2]} << 24) | (std::size_t{header[3]} << 16) |
                              (std::size_t{header[4]} << 8) | header[5];
         std::string body(length, '\0');
         if (length > 0 &&
             ::recv(fd_, body.data(), length, MSG_WAITALL) != static_cast<ssize_t>(length)) {
-            return 0;
+            return {0, {}};
         }
-        return header[0];
+        return {header[0], body};
     }
     // Blocks until the listener closes the connection; true when it did.
     bool WaitForClose() {
@@ -97,6 +106,16 @@ class RawSocket {
             const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
             if (n <= 0) return true;
         }
+    }
+    // Sends `bytes` one at a time, `pause` apart; true when the listener
+    // closed the connection before the last one.
+    bool ClosedWhileDribbling(const std::string& bytes, std::chrono::milliseconds pause) {
+        for (char byte : bytes) {
+            Send(std::string(1, byte));
+            pollfd fd{fd_, POLLIN, 0};
+            if (::poll(&fd, 1, static_cast<int>(pause.count())) > 0) return true;
+        }
+        return false;
     }
 
   private:
@@ -127,29 +146,94 @@ std::string Title(std::string title) {
 std::string Pdu(char type, const std::string& body) {
     return std::string{type, '\0'} + Be32(static_cast<std::uint32_t>(body.size())) + body;
 }
-std::string AssociateRequest(const std::string& sopClass) {
+std::string AssociateRequest(const std::string& sopClass, const std::string& calling = "RAWBYTES",
+                             const std::string& called = "LUMO") {
     const std::string context = std::string("\x01\0\0\0", 4) + Item('\x30', sopClass) +
                                 Item('\x40', UID_LittleEndianImplicitTransferSyntax);
-    return Pdu('\x01', Be16(1) + Be16(0) + Title("LUMO") + Title("RAWBYTES") +
-                           std::string(32, '\0') + Item('\x10', UID_StandardApplicationContext) +
-                           Item('\x20', context) +
+    return Pdu('\x01', Be16(1) + Be16(0) + Title(called) + Title(calling) + std::string(32, '\0') +
+                           Item('\x10', UID_StandardApplicationContext) + Item('\x20', context) +
                            Item('\x50', Item('\x51', Be32(16384)) + Item('\x52', "1.2.3.4")));
 }
 std::string CommandElement(std::uint16_t element, std::string value) {
     if (value.size() % 2 != 0) value.push_back('\0');
     return Le16(0) + Le16(element) + Le32(static_cast<std::uint32_t>(value.size())) + value;
 }
-// A C-FIND request whose command says that no identifier follows.
-std::string FindWithoutIdentifier(const std::string& sopClass) {
+// One PDV in a P-DATA-TF: `control` says command (1) or data set (0), and last (2).
+std::string DataPdu(char control, const std::string& fragment) {
+    return Pdu('\x04',
+               Be32(static_cast<std::uint32_t>(fragment.size() + 2)) + '\x01' + control + fragment);
+}
+// A C-FIND request whose command says that no identifier follows, or that
+// `identifier` follows (sent in fragments the listener's PDU size allows).
+std::string FindRequest(const std::string& sopClass,
+                        const std::optional<std::string>& identifier = std::nullopt) {
+    const std::uint16_t dataSetType = identifier ? 0x0000 : 0x0101;
     const std::string elements = CommandElement(0x0002, sopClass) +
                                  CommandElement(0x0100, Le16(0x0020)) +
                                  CommandElement(0x0110, Le16(1)) + CommandElement(0x0700, Le16(0)) +
-                                 CommandElement(0x0800, Le16(0x0101));
-    const std::string command =
-        CommandElement(0x0000, Le32(static_cast<std::uint32_t>(elements.size()))) + elements;
-    const std::string pdv =
-        Be32(static_cast<std::uint32_t>(command.size() + 2)) + "\x01\x03" + command;
-    return Pdu('\x04', pdv);
+                                 CommandElement(0x0800, Le16(dataSetType));
+    std::string pdus =
+        DataPdu('\x03', CommandElement(0x0000, Le32(static_cast<std::uint32_t>(elements.size()))) +
+                            elements);
+    for (std::size_t at = 0; identifier && at < identifier->size(); at += 16000) {
+        const bool last = at + 16000 >= identifier->size();
+        pdus += DataPdu(last ? '\x02' : '\x00', identifier->substr(at, 16000));
+    }
+    return pdus;
+}
+// An identifier (implicit VR) whose sequences nest `depth` levels deep.
+std::string NestedIdentifier(int depth) {
+    const std::string open = Le16(0x0040) + Le16(0x0100) + Le32(0xFFFFFFFF) + Le16(0xFFFE) +
+                             Le16(0xE000) + Le32(0xFFFFFFFF);
+    const std::string close =
+        Le16(0xFFFE) + Le16(0xE00D) + Le32(0) + Le16(0xFFFE) + Le16(0xE0DD) + Le32(0);
+    std::string bytes;
+    for (int i = 0; i < depth; ++i) bytes += open;
+    for (int i = 0; i < depth; ++i) bytes += close;
+    return bytes;
+}
+// An identifier (implicit VR) of one name `length` bytes long.
+std::string NameIdentifier(std::uint32_t length) {
+    return Le16(0x0010) + Le16(0x0010) + Le32(length) + std::string(length, 'A');
+}
+// The value of the command element (0000,`element`) in a P-DATA-TF body.
+std::string CommandValue(const std::string& body, std::uint16_t element) {
+    const std::size_t at = body.find(Le16(0) + Le16(element), 6);
+    if (at == std::string::npos) return std::string(2, '\0');
+    const std::string value = body.substr(at + 8, static_cast<unsigned char>(body[at + 4]));
+    return value.substr(0, value.find_last_not_of(' ') + 1);
+}
+// What the listener answered, in words: an acceptance, a rejection's result,
+// source and reason, a response's status and error comment, or the end.
+std::string Answer(RawSocket& caller) {
+    const std::pair<int, std::string> pdu = caller.ReadPdu();
+    const int type = pdu.first;
+    const std::string& body = pdu.second;
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(body[i]); };
+    if (type == 0x03) {
+        return "A-ASSOCIATE-RJ " + std::to_string(byte(1)) + " " + std::to_string(byte(2)) + " " +
+               std::to_string(byte(3));
+    }
+    if (type != 0x04) {
+        return type == 0x00   ? "closed"
+               : type == 0x02 ? "A-ASSOCIATE-AC"
+               : type == 0x07 ? "A-ABORT"
+                              : "PDU " + std::to_string(type);
+    }
+    const std::string status = CommandValue(body, 0x0900);
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "%02X%02X", static_cast<unsigned char>(status[1]),
+                  static_cast<unsigned char>(status[0]));
+    return std::string("C-FIND-RSP ") + hex + " " + CommandValue(body, 0x0902);
+}
+// Sends each of `requests` in turn and tells the answer to each.
+std::string Exchange(RawSocket& caller, const std::vector<std::string>& requests) {
+    std::string answers;
+    for (const std::string& request : requests) {
+        caller.Send(request);
+        answers += (answers.empty() ? "" : ", ") + Answer(caller);
+    }
+    return answers;
 }
 
 // A DICOM caller built from DCMTK's association calls, for what findscu
@@ -205,17 +289,20 @@ class ViewerNet : public ::testing::Test {
         ASSERT_GT(port, 0);
     }
 
-    // Runs `arguments` on another thread while this thread serves the events.
-    Outcome RunServing(const std::vector<std::string>& arguments) {
-        Outcome outcome;
+    // Runs `work` on another thread while this thread serves the events.
+    void Serving(const std::function<void()>& work) {
         std::atomic<bool> done = false;
         std::thread runner([&] {
-            outcome.exitCode = RunProgram(arguments, &outcome.output);
+            work();
             done = true;
             dispatcher.Post([] {});
         });
         dispatcher.RunUntil([&] { return done.load(); });
         runner.join();
+    }
+    Outcome RunServing(const std::vector<std::string>& arguments) {
+        Outcome outcome;
+        Serving([&] { outcome.exitCode = RunProgram(arguments, &outcome.output); });
         return outcome;
     }
 
@@ -535,9 +622,9 @@ TEST_F(ViewerNet, ARequestWithoutIdentifierIsAbortedAndTheListenerGoesOn) {
     std::thread calling([&] {
         RawSocket caller(port);
         caller.Send(AssociateRequest(UID_FINDModalityWorklistInformationModel));
-        accepted = caller.ReadPduType();
-        caller.Send(FindWithoutIdentifier(UID_FINDModalityWorklistInformationModel));
-        answer = caller.ReadPduType();
+        accepted = caller.ReadPdu().first;
+        caller.Send(FindRequest(UID_FINDModalityWorklistInformationModel));
+        answer = caller.ReadPdu().first;
         done = true;
         dispatcher.Post([] {});
     });
@@ -550,6 +637,76 @@ TEST_F(ViewerNet, ARequestWithoutIdentifierIsAbortedAndTheListenerGoesOn) {
     AnswerWith({"AFTER_BROKEN"});
     EXPECT_EQ(Findscu("-W", {}, folder.Path()).exitCode, 0);
     EXPECT_EQ(PatientIdInFile(folder.File("rsp0001.dcm")), "AFTER_BROKEN");
+}
+
+// Callers that would crash the listener, fill its memory or hold it.
+TEST_F(ViewerNet, HostileRequestsAreRefusedAndTheListenerGoesOn) {
+    viewer.SetTimeouts(2, 60);  // a request must come whole within 2 s
+    ASSERT_TRUE(viewer.ViewerListen(0));
+    port = viewer.ListeningPort();
+    bool queried = false;
+    viewer.OnQueryRequest = [&](DicomViewer&, DicomConnection&) { queried = true; };
+    const std::string wl = UID_FINDModalityWorklistInformationModel;
+    const std::string request = AssociateRequest(wl);
+    const struct {
+        std::vector<std::string> requests;
+        std::string expected;
+    } cases[] = {
+        {{AssociateRequest(wl, "  ")}, "A-ASSOCIATE-RJ 1 1 3"},
+        {{AssociateRequest(wl, "RAWBYTES", "")}, "A-ASSOCIATE-RJ 1 1 7"},
+        {{request, FindRequest(wl, NestedIdentifier(10000))},
+         "A-ASSOCIATE-AC, C-FIND-RSP A900 Sequences in the identifier nest deeper than 64 levels"},
+        {{request, FindRequest(wl, NameIdentifier(5 << 20))}, "A-ASSOCIATE-AC, A-ABORT"},
+    };
+    for (const auto& c : cases) {
+        std::string answers;
+        Serving([&] {
+            RawSocket caller(port);
+            answers = Exchange(caller, c.requests);
+        });
+        EXPECT_EQ(answers, c.expected);
+    }
+    RawSocket dribbling(port);
+    EXPECT_TRUE(
+        dribbling.ClosedWhileDribbling(request.substr(0, 60), std::chrono::milliseconds(200)));
+    EXPECT_FALSE(queried);
+    AnswerWith({"STILL_SERVING"});
+    EXPECT_EQ(Findscu("-W", {}, folder.Path()).exitCode, 0);
+    EXPECT_EQ(PatientIdInFile(folder.File("rsp0001.dcm")), "STILL_SERVING");
+}
+
+TEST_F(ViewerNet, HalfOpenRequestsDoNotHoldUpOtherCallers) {
+    const std::string request = AssociateRequest(UID_FINDModalityWorklistInformationModel);
+    std::vector<std::unique_ptr<RawSocket>> silent;  // from one host, 40 bytes each
+    for (int i = 0; i < 64; ++i) {
+        silent.push_back(std::make_unique<RawSocket>(port, "127.0.0.2"));
+        silent.back()->Send(request.substr(0, 40));
+    }
+    AnswerWith({"SERVED"});
+    EXPECT_EQ(Findscu("-W", {}, folder.Path()).exitCode, 0);
+    EXPECT_EQ(PatientIdInFile(folder.File("rsp0001.dcm")), "SERVED");
+    std::string answer;  // that host holds as many associations as one host may
+    Serving([&] {
+        RawSocket more(port, "127.0.0.2");
+        answer = Exchange(more, {request});
+    });
+    EXPECT_EQ(answer, "A-ASSOCIATE-RJ 2 3 2");
+}
+
+TEST_F(ViewerNet, SetLimitsBoundTheAssociationsInAllAndTheIdentifiers) {
+    viewer.SetLimits({.maxAssociations = 3, .maxIdentifierBytes = 1024});
+    ASSERT_TRUE(viewer.ViewerListen(0));
+    port = viewer.ListeningPort();
+    const std::string wl = UID_FINDModalityWorklistInformationModel;
+    RawSocket first(port, "127.0.0.2"), second(port, "127.0.0.3");  // silent, in negotiation
+    std::string answers;
+    Serving([&] {
+        RawSocket third(port, "127.0.0.4"), fourth(port, "127.0.0.5");
+        answers = Exchange(third, {AssociateRequest(wl)});
+        answers += ", " + Exchange(fourth, {AssociateRequest(wl)});
+        answers += ", " + Exchange(third, {FindRequest(wl, NameIdentifier(1024))});
+    });
+    EXPECT_EQ(answers, "A-ASSOCIATE-AC, A-ASSOCIATE-RJ 2 3 2, A-ABORT");
 }
 
 // A dispatcher that holds every task until the test runs it, to stop the

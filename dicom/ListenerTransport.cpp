@@ -1,0 +1,165 @@
+#include "dicom/ListenerTransport.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <utility>
+
+namespace lumo::dicom::detail {
+
+void SocketWatch::Add(int fd) {
+    std::lock_guard lock(mutex_);
+    if (closing_) ::shutdown(fd, SHUT_RDWR);
+    fds_.insert(fd);
+}
+
+void SocketWatch::Remove(int fd) {
+    std::lock_guard lock(mutex_);
+    fds_.erase(fd);
+}
+
+void SocketWatch::CutAll() {
+    std::lock_guard lock(mutex_);
+    closing_ = true;
+    for (int fd : fds_) ::shutdown(fd, SHUT_RDWR);
+}
+
+// ---------------------------------------------------------------------------
+
+AdmissionTicket::~AdmissionTicket() {
+    if (count_ != nullptr) count_->Leave(address_);
+}
+
+AdmissionTicket::AdmissionTicket(AdmissionTicket&& other) noexcept
+    : count_(std::exchange(other.count_, nullptr)), address_(other.address_) {}
+
+AdmissionTicket& AdmissionTicket::operator=(AdmissionTicket&& other) noexcept {
+    if (this != &other) {
+        if (count_ != nullptr) count_->Leave(address_);
+        count_ = std::exchange(other.count_, nullptr);
+        address_ = other.address_;
+    }
+    return *this;
+}
+
+AdmissionTicket AssociationCount::Admit(std::uint32_t address, std::string& refusal) {
+    std::lock_guard lock(mutex_);
+    if (inAll_ >= maxInAll_) {
+        refusal = std::to_string(maxInAll_) + " associations are open";
+        return {};
+    }
+    int& fromAddress = perAddress_[address];
+    if (fromAddress >= maxPerAddress_) {
+        refusal = std::to_string(maxPerAddress_) + " associations from that address are open";
+        return {};
+    }
+    ++fromAddress;
+    ++inAll_;
+    return AdmissionTicket(*this, address);
+}
+
+void AssociationCount::Leave(std::uint32_t address) noexcept {
+    std::lock_guard lock(mutex_);
+    --inAll_;
+    const auto it = perAddress_.find(address);
+    if (it != perAddress_.end() && --it->second <= 0) perAddress_.erase(it);
+}
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A plain TCP connection that registers its socket with the watch for as
+// long as it is open, holds its caller's place in the count, and lets no
+// read go past the caller's deadline. Owned by DCMTK's association; used by
+// its thread.
+class WatchedConnection final : public DcmTCPConnection {
+  public:
+    WatchedConnection(DcmNativeSocketType socket, SocketWatch& watch, CallerState& caller,
+                      AdmissionTicket ticket)
+        : DcmTCPConnection(socket),
+          watch_(watch),
+          caller_(caller),
+          ticket_(std::move(ticket)),
+          fd_(socket) {
+        watch_.Add(fd_);
+    }
+    ~WatchedConnection() override { watch_.Remove(fd_); }
+    WatchedConnection(const WatchedConnection&) = delete;
+    WatchedConnection& operator=(const WatchedConnection&) = delete;
+
+    void close() override {
+        watch_.Remove(fd_);
+        DcmTCPConnection::close();
+    }
+    void closeTransportConnection() override {
+        watch_.Remove(fd_);
+        DcmTCPConnection::closeTransportConnection();
+    }
+    OFBool networkDataAvailable(int timeout) override {
+        return DataWithin(std::chrono::seconds(std::max(timeout, 0)));
+    }
+    // DCMTK reads a protocol data unit's body without a bound of its own
+    // beyond the socket's (which restarts with every byte).
+    ssize_t read(void* buf, size_t nbyte) override {
+        if (caller_.until && !DataWithin(std::chrono::hours(24))) {
+            errno = ETIMEDOUT;
+            return -1;
+        }
+        return DcmTCPConnection::read(buf, nbyte);
+    }
+
+  private:
+    // Waits up to `wait`, and never past the caller's deadline, for
+    // something to read (or the end of the connection).
+    bool DataWithin(Clock::duration wait) const {
+        Clock::time_point end = Clock::now() + wait;
+        if (caller_.until) end = std::min(end, *caller_.until);
+        for (;;) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
+            pollfd fd{fd_, POLLIN, 0};
+            const auto ms = std::clamp<long long>(left.count(), 0, INT_MAX);
+            const int found = ::poll(&fd, 1, static_cast<int>(ms));
+            if (found >= 0 || errno != EINTR) return found > 0;
+        }
+    }
+
+    SocketWatch& watch_;
+    const CallerState& caller_;
+    const AdmissionTicket ticket_;
+    const int fd_;
+};
+
+}  // namespace
+
+DcmTransportConnection* WatchingLayer::createConnection(DcmNativeSocketType socket,
+                                                        OFBool useSecureLayer) {
+    CallerState* caller = hooks_.caller();
+    DcmTransportConnection* connection =
+        caller != nullptr && !useSecureLayer ? Admit(socket, *caller) : nullptr;
+    hooks_.accepted();
+    return connection;  // owned by DCMTK's association from here on
+}
+
+DcmTransportConnection* WatchingLayer::Admit(DcmNativeSocketType socket, CallerState& caller) {
+    sockaddr_in peer{};
+    socklen_t length = sizeof peer;
+    if (::getpeername(socket, reinterpret_cast<sockaddr*>(&peer), &length) != 0) return nullptr;
+    char dotted[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &peer.sin_addr, dotted, sizeof dotted);
+    caller.address = dotted;
+
+    AdmissionTicket ticket = count_.Admit(ntohl(peer.sin_addr.s_addr), caller.refusal);
+    caller.admitted = static_cast<bool>(ticket);
+    caller.until =
+        std::chrono::steady_clock::now() + (caller.admitted ? negotiation_ : kRefusalWait);
+    return new WatchedConnection(socket, watch_, caller, std::move(ticket));
+}
+
+}  // namespace lumo::dicom::detail
