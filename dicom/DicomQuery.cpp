@@ -16,18 +16,20 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 
 #include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <string_view>
 
 #include "dicom/DcmConvert.h"
 #include "dicom/DcmtkCheck.h"
+#include "dicom/ReadDeadline.h"
+#include "dicom/ResponseReceiver.h"
 #include "dicom/WireDataSet.h"
 #include "support/Exception.h"
 
@@ -41,6 +43,7 @@ struct DicomQuery::Impl {
     std::string root;
     std::string level;
     DicomTimeouts timeouts;
+    DicomLimits limits;
 };
 
 // The names the rest of the program uses for the statuses are DCMTK's.
@@ -127,6 +130,16 @@ std::string StatusHex(Uint16 status) {
     return text;
 }
 
+// The transfer syntaxes a query proposes: the only ones a node may accept.
+constexpr const char* kTransferSyntaxes[] = {UID_LittleEndianExplicitTransferSyntax,
+                                             UID_BigEndianExplicitTransferSyntax,
+                                             UID_LittleEndianImplicitTransferSyntax};
+
+bool IsProposed(const char* transferSyntax) {
+    return std::any_of(std::begin(kTransferSyntaxes), std::end(kTransferSyntaxes),
+                       [&](const char* uid) { return std::string_view(uid) == transferSyntax; });
+}
+
 // Options on the association's socket, which DCMTK keeps to itself (a
 // protected member), hence this accessor.
 struct SocketOptions : DcmTransportConnection {
@@ -145,33 +158,7 @@ struct SocketOptions : DcmTransportConnection {
         // Only a matter of speed: a failure changes nothing else.
         if (socket >= 0) (void)::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     }
-
-    // Responses are read blocking, each read bounded by the socket itself:
-    // DCMTK's own timeout polls the socket before every read, which doubles
-    // the system calls of a long listing. False when the bound cannot be set,
-    // and the caller keeps DCMTK's polling.
-    static bool BoundReads(T_ASC_Association* assoc, int seconds) {
-        const int socket = SocketOf(assoc);
-        if (socket < 0) return false;
-        timeval bound{};
-        bound.tv_sec = seconds;
-        return ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound) == 0;
-    }
 };
-
-// A blocking read that ran into the socket's bound does not fail as DCMTK's
-// own timeout: the upper layer takes the failed read for a lost connection
-// (an I/O error, a failed PDV read, or an abort once its state machine has
-// seen it). Told apart from a real loss by how long the read waited.
-bool IsReadBound(const OFCondition& cond, std::chrono::steady_clock::time_point started,
-                 int seconds) {
-    const bool lost = (cond.module() == OFM_dcmnet &&
-                       (cond.code() == DULC_TCPIOERROR || cond.code() == DIMSEC_READPDVFAILED)) ||
-                      cond == DUL_PEERABORTEDASSOCIATION || cond == DUL_NETWORKCLOSED;
-    if (!lost) return false;
-    return std::chrono::steady_clock::now() - started >=
-           std::chrono::seconds(seconds) - std::chrono::milliseconds(50);
-}
 
 struct NetworkDeleter {
     void operator()(T_ASC_Network* net) const { ASC_dropNetwork(&net); }
@@ -299,68 +286,6 @@ std::string PresentationResultText(T_ASC_P_ResultReason reason) {
     }
 }
 
-// The bytes of the data set that follows a response's command, PDV by PDV
-// (with the checks DCMTK's own receiving makes), and the transfer syntax of
-// its presentation context. A data set in one PDV is not copied: `bytes`
-// views the upper layer's buffer, valid until the next read. Reading the
-// bytes here, rather than through DIMSE_receiveDataSetInMemory, lets a plain
-// response go straight into the toolkit's data set.
-OFCondition ReceiveDataSetBytes(T_ASC_Association* assoc, T_DIMSE_BlockingMode blocking,
-                                int timeoutSeconds, std::string& buffer, std::string_view& bytes,
-                                E_TransferSyntax& xfer) {
-    buffer.clear();
-    bytes = std::string_view();
-    T_ASC_PresentationContextID presID = 0;
-    for (int count = 0;; ++count) {
-        DUL_PDV pdv{};
-        if (DUL_NextPDV(&assoc->DULassociation, &pdv).bad()) {
-            if (blocking == DIMSE_NONBLOCKING && !ASC_dataWaiting(assoc, timeoutSeconds))
-                return DIMSE_NODATAAVAILABLE;
-            OFCondition cond =
-                DUL_ReadPDVs(&assoc->DULassociation, nullptr,
-                             blocking == DIMSE_BLOCKING ? DUL_BLOCK : DUL_NOBLOCK, timeoutSeconds);
-            if (cond != DUL_PDATAPDUARRIVED) {
-                if (cond == DUL_PEERREQUESTEDRELEASE || cond == DUL_PEERABORTEDASSOCIATION)
-                    return cond;
-                return makeDcmnetSubCondition(DIMSEC_READPDVFAILED, OF_error,
-                                              "DIMSE Read PDV failed", cond);
-            }
-            cond = DUL_NextPDV(&assoc->DULassociation, &pdv);
-            if (cond.bad())
-                return makeDcmnetSubCondition(DIMSEC_READPDVFAILED, OF_error,
-                                              "DIMSE Read PDV failed", cond);
-        }
-        if (pdv.pdvType != DUL_DATASETPDV) return DIMSE_UNEXPECTEDPDVTYPE;
-        if (count == 0) {
-            presID = pdv.presentationContextID;
-            T_ASC_PresentationContext context{};
-            const OFCondition cond =
-                ASC_findAcceptedPresentationContext(assoc->params, presID, &context);
-            if (cond.bad())
-                return makeDcmnetSubCondition(DIMSEC_RECEIVEFAILED, OF_error,
-                                              "DIMSE Failed to receive message", cond);
-            xfer = DcmXfer(context.acceptedTransferSyntax).getXfer();
-        } else if (pdv.presentationContextID != presID) {
-            return makeDcmnetCondition(DIMSEC_RECEIVEFAILED, OF_error,
-                                       "DIMSE: Different presentation contexts inside a data set");
-        }
-        if (pdv.fragmentLength % 2 != 0)
-            return makeDcmnetCondition(DIMSEC_RECEIVEFAILED, OF_error,
-                                       "DIMSE: Odd fragment length");
-        const char* data = static_cast<const char*>(pdv.data);
-        const std::size_t length = pdv.fragmentLength;
-        if (count == 0 && pdv.lastPDV) {
-            bytes = std::string_view(length == 0 ? "" : data, length);
-            return EC_Normal;
-        }
-        if (length > 0) buffer.append(data, length);
-        if (pdv.lastPDV) {
-            bytes = buffer;
-            return EC_Normal;
-        }
-    }
-}
-
 // Command-group elements (0000,xxxx) belong to the DIMSE command, never to an
 // identifier; a caller may have put some in, so they are taken out here.
 void StripCommandGroup(DcmDataset& dataSet) {
@@ -373,9 +298,11 @@ void StripCommandGroup(DcmDataset& dataSet) {
 }
 
 // One C-FIND exchange on an association of its own: open it, send the
-// request, read every response, release it. Owns the network and the
-// association; an association still open when it goes (a failed exchange) is
-// aborted. Used on the calling thread only.
+// request, read every response, release it. Owns the network, the
+// association, and the deadline every read of the association is held to
+// (the whole negotiation, then each response, has its timeout); an
+// association still open when it goes (a failed exchange) is aborted. Used
+// on the calling thread only.
 class FindExchange {
   public:
     FindExchange(const DicomQuery::Impl& query, const Model& model)
@@ -383,7 +310,8 @@ class FindExchange {
           model_(model),
           peer_(query.address + ":" + std::to_string(query.port) + " (" + query.calledAETitle +
                 ")"),
-          responseSeconds_(WholeSeconds(query.timeouts.response)) {}
+          responseSeconds_(WholeSeconds(query.timeouts.response)),
+          transport_(deadline_, std::chrono::seconds(WholeSeconds(query.timeouts.association))) {}
 
     const std::string& Peer() const { return peer_; }
     void Open();
@@ -393,18 +321,26 @@ class FindExchange {
   private:
     T_ASC_Parameters* Prepare();
     void CheckAccepted();
-    [[noreturn]] void FailReceive(const OFCondition& cond,
-                                  std::chrono::steady_clock::time_point started, int received);
-    DicomFindResult Finish(DicomDataSets responses, Uint16 status, DcmDataset* statusDetail);
+    void CheckTransferSyntax();
+    void ReceiveResponse(detail::ResponseCommand& command, std::string_view& data,
+                         E_TransferSyntax& xfer, int received);
+    [[noreturn]] void FailReceive(const OFCondition& cond, int received);
+    [[noreturn]] void FailProtocol(const std::string& what);
+    DicomFindResult Finish(DicomDataSets responses, const detail::ResponseCommand& final);
 
     const DicomQuery::Impl& query_;
     const Model model_;
     const std::string peer_;
     const int responseSeconds_;
+    // Declared before the network and the association, which use them.
+    detail::ReadDeadline deadline_;
+    detail::DeadlineTransport transport_;
     std::unique_ptr<T_ASC_Network, NetworkDeleter> network_;
     std::unique_ptr<Association> association_;
     T_ASC_PresentationContextID presID_ = 0;
-    T_DIMSE_BlockingMode blocking_ = DIMSE_NONBLOCKING;
+    DIC_US messageID_ = 0;       // of the request
+    std::string commandBuffer_;  // a command spread over several PDVs, put together
+    std::string dataBuffer_;     // the same for a data set
 };
 
 T_ASC_Parameters* FindExchange::Prepare() {
@@ -414,17 +350,17 @@ T_ASC_Parameters* FindExchange::Prepare() {
                            prepare);
     association_ = std::make_unique<Association>(params);
     const std::string calledAddress = query_.address + ":" + std::to_string(query_.port);
-    const char* transferSyntaxes[] = {UID_LittleEndianExplicitTransferSyntax,
-                                      UID_BigEndianExplicitTransferSyntax,
-                                      UID_LittleEndianImplicitTransferSyntax};
     detail::CheckCondition(ASC_setAPTitles(params, query_.callingAETitle.c_str(),
                                            query_.calledAETitle.c_str(), nullptr),
                            kDicomError, prepare);
     detail::CheckCondition(ASC_setPresentationAddresses(params, "localhost", calledAddress.c_str()),
                            kDicomError, prepare);
+    // DCMTK copies the list and writes nothing to it.
+    auto* transferSyntaxes = const_cast<const char**>(kTransferSyntaxes);
     detail::CheckCondition(
-        ASC_addPresentationContext(params, 1, model_.sopClass, transferSyntaxes, 3), kDicomError,
-        prepare);
+        ASC_addPresentationContext(params, 1, model_.sopClass, transferSyntaxes,
+                                   static_cast<int>(std::size(kTransferSyntaxes))),
+        kDicomError, prepare);
     return params;
 }
 
@@ -434,14 +370,21 @@ void FindExchange::Open() {
     detail::CheckCondition(ASC_initializeNetwork(NET_REQUESTOR, 0, associationSeconds, &rawNetwork),
                            kNetworkError, "Cannot start the network for " + peer_);
     network_.reset(rawNetwork);
+    detail::CheckCondition(ASC_setTransportLayer(network_.get(), &transport_, 0), kNetworkError,
+                           "Cannot start the network for " + peer_);
     Prepare();
     // The toolkit keeps the connection timeout process-wide; each query sets
     // its own just before connecting.
     dcmConnectionTimeout.set(WholeSeconds(query_.timeouts.connect));
     const OFCondition cond = association_->Request(network_.get(), associationSeconds);
-    if (cond.bad()) FailToAssociate(*association_, cond, peer_, query_.timeouts);
+    // A negotiation that outlasted its deadline fails however DCMTK saw the
+    // read that gave up.
+    if (cond.bad())
+        FailToAssociate(*association_, deadline_.Expired() ? OFCondition(DUL_READTIMEOUT) : cond,
+                        peer_, query_.timeouts);
     SocketOptions::SendAtOnce(association_->Get());
     CheckAccepted();
+    CheckTransferSyntax();
 }
 
 void FindExchange::CheckAccepted() {
@@ -456,11 +399,25 @@ void FindExchange::CheckAccepted() {
                                      model_.name + " (" + model_.sopClass + ") " + why);
 }
 
+// A node may only choose among the transfer syntaxes proposed: one it made up
+// would have the identifier and the responses in an encoding nobody agreed on.
+void FindExchange::CheckTransferSyntax() {
+    T_ASC_PresentationContext context{};
+    if (ASC_findAcceptedPresentationContext(association_->Params(), presID_, &context).good() &&
+        IsProposed(context.acceptedTransferSyntax))
+        return;
+    association_->Abort();
+    throw Exception(kNetworkError,
+                    "No association with " + peer_ + ": the node accepted transfer syntax " +
+                        OneLine(context.acceptedTransferSyntax) + ", which was not proposed");
+}
+
 void FindExchange::Send(DcmDataset& request) {
     T_DIMSE_Message message{};
     message.CommandField = DIMSE_C_FIND_RQ;
     T_DIMSE_C_FindRQ& findRequest = message.msg.CFindRQ;
-    findRequest.MessageID = association_->Get()->nextMsgID++;
+    messageID_ = association_->Get()->nextMsgID++;
+    findRequest.MessageID = messageID_;
     OFStandard::strlcpy(findRequest.AffectedSOPClassUID, model_.sopClass,
                         sizeof findRequest.AffectedSOPClassUID);
     findRequest.Priority = DIMSE_PRIORITY_MEDIUM;
@@ -468,55 +425,39 @@ void FindExchange::Send(DcmDataset& request) {
     const OFCondition cond = DIMSE_sendMessageUsingMemoryData(
         association_->Get(), presID_, &message, nullptr, &request, nullptr, nullptr);
     if (cond.bad()) FailDuringQuery(*association_, cond, peer_, responseSeconds_, 0);
-    blocking_ = SocketOptions::BoundReads(association_->Get(), responseSeconds_)
-                    ? DIMSE_BLOCKING
-                    : DIMSE_NONBLOCKING;
 }
 
-// A failed read, with a read that hit the socket's bound told as the
+// A failed read, with a read that gave up at the deadline told as the
 // response timeout it is.
-void FindExchange::FailReceive(const OFCondition& cond,
-                               std::chrono::steady_clock::time_point started, int received) {
-    if (blocking_ == DIMSE_BLOCKING && IsReadBound(cond, started, responseSeconds_))
+void FindExchange::FailReceive(const OFCondition& cond, int received) {
+    if (deadline_.Expired())
         FailDuringQuery(*association_, DUL_READTIMEOUT, peer_, responseSeconds_, received);
     FailDuringQuery(*association_, cond, peer_, responseSeconds_, received);
 }
 
+// A message that breaks the exchange's rules: the association is aborted,
+// as nothing the node sends after it can be trusted.
+void FindExchange::FailProtocol(const std::string& what) {
+    association_->Abort();
+    throw Exception(kNetworkError, "C-FIND to " + peer_ + " failed: " + what);
+}
+
 DicomFindResult FindExchange::Receive(const DicomQuery::ResponseHandler& onResponse) {
-    T_ASC_Association* assoc = association_->Get();
     DicomDataSets responses;
     int received = 0;
-    std::string dataBuffer;  // a data set spread over several PDVs, put together
     while (true) {
-        T_DIMSE_Message reply{};
-        T_ASC_PresentationContextID replyPresID = 0;
-        DcmDataset* rawDetail = nullptr;
-        auto started = std::chrono::steady_clock::now();
-        OFCondition cond = DIMSE_receiveCommand(assoc, blocking_, responseSeconds_, &replyPresID,
-                                                &reply, &rawDetail);
-        std::unique_ptr<DcmDataset> statusDetail(rawDetail);
-        if (cond.bad()) FailReceive(cond, started, received);
-        if (reply.CommandField != DIMSE_C_FIND_RSP) {
-            association_->Abort();
-            throw Exception(kNetworkError,
-                            "C-FIND to " + peer_ +
-                                " failed: unexpected message from the node (command " +
-                                StatusHex(static_cast<Uint16>(reply.CommandField)) + ")");
-        }
-        const T_DIMSE_C_FindRSP& findResponse = reply.msg.CFindRSP;
+        // The response timeout bounds the whole wait for one response, from
+        // the first byte of its command to the last of its data set; the
+        // time the handler takes is not the node's.
+        deadline_.Start(std::chrono::seconds(responseSeconds_));
+        detail::ResponseCommand command;
         std::string_view data;
         E_TransferSyntax xfer = EXS_Unknown;
-        const bool hasData = findResponse.DataSetType != DIMSE_DATASET_NULL;
-        if (hasData) {
-            started = std::chrono::steady_clock::now();
-            cond = ReceiveDataSetBytes(assoc, blocking_, responseSeconds_, dataBuffer, data, xfer);
-            if (cond.bad()) FailReceive(cond, started, received);
-        }
-        if (!DimseStatus::IsPending(findResponse.DimseStatus))
-            return Finish(std::move(responses), findResponse.DimseStatus, statusDetail.get());
-        if (!hasData) continue;
+        ReceiveResponse(command, data, xfer, received);
+        if (!DimseStatus::IsPending(command.status)) return Finish(std::move(responses), command);
+        if (!command.announcesDataSet) continue;
         DicomDataSet response;
-        cond = detail::ReadReceivedDataSet(data, xfer, response);
+        const OFCondition cond = detail::ReadReceivedDataSet(data, xfer, response);
         if (cond.bad()) FailDuringQuery(*association_, cond, peer_, responseSeconds_, received);
         responses.DataSetsAppend(response);
         ++received;
@@ -524,17 +465,37 @@ DicomFindResult FindExchange::Receive(const DicomQuery::ResponseHandler& onRespo
     }
 }
 
+// One response off the wire: its command, checked against the request, and
+// the bytes of the data set it announces.
+void FindExchange::ReceiveResponse(detail::ResponseCommand& command, std::string_view& data,
+                                   E_TransferSyntax& xfer, int received) {
+    T_ASC_Association* assoc = association_->Get();
+    const std::size_t maxBytes = query_.limits.maxResponseBytes;
+    OFCondition cond = detail::ReceiveCommand(assoc, maxBytes, commandBuffer_, command);
+    if (cond.bad()) FailReceive(cond, received);
+    if (command.commandField != DIMSE_C_FIND_RSP)
+        FailProtocol("unexpected message from the node (command " +
+                     StatusHex(command.commandField) + ")");
+    if (command.messageIDBeingRespondedTo != messageID_)
+        FailProtocol("protocol error: response to message ID " +
+                     std::to_string(command.messageIDBeingRespondedTo) +
+                     " while the request was message ID " + std::to_string(messageID_));
+    if (!command.announcesDataSet) return;
+    cond = detail::ReceiveDataSetBytes(assoc, maxBytes, dataBuffer_, data, xfer);
+    if (cond.bad()) FailReceive(cond, received);
+}
+
 // The final response: every response is in, whatever its status says.
-DicomFindResult FindExchange::Finish(DicomDataSets responses, Uint16 status,
-                                     DcmDataset* statusDetail) {
+DicomFindResult FindExchange::Finish(DicomDataSets responses,
+                                     const detail::ResponseCommand& final) {
+    // A node that is slow to confirm the release is aborted instead.
+    deadline_.Start(std::chrono::seconds(responseSeconds_));
     association_->Release();
     DicomFindResult result;
     result.responses = std::move(responses);
-    result.status = status;
+    result.status = final.status;
     result.peer = peer_;
-    OFString comment;
-    if (statusDetail && statusDetail->findAndGetOFString(DCM_ErrorComment, comment).good())
-        result.errorComment = OneLine(comment.c_str());
+    result.errorComment = OneLine(final.errorComment);
     return result;
 }
 
@@ -555,6 +516,7 @@ void DicomQuery::QuerySetLevel(const std::string& level) { impl_->level = level;
 std::string DicomQuery::QueryGetLevel() const { return impl_->level; }
 std::string DicomQuery::QueryGetCalledAETitle() const { return impl_->calledAETitle; }
 void DicomQuery::SetTimeouts(const DicomTimeouts& timeouts) { impl_->timeouts = timeouts; }
+void DicomQuery::SetLimits(const DicomLimits& limits) { impl_->limits = limits; }
 
 std::string DicomFindResult::FailureText() const {
     std::string message = "C-FIND failed with status " + StatusHex(status) + " from " + peer;

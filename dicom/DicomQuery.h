@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -12,11 +13,19 @@
 
 namespace lumo::dicom {
 
-// How long a query may wait at each stage before it fails with a timeout.
+// How long a query may wait at each stage before it fails with a timeout:
+// to connect, for the whole association negotiation, and for the whole of
+// each response (however slowly its bytes come).
 struct DicomTimeouts {
     std::chrono::milliseconds connect{10'000};
     std::chrono::milliseconds association{30'000};
     std::chrono::milliseconds response{60'000};
+};
+
+// How much of a node's answer a query takes in before it refuses it.
+struct DicomLimits {
+    // The encoded bytes of one response's data set (and of its command).
+    std::size_t maxResponseBytes = std::size_t{64} * 1024 * 1024;
 };
 
 // What a C-FIND brought back once the node ended it: every pending response,
@@ -55,13 +64,17 @@ class DicomQuery {
     std::string QueryGetCalledAETitle() const;
 
     void SetTimeouts(const DicomTimeouts& timeouts);
+    void SetLimits(const DicomLimits& limits);
 
     // Sends the identifier (command-group elements stripped, text encoded as
     // the identifier declares, ISO_IR 100 by default) and returns every
     // pending response, in order, decoded to UTF-8. Raises a lumo::Exception
     // with a class name and a one-line message when the node cannot be
     // reached, rejects the association, accepts no presentation context,
-    // times out, aborts, or ends with a failure status.
+    // times out, aborts, breaks the protocol (a response to another request,
+    // a transfer syntax that was not proposed), sends a response it cannot
+    // safely read (larger than the limit, sequences nested too deeply), or
+    // ends with a failure status.
     //
     // `onResponse`, when given, sees each pending response as it arrives,
     // on the calling thread, before the next one is read: a caller can do

@@ -17,6 +17,7 @@
 #include "dicom/DataSetImpl.h"
 #include "dicom/DcmConvert.h"
 #include "dicom/IncomingText.h"
+#include "dicom/NestingScan.h"
 #include "dicom/ReceivedRules.h"
 
 namespace lumo::dicom::detail {
@@ -261,17 +262,32 @@ std::optional<DicomDataSet> ReadPlainDataSet(std::string_view bytes) {
     return PlainReader(bytes, scratch).Read();
 }
 
-OFCondition ReadWithDcmtk(std::string_view bytes, E_TransferSyntax xfer, DicomDataSet& out) {
+OFCondition ReadIntoDcmtk(std::string_view bytes, E_TransferSyntax xfer, DcmDataset& out,
+                          E_GrpLenEncoding groupLength) {
+    if (!NestsWithin(bytes, xfer, kMaxNesting)) return NestedTooDeep();
     DcmInputBufferStream stream;
     if (!bytes.empty()) stream.setBuffer(bytes.data(), static_cast<offile_off_t>(bytes.size()));
     stream.setEos();
-    DcmDataset dataset;
-    dataset.transferInit();
-    const OFCondition cond = dataset.read(stream, xfer);
-    dataset.transferEnd();
+    out.transferInit();
+    const OFCondition cond = out.read(stream, xfer, groupLength);
+    out.transferEnd();
     // Bytes that end inside an element leave DCMTK waiting for more: it
     // keeps what it has, as its own receiving does.
-    if (cond.bad() && cond != EC_StreamNotifyClient) return DIMSE_RECEIVEFAILED;
+    if (cond.bad() && cond != EC_StreamNotifyClient) return cond;
+    return EC_Normal;
+}
+
+OFCondition NestedTooDeep() {
+    static const std::string text =
+        "response nests sequences more than " + std::to_string(kMaxNesting) + " deep";
+    return makeDcmnetCondition(DIMSEC_PARSEFAILED, OF_error, text.c_str());
+}
+
+OFCondition ReadWithDcmtk(std::string_view bytes, E_TransferSyntax xfer, DicomDataSet& out) {
+    DcmDataset dataset;
+    const OFCondition cond = ReadIntoDcmtk(bytes, xfer, dataset);
+    // A failed reading says what DCMTK's own receiving would.
+    if (cond.bad()) return cond == NestedTooDeep() ? cond : OFCondition(DIMSE_RECEIVEFAILED);
     out = FromDcmItem(dataset);
     return EC_Normal;
 }

@@ -2,6 +2,7 @@
 
 // Private to dicom/: a received data set read from its encoded bytes.
 
+#include <dcmtk/dcmdata/dctypes.h>
 #include <dcmtk/dcmdata/dcxfer.h>
 #include <dcmtk/ofstd/ofcond.h>
 
@@ -9,6 +10,8 @@
 #include <string_view>
 
 #include "dicom/DicomDataSet.h"
+
+class DcmDataset;
 
 namespace lumo::dicom::detail {
 
@@ -22,8 +25,19 @@ namespace lumo::dicom::detail {
 // the same bytes.
 std::optional<DicomDataSet> ReadPlainDataSet(std::string_view bytes);
 
-// DCMTK's reading of the bytes of a data set in `xfer`, converted. A reading
-// that fails gives a bad condition, as DCMTK's own receiving would.
+// DCMTK's reading of the bytes of a received data set (or command) in
+// `xfer`, once a walk over them has found no sequence nested deeper than
+// kMaxNesting: DCMTK's reader recurses once per level, and a node's hostile
+// nesting would overflow the stack. NestedTooDeep() for a deeper one;
+// DCMTK's condition when it cannot read the bytes.
+OFCondition ReadIntoDcmtk(std::string_view bytes, E_TransferSyntax xfer, DcmDataset& out,
+                          E_GrpLenEncoding groupLength = EGL_noChange);
+
+// The failure of a response nested deeper than kMaxNesting, in words.
+OFCondition NestedTooDeep();
+
+// DCMTK's reading of the bytes of a data set in `xfer` (ReadIntoDcmtk),
+// converted. A reading that fails gives a bad condition.
 OFCondition ReadWithDcmtk(std::string_view bytes, E_TransferSyntax xfer, DicomDataSet& out);
 
 // A received data set: read plainly when it can be, through DCMTK otherwise.

@@ -1,0 +1,51 @@
+#pragma once
+
+// Private to dicom/: the reads of an association held to a deadline for a
+// whole stage of the exchange — the negotiation, one response — however the
+// node spaces its bytes. DCMTK bounds each read at most, so a node that sends
+// a byte now and then would keep the console waiting without end.
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmnet/dcmlayer.h>
+
+#include <chrono>
+
+namespace lumo::dicom::detail {
+
+// When the stage under way must be over, and whether a read ran into it.
+// Owned by the exchange and read by its connection, both on the exchange's
+// thread (DCMTK reads on the thread that calls it).
+class ReadDeadline {
+  public:
+    // The stage starts now and may last `bound`.
+    void Start(std::chrono::milliseconds bound);
+    // What is left of the stage; zero or less once it is over.
+    std::chrono::milliseconds Left() const;
+    // Whether a read gave up because the stage was over.
+    bool Expired() const { return expired_; }
+    void Expire() { expired_ = true; }
+
+  private:
+    std::chrono::steady_clock::time_point end_ = std::chrono::steady_clock::time_point::max();
+    bool expired_ = false;
+};
+
+// The transport DCMTK builds an association's connection with: plain TCP
+// whose reads fail, as on a lost connection, once the deadline has passed.
+// The negotiation's stage starts as the connection opens. Holds a reference
+// to the deadline, which must outlive the network the transport is set on;
+// used on the exchange's thread.
+class DeadlineTransport : public DcmTransportLayer {
+  public:
+    DeadlineTransport(ReadDeadline& deadline, std::chrono::milliseconds negotiation)
+        : deadline_(deadline), negotiation_(negotiation) {}
+
+    DcmTransportConnection* createConnection(DcmNativeSocketType openSocket,
+                                             OFBool useSecureLayer) override;
+
+  private:
+    ReadDeadline& deadline_;
+    std::chrono::milliseconds negotiation_;
+};
+
+}  // namespace lumo::dicom::detail
