@@ -1,5 +1,6 @@
 #include "app/BatchType1.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <filesystem>
 #include <optional>
@@ -7,6 +8,7 @@
 
 #include "app/LinesFile.h"
 #include "app/TFormTestWL.h"
+#include "app/VisibleText.h"
 #include "support/Application.h"
 #include "support/Global_Utils.h"
 
@@ -42,16 +44,30 @@ std::string_view FirstCharacters(std::string_view text, std::size_t count) {
 
 // The record as the comment of every output line shows it.
 std::string RecordComment(const BatchRecord& record) {
-    return "; -- " + record.accession + " - " + record.nom + " - " + record.naissance;
+    return "; -- " + VisibleText(record.accession) + " - " + VisibleText(record.nom) + " - " +
+           VisibleText(record.naissance);
 }
 
-// An error text on one line: a line end inside it would end the comment
-// and leave the rest of the message to be run as SQL.
-std::string OneLine(std::string text) {
-    for (char& c : text) {
-        if (c == '\r' || c == '\n') c = ' ';
-    }
-    return text;
+// "--<what> pour ID_ZUNDA: <id>; -- <record>", the opening of every comment
+// line written instead of a statement.
+std::string CommentLine(std::string_view what, const BatchRecord& record) {
+    return "--" + std::string(what) + " pour ID_ZUNDA: " + VisibleText(record.idZunda) +
+           RecordComment(record);
+}
+
+// Whether a field gives the query something to match: a field of blanks and
+// wildcards only matches every study.
+bool Matches(const std::string& field) {
+    return std::any_of(field.begin(), field.end(), [](char c) {
+        return static_cast<unsigned char>(c) > ' ' && c != '*' && c != '?';
+    });
+}
+
+// The refusal of a value read for a label, or nothing when it may be written.
+std::optional<std::string> RefusedValue(const std::string& label, const std::string& value) {
+    const std::optional<std::string> why = BatchValueRefusal(value);
+    if (!why) return std::nullopt;
+    return "valeur de \"" + label + "\" refusée, " + *why + " : " + value;
 }
 
 // Why the query of the current record gave no answer to read, or nothing
@@ -66,6 +82,7 @@ std::optional<std::string> QueryFailure(const QueryOutcome& outcome) {
 // The output line of one record: its study query, then the values the
 // listed lines give for the two labels.
 std::string RecordLine(TFormTestWL& form, const BatchRecord& record) {
+    if (std::optional<std::string> unqueried = BatchUnqueriedLine(record)) return *unqueried;
     form.EditNomPatient.Text = record.nom;
     form.EditNaissance.Text = record.naissance;
     form.EditAccession.Text = record.accession + "*";
@@ -76,8 +93,14 @@ std::string RecordLine(TFormTestWL& form, const BatchRecord& record) {
         return BatchErrorLine(record, *failure);
     if (outcome.responses.DataSetsCount() == 0) return BatchNoResultLine(record);
     const std::vector<std::string>& listed = form.ListBoxResult.Items.Lines();
-    const std::string v1 = LabelValue(listed, form.EditNomData1.Text);
-    const std::string v2 = LabelValue(listed, form.EditNomData2.Text);
+    const std::string& label1 = form.EditNomData1.Text;
+    const std::string& label2 = form.EditNomData2.Text;
+    const std::string v1 = LabelValue(listed, label1);
+    const std::string v2 = LabelValue(listed, label2);
+    if (std::optional<std::string> refused = RefusedValue(label1, v1))
+        return BatchErrorLine(record, *refused);
+    if (std::optional<std::string> refused = RefusedValue(label2, v2))
+        return BatchErrorLine(record, *refused);
     return BatchStatementLine(form.EditSQL.Text, record, SqlEscaped(v1), SqlEscaped(v2));
 }
 
@@ -136,19 +159,54 @@ std::string BatchStatementLine(const std::string& sql, const BatchRecord& record
     return line;
 }
 
+bool IsWholeNumber(std::string_view text) {
+    if (text.starts_with('-')) text.remove_prefix(1);
+    return !text.empty() &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+std::optional<std::string> BatchValueRefusal(std::string_view value) {
+    if (value.find('\\') != std::string_view::npos)
+        return std::string("elle contient une barre oblique inverse");
+    if (HasControlCharacter(value)) return std::string("elle contient un caractère de contrôle");
+    return std::nullopt;
+}
+
 std::string BatchNoResultLine(const BatchRecord& record) {
-    return "--Aucun résultat pour ID_ZUNDA: " + record.idZunda + RecordComment(record);
+    return CommentLine("Aucun résultat", record);
 }
 
 std::string BatchErrorLine(const BatchRecord& record, const std::string& error) {
     // A comment, not an UPDATE with empty values: those would blank the
-    // row's identifiers in the target database. It opens like the no-result
-    // line so both are found by the same search.
-    return "--Erreur pour ID_ZUNDA: " + record.idZunda + RecordComment(record) + ": " +
-           OneLine(error);
+    // row's identifiers in the target database.
+    return CommentLine("Erreur", record) + ": " + VisibleText(error);
+}
+
+std::string BatchSkippedLine(const BatchRecord& record, const std::string& reason) {
+    return CommentLine("Ignoré", record) + ": " + VisibleText(reason);
+}
+
+std::optional<std::string> BatchUnqueriedLine(const BatchRecord& record) {
+    // A query without either key would list every study of the node, and
+    // the last one listed would give the statement its values.
+    if (!Matches(record.accession) && !Matches(record.nom))
+        return BatchSkippedLine(record, "ni accession ni nom, aucune requête envoyée");
+    // Written after "= " outside any quotes, anything but a number there is SQL.
+    if (record.idZunda.empty())
+        return BatchErrorLine(record, "ID_ZUNDA manquant, aucune requête envoyée");
+    if (!IsWholeNumber(record.idZunda))
+        return BatchErrorLine(record,
+                              "ID_ZUNDA n'est pas un nombre entier, aucune requête envoyée");
+    return std::nullopt;
+}
+
+std::string BatchInterruptedLine(std::size_t done, std::size_t count) {
+    return "-- Interrompu après " + std::to_string(done) + " / " + std::to_string(count) +
+           " enregistrements";
 }
 
 void RunBatchType1(TFormTestWL& form) {
+    form.stopRequested_ = false;
     FormHost& host = form.Host();
     const std::optional<std::string> chosen = host.ChooseFile(form.OpenDialogCFIND);
     if (!chosen) {
@@ -181,14 +239,23 @@ void RunBatchType1(TFormTestWL& form) {
 
     TStrings& output = form.MemoDest.Lines;
     output.Clear();
-    output.Reserve(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        form.ListBoxOrig.ItemIndex = static_cast<int>(i);
-        form.LabelBatchProgress.Caption = ProgressText(i + 1, count);
-        const std::string line = RecordLine(form, ParseBatchRecord(records[i]));
+    output.Reserve(count + 1);
+    std::size_t done = 0;
+    while (done < count) {
+        form.ListBoxOrig.ItemIndex = static_cast<int>(done);
+        form.LabelBatchProgress.Caption = ProgressText(done + 1, count);
+        const std::string line = RecordLine(form, ParseBatchRecord(records[done]));
         output.Add(line);
         host.BatchLineAdded(line);
         host.ProcessMessages();
+        ++done;
+        if (form.StopRequested()) break;
+    }
+    // Stopped before the end: what was built is kept, and says it is partial.
+    if (done < count) {
+        const std::string line = BatchInterruptedLine(done, count);
+        output.Add(line);
+        host.BatchLineAdded(line);
     }
 
     const std::string outputFile = BatchResultFileName(inputFile);
@@ -198,7 +265,8 @@ void RunBatchType1(TFormTestWL& form) {
     form.ButtonCFINDType1.Caption = kIdle;
     form.LabelBatchProgress.Visible = false;
     host.ProcessMessages();
-    host.ShowMessage(ApplicationTitle(), "FIN", MessageKind::Plain);
+    // A stop is asked for by a close or a signal: nobody waits for "FIN".
+    if (!form.StopRequested()) host.ShowMessage(ApplicationTitle(), "FIN", MessageKind::Plain);
 }
 
 }  // namespace lumo::app

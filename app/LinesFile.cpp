@@ -1,10 +1,16 @@
 #include "app/LinesFile.h"
 
 #include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <filesystem>
+#include <optional>
+#include <random>
 #include <system_error>
 
 #include "support/Exception.h"
@@ -28,10 +34,211 @@ std::string FullName(const std::string& fileName) {
 
 std::string Reason(int error) { return std::system_category().message(error); }
 
-[[noreturn]] void CannotOpen(const std::string& fileName, int error) {
+[[noreturn]] void CannotOpen(const std::string& fileName, const std::string& reason) {
     throw Exception(ErrorClass::EFOpenError,
-                    "Cannot open file \"" + FullName(fileName) + "\". " + Reason(error));
+                    "Cannot open file \"" + FullName(fileName) + "\". " + reason);
 }
+
+[[noreturn]] void CannotCreate(const std::string& fileName, const std::string& reason) {
+    throw Exception(ErrorClass::EFCreateError,
+                    "Cannot create file \"" + FullName(fileName) + "\". " + reason);
+}
+
+[[noreturn]] void CannotWrite(const std::string& fileName, int error) {
+    throw Exception(ErrorClass::EWriteError,
+                    "Stream write error: \"" + FullName(fileName) + "\". " + Reason(error));
+}
+
+// What a name that is not a regular file names, in the words of the
+// system's reasons.
+std::string NotRegularReason(mode_t mode) {
+    if (S_ISDIR(mode)) return Reason(EISDIR);
+    if (S_ISFIFO(mode)) return "Not a regular file (a named pipe)";
+    if (S_ISCHR(mode)) return "Not a regular file (a character device)";
+    if (S_ISBLK(mode)) return "Not a regular file (a block device)";
+    if (S_ISSOCK(mode)) return "Not a regular file (a socket)";
+    return "Not a regular file";
+}
+
+std::string SizeInWords(std::size_t bytes) {
+    constexpr std::size_t kMiB = 1024 * 1024;
+    if (bytes >= kMiB && bytes % kMiB == 0) return std::to_string(bytes / kMiB) + " MiB";
+    return std::to_string(bytes) + " bytes";
+}
+
+// Why a read of regular files only failed: the whole-file read says EINVAL
+// for anything but a regular file and EFBIG beyond the bound.
+std::string ReadFailure(const std::string& fileName, int error, std::size_t maxBytes) {
+    if (error == EFBIG) return "File too large (over " + SizeInWords(maxBytes) + ")";
+    if (error == EINVAL) {
+        struct stat status {};
+        return ::stat(fileName.c_str(), &status) == 0 ? NotRegularReason(status.st_mode)
+                                                      : "Not a regular file";
+    }
+    return Reason(error);
+}
+
+void AppendUtf8(std::string& out, std::uint32_t code) {
+    if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        out += static_cast<char>(0xC0 | (code >> 6));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        out += static_cast<char>(0xE0 | (code >> 12));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (code >> 18));
+        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+}
+
+// UTF-16 text (after its 2-byte mark) as UTF-8, or why it is not UTF-16.
+// Byte positions count from the file's start, mark included.
+struct Utf16Text {
+    std::string utf8;
+    std::string malformed;  // empty when the text is well formed
+};
+
+Utf16Text DecodeUtf16(std::string_view bytes, bool bigEndian) {
+    Utf16Text result;
+    if (bytes.size() % 2 != 0) {
+        result.malformed = "an odd number of bytes";
+        return result;
+    }
+    const auto unitAt = [&](std::size_t at) -> std::uint32_t {
+        const auto first = static_cast<unsigned char>(bytes[at]);
+        const auto second = static_cast<unsigned char>(bytes[at + 1]);
+        return bigEndian ? (first << 8) | second : (second << 8) | first;
+    };
+    const auto unpaired = [&](std::size_t at) {
+        result.malformed = "an unpaired surrogate at byte " + std::to_string(at + 2);
+        return result;
+    };
+    result.utf8.reserve(bytes.size());
+    for (std::size_t at = 0; at < bytes.size(); at += 2) {
+        const std::uint32_t unit = unitAt(at);
+        if (unit >= 0xDC00 && unit <= 0xDFFF) return unpaired(at);
+        if (unit < 0xD800 || unit > 0xDBFF) {
+            AppendUtf8(result.utf8, unit);
+            continue;
+        }
+        if (at + 2 >= bytes.size()) return unpaired(at);
+        const std::uint32_t low = unitAt(at + 2);
+        if (low < 0xDC00 || low > 0xDFFF) return unpaired(at);
+        AppendUtf8(result.utf8, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+        at += 2;
+    }
+    return result;
+}
+
+// Whether a text opens with a UTF-16 byte-order mark, and in which order.
+std::optional<bool> Utf16BigEndian(std::string_view bytes) {
+    if (bytes.starts_with("\xFF\xFE")) return false;
+    if (bytes.starts_with("\xFE\xFF")) return true;
+    return std::nullopt;
+}
+
+// The file a save replaces: the name itself, or the file it links to (the
+// link is kept), with the mode of the file it replaces, if any. A name that
+// exists and is not a regular file is refused before anything is created.
+struct SaveTarget {
+    std::string path;
+    std::optional<mode_t> mode;
+};
+
+SaveTarget TargetOf(const std::string& fileName) {
+    struct stat status {};
+    if (::stat(fileName.c_str(), &status) != 0) {
+        const int error = errno;
+        if (error != ENOENT) CannotCreate(fileName, Reason(error));
+        return {fileName, std::nullopt};
+    }
+    if (!S_ISREG(status.st_mode)) CannotCreate(fileName, NotRegularReason(status.st_mode));
+    SaveTarget target{fileName, status.st_mode & 07777};
+    struct stat link {};
+    if (::lstat(fileName.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+        if (char* real = ::realpath(fileName.c_str(), nullptr)) {
+            target.path = real;
+            ::free(real);
+        }
+    }
+    return target;
+}
+
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The new file a save writes before it takes the target's name: created
+// beside the target (a rename never crosses file systems) under a name no
+// one else holds, and removed again unless it took the target's name.
+class ReplacementFile {
+  public:
+    ReplacementFile(const std::string& fileName, const SaveTarget& target)
+        : fileName_(fileName), target_(target.path) {
+        const std::filesystem::path path(target_);
+        const std::string stem = FolderOf(target_) + "/." + path.filename().string() + ".";
+        std::random_device random;
+        int error = EEXIST;
+        for (int attempt = 0; attempt < 100 && error == EEXIST; ++attempt) {
+            char suffix[16];
+            std::snprintf(suffix, sizeof suffix, "%08x.tmp", random());
+            name_ = stem + suffix;
+            const int fd = ::open(name_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            error = fd >= 0 ? 0 : errno;
+            file_.Reset(fd);
+        }
+        if (error != 0) {
+            name_.clear();
+            CannotCreate(fileName_, Reason(error));
+        }
+        // A replaced file keeps its mode; a new one gets what the umask gives.
+        if (target.mode) ::fchmod(file_.Get(), *target.mode);
+    }
+    ~ReplacementFile() {
+        if (!name_.empty()) ::unlink(name_.c_str());
+    }
+    ReplacementFile(const ReplacementFile&) = delete;
+    ReplacementFile& operator=(const ReplacementFile&) = delete;
+
+    void Write(std::string_view bytes) {
+        std::size_t written = 0;
+        while (written < bytes.size()) {
+            const ssize_t put =
+                ::write(file_.Get(), bytes.data() + written, bytes.size() - written);
+            if (put < 0) {
+                if (errno == EINTR) continue;
+                CannotWrite(fileName_, errno);
+            }
+            written += static_cast<std::size_t>(put);
+        }
+    }
+
+    // On the disk first, then under the target's name.
+    void Commit() {
+        if (::fsync(file_.Get()) != 0) CannotWrite(fileName_, errno);
+        if (const int error = file_.Close(); error != 0) CannotWrite(fileName_, error);
+        if (::rename(name_.c_str(), target_.c_str()) != 0) CannotCreate(fileName_, Reason(errno));
+        name_.clear();
+        // The new name itself on the disk; a failure here loses nothing
+        // that the file system would not have kept anyway.
+        const FileDescriptor folder(
+            ::open(FolderOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (folder.IsOpen()) ::fsync(folder.Get());
+    }
+
+  private:
+    std::string fileName_;  // as the caller named it, for the messages
+    std::string target_;
+    std::string name_;  // the new file's, while it has one of its own
+    FileDescriptor file_;
+};
 
 }  // namespace
 
@@ -53,12 +260,21 @@ std::vector<std::string> SplitLines(std::string_view text) {
     return lines;
 }
 
-LinesOfFile LoadLinesFromFile(const std::string& fileName) {
-    const WholeFile file = ReadWholeFile(fileName);
-    if (!file.Ok()) CannotOpen(fileName, file.error);
+LinesOfFile LoadLinesFromFile(const std::string& fileName, std::size_t maxBytes) {
+    const WholeFile file = ReadWholeFile(fileName, ReadableFiles::RegularOnly, maxBytes);
+    if (!file.Ok()) CannotOpen(fileName, ReadFailure(fileName, file.error, maxBytes));
 
     LinesOfFile result;
     std::string_view text = file.bytes;
+    if (const std::optional<bool> bigEndian = Utf16BigEndian(text)) {
+        const Utf16Text decoded = DecodeUtf16(text.substr(2), *bigEndian);
+        if (!decoded.malformed.empty())
+            CannotOpen(fileName, "Malformed UTF-16 text (" + decoded.malformed + ")");
+        // Written back as UTF-8, marked so that readers still know it is Unicode.
+        result.encoding = {true, true};
+        result.lines = SplitLines(decoded.utf8);
+        return result;
+    }
     if (text.starts_with(kByteOrderMark)) {
         result.encoding.byteOrderMark = true;
         text.remove_prefix(kByteOrderMark.size());
@@ -89,27 +305,9 @@ void SaveLinesToFile(const std::string& fileName, const std::vector<std::string>
         bytes.append("\r\n");
     }
 
-    FileDescriptor file(::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    if (!file.IsOpen()) {
-        const int error = errno;
-        throw Exception(ErrorClass::EFCreateError,
-                        "Cannot create file \"" + FullName(fileName) + "\". " + Reason(error));
-    }
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t put = ::write(file.Get(), bytes.data() + written, bytes.size() - written);
-        if (put < 0) {
-            if (errno == EINTR) continue;
-            const int error = errno;
-            throw Exception(ErrorClass::EWriteError,
-                            "Stream write error: \"" + FullName(fileName) + "\". " + Reason(error));
-        }
-        written += static_cast<std::size_t>(put);
-    }
-    if (const int error = file.Close(); error != 0) {
-        throw Exception(ErrorClass::EWriteError,
-                        "Stream write error: \"" + FullName(fileName) + "\". " + Reason(error));
-    }
+    ReplacementFile file(fileName, TargetOf(fileName));
+    file.Write(bytes);
+    file.Commit();
 }
 
 }  // namespace lumo::app

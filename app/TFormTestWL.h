@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -250,6 +251,12 @@ class TFormTestWL {
     // Whether an incoming request waits for the console's responses.
     bool HasPendingConnection() const { return PendingConnection.has_value(); }
 
+    // Asks a running batch to stop after the record under way and to write
+    // what it built (the window's close, a signal to the command line). The
+    // one member any thread may call; the batch clears it when it starts.
+    void RequestStop() noexcept { stopRequested_ = true; }
+    bool StopRequested() const noexcept { return stopRequested_; }
+
     FormHost& Host() const { return host_; }
 
     // How the last query went: a query button's, the relay's or the
@@ -284,11 +291,15 @@ class TFormTestWL {
     void checkResults(const std::optional<dicom::DicomDataSets>& responses);
     void LogAndList(const std::string& text);
 
+    // Clears the stop request when it starts.
+    friend void RunBatchType1(TFormTestWL& form);
+
     FormHost& host_;
     std::vector<TControl*> controls_;
     bool listening_ = false;
     std::optional<dicom::DicomConnection> PendingConnection;
     QueryOutcome lastQuery_;
+    std::atomic<bool> stopRequested_{false};
 };
 
 }  // namespace lumo::app

@@ -3,8 +3,10 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <atomic>
 #include <clocale>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <thread>
@@ -60,11 +62,13 @@ void PrintLines(const lumo::app::TFormTestWL& form) {
 }
 
 // Waits on its own thread for SIGINT or SIGTERM (blocked everywhere else) and
-// ends the event loop, so the program closes as the window's close does.
+// acts on the first one: listen mode ends its event loop, so the program
+// closes as the window's close does; the batch stops after the record under
+// way and writes what it built.
 class SignalWatcher {
   public:
-    explicit SignalWatcher(lumo::dicom::EventLoopDispatcher& dispatcher) {
-        thread_ = std::thread([&dispatcher] {
+    explicit SignalWatcher(std::function<void()> onSignal) {
+        thread_ = std::thread([this, onSignal = std::move(onSignal)] {
             sigset_t set;
             sigemptyset(&set);
             sigaddset(&set, SIGINT);
@@ -72,17 +76,23 @@ class SignalWatcher {
             sigaddset(&set, SIGUSR1);
             int signal = 0;
             sigwait(&set, &signal);
-            dispatcher.Stop();
+            if (signal == SIGUSR1) return;  // the watcher's own end
+            signalled_ = true;
+            onSignal();
         });
     }
     ~SignalWatcher() {
-        // Wakes the watcher when the loop ended for another reason.
+        // Wakes the watcher when the work ended for another reason.
         pthread_kill(thread_.native_handle(), SIGUSR1);
         thread_.join();
     }
     SignalWatcher(const SignalWatcher&) = delete;
     SignalWatcher& operator=(const SignalWatcher&) = delete;
 
+    // Whether SIGINT or SIGTERM came.
+    bool Signalled() const { return signalled_; }
+
+    // Before any thread starts, so that only the watcher receives them.
     static void BlockSignals() {
         sigset_t set;
         sigemptyset(&set);
@@ -92,7 +102,15 @@ class SignalWatcher {
         pthread_sigmask(SIG_BLOCK, &set, nullptr);
     }
 
+    // Whether SIGINT or SIGTERM came while blocked, before any watcher.
+    static bool Pending() {
+        sigset_t pending;
+        sigpending(&pending);
+        return sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1;
+    }
+
   private:
+    std::atomic<bool> signalled_{false};
     std::thread thread_;
 };
 
@@ -122,19 +140,30 @@ int RunListen(lumo::app::TFormTestWL& form, lumo::dicom::EventLoopDispatcher& di
     }
     std::fprintf(stderr, "Écoute sur le port %d\n", form.DicomViewer1.Viewer.ListeningPort());
     std::fflush(stderr);
-    SignalWatcher watcher(dispatcher);
+    SignalWatcher watcher([&dispatcher] { dispatcher.Stop(); });
     dispatcher.Run();
     return 0;
 }
 
+// The batch, which SIGINT and SIGTERM stop after the record under way: the
+// file then holds the lines built and where the run stopped, and the
+// program fails.
 int RunBatch(lumo::app::TFormTestWL& form, lumo::app::CliHost& host, const CliOptions& options) {
     host.SetChosenFile(options.batchFile);
     host.SetPrintListings(false);
+    // A signal that came while the program started would be taken by the
+    // watcher before the batch starts, and its stop request cleared by that
+    // start: the batch does not start at all.
+    if (SignalWatcher::Pending()) {
+        std::fprintf(stderr, "Interrompu avant le traitement\n");
+        return 1;
+    }
+    SignalWatcher watcher([&form] { form.RequestStop(); });
     form.RunHandler([&] { form.ButtonCFINDType1.Click(); });
     if (!host.BatchFile()) return 1;
     std::fprintf(stderr, "%s\n", host.BatchFile()->c_str());
     std::fflush(stderr);
-    return 0;
+    return watcher.Signalled() ? 1 : 0;
 }
 
 // A query button, the worklist check or the date self-test, once. A query
@@ -168,8 +197,9 @@ void SetParams(const CliOptions& options) {
 
 int RunForm(const CliOptions& options) {
     const bool listen = options.command == CliOptions::Command::Listen;
+    const bool batch = options.command == CliOptions::Command::Batch;
     // Before any thread starts, so that only the watcher receives them.
-    if (listen) SignalWatcher::BlockSignals();
+    if (listen || batch) SignalWatcher::BlockSignals();
 
     lumo::dicom::EventLoopDispatcher dispatcher;
     lumo::app::CliHost host(dispatcher, stdout, stderr);
@@ -184,7 +214,7 @@ int RunForm(const CliOptions& options) {
     if (!listen || (created && form.Listening())) ApplyFields(form, options);
     if (listen) {
         status = RunListen(form, dispatcher, options, created);
-    } else if (options.command == CliOptions::Command::Batch) {
+    } else if (batch) {
         status = RunBatch(form, host, options);
     } else {
         status = RunButton(form, options);

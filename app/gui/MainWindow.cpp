@@ -188,6 +188,9 @@ void MainWindow::RunTask(const std::function<void()>& task) {
 void MainWindow::closeEvent(QCloseEvent* event) {
     if (running_ > 0) {
         // FormDestroy must not run under a handler that still uses the form.
+        // A batch under way stops after its current record and writes what
+        // it built; the window closes when the handler returns.
+        form_.RequestStop();
         closePending_ = true;
         event->ignore();
         return;

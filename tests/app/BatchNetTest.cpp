@@ -15,6 +15,7 @@
 #include <tuple>
 #include <vector>
 
+#include "app/BatchType1.h"
 #include "support/Application.h"
 #include "tests/app/FormTestSupport.h"
 
@@ -194,34 +195,28 @@ TEST_F(BatchNet, MarkerInLowerCaseOrAHeaderIsARecord) {
     ASSERT_TRUE(
         Run(Input("concatenation\nNOM;PRENOM;NAISSANCE;ACCESSION*;ID_ZUNDA\n"
                   "CONCATENATION\n")));
-    EXPECT_EQ(node.ReceivedCount(), 3u);
+    // Records, each refused for its ID_ZUNDA before any query.
+    EXPECT_EQ(node.ReceivedCount(), 0u);
     EXPECT_EQ(form.MemoDest.Lines.Lines(),
-              (Lines{"--Aucun résultat pour ID_ZUNDA: ; --  - concatenation - ",
-                     "--Aucun résultat pour ID_ZUNDA: ID_ZUNDA; -- ACCESSION* - NOM - NAISSANCE",
-                     "--Aucun résultat pour ID_ZUNDA: ; --  - CONCATENATION - "}));
+              (Lines{"--Erreur pour ID_ZUNDA: ; --  - concatenation - : ID_ZUNDA manquant, "
+                     "aucune requête envoyée",
+                     "--Erreur pour ID_ZUNDA: ID_ZUNDA; -- ACCESSION* - NOM - NAISSANCE: "
+                     "ID_ZUNDA n'est pas un nombre entier, aucune requête envoyée",
+                     "--Erreur pour ID_ZUNDA: ; --  - CONCATENATION - : ID_ZUNDA manquant, "
+                     "aucune requête envoyée"}));
 }
 
 TEST_F(BatchNet, ShortRecordsAndEmptyLinesGiveEmptyFields) {
     node.SetResponses({});
     ASSERT_TRUE(Run(Input("DUPONT;JEAN\n\nMARTIN;PAUL;19700202;;9\n")));
-    ASSERT_EQ(node.ReceivedCount(), 3u);
-    const auto received = node.Received();
-    EXPECT_EQ(WireText(received[0], DCM_AccessionNumber), "*");
-    EXPECT_EQ(WireText(received[1], DCM_PatientName), "");
-    EXPECT_EQ(WireText(received[1], DCM_AccessionNumber), "*");
-    EXPECT_EQ(WireText(received[2], DCM_AccessionNumber), "*");
+    ASSERT_EQ(node.ReceivedCount(), 1u);
+    EXPECT_EQ(WireText(node.Received()[0], DCM_AccessionNumber), "*");
     EXPECT_EQ(form.MemoDest.Lines.Lines(),
-              (Lines{"--Aucun résultat pour ID_ZUNDA: ; --  - DUPONT - ",
-                     "--Aucun résultat pour ID_ZUNDA: ; --  -  - ",
+              (Lines{"--Erreur pour ID_ZUNDA: ; --  - DUPONT - : ID_ZUNDA manquant, aucune "
+                     "requête envoyée",
+                     "--Ignoré pour ID_ZUNDA: ; --  -  - : ni accession ni nom, aucune requête "
+                     "envoyée",
                      "--Aucun résultat pour ID_ZUNDA: 9; --  - MARTIN - 19700202"}));
-}
-
-TEST_F(BatchNet, StatementWithoutFifthFieldLeavesNothingAfterEquals) {
-    node.SetResponses({Study("1.2.3", "A123")});
-    ASSERT_TRUE(Run(Input("DUPONT;JEAN;19600101;A123\n")));
-    EXPECT_EQ(form.MemoDest.Lines.Lines(),
-              (Lines{"Update examen e set e.SIUID = '1.2.3', e.idexterne = 'A123' where "
-                     "e.id_examen = ; -- A123 - DUPONT - 19600101"}));
 }
 
 TEST_F(BatchNet, LabelsMatchOnlyAtTheStartAndByLength) {
@@ -303,6 +298,153 @@ TEST_F(BatchNet, QuotesInResponseValuesAreEscaped) {
     EXPECT_EQ(form.MemoDest.Lines.Lines(),
               (Lines{"Update examen e set e.SIUID = 'O''BRIEN^JOHN', e.idexterne = "
                      "'x'';DROP TABLE e' where e.id_examen = 42; -- A123 - O'BRIEN - 19600101"}));
+}
+
+// Records and answers the batch must not turn into a statement as they
+// stand: each gets a comment saying why, the run goes on, and a record that
+// could not be written is not queried at all.
+TEST_F(BatchNet, RecordsThatCannotBeWrittenSafelyGetAComment) {
+    const std::string update = "Update examen e set e.SIUID = '";
+    const std::string notANumber = "ID_ZUNDA n'est pas un nombre entier, aucune requête envoyée";
+    const std::string nothingToMatch = "ni accession ni nom, aucune requête envoyée";
+    struct Case {
+        const char* what;
+        std::string record;
+        // The study the node finds for the record's accession: UID and
+        // accession number; none when empty.
+        std::pair<std::string, std::string> study;
+        bool queried;
+        std::string line;
+    };
+    std::vector<Case> cases = {
+        {"a whole number",
+         "N1;P;D1;A1;42",
+         {"1.1", "A1"},
+         true,
+         update + "1.1', e.idexterne = 'A1' where e.id_examen = 42; -- A1 - N1 - D1"},
+        {"a negative number",
+         "N2;P;D2;A2;-7",
+         {"2.2", "A2"},
+         true,
+         update + "2.2', e.idexterne = 'A2' where e.id_examen = -7; -- A2 - N2 - D2"},
+        {"SQL in the ID",
+         "N3;P;D3;A3;1 OR 1=1",
+         {"3.3", "A3"},
+         false,
+         "--Erreur pour ID_ZUNDA: 1 OR 1=1; -- A3 - N3 - D3: " + notANumber},
+        {"no ID",
+         "N5;P;D5;A5",
+         {"5.5", "A5"},
+         false,
+         "--Erreur pour ID_ZUNDA: ; -- A5 - N5 - D5: ID_ZUNDA manquant, aucune requête envoyée"},
+        {"a backslash in an answer",
+         "N6;P;D6;A6;6",
+         {"6.6", "A6\\'; DROP TABLE examen; --"},
+         true,
+         "--Erreur pour ID_ZUNDA: 6; -- A6 - N6 - D6: valeur de \"Visite:\" refusée, elle "
+         "contient une barre oblique inverse : A6\\'; DROP TABLE examen; --"},
+        {"control characters in the fields, nothing found",
+         "N7\x1B[2J;P;D\x0B;A7;7",
+         {},
+         true,
+         "--Aucun résultat pour ID_ZUNDA: 7; -- A7 - N7<1B>[2J - D<0B>"},
+        {"a control character in a field, a statement",
+         "N8\x0C;P;D8;A8;8",
+         {"8.8", "A8"},
+         true,
+         update + "8.8', e.idexterne = 'A8' where e.id_examen = 8; -- A8 - N8<0C> - D8"},
+        {"a blank line", "", {}, false, "--Ignoré pour ID_ZUNDA: ; --  -  - : " + nothingToMatch},
+        {"empty fields",
+         ";;;;",
+         {},
+         false,
+         "--Ignoré pour ID_ZUNDA: ; --  -  - : " + nothingToMatch},
+        {"blanks and wildcards only",
+         " ;P;D9;**;9",
+         {},
+         false,
+         "--Ignoré pour ID_ZUNDA: 9; -- ** -   - D9: " + nothingToMatch},
+        {"a name without accession",
+         "N10;P;D10;;10",
+         {"10.10", "A10"},
+         true,
+         update + "10.10', e.idexterne = 'A10' where e.id_examen = 10; --  - N10 - D10"},
+    };
+    for (const char* id : {"42 ", "+5", "-", "--5", "0x1F", "1e3", "١٢"}) {
+        cases.push_back(
+            {"not a whole number",
+             std::string("N4;P;D4;A4;") + id,
+             {},
+             false,
+             std::string("--Erreur pour ID_ZUNDA: ") + id + "; -- A4 - N4 - D4: " + notANumber});
+    }
+
+    std::map<std::string, std::vector<DcmDataset>> answers;
+    std::string input;
+    Lines queried;
+    for (const Case& c : cases) {
+        const BatchRecord record = ParseBatchRecord(c.record);
+        if (!c.study.first.empty())
+            answers[record.accession].push_back(Study(c.study.first, c.study.second));
+        input += c.record + "\r\n";
+        if (c.queried) queried.push_back(record.accession + "*");
+    }
+    AnswerByAccession(std::move(answers));
+    ASSERT_TRUE(Run(Input(input)));
+    EXPECT_TRUE(host.errors.empty()) << host.errors.front();
+    EXPECT_EQ(host.messages.back().text, "FIN");
+
+    const Lines& lines = form.MemoDest.Lines.Lines();
+    ASSERT_EQ(lines.size(), cases.size());
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        EXPECT_EQ(lines[i], cases[i].line) << cases[i].what << ": " << cases[i].record;
+    }
+    Lines sent;
+    for (const lumo::testing::ReceivedRequest& request : node.Received()) {
+        sent.push_back(WireText(request, DCM_AccessionNumber).value_or("(none)"));
+    }
+    EXPECT_EQ(sent, queried);
+    // Every line in the file ends where the record's line ends.
+    std::string expected;
+    for (const std::string& line : lines) expected += line + "\r\n";
+    EXPECT_EQ(ReadBytes(dir.Path() + "/LUMO4410_1_RESULT.txt"), expected);
+}
+
+// A stop asked for while the batch runs (a close, a signal) ends it after
+// the record under way: the file holds the lines built and says where the
+// run stopped, no "FIN" waits for the operator, the button is idle again.
+TEST_F(BatchNet, AStopRequestEndsTheRunAfterTheRecordUnderWay) {
+    node.SetResponses({Study("1.2.3", "A1")});
+    host.beforeRepaint = [&] {
+        if (host.lines.size() == 2) form.RequestStop();
+    };
+    ASSERT_TRUE(Run(Input("N1;P;D1;A1;1\nN2;P;D2;A1;2\nN3;P;D3;A1;3\nN4;P;D4;A1;4\n")));
+    const Lines expected = {
+        "Update examen e set e.SIUID = '1.2.3', e.idexterne = 'A1' where e.id_examen = 1; -- "
+        "A1 - N1 - D1",
+        "Update examen e set e.SIUID = '1.2.3', e.idexterne = 'A1' where e.id_examen = 2; -- "
+        "A1 - N2 - D2",
+        "-- Interrompu après 2 / 4 enregistrements"};
+    EXPECT_EQ(form.MemoDest.Lines.Lines(), expected);
+    EXPECT_EQ(host.lines, expected);
+    EXPECT_EQ(node.ReceivedCount(), 2u);
+    const std::string output = dir.Path() + "/LUMO4410_1_RESULT.txt";
+    EXPECT_EQ(ReadBytes(output),
+              expected[0] + "\r\n" + expected[1] + "\r\n" + expected[2] + "\r\n");
+    EXPECT_EQ(host.written, (Lines{output}));
+    EXPECT_TRUE(host.messages.empty());
+    EXPECT_TRUE(host.errors.empty());
+    EXPECT_EQ(form.ButtonCFINDType1.Caption, "CFind (ACCESSION+NOM)");
+    EXPECT_FALSE(form.LabelBatchProgress.Visible);
+
+    // A request left from before is cleared when the next batch starts.
+    host.beforeRepaint = nullptr;
+    host.lines.clear();
+    ASSERT_TRUE(Run(Input("N1;P;D1;A1;1\nN2;P;D2;A1;2\n")));
+    EXPECT_EQ(host.lines.size(), 2u);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].text, "FIN");
+    EXPECT_FALSE(form.StopRequested());
 }
 
 TEST_F(BatchNet, Windows1252InputGivesWindows1252Output) {

@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -123,7 +126,65 @@ TEST(BatchLines, ErrorLineIsOneComment) {
     const BatchRecord record = ParseBatchRecord("DUPONT;JEAN;19600101;A123;42");
     EXPECT_EQ(BatchErrorLine(record, "EDicomNetworkError: refused\r\nDROP TABLE examen;"),
               "--Erreur pour ID_ZUNDA: 42; -- A123 - DUPONT - 19600101: EDicomNetworkError: "
-              "refused  DROP TABLE examen;");
+              "refused<0D><0A>DROP TABLE examen;");
+    // The record's fields as well: a comment line never holds a control character.
+    const BatchRecord odd = ParseBatchRecord("N\x1B;P;D\xC2\x85;A\x0B;4\x7F");
+    EXPECT_EQ(BatchSkippedLine(odd, "x\ty"),
+              "--Ignoré pour ID_ZUNDA: 4<7F>; -- A<0B> - N<1B> - D<85>: x\ty");
+    EXPECT_EQ(BatchNoResultLine(odd),
+              "--Aucun résultat pour ID_ZUNDA: 4<7F>; -- A<0B> - N<1B> - D<85>");
+}
+
+TEST(BatchLines, OnlyWholeNumbersAreIdentifiers) {
+    for (const char* id : {"0", "42", "-7", "007", "123456789012345678901234567890"}) {
+        EXPECT_TRUE(IsWholeNumber(id)) << id;
+    }
+    for (const char* id : {"", "-", "+5", "--5", " 42", "42 ", "4 2", "1.5", "1e3", "0x1F",
+                           "1 OR 1=1", "1;DROP", "\xd9\xa1"}) {
+        EXPECT_FALSE(IsWholeNumber(id)) << id;
+    }
+}
+
+TEST(BatchLines, ValuesWithABackslashOrAControlCharacterAreRefused) {
+    struct Case {
+        std::string value;
+        std::optional<std::string> refusal;
+    };
+    const std::string backslash = "elle contient une barre oblique inverse";
+    const std::string control = "elle contient un caractère de contrôle";
+    const std::vector<Case> cases = {
+        {"1.2.840.113619.2.55", std::nullopt},
+        {"O'BRIEN^JOHN", std::nullopt},
+        {"Référant\tDR", std::nullopt},
+        {"", std::nullopt},
+        {"A\\'; DROP TABLE examen; --", backslash},
+        {"\\", backslash},
+        {"1.2\x1B[31m.3", control},
+        {"a\nb", control},
+        {"a\x7F", control},
+        {"a\xC2\x9B", control},
+    };
+    for (const Case& c : cases) EXPECT_EQ(BatchValueRefusal(c.value), c.refusal) << c.value;
+}
+
+TEST(BatchLines, RecordsThatAreNotQueried) {
+    const auto line = [](const std::string& record) {
+        return BatchUnqueriedLine(ParseBatchRecord(record));
+    };
+    EXPECT_EQ(line("N;P;D;A;42"), std::nullopt);
+    EXPECT_EQ(line(";P;D;A;42"), std::nullopt);
+    EXPECT_EQ(line("N;P;D;;42"), std::nullopt);
+    EXPECT_EQ(line("N*;P;D;;42"), std::nullopt);
+    EXPECT_EQ(line(" \t;P;D;?*;42"),
+              "--Ignoré pour ID_ZUNDA: 42; -- ?* -  \t - D: ni accession ni nom, aucune requête "
+              "envoyée");
+    EXPECT_EQ(line("N;P;D;A;4 2"),
+              "--Erreur pour ID_ZUNDA: 4 2; -- A - N - D: ID_ZUNDA n'est pas un nombre entier, "
+              "aucune requête envoyée");
+}
+
+TEST(BatchLines, InterruptionLine) {
+    EXPECT_EQ(BatchInterruptedLine(2, 40), "-- Interrompu après 2 / 40 enregistrements");
 }
 
 TEST(BatchLines, SqlValuesHaveTheirQuotesDoubled) {
@@ -187,6 +248,90 @@ TEST(LinesFile, ByteOrderMarkIsDroppedAndKept) {
     EXPECT_TRUE(loaded.encoding.byteOrderMark);
     SaveLinesToFile(path, {"y"}, loaded.encoding);
     EXPECT_EQ(ReadBytes(path), "\xEF\xBB\xBFy\r\n");
+}
+
+// UTF-16 text, in either byte order, as its byte-order mark says.
+std::string Utf16(const std::vector<std::uint16_t>& units, bool bigEndian) {
+    std::string bytes;
+    for (const std::uint16_t unit : units) {
+        const char high = static_cast<char>(unit >> 8);
+        const char low = static_cast<char>(unit & 0xFF);
+        bytes += bigEndian ? high : low;
+        bytes += bigEndian ? low : high;
+    }
+    return bytes;
+}
+
+TEST(LinesFile, Utf16IsReadInBothByteOrdersAndWrittenBackAsUtf8) {
+    // "Hé;𐍈" CR LF "Z" LF: an accent, a character outside the first plane
+    // (a surrogate pair), both line ends.
+    const std::vector<std::uint16_t> text = {0xFEFF, 'H',  0x00E9, ';', 0xD800,
+                                             0xDF48, '\r', '\n',   'Z', '\n'};
+    struct Case {
+        const char* what;
+        std::string bytes;
+        std::string error;  // empty: read
+    };
+    const std::vector<Case> cases = {
+        {"little-endian", Utf16(text, false), ""},
+        {"big-endian", Utf16(text, true), ""},
+        {"only the mark, little-endian", "\xFF\xFE", ""},
+        {"only the mark, big-endian", "\xFE\xFF", ""},
+        {"odd number of bytes", Utf16(text, false) + "x",
+         "Malformed UTF-16 text (an odd number of bytes)"},
+        {"high surrogate alone", Utf16({0xFEFF, 'a', 0xD800, 'b'}, true),
+         "Malformed UTF-16 text (an unpaired surrogate at byte 4)"},
+        {"high surrogate at the end", Utf16({0xFEFF, 'a', 0xDBFF}, false),
+         "Malformed UTF-16 text (an unpaired surrogate at byte 4)"},
+        {"low surrogate alone", Utf16({0xFEFF, 0xDC00, 'b'}, false),
+         "Malformed UTF-16 text (an unpaired surrogate at byte 2)"},
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = dir.Path() + "/utf16.txt";
+        WriteBytes(path, c.bytes);
+        if (!c.error.empty()) {
+            EXPECT_EQ(ErrorOf([&] { LoadLinesFromFile(path); }),
+                      (std::pair<std::string, std::string>{
+                          "EFOpenError", "Cannot open file \"" + path + "\". " + c.error}));
+            continue;
+        }
+        const LinesOfFile loaded = LoadLinesFromFile(path);
+        const bool empty = c.bytes.size() == 2;
+        EXPECT_EQ(loaded.lines, empty ? Lines{} : (Lines{"Hé;𐍈", "Z"}));
+        EXPECT_TRUE(loaded.encoding.utf8);
+        EXPECT_TRUE(loaded.encoding.byteOrderMark);
+        SaveLinesToFile(path, loaded.lines, loaded.encoding);
+        EXPECT_EQ(ReadBytes(path), empty ? "\xEF\xBB\xBF" : "\xEF\xBB\xBFHé;𐍈\r\nZ\r\n");
+    }
+}
+
+TEST(LinesFile, ReadsWithinItsBound) {
+    TempDir dir;
+    const std::string name = dir.Path() + "/small.txt";
+    WriteBytes(name, "0123456789\r\n");
+    EXPECT_EQ(LoadLinesFromFile(name, 12).lines, (Lines{"0123456789"}));
+    EXPECT_EQ(
+        ErrorOf([&] { LoadLinesFromFile(name, 11); }),
+        (std::pair<std::string, std::string>{
+            "EFOpenError", "Cannot open file \"" + name + "\". File too large (over 11 bytes)"}));
+}
+
+TEST(LinesFile, SaveKeepsTheModeOfTheFileItReplacesAndTheLinkToIt) {
+    TempDir dir;
+    const std::string real = dir.Path() + "/real.txt";
+    const std::string link = dir.Path() + "/link.txt";
+    WriteBytes(real, "old\r\n");
+    ASSERT_EQ(::chmod(real.c_str(), 0640), 0);
+    std::filesystem::create_symlink(real, link);
+    SaveLinesToFile(link, {"new"});
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(ReadBytes(real), "new\r\n");
+    struct stat status {};
+    ASSERT_EQ(::stat(real.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0640u);
+    EXPECT_EQ(testing::FileNames(dir.Path()), (Lines{"link.txt", "real.txt"}));
 }
 
 TEST(LinesFile, MissingFileCannotBeOpened) {

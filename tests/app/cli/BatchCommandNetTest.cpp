@@ -3,7 +3,10 @@
 
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -21,6 +24,8 @@ namespace {
 
 using lumo::testing::MakeDataSet;
 using lumo::testing::TestNode;
+using testing::ChildProgram;
+using testing::FileNames;
 using testing::ProgramResult;
 using testing::SplitLines;
 using testing::TempDir;
@@ -120,6 +125,57 @@ TEST(BatchCommandNet, LabelAndStatementOptions) {
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(SplitLines(result.out),
               (Lines{"SET n='DUPONT^JEAN' p='' = 42; -- A123 - DUPONT - 19600101"}));
+}
+
+// A batch stopped by SIGTERM or SIGINT keeps what it built: the result file
+// holds the lines of the records done and says where the run stopped, it
+// replaces an older result, and the program fails.
+TEST(BatchCommandNet, SigtermWritesTheLinesBuiltAndTheInterruption) {
+    TestNode node;
+    node.SetResponses(OneStudy());
+    node.SetResponseDelay(std::chrono::milliseconds(150));
+    node.Start();
+    constexpr int kRecords = 40;
+    std::string records;
+    for (int id = 1; id <= kRecords; ++id)
+        records += "DUPONT;JEAN;19600101;A123;" + std::to_string(id) + "\r\n";
+    for (const int stop : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(stop == SIGTERM ? "SIGTERM" : "SIGINT");
+        TempDir dir;
+        const std::string input = Write(dir, "slow.txt", records);
+        const std::string output = Write(dir, "slow_RESULT.txt", "a result of an older run\r\n");
+
+        ChildProgram child(LUMO_CLI_PROGRAM, With({"batch", input, "--date="}, node), dir.Path());
+        ASSERT_TRUE(child.WaitForOut("e.id_examen = 2;", std::chrono::seconds(60)))
+            << child.ErrSoFar();
+        child.Signal(stop);
+        const ProgramResult result = child.Wait(std::chrono::seconds(60));
+        EXPECT_EQ(result.exitCode, 1) << result.err;
+
+        // What was printed is what was written, the interruption included.
+        const Lines printed = SplitLines(result.out);
+        std::string expected;
+        for (const std::string& line : printed) expected += line + "\r\n";
+        EXPECT_EQ(ReadBytes(output), expected);
+        ASSERT_GE(printed.size(), 3u) << result.out;
+        const std::size_t done = printed.size() - 1;
+        EXPECT_LT(done, static_cast<std::size_t>(kRecords));
+        for (std::size_t i = 0; i < done; ++i) {
+            EXPECT_EQ(printed[i],
+                      "Update examen e set e.SIUID = '1.2.3', e.idexterne = 'A123' "
+                      "where e.id_examen = " +
+                          std::to_string(i + 1) + "; -- A123 - DUPONT - 19600101");
+        }
+        EXPECT_EQ(printed.back(), "-- Interrompu après " + std::to_string(done) + " / " +
+                                      std::to_string(kRecords) + " enregistrements");
+        const Lines err = SplitLines(result.err);
+        EXPECT_EQ(std::find(err.begin(), err.end(), "FIN"), err.end()) << result.err;
+        ASSERT_FALSE(err.empty());
+        EXPECT_EQ(err.back(), output);
+        // Nothing left beside it.
+        EXPECT_EQ(FileNames(dir.Path()),
+                  (Lines{".child-stderr", ".child-stdout", "slow.txt", "slow_RESULT.txt"}));
+    }
 }
 
 TEST(BatchCommandNet, MissingFileFailsWithItsErrorText) {

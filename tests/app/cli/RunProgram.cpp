@@ -55,15 +55,26 @@ ChildProgram::~ChildProgram() {
 
 std::string ChildProgram::ErrSoFar() const { return ReadAll(errFile_); }
 
+std::string ChildProgram::OutSoFar() const { return ReadAll(outFile_); }
+
 bool ChildProgram::WaitForErr(const std::string& text, std::chrono::milliseconds bound) {
+    return WaitFor(errFile_, text, bound);
+}
+
+bool ChildProgram::WaitForOut(const std::string& text, std::chrono::milliseconds bound) {
+    return WaitFor(outFile_, text, bound);
+}
+
+bool ChildProgram::WaitFor(const std::string& file, const std::string& text,
+                           std::chrono::milliseconds bound) {
     const auto end = std::chrono::steady_clock::now() + bound;
     while (std::chrono::steady_clock::now() < end) {
-        if (ErrSoFar().find(text) != std::string::npos) return true;
+        if (ReadAll(file).find(text) != std::string::npos) return true;
         int status = 0;
         if (!reaped_ && waitpid(pid_, &status, WNOHANG) == pid_) {
             reaped_ = true;
             result_.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            return ErrSoFar().find(text) != std::string::npos;
+            return ReadAll(file).find(text) != std::string::npos;
         }
         if (reaped_) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));

@@ -26,16 +26,20 @@ class ChildProgram {
     ChildProgram(const ChildProgram&) = delete;
     ChildProgram& operator=(const ChildProgram&) = delete;
 
-    // What stderr holds so far.
+    // What stderr and stdout hold so far.
     std::string ErrSoFar() const;
-    // Waits until stderr holds `text`; false when the child ended or
-    // `bound` passed first.
+    std::string OutSoFar() const;
+    // Waits until stderr (stdout) holds `text`; false when the child ended
+    // or `bound` passed first.
     bool WaitForErr(const std::string& text, std::chrono::milliseconds bound);
+    bool WaitForOut(const std::string& text, std::chrono::milliseconds bound);
     void Signal(int signal);
     // Waits for the exit, killing the child after `bound`.
     ProgramResult Wait(std::chrono::milliseconds bound);
 
   private:
+    bool WaitFor(const std::string& file, const std::string& text, std::chrono::milliseconds bound);
+
     int pid_ = -1;
     std::string outFile_;
     std::string errFile_;
