@@ -1,8 +1,26 @@
 #include "app/QueryOutcome.h"
 
+#include <string>
 #include <utility>
 
+#include "logging/uApplicationLogger.h"
+
 namespace lumo::app {
+
+namespace {
+
+// Text a node sent in bytes its character set does not have is listed with
+// a mark; the log says which response, once.
+void LogUndecodable(const dicom::DicomDataSet& response, int number) {
+    const std::string charset = response.DataSetUndecodableCharset();
+    if (charset.empty()) return;
+    AppLogger().Log("Réponse " + std::to_string(number) +
+                        " : texte illisible dans le jeu de caractères \"" + charset +
+                        "\", marqué \uFFFD",
+                    LogLevel::Finding, 0);
+}
+
+}  // namespace
 
 QueryFailure QueryFailure::Of(const std::exception& e) {
     const auto* own = dynamic_cast<const Exception*>(&e);
@@ -19,6 +37,7 @@ QueryOutcome RunQuery(const QueryRequest& request, const dicom::DicomDataSet& id
     dicom::DicomDataSets received;
     const auto keep = [&](const dicom::DicomDataSet& response) {
         received.DataSetsAppend(response);
+        LogUndecodable(response, received.DataSetsCount());
         if (onResponse) onResponse(response);
     };
     try {

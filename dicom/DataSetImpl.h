@@ -65,6 +65,9 @@ struct Element {
 // share it; not synchronised.
 struct DicomDataSet::Impl {
     std::vector<detail::Element> elements;
+    // Of a received data set: the declared character set of the first text
+    // that could not be decoded (and is shown marked), or empty.
+    std::string undecodableCharset;
 
     const detail::Element* Find(std::uint32_t tag) const;
     // Adds, or replaces the element of the same tag.

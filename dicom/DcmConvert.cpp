@@ -161,7 +161,17 @@ std::string DeclaredCharset(DcmItem& item) {
 
 // The value of an element other than a sequence: its text decoded to UTF-8,
 // or the element itself for binary VRs and values without a text form.
-Element::Value LeafValue(DcmElement& source, VrCode vr, const IncomingText& incoming) {
+// A value's text, decoded; the first set that fails is noted in `undecodable`.
+std::string Decoded(const IncomingText& incoming, VrCode vr, const char* bytes, std::size_t length,
+                    std::string& undecodable) {
+    bool failed = false;
+    std::string text = incoming.Decode(vr, bytes, length, &failed);
+    if (failed && undecodable.empty()) undecodable = incoming.Declared();
+    return text;
+}
+
+Element::Value LeafValue(DcmElement& source, VrCode vr, const IncomingText& incoming,
+                         std::string& undecodable) {
     if (IsKeptRaw(vr) || !source.isLeaf())
         return std::shared_ptr<DcmElement>(OFstatic_cast(DcmElement*, source.clone()));
     // Most values need no trimming (DCMTK has dropped the trailing padding):
@@ -172,15 +182,15 @@ Element::Value LeafValue(DcmElement& source, VrCode vr, const IncomingText& inco
     if (IsTextVr(source.ident()) &&
         OFstatic_cast(DcmByteString*, &source)->getString(bytes, length).good() &&
         IsUnpadded(std::string_view(bytes == nullptr ? "" : bytes, length))) {
-        return incoming.Decode(vr, bytes == nullptr ? "" : bytes, length);
+        return Decoded(incoming, vr, bytes == nullptr ? "" : bytes, length, undecodable);
     }
     if (OFString text; source.getOFStringArray(text, OFTrue).good())
-        return incoming.Decode(vr, text.c_str(), text.size());
+        return Decoded(incoming, vr, text.c_str(), text.size(), undecodable);
     return std::shared_ptr<DcmElement>(OFstatic_cast(DcmElement*, source.clone()));
 }
 
 std::shared_ptr<DicomDataSet::Impl> FromItem(DcmItem& item, const IncomingText& inherited,
-                                             int depth) {
+                                             int depth, std::string& undecodable) {
     if (depth > kMaxNesting)
         throw Exception(ErrorClass::EDicomError, "Sequences nested too deeply");
     IncomingText own;
@@ -208,15 +218,15 @@ std::shared_ptr<DicomDataSet::Impl> FromItem(DcmItem& item, const IncomingText& 
             items.GetImpl()->items.reserve(sequence->card());
             for (DcmObject* dcmItem = sequence->nextInContainer(nullptr); dcmItem != nullptr;
                  dcmItem = sequence->nextInContainer(dcmItem)) {
-                items.DataSetsAppend(DicomDataSet(
-                    FromItem(*OFstatic_cast(DcmItem*, dcmItem), *incoming, depth + 1)));
+                items.DataSetsAppend(DicomDataSet(FromItem(*OFstatic_cast(DcmItem*, dcmItem),
+                                                           *incoming, depth + 1, undecodable)));
             }
             element.value = std::move(items);
         } else if (element.tag == kSpecificCharacterSet && rewrittenCharset &&
                    !IsKeptRaw(element.vr) && source->isLeaf()) {
             element.value = std::string(*rewrittenCharset);
         } else {
-            element.value = LeafValue(*source, element.vr, *incoming);
+            element.value = LeafValue(*source, element.vr, *incoming, undecodable);
         }
         impl->elements.push_back(std::move(element));
     }
@@ -249,7 +259,10 @@ std::unique_ptr<DcmDataset> ToDcmDataset(const DicomDataSet& dataSet) {
 }
 
 DicomDataSet FromDcmItem(DcmItem& item) {
-    return DicomDataSet(FromItem(item, IncomingText(std::string()), 0));
+    std::string undecodable;
+    auto impl = FromItem(item, IncomingText(std::string()), 0, undecodable);
+    impl->undecodableCharset = std::move(undecodable);
+    return DicomDataSet(std::move(impl));
 }
 
 }  // namespace lumo::dicom::detail

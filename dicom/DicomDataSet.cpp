@@ -111,6 +111,8 @@ DicomDataSet::DicomDataSet() : impl_(std::make_shared<Impl>()) {}
 
 DicomDataSet::DicomDataSet(std::shared_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
+std::string DicomDataSet::DataSetUndecodableCharset() const { return impl_->undecodableCharset; }
+
 DicomDataSet DicomDataSet::DataSetCopy() const {
     return DicomDataSet(std::make_shared<Impl>(*impl_));
 }

@@ -29,6 +29,11 @@ class DicomDataSet {
     // Reads a DICOM file (with or without meta header).
     static DicomDataSet ReadFile(const std::string& fileName);
 
+    // Of a received data set: the declared character set of a text that
+    // could not be decoded (shown with U+FFFD in place of what failed), or
+    // empty when every text was read.
+    std::string DataSetUndecodableCharset() const;
+
     // A new data set with the same attributes, to change without touching
     // this one (the items of its sequences are shared, not copied).
     DicomDataSet DataSetCopy() const;

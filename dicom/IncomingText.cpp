@@ -18,7 +18,7 @@ std::string TrimmedCharset(std::string_view text) {
     return std::string(text);
 }
 
-IncomingText::IncomingText(const std::string& declared) {
+IncomingText::IncomingText(const std::string& declared) : declared_(declared) {
     if (declared.empty() || declared == kLatin1Charset || declared == "ISO_IR 6" ||
         declared == "ISO 2022 IR 6") {
         mode_ = Mode::Latin1;
@@ -38,7 +38,9 @@ std::optional<std::string_view> IncomingText::RewrittenCharset() const {
 std::string IncomingText::Decode(VrCode vr, const char* bytes, std::size_t length,
                                  bool* undecodable) const {
     const std::string_view text(bytes, length);
-    if (IsAscii(text)) return std::string(text);
+    // ISO 2022 escapes switch to other sets with 7-bit bytes only.
+    if (IsAscii(text) && (mode_ != Mode::Converter || text.find('\x1B') == text.npos))
+        return std::string(text);
     // Latin-1 by declaration or by habit: every byte is a character.
     if (mode_ == Mode::Latin1) return Latin1ToUtf8(text);
     if (mode_ == Mode::Utf8 && IsValidUtf8(text)) return std::string(text);

@@ -48,10 +48,14 @@ class IncomingText {
     // nullopt: the declared value stands, read like any other.
     std::optional<std::string_view> RewrittenCharset() const;
 
+    // The declared value, as given ("" for the Latin-1 habit).
+    const std::string& Declared() const { return declared_; }
+
   private:
     enum class Mode { Latin1, Utf8, Converter };
 
     Mode mode_ = Mode::Latin1;
+    std::string declared_;
     std::shared_ptr<CharsetDecoder> decoder_;
 };
 

@@ -116,6 +116,7 @@ class PlainReader {
         std::shared_ptr<DicomDataSet::Impl> impl =
             ReadItem(bytes_.size(), false, IncomingText(), 0);
         if (!impl || pos_ != bytes_.size()) return std::nullopt;
+        impl->undecodableCharset = std::move(undecodable_);
         return DicomDataSet(std::move(impl));
     }
 
@@ -132,6 +133,13 @@ class PlainReader {
     }
     std::uint32_t TagAt(std::size_t at) const {
         return (static_cast<std::uint32_t>(U16(at)) << 16) | U16(at + 2);
+    }
+
+    std::string Decode(const IncomingText& incoming, VrCode vr, std::string_view value) {
+        bool failed = false;
+        std::string text = incoming.Decode(vr, value.data(), value.size(), &failed);
+        if (failed && undecodable_.empty()) undecodable_ = incoming.Declared();
+        return text;
     }
 
     // The elements up to `limit`, or up to an item delimitation when
@@ -193,13 +201,13 @@ class PlainReader {
                         own = IncomingText(TrimmedCharset(value));
                         incoming = &own;
                         const std::optional<std::string_view> rewritten = own.RewrittenCharset();
-                        element.value = rewritten ? std::string(*rewritten)
-                                                  : own.Decode(vr, value.data(), value.size());
+                        element.value =
+                            rewritten ? std::string(*rewritten) : Decode(own, vr, value);
                     } else {
                         // Before (0008,0005) the set is not known yet; ASCII
                         // reads the same in all of them.
                         if (tag < kSpecificCharacterSet && !IsAscii(value)) return nullptr;
-                        element.value = incoming->Decode(vr, value.data(), value.size());
+                        element.value = Decode(*incoming, vr, value);
                     }
                 }
             }
@@ -242,6 +250,7 @@ class PlainReader {
 
     std::string_view bytes_;
     std::size_t pos_ = 0;
+    std::string undecodable_;
     ScratchLists& scratch_;
 };
 

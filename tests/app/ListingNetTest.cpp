@@ -15,6 +15,7 @@
 #include "dicom/DicomAttributes.h"
 #include "dicom/DicomDataSet.h"
 #include "tests/app/FormTestSupport.h"
+#include "tests/app/ProgramFolder.h"
 
 namespace lumo::app {
 namespace {
@@ -354,6 +355,30 @@ TEST_F(ListingNet, ControlCharactersInValuesAreShownVisibly) {
     ASSERT_EQ(Listed().size(), 14u);
     EXPECT_EQ(Listed()[1], "Patient: EVIL<1B>[31m^X");
     EXPECT_EQ(Listed()[9], "Institution: L1<0D>L2<7F>");
+}
+
+// Japanese names in their ISO 2022 encoding are listed decoded; bytes that
+// are not what a response declares are marked, and the log says so once.
+TEST(ListingCharsetNet, EverySetIsDecodedAndWhatCannotBeIsMarkedAndLogged) {
+    testing::ProgramFolder folder;
+    TestNode node;
+    FormOnNode on(testing::Started(node));
+    node.SetResponses(
+        DataSets({{{DCM_SpecificCharacterSet, "\\ISO 2022 IR 87"},
+                   {DCM_PatientName, "Yamada^Tarou=\x1b$B;3ED\x1b(B^\x1b$BB@O:\x1b(B"}},
+                  {{DCM_SpecificCharacterSet, "ISO_IR 192"},
+                   {DCM_PatientName, "Zo\xE9"},
+                   {DCM_InstitutionName, "\xFF"}}}));
+    on.form.ButtonCFindStudyStudy.Click();
+    const Lines& listed = on.form.ListBoxResult.Items.Lines();
+    ASSERT_EQ(listed.size(), 28u);
+    EXPECT_EQ(listed[1], "Patient: Yamada^Tarou=山田^太郎");
+    EXPECT_EQ(listed[15], "Patient: Zo\uFFFD");
+    Lines logged;
+    for (const std::string& line : folder.LogLines())
+        if (line.find("illisible") != std::string::npos) logged.push_back(line);
+    EXPECT_EQ(logged, (Lines{"[050] Réponse 2 : texte illisible dans le jeu de caractères "
+                             "\"ISO_IR 192\", marqué \uFFFD"}));
 }
 
 TEST_F(ListingNet, AnUnreachableNodeIsReportedInTwoLines) {
