@@ -29,6 +29,7 @@ const char* LevelText(QueryLevel level) {
 dicom::DicomQuery MakeDicomQuery(const QueryRequest& request) {
     dicom::DicomQuery query;
     query.SetTimeouts(request.node.timeouts);
+    query.SetLimits(request.node.limits);
     query.QuerySetCallingAETitle(request.node.callingAETitle);
     query.QuerySetCalledAETitle(request.node.calledAETitle);
     query.QuerySetNodeAddress(request.node.address);

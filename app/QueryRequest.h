@@ -24,6 +24,7 @@ struct QueryNode {
     std::string calledAETitle;
     std::string callingAETitle;
     dicom::DicomTimeouts timeouts;
+    dicom::DicomLimits limits;
 };
 
 // The matching keys, each exactly as typed: no trimming, no change of case,

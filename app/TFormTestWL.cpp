@@ -1,5 +1,6 @@
 #include "app/TFormTestWL.h"
 
+#include <charconv>
 #include <exception>
 #include <filesystem>
 #include <system_error>
@@ -263,6 +264,7 @@ void TFormTestWL::FormCreate() {
         EditCallingAETitle.Text = "Lumo4410";
     }
 
+    ReadLimitSettings();
     const std::vector<std::string> params = CommandLineParams();
     if (!params.empty() && params[0] == "LISTEN") {
         const std::int32_t port = StrToInt(params.size() > 1 ? params[1] : std::string());
@@ -270,6 +272,28 @@ void TFormTestWL::FormCreate() {
     }
     Form.Caption += " - v." + GetFileVersionText(ProgramFileName(), false);
     AppLogger().Log("Ouverture LUMO4410", LogLevel::Startup, 0);
+}
+
+// How large what a peer sends may grow before it is refused: a response of
+// a queried node, an identifier of a caller in listen mode. Stored with the
+// connection settings, in bytes; a value that is no whole number of at
+// least a kilobyte keeps the default, and the log says so.
+void TFormTestWL::ReadLimitSettings() {
+    const auto bytes = [](const char* name, std::size_t fallback) {
+        const std::string text = ReadSetting(kSettingsSection, name);
+        if (text.empty()) return fallback;
+        std::size_t value = 0;
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+        if (error == std::errc() && end == text.data() + text.size() && value >= 1024) return value;
+        AppLogger().Log(std::string("Paramètre ") + name + " invalide : '" + text +
+                            "' (valeur par défaut " + std::to_string(fallback) + " gardée)",
+                        LogLevel::Error, 0);
+        return fallback;
+    };
+    QueryLimits.maxResponseBytes = bytes("MaxResponseBytes", QueryLimits.maxResponseBytes);
+    dicom::ViewerLimits viewer;
+    viewer.maxIdentifierBytes = bytes("MaxIdentifierBytes", viewer.maxIdentifierBytes);
+    DicomViewer1.Viewer.SetLimits(viewer);
 }
 
 void TFormTestWL::FormDestroy() {
@@ -468,6 +492,7 @@ QueryRequest TFormTestWL::QueryRequestFromFields(QueryLevel level) const {
     request.node.calledAETitle = EditAETitle.Text;
     request.node.callingAETitle = EditCallingAETitle.Text;
     request.node.timeouts = QueryTimeouts;
+    request.node.limits = QueryLimits;
     QueryKeys& keys = request.keys;
     keys.accession = EditAccession.Text;
     keys.patientId = EditDossier.Text;

@@ -245,6 +245,8 @@ class TFormTestWL {
 
     // How long the console's queries wait at each stage.
     dicom::DicomTimeouts QueryTimeouts;
+    // How large a response may be; the settings may change it (MaxResponseBytes).
+    dicom::DicomLimits QueryLimits;
 
     // Whether listen mode started (the listener opened its port).
     bool Listening() const { return listening_; }
@@ -281,6 +283,7 @@ class TFormTestWL {
     bool ShowOutcome(ResponseLister* listed);
     void ListAndSave(const dicom::DicomDataSets& responses, QueryLevel level);
     void CopyIncomingRequestToFields(const dicom::DicomConnection& connection);
+    void ReadLimitSettings();
     void SetFieldLabels();
     void SetCaptions();
     void BindHandlers();

@@ -40,6 +40,30 @@ class Settings : public ::testing::Test {
     TFormTestWL form{host};
 };
 
+// The bounds on what a peer may send are settings; a value that is no size
+// keeps the default and is reported in the log.
+TEST_F(Settings, SizeBoundsAreReadFromTheStore) {
+    const std::size_t defaultBound = dicom::DicomLimits().maxResponseBytes;
+    const struct {
+        const char* stored;
+        std::size_t bound;
+        bool reported;
+    } cases[] = {{"", defaultBound, false},
+                 {"1048576", 1048576, false},
+                 {"12 Mo", defaultBound, true},
+                 {"10", defaultBound, true}};
+    for (const auto& c : cases) {
+        WriteSetting(kSection, "MaxResponseBytes", c.stored);
+        ASSERT_TRUE(Create());
+        EXPECT_EQ(form.QueryLimits.maxResponseBytes, c.bound) << c.stored;
+        EXPECT_EQ(Logged("[005] Paramètre MaxResponseBytes invalide : '" + std::string(c.stored) +
+                         "' (valeur par défaut " + std::to_string(defaultBound) + " gardée)"),
+                  c.reported)
+            << c.stored;
+        form.QueryLimits = dicom::DicomLimits();
+    }
+}
+
 TEST_F(Settings, FirstRunShowsTheDefaultsAndStoresAllFive) {
     ASSERT_TRUE(Create());
     EXPECT_TRUE(host.errors.empty());
