@@ -22,8 +22,10 @@ class DicomDataSet {
     std::string DataSetAccessionNumber() const;
     std::string DataSetStudyUID() const;
 
-    // Writes a DICOM file (preamble, meta header, explicit VR little endian).
-    // Raises on failure, e.g. a folder that does not exist.
+    // Writes a DICOM file (preamble, meta header, explicit VR little endian)
+    // through a temporary file beside it and a rename, so that a failure
+    // leaves nothing partial under the name. Raises on failure, e.g. a
+    // folder that does not exist.
     void DataSetWriteFile(const std::string& fileName) const;
 
     // Reads a DICOM file (with or without meta header).
