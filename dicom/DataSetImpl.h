@@ -68,6 +68,14 @@ struct DicomDataSet::Impl {
     // Of a received data set: the declared character set of the first text
     // that could not be decoded (and is shown marked), or empty.
     std::string undecodableCharset;
+    // The bytes such a data set arrived in, and their transfer syntax (a
+    // DCMTK E_TransferSyntax), so that a saved file holds it as it came
+    // rather than its marked text; dropped as soon as the data set changes.
+    struct Received {
+        std::string bytes;
+        int transferSyntax = 0;
+    };
+    std::shared_ptr<const Received> received;
 
     const detail::Element* Find(std::uint32_t tag) const;
     // Adds, or replaces the element of the same tag.

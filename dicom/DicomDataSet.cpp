@@ -20,6 +20,7 @@
 #include "dicom/DcmConvert.h"
 #include "dicom/DcmtkCheck.h"
 #include "dicom/DicomAttributes.h"
+#include "dicom/WireDataSet.h"
 #include "support/FileDescriptor.h"
 
 namespace lumo::dicom {
@@ -94,6 +95,7 @@ const detail::Element* DicomDataSet::Impl::Find(std::uint32_t tag) const {
 }
 
 void DicomDataSet::Impl::Put(detail::Element element) {
+    received.reset();
     const auto it = std::lower_bound(elements.begin(), elements.end(), element.tag, TagBefore);
     if (it != elements.end() && it->tag == element.tag) {
         *it = std::move(element);
@@ -103,6 +105,7 @@ void DicomDataSet::Impl::Put(detail::Element element) {
 }
 
 void DicomDataSet::Impl::Remove(std::uint32_t tag) {
+    received.reset();
     const auto it = std::lower_bound(elements.begin(), elements.end(), tag, TagBefore);
     if (it != elements.end() && it->tag == tag) elements.erase(it);
 }
@@ -131,8 +134,27 @@ std::string DicomDataSet::DataSetStudyUID() const {
     return TextOf(*impl_, detail::MakeTag(0x0020, 0x000D));
 }
 
+namespace {
+
+// A response whose text could not all be decoded is saved in the bytes it
+// came in, its own Specific Character Set with them; any other data set as
+// the toolkit holds it, declared as what its text is.
+std::unique_ptr<DcmDataset> ToSave(const DicomDataSet::Impl& impl, const DicomDataSet& dataSet,
+                                   const std::string& fileName) {
+    if (!impl.received) return detail::ToDcmDataset(dataSet);
+    auto dataset = std::make_unique<DcmDataset>();
+    detail::CheckCondition(
+        detail::ReadIntoDcmtk(impl.received->bytes,
+                              static_cast<E_TransferSyntax>(impl.received->transferSyntax),
+                              *dataset),
+        ErrorClass::EDicomError, "Cannot write " + fileName);
+    return dataset;
+}
+
+}  // namespace
+
 void DicomDataSet::DataSetWriteFile(const std::string& fileName) const {
-    std::unique_ptr<DcmDataset> dataset = detail::ToDcmDataset(*this);
+    std::unique_ptr<DcmDataset> dataset = ToSave(*impl_, *this, fileName);
     // A response usually carries no SOP class or instance, but the meta
     // header needs both: such a file is stored as a secondary capture with an
     // instance UID of its own, the data set itself left as received.

@@ -309,13 +309,23 @@ bool SetDcmtkReaderOnly(bool only) {
 // every response through DCMTK: to rule the plain reading out when a listing
 // looks wrong, and to measure what it saves (bench/queryrun).
 OFCondition ReadReceivedDataSet(std::string_view bytes, E_TransferSyntax xfer, DicomDataSet& out) {
-    if (xfer == EXS_LittleEndianExplicit && !DcmtkReaderOnly().load(std::memory_order_relaxed)) {
-        if (std::optional<DicomDataSet> plain = ReadPlainDataSet(bytes)) {
-            out = std::move(*plain);
-            return EC_Normal;
-        }
+    OFCondition cond = EC_Normal;
+    std::optional<DicomDataSet> plain;
+    if (xfer == EXS_LittleEndianExplicit && !DcmtkReaderOnly().load(std::memory_order_relaxed))
+        plain = ReadPlainDataSet(bytes);
+    if (plain) {
+        out = std::move(*plain);
+    } else {
+        cond = ReadWithDcmtk(bytes, xfer, out);
     }
-    return ReadWithDcmtk(bytes, xfer, out);
+    // Text that could not be decoded: the bytes are kept, so that a saved
+    // file holds what the node really sent.
+    DicomDataSet::Impl& impl = *out.GetImpl();
+    if (cond.good() && !impl.undecodableCharset.empty()) {
+        impl.received = std::make_shared<const DicomDataSet::Impl::Received>(
+            DicomDataSet::Impl::Received{std::string(bytes), static_cast<int>(xfer)});
+    }
+    return cond;
 }
 
 }  // namespace lumo::dicom::detail

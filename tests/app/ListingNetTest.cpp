@@ -1,6 +1,7 @@
 // How the responses of each query kind are listed, saved and reported.
 
 #include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcfilefo.h>
 #include <dcmtk/dcmdata/dcsequen.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -357,18 +358,33 @@ TEST_F(ListingNet, ControlCharactersInValuesAreShownVisibly) {
     EXPECT_EQ(Listed()[9], "Institution: L1<0D>L2<7F>");
 }
 
+// The raw bytes of a top-level text of a saved file.
+std::string SavedText(const std::string& file, const DcmTagKey& key) {
+    DcmFileFormat format;
+    const char* bytes = nullptr;
+    if (format.loadFile(file.c_str()).bad() ||
+        format.getDataset()->findAndGetString(key, bytes).bad() || bytes == nullptr)
+        return "";
+    return bytes;
+}
+
 // Japanese names in their ISO 2022 encoding are listed decoded; bytes that
-// are not what a response declares are marked, and the log says so once.
-TEST(ListingCharsetNet, EverySetIsDecodedAndWhatCannotBeIsMarkedAndLogged) {
+// are not what a response declares are marked, and the log says so once. A
+// saved file says what its bytes are: converted text as ISO_IR 192, text
+// that could not be read as it came, with its own declaration.
+TEST(ListingCharsetNet, EverySetIsDecodedAndWhatCannotBeIsMarkedLoggedAndSavedAsItCame) {
     testing::ProgramFolder folder;
     TestNode node;
     FormOnNode on(testing::Started(node));
-    node.SetResponses(
-        DataSets({{{DCM_SpecificCharacterSet, "\\ISO 2022 IR 87"},
-                   {DCM_PatientName, "Yamada^Tarou=\x1b$B;3ED\x1b(B^\x1b$BB@O:\x1b(B"}},
-                  {{DCM_SpecificCharacterSet, "ISO_IR 192"},
-                   {DCM_PatientName, "Zo\xE9"},
-                   {DCM_InstitutionName, "\xFF"}}}));
+    TempDir dir;
+    CurrentDir here(dir.Path());
+    node.SetResponses(DataSets(
+        {{{DCM_SpecificCharacterSet, "\\ISO 2022 IR 87"},
+          {DCM_PatientName, "Yamada^Tarou=\x1b$B;3ED\x1b(B^\x1b$BB@O:\x1b(B"}},
+         {{DCM_SpecificCharacterSet, "ISO_IR 192"},
+          {DCM_PatientName, "Zo\xE9"},
+          {DCM_InstitutionName, "\xFF"}}}));
+    on.form.cbSaveResults.Checked = true;
     on.form.ButtonCFindStudyStudy.Click();
     const Lines& listed = on.form.ListBoxResult.Items.Lines();
     ASSERT_EQ(listed.size(), 28u);
@@ -379,6 +395,12 @@ TEST(ListingCharsetNet, EverySetIsDecodedAndWhatCannotBeIsMarkedAndLogged) {
         if (line.find("illisible") != std::string::npos) logged.push_back(line);
     EXPECT_EQ(logged, (Lines{"[050] Réponse 2 : texte illisible dans le jeu de caractères "
                              "\"ISO_IR 192\", marqué \uFFFD"}));
+    const std::string first = dir.Path() + "/Logs/Lumo4410_1.dcm";
+    const std::string second = dir.Path() + "/Logs/Lumo4410_2.dcm";
+    EXPECT_EQ(SavedText(first, DCM_SpecificCharacterSet), "ISO_IR 192");
+    EXPECT_EQ(SavedText(first, DCM_PatientName), "Yamada^Tarou=山田^太郎");
+    EXPECT_EQ(SavedText(second, DCM_SpecificCharacterSet), "ISO_IR 192");
+    EXPECT_EQ(SavedText(second, DCM_PatientName), "Zo\xE9");
 }
 
 TEST_F(ListingNet, AnUnreachableNodeIsReportedInTwoLines) {
