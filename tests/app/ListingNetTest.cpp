@@ -17,6 +17,7 @@
 #include "dicom/DicomDataSet.h"
 #include "tests/app/FormTestSupport.h"
 #include "tests/app/ProgramFolder.h"
+#include "tests/fixtures/TestSupport.h"
 
 namespace lumo::app {
 namespace {
@@ -378,12 +379,12 @@ TEST(ListingCharsetNet, EverySetIsDecodedAndWhatCannotBeIsMarkedLoggedAndSavedAs
     FormOnNode on(testing::Started(node));
     TempDir dir;
     CurrentDir here(dir.Path());
-    node.SetResponses(DataSets(
-        {{{DCM_SpecificCharacterSet, "\\ISO 2022 IR 87"},
-          {DCM_PatientName, "Yamada^Tarou=\x1b$B;3ED\x1b(B^\x1b$BB@O:\x1b(B"}},
-         {{DCM_SpecificCharacterSet, "ISO_IR 192"},
-          {DCM_PatientName, "Zo\xE9"},
-          {DCM_InstitutionName, "\xFF"}}}));
+    node.SetResponses(
+        DataSets({{{DCM_SpecificCharacterSet, "\\ISO 2022 IR 87"},
+                   {DCM_PatientName, "Yamada^Tarou=\x1b$B;3ED\x1b(B^\x1b$BB@O:\x1b(B"}},
+                  {{DCM_SpecificCharacterSet, "ISO_IR 192"},
+                   {DCM_PatientName, "Zo\xE9"},
+                   {DCM_InstitutionName, "\xFF"}}}));
     on.form.cbSaveResults.Checked = true;
     on.form.ButtonCFindStudyStudy.Click();
     const Lines& listed = on.form.ListBoxResult.Items.Lines();
@@ -399,6 +400,15 @@ TEST(ListingCharsetNet, EverySetIsDecodedAndWhatCannotBeIsMarkedLoggedAndSavedAs
     const std::string second = dir.Path() + "/Logs/Lumo4410_2.dcm";
     EXPECT_EQ(SavedText(first, DCM_SpecificCharacterSet), "ISO_IR 192");
     EXPECT_EQ(SavedText(first, DCM_PatientName), "Yamada^Tarou=山田^太郎");
+    // Another reader of DICOM files (Debian's pydicom) reads the same name.
+    std::string byPydicom;
+    EXPECT_EQ(lumo::testing::RunProgram({"/usr/bin/python3", "-c",
+                                         "import sys, pydicom; "
+                                         "print(pydicom.dcmread(sys.argv[1]).PatientName)",
+                                         first},
+                                        &byPydicom),
+              0);
+    EXPECT_EQ(byPydicom, "Yamada^Tarou=山田^太郎\n");
     EXPECT_EQ(SavedText(second, DCM_SpecificCharacterSet), "ISO_IR 192");
     EXPECT_EQ(SavedText(second, DCM_PatientName), "Zo\xE9");
 }

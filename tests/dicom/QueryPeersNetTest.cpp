@@ -151,6 +151,7 @@ TEST(QueryPeersNet, WlmscpfsRejectsStudyRootWithoutReason) {
 struct Instance {
     std::string patientId, patientName, studyUid, accession, modality, seriesUid, seriesNumber,
         sopUid;
+    std::string charset = "ISO_IR 100";
 };
 
 const char* const kStudy1 = "1.2.826.0.1.3680043.9.7433.2.1";
@@ -179,7 +180,7 @@ const std::vector<Instance>& Instances() {
 // the first release in --single-process mode.
 class ArchiveServer {
   public:
-    ArchiveServer() {
+    explicit ArchiveServer(const std::vector<Instance>& instances = Instances()) {
         const std::string storage = dir_.File("COMMON");
         std::filesystem::create_directory(storage);
         const std::string config = dir_.File("dcmqrscp.cfg");
@@ -197,7 +198,7 @@ class ArchiveServer {
         std::vector<std::string> send{"storescu", "-aec", "COMMON", "127.0.0.1",
                                       std::to_string(port_)};
         int n = 0;
-        for (const Instance& instance : Instances()) {
+        for (const Instance& instance : instances) {
             const std::string file = dir_.File("in" + std::to_string(++n) + ".dcm");
             Write(instance, file);
             send.push_back(file);
@@ -211,7 +212,7 @@ class ArchiveServer {
     static void Write(const Instance& instance, const std::string& file) {
         DcmFileFormat format;
         DcmDataset* ds = format.getDataset();
-        ds->putAndInsertString(DCM_SpecificCharacterSet, "ISO_IR 100");
+        ds->putAndInsertString(DCM_SpecificCharacterSet, instance.charset.c_str());
         ds->putAndInsertString(DCM_SOPClassUID, UID_SecondaryCaptureImageStorage);
         ds->putAndInsertString(DCM_SOPInstanceUID, instance.sopUid.c_str());
         ds->putAndInsertString(DCM_PatientName, instance.patientName.c_str());
@@ -332,6 +333,62 @@ TEST_F(QueryArchiveNet, Latin1PatientNameIsMatched) {
     ASSERT_EQ(responses.DataSetsCount(), 1);
     EXPECT_EQ(responses.DataSetsItem(1).DataSetPatientID(), "P2");
     EXPECT_EQ(TextOf(responses.DataSetsItem(1), 0x0010, 0x0010), "M\xC3\xBCller^Zo\xC3\xAB");
+}
+
+// Names in every kind of character set, stored as their bytes and answered
+// as such by dcmqrscp, read back decoded at each level of the query.
+TEST(QueryCharsetArchiveNet, EveryCharacterSetIsReadAtEachLevel) {
+    const struct {
+        const char* charset;
+        const char* bytes;
+        const char* name;
+    } names[] = {
+        {"\\ISO 2022 IR 87", "Yamada^Tarou=\x1b$B;3ED\x1b(B^\x1b$BB@O:\x1b(B",
+         "Yamada^Tarou=山田^太郎"},
+        {"ISO 2022 IR 13\\ISO 2022 IR 87", "\xd4\xcf\xc0\xde^\xc0\xdb\xb3", "ﾔﾏﾀﾞ^ﾀﾛｳ"},
+        {"\\ISO 2022 IR 149", "Hong^Gildong=\x1b$)C\xfb\xf3^\x1b$)C\xd1\xce\xd4\xd7",
+         "Hong^Gildong=洪^吉洞"},
+        {"GB18030", "Wang^XiaoDong=\xcd\xf5^\xd0\xa1\xb6\xab", "Wang^XiaoDong=王^小东"},
+        {"ISO_IR 144", "\xbb\xee\xda^\xb8\xd2\xd0\xdd", "Люк^Иван"},
+        {"ISO_IR 126", "\xc4\xe9\xef\xed\xf5\xf3\xe9\xef\xf2", "Διονυσιος"},
+        {"ISO_IR 192", "Иванов^Пётр", "Иванов^Пётр"},
+    };
+    std::vector<Instance> instances;
+    for (std::size_t i = 0; i < std::size(names); ++i) {
+        const std::string n = std::to_string(i + 1);
+        const std::string study = "1.2.826.0.1.3680043.9.7433.3." + n;
+        instances.push_back({"C" + n, names[i].bytes, study, "CS" + n, "MR", study + ".1", "1",
+                             study + ".1.1", names[i].charset});
+    }
+    ArchiveServer server(instances);
+    const struct {
+        const char* root;
+        const char* level;
+        const char* sopClass;
+    } levels[] = {
+        {"PATIENT", "PATIENT", UID_FINDPatientRootQueryRetrieveInformationModel},
+        {"STUDY", "STUDY", UID_FINDStudyRootQueryRetrieveInformationModel},
+        {"STUDY", "SERIES", UID_FINDStudyRootQueryRetrieveInformationModel},
+        {"STUDY", "IMAGE", UID_FINDStudyRootQueryRetrieveInformationModel},
+    };
+    for (std::size_t i = 0; i < std::size(names); ++i) {
+        for (const auto& level : levels) {
+            DicomQuery query = MakeQuery(server.Port(), level.root, "COMMON");
+            DicomDataSet id = FindIdentifier(level.level, level.sopClass);
+            Add(id, 0x0010, 0x0020, Variant(instances[i].patientId));
+            // Below the study, the hierarchy is walked by the unique keys.
+            const std::string below = level.level;
+            const bool deep = below == "SERIES" || below == "IMAGE";
+            if (below != "PATIENT") Add(id, 0x0020, 0x000D, deep ? instances[i].studyUid : "");
+            if (deep) Add(id, 0x0020, 0x000E, below == "IMAGE" ? instances[i].seriesUid : "");
+            if (below == "IMAGE") Add(id, 0x0008, 0x0018, "");
+            const DicomDataSets responses = query.QueryRun(id);
+            ASSERT_EQ(responses.DataSetsCount(), 1) << names[i].charset << " " << level.level;
+            EXPECT_EQ(TextOf(responses.DataSetsItem(1), 0x0010, 0x0010), names[i].name)
+                << names[i].charset << " " << level.level;
+            EXPECT_EQ(responses.DataSetsItem(1).DataSetUndecodableCharset(), "");
+        }
+    }
 }
 
 TEST_F(QueryArchiveNet, NoMatch) {
