@@ -305,6 +305,10 @@ void SaveLinesToFile(const std::string& fileName, const std::vector<std::string>
         bytes.append("\r\n");
     }
 
+    SaveBytesToFile(fileName, bytes);
+}
+
+void SaveBytesToFile(const std::string& fileName, std::string_view bytes) {
     ReplacementFile file(fileName, TargetOf(fileName));
     file.Write(bytes);
     file.Commit();

@@ -54,4 +54,7 @@ LinesOfFile LoadLinesFromFile(const std::string& fileName,
 void SaveLinesToFile(const std::string& fileName, const std::vector<std::string>& lines,
                      TextEncodingOf encoding = {});
 
+// The same replacement of a file, with bytes as they are.
+void SaveBytesToFile(const std::string& fileName, std::string_view bytes);
+
 }  // namespace lumo::app

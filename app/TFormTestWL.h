@@ -261,6 +261,10 @@ class TFormTestWL {
 
     FormHost& Host() const { return host_; }
 
+    // The request the fields make; a port that is not a whole number raises
+    // EConvertError.
+    QueryRequest QueryRequestFromFields(QueryLevel level) const;
+
     // How the last query went: a query button's, the relay's or the
     // worklist check's. Empty until a query runs.
     const QueryOutcome& LastQuery() const { return lastQuery_; }
@@ -275,9 +279,6 @@ class TFormTestWL {
     // request that waits for the responses, when listen mode relays one.
     void PressQueryButton(QueryLevel level, dicom::DicomConnection* relayTo = nullptr);
     void LaunchQuery(QueryLevel level, dicom::DicomConnection* relayTo);
-    // The request the fields make; a port that is not a whole number raises
-    // EConvertError.
-    QueryRequest QueryRequestFromFields(QueryLevel level) const;
     // The response time and the listing of the last query; false when the
     // listing stopped on a failure.
     bool ShowOutcome(ResponseLister* listed);

@@ -42,6 +42,7 @@ std::string TagText(std::uint32_t tag) {
 struct OutgoingText {
     bool latin1 = true;        // encode to ISO 8859-1; otherwise UTF-8 as is
     bool declareUtf8 = false;  // (0008,0005) is rewritten as ISO_IR 192
+    bool allUtf8 = false;      // UTF-8 whatever each item declares
 };
 
 OutgoingText OutgoingFor(const std::string& declared, bool outsideLatin1) {
@@ -115,7 +116,7 @@ void Insert(DcmItem& target, std::unique_ptr<DcmElement> element, std::uint32_t 
 
 void FillItem(DcmItem& target, const DicomDataSet::Impl& source, OutgoingText outgoing,
               std::vector<const DicomDataSet::Impl*>& path) {
-    if (const std::string* declared = DeclaredCharset(source)) {
+    if (const std::string* declared = DeclaredCharset(source); declared && !outgoing.allUtf8) {
         outgoing = OutgoingFor(TrimmedCharset(*declared), !outgoing.latin1 && path.empty());
     }
     path.push_back(&source);
@@ -255,6 +256,13 @@ std::unique_ptr<DcmDataset> ToDcmDataset(const DicomDataSet& dataSet) {
         CheckCondition(dataset->putAndInsertString(DCM_SpecificCharacterSet, kUtf8Charset),
                        ErrorClass::EDicomError, "Cannot declare the character set");
     }
+    return dataset;
+}
+
+std::unique_ptr<DcmDataset> ToDcmDatasetInUtf8(const DicomDataSet& dataSet) {
+    auto dataset = std::make_unique<DcmDataset>();
+    std::vector<const DicomDataSet::Impl*> path;
+    FillItem(*dataset, *dataSet.GetImpl(), OutgoingText{false, true, true}, path);
     return dataset;
 }
 

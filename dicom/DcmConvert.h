@@ -17,6 +17,10 @@ namespace lumo::dicom::detail {
 // UTF-8; anything else: rewritten as ISO_IR 192 and sent as UTF-8).
 std::unique_ptr<DcmDataset> ToDcmDataset(const DicomDataSet& dataSet);
 
+// The same with all text in UTF-8, each (0008,0005) saying "ISO_IR 192": for
+// writers whose output is UTF-8 whatever the data set declares (JSON).
+std::unique_ptr<DcmDataset> ToDcmDatasetInUtf8(const DicomDataSet& dataSet);
+
 // A deep copy of a received data set, text decoded to UTF-8 from its
 // Specific Character Set (undeclared non-ASCII read as ISO_IR 100).
 DicomDataSet FromDcmItem(DcmItem& item);

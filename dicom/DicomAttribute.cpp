@@ -3,6 +3,8 @@
 #include <dcmtk/dcmdata/dcelem.h>
 #include <dcmtk/dcmdata/dctag.h>
 
+#include <cstdio>
+#include <cstring>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -139,6 +141,17 @@ Variant DicomAttribute::AttributeValue() const {
 }
 
 std::string DicomAttribute::AttributeDisplayName() const { return DisplayName(tag_); }
+
+std::string DicomAttribute::AttributeKeyword() const {
+    DcmTag tag(detail::TagGroup(tag_), detail::TagElement(tag_));
+    const char* name = tag.getTagName();
+    if (tag.getEVR() != EVR_UNKNOWN && name != nullptr && std::strchr(name, ' ') == nullptr)
+        return name;
+    char text[16];
+    std::snprintf(text, sizeof text, "(%04X,%04X)", detail::TagGroup(tag_),
+                  detail::TagElement(tag_));
+    return text;
+}
 
 Variant DicomAttribute::AttributeTypedValue(bool typed) const {
     if (typed) return AttributeValue();

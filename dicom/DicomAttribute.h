@@ -29,6 +29,9 @@ class DicomAttribute {
     Variant AttributeValue() const;
     // The standard's attribute name, e.g. "Scheduled Procedure Step ID".
     std::string AttributeDisplayName() const;
+    // The dictionary's keyword, e.g. "ScheduledProcedureStepID"; "(gggg,eeee)"
+    // for a tag the dictionary does not know (private attributes).
+    std::string AttributeKeyword() const;
 
     // Readings used by the date self-test.
     Variant AttributeTypedValue(bool typed) const;  // true: as AttributeValue; false: raw text

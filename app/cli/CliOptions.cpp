@@ -79,11 +79,23 @@ bool ReadOption(const std::vector<std::string>& args, std::size_t& i, CliOptions
         options.command = help ? CliOptions::Command::Help : CliOptions::Command::Version;
         return true;
     }
+    std::string* file = name == "json"  ? &options.jsonFile
+                        : name == "csv" ? &options.csvFile
+                                        : nullptr;
+    const bool second =
+        name == "ip2" || name == "port2" || name == "aet2" || name == "calling-aet2";
     const char* control = FieldOf(name);
-    if (control == nullptr) Usage("unknown option --" + name);
-    options.fields.emplace_back(
-        control, hasValue ? arg.substr(equals + 1)
-                          : NextWord(args, i, "option --" + name + " needs a value"));
+    if (control == nullptr && file == nullptr && !second) Usage("unknown option --" + name);
+    std::string value = hasValue ? arg.substr(equals + 1)
+                                 : NextWord(args, i, "option --" + name + " needs a value");
+    if (second) {
+        options.secondNode.emplace_back(name, std::move(value));
+    } else if (file != nullptr) {
+        if (value.empty()) Usage("option --" + name + " needs a file name");
+        *file = std::move(value);
+    } else {
+        options.fields.emplace_back(control, std::move(value));
+    }
     return false;
 }
 
@@ -102,6 +114,9 @@ void ReadCommand(const std::vector<std::string>& args, std::size_t& i, CliOption
     } else if (arg == "batch") {
         options.batchFile = NextWord(args, i, "batch needs a file");
         options.command = CliOptions::Command::Batch;
+    } else if (arg == "compare") {
+        options.compareKind = NextWord(args, i, "compare needs a kind of query");
+        options.command = CliOptions::Command::Compare;
     } else {
         Usage("unknown command '" + arg + "'");
     }
@@ -148,6 +163,13 @@ std::string CliUsage() {
            "  batch FILE                                    run the accession-and-name batch on\n"
            "                                                FILE, print each SQL line, write\n"
            "                                                FILE's _RESULT.txt\n"
+           "  compare KIND                                  the same query (worklist, patient, "
+           "study,\n"
+           "                                                series or image) to a second node\n"
+           "                                                (--ip2 --port2 --aet2 "
+           "--calling-aet2),\n"
+           "                                                and what differs; exit 3 if anything "
+           "does\n"
            "Options (each sets one field before the button is pressed; an omitted option\n"
            "keeps the field's start-up text; an empty value is allowed, e.g. --accession=):\n"
            "  --calling-aet AE   --ip ADDRESS     --port PORT      --aet AE\n"
@@ -155,6 +177,8 @@ std::string CliUsage() {
            "  --date TEXT        --birth-date TEXT --study-uid UID --series-uid UID\n"
            "  --modality TEXT    --save (check \"Save Results\")\n"
            "  --export           write ResultQuery.TXT after the listing\n"
+           "  --json FILE        write the responses as DICOM JSON\n"
+           "  --csv FILE         write the responses as CSV, one row each\n"
            "  --label1 TEXT      --label2 TEXT    --sql TEXT       (batch: the %1 and %2\n"
            "                     line labels and the statement head)\n"
            "  --help             --version\n"

@@ -23,6 +23,7 @@ struct CliOptions {
         Check,     // the worklist check ("Worklist TAVRIX")
         TestDate,  // the date self-test ("Test Date")
         Batch,     // the accession-and-name batch ("CFind (ACCESSION+NOM)")
+        Compare,   // the same query to two nodes, side by side
     };
 
     Command command = Command::Help;
@@ -31,6 +32,12 @@ struct CliOptions {
     bool save = false;
     std::string batchFile;      // the file the batch reads, in place of the file choice
     bool exportResult = false;  // --export: "Export Result" after the listing
+    std::string jsonFile;       // --json: the responses as DICOM JSON
+    std::string csvFile;        // --csv: the responses as CSV (compare: the report)
+    std::string compareKind;    // the word after "compare": worklist, patient, ...
+    // The second node of compare (--ip2, --port2, --aet2, --calling-aet2), by
+    // option name; what is not given is the first node's.
+    std::vector<std::pair<std::string, std::string>> secondNode;
     std::vector<std::string> namedParams;
 };
 

@@ -12,8 +12,10 @@
 #include <thread>
 #include <vector>
 
+#include "app/ResponseExport.h"
 #include "app/TFormTestWL.h"
 #include "app/cli/CliHost.h"
+#include "app/cli/CompareCommand.h"
 #include "app/cli/CliOptions.h"
 #include "dicom/EventLoopDispatcher.h"
 #include "logging/uApplicationLogger.h"
@@ -180,6 +182,14 @@ int RunButton(lumo::app::TFormTestWL& form, const CliOptions& options) {
     const bool ran = form.RunHandler([&] { button.Click(); });
     int status = ran && form.LastQuery().Answered() ? 0 : 1;
     if (options.exportResult && !form.RunHandler([&] { form.Button5.Click(); })) status = 1;
+    // The responses themselves, once the query has run to its end.
+    const lumo::dicom::DicomDataSets& responses = form.LastQuery().responses;
+    const auto write = [&](const std::string& file, auto exporter) {
+        if (file.empty() || status != 0) return;
+        if (!form.RunHandler([&] { exporter(file, responses); })) status = 1;
+    };
+    write(options.jsonFile, lumo::app::ExportResponsesJson);
+    write(options.csvFile, lumo::app::ExportResponsesCsv);
     return status;
 }
 
@@ -216,6 +226,8 @@ int RunForm(const CliOptions& options) {
         status = RunListen(form, dispatcher, options, created);
     } else if (batch) {
         status = RunBatch(form, host, options);
+    } else if (options.command == CliOptions::Command::Compare) {
+        status = lumo::app::RunCompareCommand(form, options, stdout, stderr);
     } else {
         status = RunButton(form, options);
     }

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/QueryOutcome.h"
+#include "app/QueryRequest.h"
+#include "dicom/DicomDataSet.h"
+#include "dicom/DicomDataSets.h"
+
+namespace lumo::app {
+
+// What two nodes answer to the same query, side by side: responses matched
+// by the level's unique key, those found on one side only, and for each
+// matched pair the attributes whose values differ. Plain values and free
+// functions; the comparison of lists runs in time and memory proportional to
+// the responses. Any thread; the run, on the thread that runs queries.
+
+struct AttributeDifference {
+    std::string keyword;
+    std::string a;
+    std::string b;
+};
+
+struct PairDifference {
+    std::string key;
+    std::vector<AttributeDifference> attributes;
+};
+
+struct NodeComparison {
+    int countA = 0;
+    int countB = 0;
+    int matched = 0;
+    std::vector<std::string> onlyInA;
+    std::vector<std::string> onlyInB;
+    std::vector<PairDifference> differing;
+
+    bool Differs() const { return !onlyInA.empty() || !onlyInB.empty() || !differing.empty(); }
+};
+
+// The key a response is matched by: Patient ID, Study, Series or SOP
+// Instance UID by level; for the worklist, Accession Number "/" Scheduled
+// Procedure Step ID (read at the top level, else in the first step).
+std::string MatchKey(QueryLevel level, const dicom::DicomDataSet& response);
+
+// The comparison of two lists of responses. Values are compared as text,
+// trimmed and decoded; a sequence by its items. (0008,0005) is left out: two
+// nodes may declare different sets for the same text.
+NodeComparison CompareResponses(QueryLevel level, const dicom::DicomDataSets& a,
+                                const dicom::DicomDataSets& b);
+
+// The identifier that asks a node for one response again by its key alone
+// (with the keys of the levels above, which hierarchical nodes need).
+dicom::DicomDataSet KeyIdentifier(QueryLevel level, const dicom::DicomDataSet& response);
+
+// Both queries, then a second question by key for each response found on
+// one side only (archives differ on dates and other matching keys), then the
+// comparison. A failed query leaves `comparison` empty.
+struct ComparisonRun {
+    QueryOutcome a;
+    QueryOutcome b;
+    NodeComparison comparison;
+
+    bool Answered() const { return a.Answered() && b.Answered(); }
+};
+ComparisonRun CompareNodes(const QueryRequest& a, const QueryNode& b);
+
+// The report as the operator reads it, and as CSV rows.
+std::vector<std::string> ComparisonLines(const NodeComparison& comparison);
+std::string ComparisonCsv(const NodeComparison& comparison);
+
+}  // namespace lumo::app

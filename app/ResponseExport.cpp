@@ -1,0 +1,93 @@
+#include "app/ResponseExport.h"
+
+#include <cstdint>
+#include <map>
+
+#include "app/LinesFile.h"
+#include "dicom/DicomAttribute.h"
+#include "dicom/DicomAttributes.h"
+#include "dicom/DicomJson.h"
+#include "dicom/Variant.h"
+
+namespace lumo::app {
+
+namespace {
+
+constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
+
+std::uint32_t TagOf(const dicom::DicomAttribute& attribute) {
+    return (static_cast<std::uint32_t>(attribute.Group()) << 16) | attribute.Element();
+}
+
+// A value as a cell: its text as received, or a sequence's count of items.
+std::string CellText(const dicom::DicomAttribute& attribute) {
+    const dicom::Variant value = attribute.AttributeWideValue();
+    if (value.GetType() == dicom::Variant::Type::Collection)
+        return std::to_string(value.AsCollection().DataSetsCount());
+    return dicom::VarToStr(value);
+}
+
+// Every attribute returned, by tag, with its keyword and its column.
+std::map<std::uint32_t, std::pair<std::string, std::size_t>> Columns(
+    const dicom::DicomDataSets& responses) {
+    std::map<std::uint32_t, std::pair<std::string, std::size_t>> columns;
+    for (int i = 1; i <= responses.DataSetsCount(); ++i) {
+        const dicom::DicomAttributes attributes = responses.DataSetsItem(i).DataSetAttributes();
+        for (int j = 1; j <= attributes.AttributesCount(); ++j) {
+            const dicom::DicomAttribute attribute = attributes.AttributesItemAt(j);
+            if (!columns.count(TagOf(attribute)))
+                columns.emplace(TagOf(attribute), std::make_pair(attribute.AttributeKeyword(), 0));
+        }
+    }
+    std::size_t column = 0;
+    for (auto& entry : columns) entry.second.second = column++;
+    return columns;
+}
+
+void AppendRow(std::string& csv, const std::vector<std::string>& cells) {
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+        if (i > 0) csv += ',';
+        csv += CsvField(cells[i]);
+    }
+    csv += "\r\n";
+}
+
+}  // namespace
+
+std::string CsvField(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (const char c : text) {
+        if (c == '"') quoted += '"';
+        quoted += c;
+    }
+    return quoted + '"';
+}
+
+std::string ResponsesCsv(const dicom::DicomDataSets& responses) {
+    const auto columns = Columns(responses);
+    std::string csv = kByteOrderMark;
+    std::vector<std::string> cells;
+    for (const auto& entry : columns) cells.push_back(entry.second.first);
+    AppendRow(csv, cells);
+    for (int i = 1; i <= responses.DataSetsCount(); ++i) {
+        cells.assign(columns.size(), std::string());
+        const dicom::DicomAttributes attributes = responses.DataSetsItem(i).DataSetAttributes();
+        for (int j = 1; j <= attributes.AttributesCount(); ++j) {
+            const dicom::DicomAttribute attribute = attributes.AttributesItemAt(j);
+            cells[columns.at(TagOf(attribute)).second] = CellText(attribute);
+        }
+        AppendRow(csv, cells);
+    }
+    return csv;
+}
+
+void ExportResponsesCsv(const std::string& fileName, const dicom::DicomDataSets& responses) {
+    SaveBytesToFile(fileName, ResponsesCsv(responses));
+}
+
+void ExportResponsesJson(const std::string& fileName, const dicom::DicomDataSets& responses) {
+    SaveBytesToFile(fileName, dicom::DataSetsJson(responses));
+}
+
+}  // namespace lumo::app

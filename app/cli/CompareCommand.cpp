@@ -1,0 +1,82 @@
+#include "app/cli/CompareCommand.h"
+
+#include <optional>
+#include <string>
+
+#include "app/LinesFile.h"
+#include "app/NodeComparison.h"
+#include "app/StrToInt.h"
+#include "app/VisibleText.h"
+
+namespace lumo::app {
+
+namespace {
+
+std::optional<QueryLevel> LevelOf(const std::string& kind) {
+    const struct {
+        const char* word;
+        QueryLevel level;
+    } kinds[] = {{"worklist", QueryLevel::Worklist},
+                 {"patient", QueryLevel::Patient},
+                 {"study", QueryLevel::Study},
+                 {"series", QueryLevel::Series},
+                 {"image", QueryLevel::Image}};
+    for (const auto& entry : kinds) {
+        if (kind == entry.word) return entry.level;
+    }
+    return std::nullopt;
+}
+
+// Node B: node A but for what the options of B say.
+QueryNode SecondNode(const QueryNode& first, const CliOptions& options) {
+    QueryNode second = first;
+    for (const auto& [name, value] : options.secondNode) {
+        if (name == "ip2") second.address = value;
+        if (name == "port2") second.port = StrToInt(value);
+        if (name == "aet2") second.calledAETitle = value;
+        if (name == "calling-aet2") second.callingAETitle = value;
+    }
+    return second;
+}
+
+void Print(std::FILE* file, const std::string& line) {
+    std::fwrite(line.data(), 1, line.size(), file);
+    std::fputc('\n', file);
+}
+
+// The two-line report of a query that failed, named after its node.
+bool ReportFailure(const char* node, const QueryOutcome& outcome, std::FILE* err) {
+    if (!outcome.failure) return false;
+    Print(err, std::string("Noeud ") + node + " : " + outcome.failure->ClassName());
+    Print(err, VisibleText(outcome.failure->message));
+    return true;
+}
+
+}  // namespace
+
+int RunCompareCommand(TFormTestWL& form, const CliOptions& options, std::FILE* out,
+                      std::FILE* err) {
+    const std::optional<QueryLevel> level = LevelOf(options.compareKind);
+    if (!level) {
+        Print(err, "lumo4410-cli: unknown kind of query '" + options.compareKind +
+                       "' (worklist, patient, study, series or image)");
+        return 2;
+    }
+    std::optional<ComparisonRun> run;
+    const bool ran = form.RunHandler([&] {
+        const QueryRequest a = form.QueryRequestFromFields(*level);
+        run = CompareNodes(a, SecondNode(a.node, options));
+    });
+    if (!ran || !run) return 1;
+    const bool failedA = ReportFailure("A", run->a, err);
+    const bool failedB = ReportFailure("B", run->b, err);
+    if (failedA || failedB || !run->Answered()) return 1;
+    for (const std::string& line : ComparisonLines(run->comparison)) Print(out, VisibleText(line));
+    std::fflush(out);
+    if (!options.csvFile.empty() &&
+        !form.RunHandler([&] { SaveBytesToFile(options.csvFile, ComparisonCsv(run->comparison)); }))
+        return 1;
+    return run->comparison.Differs() ? 3 : 0;
+}
+
+}  // namespace lumo::app
