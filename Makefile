@@ -1,6 +1,6 @@
 # The README's two commands. Both set everything up first: packages through
 # scripts/install-deps.sh, then configure and build with the CMake presets.
-.PHONY: all deps build test demo bench clean
+.PHONY: all deps build test demo bench bench-million clean
 
 JOBS ?= $(shell nproc)
 
@@ -27,6 +27,11 @@ demo: build
 
 bench: build
 	bash bench/run-bench.sh
+
+# A million responses listed by lumo4410-cli next to findscu -q (a few
+# minutes), and the window showing them.
+bench-million: build
+	bash bench/run-bench.sh million
 
 clean:
 	rm -rf build

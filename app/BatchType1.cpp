@@ -42,6 +42,17 @@ std::string_view FirstCharacters(std::string_view text, std::size_t count) {
     return text.substr(0, end);
 }
 
+// The lines, in order, are those of a list or of a file.
+template <typename Lines>
+std::string LastLabelValue(const Lines& lines, const std::string& label) {
+    std::string value;
+    for (const std::string_view line : lines) {
+        if (!line.starts_with(label)) continue;
+        value = TrimBlanks(std::string(FirstCharacters(line.substr(label.size()), kValueLength)));
+    }
+    return value;
+}
+
 // The record as the comment of every output line shows it.
 std::string RecordComment(const BatchRecord& record) {
     return "; -- " + VisibleText(record.accession) + " - " + VisibleText(record.nom) + " - " +
@@ -92,7 +103,7 @@ std::string RecordLine(TFormTestWL& form, const BatchRecord& record) {
     if (const std::optional<std::string> failure = QueryFailure(outcome))
         return BatchErrorLine(record, *failure);
     if (outcome.responses.DataSetsCount() == 0) return BatchNoResultLine(record);
-    const std::vector<std::string>& listed = form.ListBoxResult.Items.Lines();
+    const TStrings& listed = form.ListBoxResult.Items;
     const std::string& label1 = form.EditNomData1.Text;
     const std::string& label2 = form.EditNomData2.Text;
     const std::string v1 = LabelValue(listed, label1);
@@ -130,13 +141,11 @@ std::string BatchResultFileName(const std::string& inputFileName) {
 }
 
 std::string LabelValue(const std::vector<std::string>& lines, const std::string& label) {
-    std::string value;
-    for (const std::string& line : lines) {
-        if (line.compare(0, label.size(), label) != 0) continue;
-        const std::string_view rest = std::string_view(line).substr(label.size());
-        value = TrimBlanks(std::string(FirstCharacters(rest, kValueLength)));
-    }
-    return value;
+    return LastLabelValue(lines, label);
+}
+
+std::string LabelValue(const TStrings& lines, const std::string& label) {
+    return LastLabelValue(lines, label);
 }
 
 std::string SqlEscaped(std::string_view text) {
@@ -239,12 +248,11 @@ void RunBatchType1(TFormTestWL& form) {
 
     TStrings& output = form.MemoDest.Lines;
     output.Clear();
-    output.Reserve(count + 1);
     std::size_t done = 0;
     while (done < count) {
         form.ListBoxOrig.ItemIndex = static_cast<int>(done);
         form.LabelBatchProgress.Caption = ProgressText(done + 1, count);
-        const std::string line = RecordLine(form, ParseBatchRecord(records[done]));
+        const std::string line = RecordLine(form, ParseBatchRecord(std::string(records[done])));
         output.Add(line);
         host.BatchLineAdded(line);
         host.ProcessMessages();
@@ -259,7 +267,7 @@ void RunBatchType1(TFormTestWL& form) {
     }
 
     const std::string outputFile = BatchResultFileName(inputFile);
-    SaveLinesToFile(outputFile, output.Lines(), input.encoding);
+    SaveLinesToFile(outputFile, output, input.encoding);
     host.BatchFileWritten(outputFile);
 
     form.ButtonCFINDType1.Caption = kIdle;

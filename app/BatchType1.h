@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "app/TStrings.h"
+
 namespace lumo::app {
 
 class TFormTestWL;
@@ -37,6 +39,7 @@ std::string BatchResultFileName(const std::string& inputFileName);
 // and control characters. Empty when no line matches; an empty label matches
 // every line.
 std::string LabelValue(const std::vector<std::string>& lines, const std::string& label);
+std::string LabelValue(const TStrings& lines, const std::string& label);
 
 // A text made safe inside an SQL string literal: each single quote doubled.
 // Enough only for a text that BatchValueRefusal accepts: a backslash is an

@@ -35,6 +35,13 @@ class FormHost {
     // are in `dialog`.
     virtual std::optional<std::string> ChooseFile(const TOpenDialog& dialog) = 0;
 
+    // A save dialog offering DICOM JSON (.json) and CSV (.csv): the chosen
+    // file's full name, or nothing when the operator cancels.
+    virtual std::optional<std::string> ChooseSaveFile(const std::string& suggested) {
+        (void)suggested;
+        return std::nullopt;
+    }
+
     // Lets the front end handle what waits in its queue (repaint the labels
     // before a query blocks the thread). The view refreshes from the form here.
     virtual void ProcessMessages() = 0;

@@ -289,23 +289,42 @@ LinesOfFile LoadLinesFromFile(const std::string& fileName, std::size_t maxBytes)
     return result;
 }
 
-void SaveLinesToFile(const std::string& fileName, const std::vector<std::string>& lines,
-                     TextEncodingOf encoding) {
+namespace {
+
+// The lines go out in pieces of about a mebibyte: a listing of a million
+// responses is never held a second time as one text.
+template <typename Lines>
+void SaveLines(const std::string& fileName, const Lines& lines, TextEncodingOf encoding) {
+    constexpr std::size_t kPiece = std::size_t{1} << 20;
+    ReplacementFile file(fileName, TargetOf(fileName));
     std::string bytes;
+    bytes.reserve(kPiece + 4096);
     if (encoding.utf8 && encoding.byteOrderMark) bytes.append(kByteOrderMark);
-    std::size_t size = bytes.size();
-    for (const std::string& line : lines) size += line.size() + 2;
-    bytes.reserve(size);
-    for (const std::string& line : lines) {
+    for (std::string_view line : lines) {
         if (encoding.utf8) {
             bytes.append(line);
         } else {
             bytes.append(Utf8ToCp1252(line));
         }
         bytes.append("\r\n");
+        if (bytes.size() >= kPiece) {
+            file.Write(bytes);
+            bytes.clear();
+        }
     }
+    file.Write(bytes);
+    file.Commit();
+}
 
-    SaveBytesToFile(fileName, bytes);
+}  // namespace
+
+void SaveLinesToFile(const std::string& fileName, const std::vector<std::string>& lines,
+                     TextEncodingOf encoding) {
+    SaveLines(fileName, lines, encoding);
+}
+
+void SaveLinesToFile(const std::string& fileName, const TStrings& lines, TextEncodingOf encoding) {
+    SaveLines(fileName, lines, encoding);
 }
 
 void SaveBytesToFile(const std::string& fileName, std::string_view bytes) {

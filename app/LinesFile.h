@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "app/TStrings.h"
+
 namespace lumo::app {
 
 // How a text file's bytes were written: UTF-8 (with or without a byte-order
@@ -52,6 +54,8 @@ LinesOfFile LoadLinesFromFile(const std::string& fileName,
 // "Cannot create file \"<full name>\". <reason>"); a failed write raises
 // lumo::Exception(ErrorClass::EWriteError, "Stream write error: ...").
 void SaveLinesToFile(const std::string& fileName, const std::vector<std::string>& lines,
+                     TextEncodingOf encoding = {});
+void SaveLinesToFile(const std::string& fileName, const TStrings& lines,
                      TextEncodingOf encoding = {});
 
 // The same replacement of a file, with bytes as they are.

@@ -3,6 +3,7 @@
 #include <string>
 #include <utility>
 
+#include "app/AssociationText.h"
 #include "logging/uApplicationLogger.h"
 
 namespace lumo::app {
@@ -20,11 +21,30 @@ void LogUndecodable(const dicom::DicomDataSet& response, int number) {
                     LogLevel::Finding, 0);
 }
 
+// "C-FIND failed with status A700 Out of resources from <node>: <Error
+// Comment>", and the Offending Element when the node named one.
+std::string StatusFailureText(const dicom::DicomFindResult& result,
+                              const dicom::AssociationReport& report) {
+    std::string message =
+        "C-FIND failed with status " + StatusText(result.status) + " from " + result.peer;
+    if (!result.errorComment.empty()) message += ": " + result.errorComment;
+    for (std::uint32_t tag : report.offendingElements)
+        message += " ; Offending Element (0000,0901) : " + TagText(tag);
+    return message;
+}
+
 }  // namespace
 
 QueryFailure QueryFailure::Of(const std::exception& e) {
     const auto* own = dynamic_cast<const Exception*>(&e);
     return {own ? own->Class() : ErrorClass::Exception, e.what()};
+}
+
+QueryFailure QueryFailure::Of(const std::exception& e, const dicom::AssociationReport& report) {
+    QueryFailure failure = Of(e);
+    const std::string detail = FailureDetail(report);
+    if (!detail.empty()) failure.message += " — " + detail;
+    return failure;
 }
 
 QueryOutcome RunQuery(const QueryRequest& request, const dicom::DicomDataSet& identifier,
@@ -40,18 +60,22 @@ QueryOutcome RunQuery(const QueryRequest& request, const dicom::DicomDataSet& id
         LogUndecodable(response, received.DataSetsCount());
         if (onResponse) onResponse(response);
     };
+    dicom::DicomQuery query = MakeDicomQuery(request);
     try {
-        dicom::DicomFindResult result = MakeDicomQuery(request).QueryFind(identifier, keep);
+        dicom::DicomFindResult result = query.QueryFind(identifier, keep);
+        outcome.report = query.QueryLastReport();
         outcome.responses = std::move(result.responses);
         outcome.status = result.status;
         if (!result.Completed()) {
-            outcome.failure = QueryFailure{ErrorClass::EDicomStatusError, result.FailureText()};
+            outcome.failure = QueryFailure{ErrorClass::EDicomStatusError,
+                                           StatusFailureText(result, outcome.report)};
         } else {
             outcome.replied = Now();
         }
     } catch (const std::exception& e) {
+        outcome.report = query.QueryLastReport();
         outcome.responses = std::move(received);
-        outcome.failure = QueryFailure::Of(e);
+        outcome.failure = QueryFailure::Of(e, outcome.report);
     }
     return outcome;
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/QueryRequest.h"
+#include "dicom/AssociationReport.h"
 #include "dicom/DicomDataSet.h"
 #include "dicom/DicomDataSets.h"
 #include "dicom/DicomQuery.h"
@@ -23,6 +24,10 @@ struct QueryFailure {
 
     std::string ClassName() const { return ErrorClassName(errorClass); }
     static QueryFailure Of(const std::exception& e);
+    // The failure of an exchange: its message followed by what the
+    // association report adds to it (a decoded rejection or abort, the
+    // service a node refused).
+    static QueryFailure Of(const std::exception& e, const dicom::AssociationReport& report);
 };
 
 // How a query went, for whoever shows or uses it (the window's labels, the
@@ -36,6 +41,7 @@ struct QueryOutcome {
     dicom::DicomDataSets responses;
     std::uint16_t status = dicom::DimseStatus::Success;
     std::optional<QueryFailure> failure;
+    dicom::AssociationReport report;  // of the exchange, as far as it went
     TDateTime requested = 0;
     std::optional<TDateTime> replied;
 

@@ -26,9 +26,36 @@ const char* LevelText(QueryLevel level) {
     }
 }
 
+dicom::DicomPeer QueryNode::Peer() const {
+    dicom::DicomPeer peer;
+    peer.address = address;
+    peer.port = port;
+    peer.calledAETitle = calledAETitle;
+    peer.callingAETitle = callingAETitle;
+    peer.timeouts = timeouts;
+    peer.maxPdu = maxPdu;
+    return peer;
+}
+
+std::optional<QueryLevel> LevelOfKind(const std::string& word) {
+    const struct {
+        const char* word;
+        QueryLevel level;
+    } kinds[] = {{"worklist", QueryLevel::Worklist},
+                 {"patient", QueryLevel::Patient},
+                 {"study", QueryLevel::Study},
+                 {"series", QueryLevel::Series},
+                 {"image", QueryLevel::Image}};
+    for (const auto& kind : kinds) {
+        if (word == kind.word) return kind.level;
+    }
+    return std::nullopt;
+}
+
 dicom::DicomQuery MakeDicomQuery(const QueryRequest& request) {
     dicom::DicomQuery query;
     query.SetTimeouts(request.node.timeouts);
+    query.SetMaxPdu(request.node.maxPdu);
     query.SetLimits(request.node.limits);
     query.QuerySetCallingAETitle(request.node.callingAETitle);
     query.QuerySetCalledAETitle(request.node.calledAETitle);

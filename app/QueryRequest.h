@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "dicom/DicomQuery.h"
@@ -16,6 +17,8 @@ const char* RootText(QueryLevel level);
 // The level a C-FIND names in (0008,0052): "PATIENT", "STUDY", "SERIES" or
 // "IMAGE"; the worklist's query object is at level "STUDY".
 const char* LevelText(QueryLevel level);
+// The kind a word names: "worklist", "patient", "study", "series", "image".
+std::optional<QueryLevel> LevelOfKind(const std::string& word);
 
 // Where a query goes and how long it may wait at each stage.
 struct QueryNode {
@@ -25,6 +28,10 @@ struct QueryNode {
     std::string callingAETitle;
     dicom::DicomTimeouts timeouts;
     dicom::DicomLimits limits;
+    std::uint32_t maxPdu = dicom::kDefaultMaxPdu;
+
+    // The node as the toolkit's exchanges take it.
+    dicom::DicomPeer Peer() const;
 };
 
 // The matching keys, each exactly as typed: no trimming, no change of case,

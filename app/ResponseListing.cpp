@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "app/VisibleText.h"
+#include "dicom/AttributeText.h"
 #include "dicom/DicomAttributes.h"
 #include "dicom/DicomDataSets.h"
 #include "dicom/Variant.h"
@@ -17,23 +18,26 @@ namespace {
 
 using dicom::DicomAttribute;
 using dicom::DicomAttributes;
+using dicom::DicomDataSet;
 using dicom::DicomDataSets;
 using dicom::Variant;
 
-// The text of one top-level attribute of a response: absent and empty both
-// give the empty text. A control character a node put in a value is shown,
-// never passed on to the list, a terminal or a file.
-std::string Text(const DicomAttributes& attributes, std::uint16_t group, std::uint16_t element) {
-    return VisibleText(dicom::VarToStr(attributes.AttributesFind(group, element).AttributeValue()));
+// Appends a text from a node to the line being built. A control character
+// a node put in a value is shown, never passed on to the list, a terminal
+// or a file.
+void AppendVisible(TStrings& lines, std::string_view text) {
+    if (HasControlCharacter(text)) {
+        lines.Append(VisibleText(text));
+    } else {
+        lines.Append(text);
+    }
 }
 
-// One labelled line, built in a single allocation: a listing of a hundred
-// thousand responses makes well over a million of them.
-std::string Labelled(std::string_view label, const std::string& value) {
-    std::string line;
-    line.reserve(label.size() + value.size());
-    line.append(label).append(value);
-    return line;
+// The text of one top-level attribute of a response: absent and empty both
+// give the empty text. A view of the response's own text or of `scratch`.
+std::string_view Text(const DicomDataSet& response, std::uint16_t group, std::uint16_t element,
+                      std::string& scratch) {
+    return dicom::AttributeText(response, group, element, scratch).value_or(std::string_view());
 }
 
 struct LabelledTag {
@@ -42,40 +46,62 @@ struct LabelledTag {
     std::uint16_t element;
 };
 
-template <std::size_t N>
-void AddLines(TStrings& lines, const DicomAttributes& attributes, const LabelledTag (&table)[N]) {
-    for (const LabelledTag& line : table)
-        lines.Add(Labelled(line.label, Text(attributes, line.group, line.element)));
-}
-
-// The first line of every block.
-std::string HeaderLine(std::string accession, const std::string& patientId,
-                       const std::string& seriesDescription) {
-    accession.append("     ").append(patientId).append("   ").append(seriesDescription);
-    return accession;
-}
-
-// Where a worklist answer's values are read: the top level, where the
-// standard puts most of them, and, for what is absent there, the first
-// scheduled step (its modality, its step ID), where some nodes put more.
-class WorklistEntry {
+// Where a response's values are read: its top level and, for a worklist
+// answer, for what is absent there, the first scheduled step (its modality,
+// its step ID), where some nodes put more than the standard's top level.
+// Texts are read straight into the lines, each value at most copied once.
+// Used for one response, on the listing's thread.
+class ResponseValues {
   public:
-    explicit WorklistEntry(const DicomAttributes& top) : top_(top) {
-        const Variant steps = top.AttributesFind(0x0040, 0x0100).AttributeValue();
+    ResponseValues(const DicomDataSet& top, bool worklist) : top_(top) {
+        if (!worklist) return;
+        const Variant steps =
+            top.DataSetAttributes().AttributesFind(0x0040, 0x0100).AttributeValue();
         if (steps.GetType() == Variant::Type::Collection &&
             steps.AsCollection().DataSetsCount() > 0)
-            step_ = steps.AsCollection().DataSetsItem(1).DataSetAttributes();
+            step_ = steps.AsCollection().DataSetsItem(1);
     }
 
-    std::string Text(std::uint16_t group, std::uint16_t element) const {
-        if (step_ && !top_.AttributesFind(group, element).AttributeIsPresent())
-            return app::Text(*step_, group, element);
-        return app::Text(top_, group, element);
+    // The text of (group, element), valid until the next call with the same
+    // scratch.
+    std::string_view Text(std::uint16_t group, std::uint16_t element, std::string& scratch) const {
+        const std::optional<std::string_view> text =
+            dicom::AttributeText(top_, group, element, scratch);
+        if (text || !step_) return text.value_or(std::string_view());
+        return app::Text(*step_, group, element, scratch);
+    }
+
+    // One labelled line; the value is read before anything is appended.
+    void AddLine(TStrings& lines, std::string_view label, std::uint16_t group,
+                 std::uint16_t element) {
+        const std::string_view text = Text(group, element, scratch_[0]);
+        lines.Append(label);
+        AppendVisible(lines, text);
+        lines.EndLine();
+    }
+
+    template <std::size_t N>
+    void AddLines(TStrings& lines, const LabelledTag (&table)[N]) {
+        for (const LabelledTag& line : table) AddLine(lines, line.label, line.group, line.element);
+    }
+
+    // The first line of every block.
+    void AddHeaderLine(TStrings& lines) {
+        const std::string_view accession = Text(0x0008, 0x0050, scratch_[0]);
+        const std::string_view patientId = Text(0x0010, 0x0020, scratch_[1]);
+        const std::string_view seriesDescription = Text(0x0008, 0x103E, scratch_[2]);
+        AppendVisible(lines, accession);
+        lines.Append("     ");
+        AppendVisible(lines, patientId);
+        lines.Append("   ");
+        AppendVisible(lines, seriesDescription);
+        lines.EndLine();
     }
 
   private:
-    const DicomAttributes& top_;
-    std::optional<DicomAttributes> step_;
+    const DicomDataSet& top_;
+    std::optional<DicomDataSet> step_;
+    std::string scratch_[3];
 };
 
 // The lines of each kind, after the header line, in order.
@@ -114,30 +140,36 @@ constexpr LabelledTag kImageLines[] = {
     {"InstanceNumber : ", 0x0020, 0x0013},
 };
 
-void ListWorklistLines(TStrings& lines, const DicomAttributes& attributes) {
-    const WorklistEntry entry(attributes);
-    lines.Add(HeaderLine(entry.Text(0x0008, 0x0050), entry.Text(0x0010, 0x0020),
-                         entry.Text(0x0008, 0x103E)));
-    for (const LabelledTag& line : kWorklistLines)
-        lines.Add(Labelled(line.label, entry.Text(line.group, line.element)));
-    lines.Add("Requested Code d'acte $0008,$0100 " +
-              SequenceValueByName(attributes.AttributesFind(0x0032, 0x1064), "Code Value"));
-    lines.Add("Scheduled Code d'acte $0040,$0009 " +
-              SequenceValueByName(attributes.AttributesFind(0x0040, 0x0100),
-                                  "Scheduled Procedure Step ID"));
+// A line of a fixed label and a text already made.
+void AddLine(TStrings& lines, std::string_view label, const std::string& text) {
+    lines.Append(label);
+    lines.Append(text);
+    lines.EndLine();
+}
+
+void ListWorklistLines(TStrings& lines, const DicomDataSet& response) {
+    ResponseValues values(response, true);
+    values.AddHeaderLine(lines);
+    values.AddLines(lines, kWorklistLines);
+    const DicomAttributes attributes = response.DataSetAttributes();
+    AddLine(lines, "Requested Code d'acte $0008,$0100 ",
+            SequenceValueByName(attributes.AttributesFind(0x0032, 0x1064), "Code Value"));
+    AddLine(lines, "Scheduled Code d'acte $0040,$0009 ",
+            SequenceValueByName(attributes.AttributesFind(0x0040, 0x0100),
+                                "Scheduled Procedure Step ID"));
     // Said here, taken out by the relay: some modalities refuse a worklist
     // entry that carries this sequence.
     if (attributes.AttributesFind(0x0008, 0x0051).AttributeIsPresent())
         lines.Add("0008,0051 Found -> Remove from response attribute");
 }
 
-void ListCFindLines(TStrings& lines, const DicomAttributes& attributes, QueryLevel level) {
-    lines.Add(HeaderLine(Text(attributes, 0x0008, 0x0050), Text(attributes, 0x0010, 0x0020),
-                         Text(attributes, 0x0008, 0x103E)));
-    AddLines(lines, attributes, kCFindLines);
-    if (level == QueryLevel::Study) AddLines(lines, attributes, kStudyLines);
-    if (level == QueryLevel::Series) AddLines(lines, attributes, kSeriesLines);
-    if (level == QueryLevel::Image) AddLines(lines, attributes, kImageLines);
+void ListCFindLines(TStrings& lines, const DicomDataSet& response, QueryLevel level) {
+    ResponseValues values(response, false);
+    values.AddHeaderLine(lines);
+    values.AddLines(lines, kCFindLines);
+    if (level == QueryLevel::Study) values.AddLines(lines, kStudyLines);
+    if (level == QueryLevel::Series) values.AddLines(lines, kSeriesLines);
+    if (level == QueryLevel::Image) values.AddLines(lines, kImageLines);
 }
 
 }  // namespace
@@ -181,21 +213,21 @@ std::string SequenceValueByName(const DicomAttribute& sequence, const std::strin
 }
 
 void ListResponse(TStrings& lines, const dicom::DicomDataSet& response, QueryLevel level) {
-    const DicomAttributes attributes = response.DataSetAttributes();
-    if (level == QueryLevel::Worklist) {
-        ListWorklistLines(lines, attributes);
-    } else {
-        ListCFindLines(lines, attributes, level);
+    try {
+        if (level == QueryLevel::Worklist) {
+            ListWorklistLines(lines, response);
+        } else {
+            ListCFindLines(lines, response, level);
+        }
+    } catch (...) {
+        // The lines already listed stay; a line half built does not.
+        lines.DiscardLine();
+        throw;
     }
     lines.Add(kSeparator);
 }
 
-ResponseLister::ResponseLister(QueryLevel level) : level_(level) {
-    // Room for the lines of the first 16,384 responses: the list grows
-    // without moving its lines at the usual counts, and pages of the room
-    // left unused are never touched.
-    lines_.Reserve(LinesPerBlock(level) * 16'384);
-}
+ResponseLister::ResponseLister(QueryLevel level) : level_(level) {}
 
 void ResponseLister::operator()(const dicom::DicomDataSet& response) {
     if (failed_) return;

@@ -66,6 +66,7 @@ TFormTestWL::TFormTestWL(FormHost& host)
     SetFieldLabels();
     SetCaptions();
     BindHandlers();
+    SetUpDiagnosticTab();
     AddControls();
 }
 
@@ -222,6 +223,25 @@ void TFormTestWL::AddControls() {
                  &ListBoxOrig,
                  &MemoDest,
                  &LabelBatchProgress,
+                 &TabSheet2,
+                 &ButtonEcho,
+                 &ButtonSonder,
+                 &lblConnectTimeout,
+                 &EditConnectTimeout,
+                 &lblAssocTimeout,
+                 &EditAssocTimeout,
+                 &lblResponseTimeout,
+                 &EditResponseTimeout,
+                 &lblMaxPDU,
+                 &EditMaxPDU,
+                 &MemoDiagnostic,
+                 &ButtonExporter,
+                 &lblSecondNode,
+                 &EditIP2,
+                 &EditPort2,
+                 &EditAETitle2,
+                 &cboCompareKind,
+                 &ButtonComparer,
                  &Panel1,
                  &ListBoxResult,
                  &OpenDialogCFIND,
@@ -265,6 +285,7 @@ void TFormTestWL::FormCreate() {
     }
 
     ReadLimitSettings();
+    ReadConnectionSettings();
     const std::vector<std::string> params = CommandLineParams();
     if (!params.empty() && params[0] == "LISTEN") {
         const std::int32_t port = StrToInt(params.size() > 1 ? params[1] : std::string());
@@ -303,6 +324,7 @@ void TFormTestWL::FormDestroy() {
     WriteSetting(kSettingsSection, "AETitle", EditAETitle.Text);
     WriteSetting(kSettingsSection, "CallingAETitle", EditCallingAETitle.Text);
     WriteSetting(kSettingsSection, "Modalite", cboModalite.Text);
+    WriteConnectionSettings();
 }
 
 void TFormTestWL::ButtonWLClick(TControl& sender) {
@@ -327,9 +349,7 @@ void TFormTestWL::ButtonCFINDType1Click(TControl&) { RunBatchType1(*this); }
 
 // The result file is named relative to the current folder, not the
 // program's: it lands where the operator started the console.
-void TFormTestWL::Button5Click(TControl&) {
-    SaveLinesToFile(kResultFileName, ListBoxResult.Items.Lines());
-}
+void TFormTestWL::Button5Click(TControl&) { SaveLinesToFile(kResultFileName, ListBoxResult.Items); }
 
 void TFormTestWL::Button6Click(TControl&) {
     // Read in full before the list is touched: a file that cannot be read
@@ -355,6 +375,8 @@ std::optional<DicomDataSets> TFormTestWL::RequestWorklist(const std::string& mod
 
     LogAndList("Worklist demandé à " + request.node.calledAETitle);
     lastQuery_ = RunQuery(request, identifier);
+    // The check writes its own progress to the log, the report stays on the tab.
+    ShowExchange({lastQuery_.report}, false);
     if (const std::optional<QueryFailure>& failure = lastQuery_.failure) {
         LogAndList("Exception(" + failure->ClassName() + "):" + VisibleText(failure->message));
         return std::nullopt;
@@ -493,6 +515,8 @@ QueryRequest TFormTestWL::QueryRequestFromFields(QueryLevel level) const {
     request.node.callingAETitle = EditCallingAETitle.Text;
     request.node.timeouts = QueryTimeouts;
     request.node.limits = QueryLimits;
+    request.node.maxPdu = QueryMaxPdu;
+    ConnectionFromFields(request.node.timeouts, request.node.maxPdu);
     QueryKeys& keys = request.keys;
     keys.accession = EditAccession.Text;
     keys.patientId = EditDossier.Text;
@@ -538,6 +562,9 @@ void TFormTestWL::LaunchQuery(QueryLevel level, dicom::DicomConnection* relayTo)
         lastQuery_ =
             RunQuery(lastQuery_.request, identifier,
                      lister ? dicom::DicomQuery::ResponseHandler(std::ref(*lister)) : nullptr);
+        // The relay writes its own lines to the log for every request it
+        // serves; its reports stay on the tab.
+        ShowExchange({lastQuery_.report}, relayTo == nullptr);
         if (!ShowOutcome(lister ? &*lister : nullptr)) return;
         if (relayTo) ForwardResponses(*relayTo, lastQuery_.responses);
     } catch (const std::exception&) {
@@ -571,7 +598,6 @@ bool TFormTestWL::ShowOutcome(ResponseLister* listed) {
 void TFormTestWL::ListAndSave(const DicomDataSets& responses, QueryLevel level) {
     TStrings& lines = ListBoxResult.Items;
     const int count = responses.DataSetsCount();
-    lines.Reserve(static_cast<std::size_t>(count) * LinesPerBlock(level));
     for (int i = 1; i <= count; ++i) {
         const DicomDataSet response = responses.DataSetsItem(i);
         const std::string fileName = "Logs/Lumo4410_" + std::to_string(i) + ".dcm";

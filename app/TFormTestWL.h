@@ -205,6 +205,30 @@ class TFormTestWL {
     // "Enregistrement i / N" while the batch runs; hidden otherwise.
     TLabel LabelBatchProgress{"LabelBatchProgress", "TabSheet1"};
 
+    // The tab "Diagnostic": echo and probe of the node, the connection's
+    // timeouts and maximum PDU, and the report of the last exchange.
+    TControl TabSheet2{"TabSheet2", ControlKind::TabSheet, "PageControl1"};
+    TButton ButtonEcho{"ButtonEcho", "TabSheet2"};
+    TButton ButtonSonder{"ButtonSonder", "TabSheet2"};
+    TLabel lblConnectTimeout{"lblConnectTimeout", "TabSheet2"};
+    TEdit EditConnectTimeout{"EditConnectTimeout", "TabSheet2"};
+    TLabel lblAssocTimeout{"lblAssocTimeout", "TabSheet2"};
+    TEdit EditAssocTimeout{"EditAssocTimeout", "TabSheet2"};
+    TLabel lblResponseTimeout{"lblResponseTimeout", "TabSheet2"};
+    TEdit EditResponseTimeout{"EditResponseTimeout", "TabSheet2"};
+    TLabel lblMaxPDU{"lblMaxPDU", "TabSheet2"};
+    TEdit EditMaxPDU{"EditMaxPDU", "TabSheet2"};
+    TMemo MemoDiagnostic{"MemoDiagnostic", "TabSheet2"};
+    // The responses of the last query written as DICOM JSON or CSV, and the
+    // comparison of the node's answers with a second node's.
+    TButton ButtonExporter{"ButtonExporter", "TabSheet2"};
+    TLabel lblSecondNode{"lblSecondNode", "TabSheet2"};
+    TEdit EditIP2{"EditIP2", "TabSheet2"};
+    TEdit EditPort2{"EditPort2", "TabSheet2"};
+    TEdit EditAETitle2{"EditAETitle2", "TabSheet2"};
+    TComboBox cboCompareKind{"cboCompareKind", "TabSheet2"};
+    TButton ButtonComparer{"ButtonComparer", "TabSheet2"};
+
     // Result list, filling the rest of the window.
     TControl Panel1{"Panel1", ControlKind::Panel, "FormTestWL"};
     TListBox ListBoxResult{"ListBoxResult", "Panel1"};
@@ -234,6 +258,10 @@ class TFormTestWL {
     void Button6Click(TControl& sender);
     void Button3Click(TControl& sender);    // the worklist check
     void bTestDateClick(TControl& sender);  // the date self-test
+    void ButtonEchoClick(TControl& sender);
+    void ButtonSonderClick(TControl& sender);  // the node probe
+    void ButtonExporterClick(TControl& sender);
+    void ButtonComparerClick(TControl& sender);
     void DicomViewer1AssociationRequest2(dicom::DicomViewer& sender,
                                          dicom::DicomConnection& connection, bool& isOK);
     void DicomViewer1QueryRequest(dicom::DicomViewer& sender, dicom::DicomConnection& connection);
@@ -245,6 +273,8 @@ class TFormTestWL {
 
     // How long the console's queries wait at each stage.
     dicom::DicomTimeouts QueryTimeouts;
+    // The largest PDU the console says it takes.
+    std::uint32_t QueryMaxPdu = dicom::kDefaultMaxPdu;
     // How large a response may be; the settings may change it (MaxResponseBytes).
     dicom::DicomLimits QueryLimits;
 
@@ -268,6 +298,9 @@ class TFormTestWL {
     // How the last query went: a query button's, the relay's or the
     // worklist check's. Empty until a query runs.
     const QueryOutcome& LastQuery() const { return lastQuery_; }
+    // Whether the last echo answered Success, or the last probe reached the
+    // node and had an association accepted.
+    bool DiagnosticSucceeded() const { return diagnosticSucceeded_; }
 
     // Whether FormDestroy writes the connection settings back. The command
     // line reads them at start but leaves the store as it found it.
@@ -285,6 +318,15 @@ class TFormTestWL {
     void ListAndSave(const dicom::DicomDataSets& responses, QueryLevel level);
     void CopyIncomingRequestToFields(const dicom::DicomConnection& connection);
     void ReadLimitSettings();
+    // The Diagnostic tab (DiagnosticTab.cpp): its texts and handlers, the
+    // connection settings between the store, the fields and the requests,
+    // and the report of the last exchange in MemoDiagnostic and the log.
+    void SetUpDiagnosticTab();
+    void ShowConnectionFields();
+    void ConnectionFromFields(dicom::DicomTimeouts& timeouts, std::uint32_t& maxPdu) const;
+    void ReadConnectionSettings();
+    void WriteConnectionSettings();
+    void ShowExchange(const std::vector<dicom::AssociationReport>& reports, bool log);
     void SetFieldLabels();
     void SetCaptions();
     void BindHandlers();
@@ -303,6 +345,10 @@ class TFormTestWL {
     bool listening_ = false;
     std::optional<dicom::DicomConnection> PendingConnection;
     QueryOutcome lastQuery_;
+    // What the connection fields showed when last set from the values in
+    // force: a field the operator changed since overrides its value.
+    std::vector<std::string> shownConnection_;
+    bool diagnosticSucceeded_ = false;
     std::atomic<bool> stopRequested_{false};
 };
 

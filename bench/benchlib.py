@@ -22,14 +22,18 @@ def run_once(argv, cwd):
 
 
 class Node:
-    """The standalone test node (lumo-testnode), answering every query with
-    `count` synthetic responses, on the port it prints when ready."""
+    """A standalone node answering every query with `count` synthetic
+    responses, on the port it prints when ready: the test node (lumo-testnode,
+    a DCMTK node) by default, or with `replay` the replay node
+    (lumo-replay-node), whose answers are encoded once and cost it next to
+    nothing."""
 
-    def __init__(self, program, count, work):
+    def __init__(self, program, count, work, replay=False):
         self.output = open(os.path.join(work, f"node-{count}.txt"), "w+")
-        self.process = subprocess.Popen([program, "--synthetic", str(count)], stdout=self.output,
-                                        stderr=subprocess.DEVNULL)
-        deadline = time.monotonic() + 30
+        argv = [program, "--responses" if replay else "--synthetic", str(count)]
+        self.process = subprocess.Popen(argv, stdout=self.output, stderr=subprocess.DEVNULL)
+        # The replay node encodes a million responses in a few seconds.
+        deadline = time.monotonic() + 120
         self.port = None
         while time.monotonic() < deadline and self.port is None:
             self.output.seek(0)

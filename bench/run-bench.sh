@@ -1,10 +1,21 @@
 #!/usr/bin/env bash
 # `make bench`: every benchmark of the repository against the default build.
 # Each part runs only when it exists; RUNS and COUNTS tune the console part.
+# `make bench-million` (argument "million"): a million responses listed by
+# the command line next to findscu -q, and shown by the window.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$here/build/default}
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
+
+if [ "${1:-}" = "million" ]; then
+    echo "== console: a million responses, lumo4410-cli study next to findscu -q"
+    python3 "$here/bench/console/console-bench.py" "$build" --runs "${RUNS:-3}" \
+        --counts 1,1000000
+    echo "== window: a million responses shown and scrolled to the end"
+    "$build/bench/gui/gui_bench" --benchmark_filter='ShowAndScrollToEnd|/1000000'
+    exit 0
+fi
 
 echo "== console: lumo4410-cli study next to findscu"
 python3 "$here/bench/console/console-bench.py" "$build"

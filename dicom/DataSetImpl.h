@@ -3,9 +3,13 @@
 // Private to dicom/: the in-memory form of data sets and collections, shared by
 // the data classes and the DCMTK bridge (DcmConvert).
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -58,13 +62,64 @@ struct Element {
     }
 };
 
+// The elements of a data set in tag order, with what the code uses of a
+// vector of them. A received data set that reads plainly keeps only the
+// bytes it came in (explicit VR little endian) until something asks for its
+// elements, which are then read from those bytes, once, and the bytes let
+// go: a listing reads what it shows straight from the bytes (AttributeText),
+// and a query that keeps a million responses holds their bytes rather than
+// their elements. Owned by its data set; not synchronised, even for reading.
+class ElementList {
+  public:
+    using iterator = std::vector<Element>::iterator;
+    using const_iterator = std::vector<Element>::const_iterator;
+
+    iterator begin() { return Elements().begin(); }
+    iterator end() { return Elements().end(); }
+    const_iterator begin() const { return Elements().begin(); }
+    const_iterator end() const { return Elements().end(); }
+    std::size_t size() const { return Elements().size(); }
+    bool empty() const { return Elements().empty(); }
+    Element& operator[](std::size_t index) { return Elements()[index]; }
+    const Element& operator[](std::size_t index) const { return Elements()[index]; }
+    void reserve(std::size_t count) { Elements().reserve(count); }
+    void push_back(Element element) { Elements().push_back(std::move(element)); }
+    iterator insert(const_iterator at, Element element) {
+        return Elements().insert(at, std::move(element));
+    }
+    iterator erase(const_iterator at) { return Elements().erase(at); }
+
+    // Keeps `bytes`, which read plainly, in place of the elements.
+    void KeepEncoded(std::string_view bytes);
+    // The bytes kept, while the elements have not been read from them.
+    std::optional<std::string_view> Encoded() const {
+        if (!encoded_) return std::nullopt;
+        return std::string_view(encoded_.get(), encodedSize_);
+    }
+
+  private:
+    std::vector<Element>& Elements() const {
+        if (encoded_) Decode();
+        return elements_;
+    }
+    void Decode() const;
+
+    mutable std::vector<Element> elements_;
+    // Shared by copies of the data set: never changed once kept.
+    mutable std::shared_ptr<const char[]> encoded_;
+    mutable std::size_t encodedSize_ = 0;
+};
+
+// The elements that `bytes`, kept by an ElementList, read as (WireDataSet).
+std::vector<Element> ReadEncodedElements(std::string_view bytes);
+
 }  // namespace detail
 
 // The attributes of a data set, kept sorted by tag: DICOM encodes in that
 // order and AttributesItemAt walks it. Owned by the DicomDataSet handles that
 // share it; not synchronised.
 struct DicomDataSet::Impl {
-    std::vector<detail::Element> elements;
+    detail::ElementList elements;
     // Of a received data set: the declared character set of the first text
     // that could not be decoded (and is shown marked), or empty.
     std::string undecodableCharset;

@@ -7,20 +7,13 @@
 #include <memory>
 #include <string>
 
+#include "dicom/AssociationReport.h"
+#include "dicom/DicomAssociation.h"
 #include "dicom/DicomDataSet.h"
 #include "dicom/DicomDataSets.h"
 #include "dicom/DimseStatus.h"
 
 namespace lumo::dicom {
-
-// How long a query may wait at each stage before it fails with a timeout:
-// to connect, for the whole association negotiation, and for the whole of
-// each response (however slowly its bytes come).
-struct DicomTimeouts {
-    std::chrono::milliseconds connect{10'000};
-    std::chrono::milliseconds association{30'000};
-    std::chrono::milliseconds response{60'000};
-};
 
 // How much of a node's answer a query takes in before it refuses it.
 struct DicomLimits {
@@ -65,6 +58,12 @@ class DicomQuery {
 
     void SetTimeouts(const DicomTimeouts& timeouts);
     void SetLimits(const DicomLimits& limits);
+    // The largest PDU this side says it takes (kDefaultMaxPdu unless set).
+    void SetMaxPdu(std::uint32_t bytes);
+
+    // The association report of the last QueryRun or QueryFind, as far as
+    // it went, also when it raised; empty before the first.
+    const AssociationReport& QueryLastReport() const;
 
     // Sends the identifier (command-group elements stripped, text encoded as
     // the identifier declares, ISO_IR 100 by default) and returns every

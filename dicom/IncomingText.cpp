@@ -18,13 +18,16 @@ std::string TrimmedCharset(std::string_view text) {
     return std::string(text);
 }
 
-IncomingText::IncomingText(const std::string& declared) : declared_(declared) {
+IncomingText::Mode IncomingText::ModeOf(std::string_view declared) {
     if (declared.empty() || declared == kLatin1Charset || declared == "ISO_IR 6" ||
-        declared == "ISO 2022 IR 6") {
-        mode_ = Mode::Latin1;
-        return;
-    }
-    mode_ = declared == kUtf8Charset ? Mode::Utf8 : Mode::Converter;
+        declared == "ISO 2022 IR 6")
+        return Mode::Latin1;
+    return declared == kUtf8Charset ? Mode::Utf8 : Mode::Converter;
+}
+
+IncomingText::IncomingText(const std::string& declared)
+    : mode_(ModeOf(declared)), declared_(declared) {
+    if (mode_ == Mode::Latin1) return;
     decoder_ = CharsetDecoder::For(declared);
     // A set nobody knows: its ASCII reads as ASCII, anything else is marked.
     if (!decoder_) decoder_ = CharsetDecoder::For("ISO 2022 IR 6");
@@ -32,6 +35,26 @@ IncomingText::IncomingText(const std::string& declared) : declared_(declared) {
 
 std::optional<std::string_view> IncomingText::RewrittenCharset() const {
     if (mode_ == Mode::Converter) return kUtf8Charset;
+    return std::nullopt;
+}
+
+// The same cases as Decode's, in the same order.
+bool IncomingText::MayFail(std::string_view text) const {
+    if (IsAscii(text) && (mode_ != Mode::Converter || text.find('\x1B') == text.npos)) return false;
+    if (mode_ == Mode::Latin1) return false;
+    return !(mode_ == Mode::Utf8 && IsValidUtf8(text));
+}
+
+std::optional<std::string_view> IncomingText::DecodeWithoutDecoder(std::string_view declared,
+                                                                   std::string_view text,
+                                                                   std::string& scratch) {
+    const Mode mode = ModeOf(TrimmedCharset(declared));
+    if (IsAscii(text) && (mode != Mode::Converter || text.find('\x1B') == text.npos)) return text;
+    if (mode == Mode::Latin1) {
+        scratch = Latin1ToUtf8(text);
+        return std::string_view(scratch);
+    }
+    if (mode == Mode::Utf8 && IsValidUtf8(text)) return text;
     return std::nullopt;
 }
 

@@ -51,8 +51,21 @@ class IncomingText {
     // The declared value, as given ("" for the Latin-1 habit).
     const std::string& Declared() const { return declared_; }
 
+    // Whether Decode may mark some of `text` as undecodable: false when it
+    // reads without the set's decoder.
+    bool MayFail(std::string_view text) const;
+
+    // What Decode gives for `text` under the set `declared` (as received,
+    // blanks and all) when that needs no decoder of the set's own: a view of
+    // `text` itself, or its Latin-1 converted into `scratch`. nullopt when it
+    // does.
+    static std::optional<std::string_view> DecodeWithoutDecoder(std::string_view declared,
+                                                                std::string_view text,
+                                                                std::string& scratch);
+
   private:
     enum class Mode { Latin1, Utf8, Converter };
+    static Mode ModeOf(std::string_view declared);
 
     Mode mode_ = Mode::Latin1;
     std::string declared_;

@@ -10,6 +10,8 @@
 #include <climits>
 #include <utility>
 
+#include "dicom/SocketOptions.h"
+
 namespace lumo::dicom::detail {
 
 void SocketWatch::Add(int fd) {
@@ -140,6 +142,7 @@ class WatchedConnection final : public DcmTCPConnection {
 
 DcmTransportConnection* WatchingLayer::createConnection(DcmNativeSocketType socket,
                                                         OFBool useSecureLayer) {
+    SendAtOnce(socket);
     CallerState* caller = hooks_.caller();
     DcmTransportConnection* connection =
         caller != nullptr && !useSecureLayer ? Admit(socket, *caller) : nullptr;

@@ -11,6 +11,8 @@
 #include <climits>
 #include <memory>
 
+#include "dicom/SocketOptions.h"
+
 namespace lumo::dicom::detail {
 
 namespace {
@@ -23,12 +25,13 @@ using std::chrono::milliseconds;
 constexpr milliseconds kSlack{250};
 
 // A TCP connection whose reads end at the deadline. Reads block, bounded by
-// the socket's receive timeout, which follows what is left of the stage.
-// Owned by DCMTK's association; used on the exchange's thread.
+// the socket's receive timeout, which follows what is left of the stage;
+// every byte read goes past the watch. Owned by DCMTK's association; used on
+// the exchange's thread.
 class DeadlineConnection : public DcmTCPConnection {
   public:
-    DeadlineConnection(DcmNativeSocketType socket, ReadDeadline& deadline)
-        : DcmTCPConnection(socket), deadline_(deadline) {}
+    DeadlineConnection(DcmNativeSocketType socket, ReadDeadline& deadline, PeerWatch& watch)
+        : DcmTCPConnection(socket), deadline_(deadline), watch_(watch) {}
 
     ssize_t read(void* buf, size_t nbyte) override {
         while (true) {
@@ -36,6 +39,7 @@ class DeadlineConnection : public DcmTCPConnection {
             if (left <= milliseconds(0)) return Expired();
             if (!BoundReads(left) && !Readable(left)) continue;
             const ssize_t got = DcmTCPConnection::read(buf, nbyte);
+            watch_.Read(buf, got);
             if (got >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return got;
             // The socket's bound ran out: the deadline has passed, or the
             // bound was one of a shorter stage and is set again.
@@ -89,6 +93,7 @@ class DeadlineConnection : public DcmTCPConnection {
     }
 
     ReadDeadline& deadline_;
+    PeerWatch& watch_;
     milliseconds bound_{0};  // the socket's receive timeout; 0: none set yet
 };
 
@@ -107,8 +112,10 @@ DcmTransportConnection* DeadlineTransport::createConnection(DcmNativeSocketType 
                                                             OFBool useSecureLayer) {
     if (useSecureLayer) return nullptr;  // never asked for: the console speaks plain TCP
     deadline_.Start(negotiation_);
+    watch_.Connected();
+    SendAtOnce(openSocket);
     // DCMTK owns the connection from here and deletes it with the association.
-    return std::make_unique<DeadlineConnection>(openSocket, deadline_).release();
+    return std::make_unique<DeadlineConnection>(openSocket, deadline_, watch_).release();
 }
 
 }  // namespace lumo::dicom::detail

@@ -10,6 +10,8 @@
 
 #include <chrono>
 
+#include "dicom/PeerWatch.h"
+
 namespace lumo::dicom::detail {
 
 // When the stage under way must be over, and whether a read ran into it.
@@ -31,20 +33,23 @@ class ReadDeadline {
 };
 
 // The transport DCMTK builds an association's connection with: plain TCP
-// whose reads fail, as on a lost connection, once the deadline has passed.
-// The negotiation's stage starts as the connection opens. Holds a reference
-// to the deadline, which must outlive the network the transport is set on;
-// used on the exchange's thread.
+// whose reads fail, as on a lost connection, once the deadline has passed,
+// and whose bytes the watch follows. The negotiation's stage starts as the
+// connection opens. Holds references to the deadline and the watch, which
+// must outlive the network the transport is set on; used on the exchange's
+// thread.
 class DeadlineTransport : public DcmTransportLayer {
   public:
-    DeadlineTransport(ReadDeadline& deadline, std::chrono::milliseconds negotiation)
-        : deadline_(deadline), negotiation_(negotiation) {}
+    DeadlineTransport(ReadDeadline& deadline, PeerWatch& watch,
+                      std::chrono::milliseconds negotiation)
+        : deadline_(deadline), watch_(watch), negotiation_(negotiation) {}
 
     DcmTransportConnection* createConnection(DcmNativeSocketType openSocket,
                                              OFBool useSecureLayer) override;
 
   private:
     ReadDeadline& deadline_;
+    PeerWatch& watch_;
     std::chrono::milliseconds negotiation_;
 };
 

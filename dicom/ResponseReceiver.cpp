@@ -2,10 +2,12 @@
 
 #include <dcmtk/dcmdata/dcdatset.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcelem.h>
 #include <dcmtk/dcmnet/cond.h>
 #include <dcmtk/dcmnet/dimse.h>
 #include <dcmtk/dcmnet/dul.h>
 
+#include "dicom/PlainCommand.h"
 #include "dicom/WireDataSet.h"
 
 namespace lumo::dicom::detail {
@@ -82,12 +84,26 @@ OFCondition AcceptedTransferSyntax(T_ASC_Association* assoc, T_ASC_PresentationC
     return EC_Normal;
 }
 
-// The fields of a C-FIND-RSP that the exchange reads.
-OFCondition ParseFindResponse(DcmDataset& set, ResponseCommand& command) {
+// The tags of (0000,0901), which a node sends with some failure statuses.
+std::vector<std::uint32_t> OffendingElements(DcmDataset& set) {
+    std::vector<std::uint32_t> tags;
+    DcmElement* element = nullptr;
+    if (set.findAndGetElement(DCM_OffendingElement, element).bad() || element == nullptr)
+        return tags;
+    for (unsigned long i = 0; i < element->getVM(); ++i) {
+        DcmTagKey key;
+        if (element->getTagVal(key, i).good())
+            tags.push_back(std::uint32_t{key.getGroup()} << 16 | key.getElement());
+    }
+    return tags;
+}
+
+// The fields of a C-FIND-RSP or a C-ECHO-RSP that the exchange reads.
+OFCondition ParseResponse(DcmDataset& set, ResponseCommand& command) {
     Uint16 field = 0;
     if (set.findAndGetUint16(DCM_CommandField, field).bad()) return DIMSE_PARSEFAILED;
     command.commandField = field;
-    if (field != DIMSE_C_FIND_RSP) return EC_Normal;
+    if (field != DIMSE_C_FIND_RSP && field != DIMSE_C_ECHO_RSP) return EC_Normal;
     Uint16 messageID = 0;
     Uint16 dataSetType = 0;
     Uint16 status = 0;
@@ -101,6 +117,7 @@ OFCondition ParseFindResponse(DcmDataset& set, ResponseCommand& command) {
     OFString comment;
     if (set.findAndGetOFString(DCM_ErrorComment, comment).good())
         command.errorComment = comment.c_str();
+    command.offendingElements = OffendingElements(set);
     return EC_Normal;
 }
 
@@ -116,6 +133,10 @@ OFCondition ReceiveCommand(T_ASC_Association* assoc, std::size_t maxBytes, std::
     E_TransferSyntax xfer = EXS_Unknown;
     if (cond.good()) cond = AcceptedTransferSyntax(assoc, presID, xfer);
     if (cond.bad()) return cond;
+    if (std::optional<ResponseCommand> plain = ReadPlainCommand(bytes)) {
+        command = std::move(*plain);
+        return EC_Normal;
+    }
     // A command is always in implicit VR little endian, whatever the context.
     DcmDataset set;
     cond = ReadIntoDcmtk(bytes, EXS_LittleEndianImplicit, set, EGL_withoutGL);
@@ -123,7 +144,7 @@ OFCondition ReceiveCommand(T_ASC_Association* assoc, std::size_t maxBytes, std::
     if (cond.bad())
         return makeDcmnetSubCondition(DIMSEC_RECEIVEFAILED, OF_error,
                                       "DIMSE: receiveCommand: cmdSet->read() Failed", cond);
-    return ParseFindResponse(set, command);
+    return ParseResponse(set, command);
 }
 
 OFCondition ReceiveDataSetBytes(T_ASC_Association* assoc, std::size_t maxBytes, std::string& buffer,

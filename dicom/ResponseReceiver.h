@@ -1,6 +1,6 @@
 #pragma once
 
-// Private to dicom/: a C-FIND response read off the association PDV by PDV
+// Private to dicom/: a C-FIND or C-ECHO response read off the association PDV by PDV
 // by this layer, rather than by DIMSE_receiveCommand and its kin, so that
 // what a node sends is bounded in size while it arrives and checked for
 // nesting before DCMTK's reader sees any of it. The reads block: the
@@ -14,17 +14,20 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace lumo::dicom::detail {
 
-// What the command of a response says, as far as a C-FIND needs it. Only
-// the command field is read when it is not a C-FIND-RSP.
+// What the command of a response says, as far as a C-FIND or a C-ECHO
+// needs it. Only the command field is read when it is neither a C-FIND-RSP
+// nor a C-ECHO-RSP.
 struct ResponseCommand {
     std::uint16_t commandField = 0;
     std::uint16_t messageIDBeingRespondedTo = 0;
     bool announcesDataSet = false;
     std::uint16_t status = 0;
-    std::string errorComment;  // (0000,0902), when the node gave one
+    std::string errorComment;                      // (0000,0902), when the node gave one
+    std::vector<std::uint32_t> offendingElements;  // (0000,0901), group << 16 | element
 };
 
 // The next command on the association, its bytes gathered in `buffer`. A

@@ -4,6 +4,7 @@
 #include <dcmtk/dcmdata/dcistrmb.h>
 #include <dcmtk/dcmnet/cond.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -19,6 +20,7 @@
 #include "dicom/IncomingText.h"
 #include "dicom/NestingScan.h"
 #include "dicom/ReceivedRules.h"
+#include "support/Exception.h"
 
 namespace lumo::dicom::detail {
 
@@ -106,19 +108,21 @@ using ScratchLists = std::array<std::vector<Element>, kMaxNesting + 1>;
 
 // One reading of one data set's bytes. Every read is checked against the
 // bound of the item it belongs to, so no length, however large, reads past
-// the bytes. Borrows the scratch lists of its thread; used on that thread,
-// for one data set.
+// the bytes. When it does not build the elements, it checks all the same
+// that every byte reads plainly, and which text will not decode. Borrows
+// the scratch lists of its thread; used on that thread, for one data set.
 class PlainReader {
   public:
-    PlainReader(std::string_view bytes, ScratchLists& scratch) : bytes_(bytes), scratch_(scratch) {}
+    PlainReader(std::string_view bytes, ScratchLists& scratch, bool build)
+        : bytes_(bytes), scratch_(scratch), build_(build) {}
 
-    std::optional<DicomDataSet> Read() {
-        std::shared_ptr<DicomDataSet::Impl> impl =
-            ReadItem(bytes_.size(), false, IncomingText(), 0);
-        if (!impl || pos_ != bytes_.size()) return std::nullopt;
-        impl->undecodableCharset = std::move(undecodable_);
-        return DicomDataSet(std::move(impl));
+    // The top-level elements, or only true when not building.
+    bool Read(std::shared_ptr<DicomDataSet::Impl>* impl) {
+        return ReadItem(bytes_.size(), false, IncomingText(), 0, build_ ? impl : nullptr) &&
+               pos_ == bytes_.size();
     }
+
+    std::string TakeUndecodable() { return std::move(undecodable_); }
 
   private:
     bool Left(std::size_t limit, std::size_t count) const {
@@ -135,93 +139,113 @@ class PlainReader {
         return (static_cast<std::uint32_t>(U16(at)) << 16) | U16(at + 2);
     }
 
-    std::string Decode(const IncomingText& incoming, VrCode vr, std::string_view value) {
+    // A text value, decoded into `element` when building; otherwise only
+    // decoded when that could fail, to know whether it does.
+    void Text(const IncomingText& incoming, VrCode vr, std::string_view value, Element* element) {
+        if (element == nullptr && (!undecodable_.empty() || !incoming.MayFail(value))) return;
         bool failed = false;
         std::string text = incoming.Decode(vr, value.data(), value.size(), &failed);
         if (failed && undecodable_.empty()) undecodable_ = incoming.Declared();
-        return text;
+        if (element != nullptr) element->value = std::move(text);
     }
 
     // The elements up to `limit`, or up to an item delimitation when
-    // `delimited`; null when anything is not plain.
-    std::shared_ptr<DicomDataSet::Impl> ReadItem(std::size_t limit, bool delimited,
-                                                 const IncomingText& inherited, int depth) {
-        if (depth > kMaxNesting) return nullptr;
+    // `delimited`, into `out` unless it is null; false when anything is not
+    // plain.
+    bool ReadItem(std::size_t limit, bool delimited, const IncomingText& inherited, int depth,
+                  std::shared_ptr<DicomDataSet::Impl>* out) {
+        if (depth > kMaxNesting) return false;
         std::vector<Element>& elements = scratch_[static_cast<std::size_t>(depth)];
         elements.clear();
         IncomingText own;
         const IncomingText* incoming = &inherited;
+        std::optional<std::uint32_t> last;
         while (delimited || pos_ != limit) {
-            if (!Left(limit, 8)) return nullptr;
+            if (!Left(limit, 8)) return false;
             const std::uint32_t tag = TagAt(pos_);
             if (TagGroup(tag) == 0xFFFE) {
-                if (!delimited || tag != kItemEnd || U32(pos_ + 4) != 0) return nullptr;
+                if (!delimited || tag != kItemEnd || U32(pos_ + 4) != 0) return false;
                 pos_ += 8;
                 break;
             }
-            if (!elements.empty() && tag <= elements.back().tag) return nullptr;
-            const auto vr =
-                static_cast<VrCode>((static_cast<unsigned char>(bytes_[pos_ + 4]) << 8) |
-                                    static_cast<unsigned char>(bytes_[pos_ + 5]));
-            const VrLayout layout = LayoutOf(vr);
-            if (layout.kind == VrLayout::Kind::Other || !IsOrdinaryTag(tag, vr)) return nullptr;
-            std::uint32_t length = U16(pos_ + 6);
-            if (layout.longLength) {
-                if (!Left(limit, 12)) return nullptr;
-                length = U32(pos_ + 8);
-                pos_ += 12;
-            } else {
-                pos_ += 8;
-            }
-
+            if (last && tag <= *last) return false;
+            last = tag;
             Element element;
-            element.tag = tag;
-            element.vr = vr;
-            if (layout.kind == VrLayout::Kind::Sequence) {
-                // Its items follow the data set's character set, known only
-                // once (0008,0005) has gone by.
-                if (tag < kSpecificCharacterSet) return nullptr;
-                DicomDataSets items;
-                if (!ReadSequence(limit, length, *incoming, depth, items)) return nullptr;
-                element.value = std::move(items);
-            } else {
-                if (length == kUndefinedLength || length % 2 != 0 || !Left(limit, length)) {
-                    return nullptr;
-                }
-                std::string_view value = bytes_.substr(pos_, length);
-                pos_ += length;
-                if (layout.kind == VrLayout::Kind::Number) {
-                    if (length % layout.numberSize != 0) return nullptr;
-                    element.value = NumberText(value, layout);
-                } else {
-                    value = WithoutTrailingPadding(vr, value);
-                    if (!IsUnpadded(value)) return nullptr;
-                    if (vr == kUI && !IsUidText(value)) return nullptr;
-                    if (tag == kSpecificCharacterSet) {
-                        own = IncomingText(TrimmedCharset(value));
-                        incoming = &own;
-                        const std::optional<std::string_view> rewritten = own.RewrittenCharset();
-                        element.value =
-                            rewritten ? std::string(*rewritten) : Decode(own, vr, value);
-                    } else {
-                        // Before (0008,0005) the set is not known yet; ASCII
-                        // reads the same in all of them.
-                        if (tag < kSpecificCharacterSet && !IsAscii(value)) return nullptr;
-                        element.value = Decode(*incoming, vr, value);
-                    }
-                }
-            }
-            elements.push_back(std::move(element));
+            if (!ReadElement(limit, tag, own, incoming, depth, out ? &element : nullptr))
+                return false;
+            if (out) elements.push_back(std::move(element));
         }
+        if (out == nullptr) return true;
         auto impl = std::make_shared<DicomDataSet::Impl>();
         impl->elements.reserve(elements.size());
         for (Element& element : elements) impl->elements.push_back(std::move(element));
         elements.clear();
-        return impl;
+        *out = std::move(impl);
+        return true;
+    }
+
+    // The element whose header is at the reading position, its value into
+    // `element` unless it is null. (0008,0005) makes `own` the set of the
+    // item's text.
+    bool ReadElement(std::size_t limit, std::uint32_t tag, IncomingText& own,
+                     const IncomingText*& incoming, int depth, Element* element) {
+        const auto vr = static_cast<VrCode>((static_cast<unsigned char>(bytes_[pos_ + 4]) << 8) |
+                                            static_cast<unsigned char>(bytes_[pos_ + 5]));
+        const VrLayout layout = LayoutOf(vr);
+        if (layout.kind == VrLayout::Kind::Other || !IsOrdinaryTag(tag, vr)) return false;
+        std::uint32_t length = U16(pos_ + 6);
+        if (layout.longLength) {
+            if (!Left(limit, 12)) return false;
+            length = U32(pos_ + 8);
+            pos_ += 12;
+        } else {
+            pos_ += 8;
+        }
+        if (element != nullptr) {
+            element->tag = tag;
+            element->vr = vr;
+        }
+        if (layout.kind == VrLayout::Kind::Sequence) {
+            // Its items follow the data set's character set, known only
+            // once (0008,0005) has gone by.
+            if (tag < kSpecificCharacterSet) return false;
+            DicomDataSets items;
+            if (!ReadSequence(limit, length, *incoming, depth, element ? &items : nullptr))
+                return false;
+            if (element != nullptr) element->value = std::move(items);
+            return true;
+        }
+        if (length == kUndefinedLength || length % 2 != 0 || !Left(limit, length)) return false;
+        std::string_view value = bytes_.substr(pos_, length);
+        pos_ += length;
+        if (layout.kind == VrLayout::Kind::Number) {
+            if (length % layout.numberSize != 0) return false;
+            if (element != nullptr) element->value = NumberText(value, layout);
+            return true;
+        }
+        value = WithoutTrailingPadding(vr, value);
+        if (!IsUnpadded(value)) return false;
+        if (vr == kUI && !IsUidText(value)) return false;
+        if (tag == kSpecificCharacterSet) {
+            own = IncomingText(TrimmedCharset(value));
+            incoming = &own;
+            const std::optional<std::string_view> rewritten = own.RewrittenCharset();
+            if (!rewritten) {
+                Text(own, vr, value, element);
+            } else if (element != nullptr) {
+                element->value = std::string(*rewritten);
+            }
+            return true;
+        }
+        // Before (0008,0005) the set is not known yet; ASCII reads the same
+        // in all of them.
+        if (tag < kSpecificCharacterSet && !IsAscii(value)) return false;
+        Text(*incoming, vr, value, element);
+        return true;
     }
 
     bool ReadSequence(std::size_t limit, std::uint32_t length, const IncomingText& incoming,
-                      int depth, DicomDataSets& items) {
+                      int depth, DicomDataSets* items) {
         const bool undefined = length == kUndefinedLength;
         std::size_t end = limit;
         if (!undefined) {
@@ -236,14 +260,14 @@ class PlainReader {
             if (undefined && tag == kSequenceEnd) return itemLength == 0;
             if (tag != kItem) return false;
             std::shared_ptr<DicomDataSet::Impl> item;
+            std::shared_ptr<DicomDataSet::Impl>* into = items ? &item : nullptr;
             if (itemLength == kUndefinedLength) {
-                item = ReadItem(end, true, incoming, depth + 1);
+                if (!ReadItem(end, true, incoming, depth + 1, into)) return false;
             } else {
                 if (itemLength % 2 != 0 || !Left(end, itemLength)) return false;
-                item = ReadItem(pos_ + itemLength, false, incoming, depth + 1);
+                if (!ReadItem(pos_ + itemLength, false, incoming, depth + 1, into)) return false;
             }
-            if (!item) return false;
-            items.DataSetsAppend(DicomDataSet(std::move(item)));
+            if (items != nullptr) items->DataSetsAppend(DicomDataSet(std::move(item)));
         }
         return true;
     }
@@ -252,7 +276,53 @@ class PlainReader {
     std::size_t pos_ = 0;
     std::string undecodable_;
     ScratchLists& scratch_;
+    const bool build_;
 };
+
+// The element of `tag` in the top level of bytes that read plainly: where
+// its value lies and how long its header is; the value is empty for an
+// absent element, and `undefined` is set for a sequence on the way whose
+// end only a walk through its items would find.
+struct EncodedElement {
+    bool found = false;
+    bool undefined = false;
+    VrCode vr = 0;
+    std::string_view value;
+    std::string_view charset;  // (0008,0005) as far as the walk went
+};
+
+EncodedElement FindEncoded(std::string_view bytes, std::uint32_t tag) {
+    const auto u16 = [bytes](std::size_t at) {
+        return static_cast<std::uint16_t>(static_cast<unsigned char>(bytes[at]) |
+                                          (static_cast<unsigned char>(bytes[at + 1]) << 8));
+    };
+    EncodedElement found;
+    for (std::size_t pos = 0; pos + 8 <= bytes.size();) {
+        const std::uint32_t at = (static_cast<std::uint32_t>(u16(pos)) << 16) | u16(pos + 2);
+        if (at > tag) break;
+        const auto vr = static_cast<VrCode>((static_cast<unsigned char>(bytes[pos + 4]) << 8) |
+                                            static_cast<unsigned char>(bytes[pos + 5]));
+        const VrLayout layout = LayoutOf(vr);
+        const std::size_t header = layout.longLength ? 12 : 8;
+        const std::uint32_t length =
+            layout.longLength ? u16(pos + 8) | (static_cast<std::uint32_t>(u16(pos + 10)) << 16)
+                              : u16(pos + 6);
+        if (length == kUndefinedLength) {
+            found.undefined = true;
+            return found;
+        }
+        const std::string_view value = bytes.substr(pos + header, length);
+        if (at == kSpecificCharacterSet) found.charset = WithoutTrailingPadding(vr, value);
+        if (at == tag) {
+            found.found = true;
+            found.vr = vr;
+            found.value = value;
+            return found;
+        }
+        pos += header + length;
+    }
+    return found;
+}
 
 // The switch of every response to DCMTK: off unless the environment asks,
 // read once, the first time it is asked.
@@ -268,7 +338,68 @@ std::atomic<bool>& DcmtkReaderOnly() {
 
 std::optional<DicomDataSet> ReadPlainDataSet(std::string_view bytes) {
     thread_local ScratchLists scratch;
-    return PlainReader(bytes, scratch).Read();
+    PlainReader reader(bytes, scratch, true);
+    std::shared_ptr<DicomDataSet::Impl> impl;
+    if (!reader.Read(&impl)) return std::nullopt;
+    impl->undecodableCharset = reader.TakeUndecodable();
+    return DicomDataSet(std::move(impl));
+}
+
+std::optional<DicomDataSet> KeepPlainDataSet(std::string_view bytes) {
+    thread_local ScratchLists scratch;
+    PlainReader reader(bytes, scratch, false);
+    if (!reader.Read(nullptr)) return std::nullopt;
+    auto impl = std::make_shared<DicomDataSet::Impl>();
+    impl->elements.KeepEncoded(bytes);
+    impl->undecodableCharset = reader.TakeUndecodable();
+    return DicomDataSet(std::move(impl));
+}
+
+EncodedText FindEncodedText(std::string_view bytes, std::uint32_t tag, std::string& scratch) {
+    EncodedText found;
+    const EncodedElement element = FindEncoded(bytes, tag);
+    found.kind = EncodedText::Kind::NeedsElements;
+    if (element.undefined) return found;
+    if (!element.found) {
+        found.kind = EncodedText::Kind::Absent;
+        return found;
+    }
+    // What the set of (0008,0005) and numbers turn into is the reading's own.
+    if (LayoutOf(element.vr).kind != VrLayout::Kind::Text || tag == kSpecificCharacterSet)
+        return found;
+    const std::optional<std::string_view> text = IncomingText::DecodeWithoutDecoder(
+        element.charset, WithoutTrailingPadding(element.vr, element.value), scratch);
+    if (!text) return found;
+    found.kind = EncodedText::Kind::Text;
+    found.vr = element.vr;
+    found.text = *text;
+    return found;
+}
+
+std::vector<Element> ReadEncodedElements(std::string_view bytes) {
+    std::optional<DicomDataSet> read = ReadPlainDataSet(bytes);
+    // The very bytes read plainly when they were kept.
+    if (!read) throw Exception(ErrorClass::EDicomError, "A kept data set no longer reads");
+    std::vector<Element> elements;
+    elements.reserve(read->GetImpl()->elements.size());
+    for (Element& element : read->GetImpl()->elements) elements.push_back(std::move(element));
+    return elements;
+}
+
+void ElementList::KeepEncoded(std::string_view bytes) {
+    std::shared_ptr<char[]> kept = std::make_shared_for_overwrite<char[]>(bytes.size());
+    std::copy(bytes.begin(), bytes.end(), kept.get());
+    elements_.clear();
+    encoded_ = std::move(kept);
+    encodedSize_ = bytes.size();
+}
+
+void ElementList::Decode() const {
+    std::vector<Element> elements =
+        ReadEncodedElements(std::string_view(encoded_.get(), encodedSize_));
+    elements_ = std::move(elements);
+    encoded_.reset();
+    encodedSize_ = 0;
 }
 
 OFCondition ReadIntoDcmtk(std::string_view bytes, E_TransferSyntax xfer, DcmDataset& out,
@@ -312,7 +443,7 @@ OFCondition ReadReceivedDataSet(std::string_view bytes, E_TransferSyntax xfer, D
     OFCondition cond = EC_Normal;
     std::optional<DicomDataSet> plain;
     if (xfer == EXS_LittleEndianExplicit && !DcmtkReaderOnly().load(std::memory_order_relaxed))
-        plain = ReadPlainDataSet(bytes);
+        plain = KeepPlainDataSet(bytes);
     if (plain) {
         out = std::move(*plain);
     } else {

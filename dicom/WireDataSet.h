@@ -6,9 +6,12 @@
 #include <dcmtk/dcmdata/dcxfer.h>
 #include <dcmtk/ofstd/ofcond.h>
 
+#include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
+#include "dicom/DataSetImpl.h"
 #include "dicom/DicomDataSet.h"
 
 class DcmDataset;
@@ -24,6 +27,23 @@ namespace lumo::dicom::detail {
 // every case. What it reads is what FromDcmItem gives for DCMTK's reading of
 // the same bytes.
 std::optional<DicomDataSet> ReadPlainDataSet(std::string_view bytes);
+
+// The same reading, keeping the bytes rather than building the elements
+// (ElementList): they are read from the bytes when first asked for. What is
+// checked, and the undecodable set noted, is the same.
+std::optional<DicomDataSet> KeepPlainDataSet(std::string_view bytes);
+
+// What kept bytes say of the element `tag` of their top level, read as the
+// plain reading reads it: absent; a character string (other than (0008,0005))
+// and its text, a view of the bytes or of `scratch`; or a case only the
+// elements answer (a number, a sequence, a character set with a decoder of
+// its own, or a sequence on the way whose end only its items tell).
+struct EncodedText {
+    enum class Kind { Absent, Text, NeedsElements } kind = Kind::Absent;
+    VrCode vr = 0;
+    std::string_view text;
+};
+EncodedText FindEncodedText(std::string_view bytes, std::uint32_t tag, std::string& scratch);
 
 // DCMTK's reading of the bytes of a received data set (or command) in
 // `xfer`, once a walk over them has found no sequence nested deeper than

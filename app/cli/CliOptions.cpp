@@ -1,8 +1,10 @@
 #include "app/cli/CliOptions.h"
 
 #include <cstddef>
+#include <optional>
 #include <string_view>
 
+#include "app/ConnectionSettings.h"
 #include "support/Exception.h"
 
 namespace lumo::app {
@@ -31,6 +33,10 @@ constexpr FieldOption kFieldOptions[] = {
     {"label1", "EditNomData1"},
     {"label2", "EditNomData2"},
     {"sql", "EditSQL"},
+    {"connect-timeout", "EditConnectTimeout"},
+    {"assoc-timeout", "EditAssocTimeout"},
+    {"response-timeout", "EditResponseTimeout"},
+    {"max-pdu", "EditMaxPDU"},
 };
 
 [[noreturn]] void Usage(const std::string& message) {
@@ -53,7 +59,8 @@ constexpr CommandWord kCommands[] = {
     {"worklist", CliOptions::Command::Worklist}, {"study", CliOptions::Command::Study},
     {"patient", CliOptions::Command::Patient},   {"series", CliOptions::Command::Series},
     {"image", CliOptions::Command::Image},       {"check", CliOptions::Command::Check},
-    {"testdate", CliOptions::Command::TestDate},
+    {"testdate", CliOptions::Command::TestDate}, {"echo", CliOptions::Command::Echo},
+    {"probe", CliOptions::Command::Probe},
 };
 
 // The word after the option at `i`, which it then points to.
@@ -71,6 +78,11 @@ bool ReadOption(const std::vector<std::string>& args, std::size_t& i, CliOptions
     const bool hasValue = equals != std::string::npos;
     const std::string name = arg.substr(2, hasValue ? equals - 2 : std::string::npos);
     const bool help = name == "help";
+    if (name == "verbose") {
+        if (hasValue) Usage("option --verbose takes no value");
+        options.verbose = true;
+        return false;
+    }
     if (help || name == "version" || name == "save" || name == "export") {
         if (hasValue) Usage("option --" + name + " takes no value");
         if (name == "save") options.save = true;
@@ -94,6 +106,14 @@ bool ReadOption(const std::vector<std::string>& args, std::size_t& i, CliOptions
         if (value.empty()) Usage("option --" + name + " needs a file name");
         *file = std::move(value);
     } else {
+        // A timeout or a PDU size out of bounds is refused before anything is sent.
+        if (const std::optional<ConnectionSetting> setting = SettingOfField(control)) {
+            try {
+                ParseSetting(*setting, value);
+            } catch (const Exception& e) {
+                Usage("--" + name + ": " + e.Message());
+            }
+        }
         options.fields.emplace_back(control, std::move(value));
     }
     return false;
@@ -170,6 +190,10 @@ std::string CliUsage() {
            "--calling-aet2),\n"
            "                                                and what differs; exit 3 if anything "
            "does\n"
+           "  echo                                          C-ECHO: is the node there, does it\n"
+           "                                                know the AE titles\n"
+           "  probe                                         which services the node accepts,\n"
+           "                                                and whether this AE title may query\n"
            "Options (each sets one field before the button is pressed; an omitted option\n"
            "keeps the field's start-up text; an empty value is allowed, e.g. --accession=):\n"
            "  --calling-aet AE   --ip ADDRESS     --port PORT      --aet AE\n"
@@ -181,6 +205,10 @@ std::string CliUsage() {
            "  --csv FILE         write the responses as CSV, one row each\n"
            "  --label1 TEXT      --label2 TEXT    --sql TEXT       (batch: the %1 and %2\n"
            "                     line labels and the statement head)\n"
+           "  --connect-timeout S  --assoc-timeout S  --response-timeout S   (1-86400,\n"
+           "                     defaults 10, 30, 60)\n"
+           "  --max-pdu BYTES    the largest PDU this side takes (4096-131072, default 16384)\n"
+           "  --verbose          the association report of the exchange on stderr\n"
            "  --help             --version\n"
            "Words of the form name=value are kept as command-line parameters.\n"
            "Exit status: 0 the query ran, 1 it failed, 2 bad usage.\n";

@@ -24,6 +24,8 @@ struct CliOptions {
         TestDate,  // the date self-test ("Test Date")
         Batch,     // the accession-and-name batch ("CFind (ACCESSION+NOM)")
         Compare,   // the same query to two nodes, side by side
+        Echo,      // a C-ECHO to the node ("Echo")
+        Probe,     // what the node offers ("Sonder")
     };
 
     Command command = Command::Help;
@@ -32,6 +34,7 @@ struct CliOptions {
     bool save = false;
     std::string batchFile;      // the file the batch reads, in place of the file choice
     bool exportResult = false;  // --export: "Export Result" after the listing
+    bool verbose = false;       // --verbose: the association report on stderr
     std::string jsonFile;       // --json: the responses as DICOM JSON
     std::string csvFile;        // --csv: the responses as CSV (compare: the report)
     std::string compareKind;    // the word after "compare": worklist, patient, ...

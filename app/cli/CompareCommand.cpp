@@ -12,21 +12,6 @@ namespace lumo::app {
 
 namespace {
 
-std::optional<QueryLevel> LevelOf(const std::string& kind) {
-    const struct {
-        const char* word;
-        QueryLevel level;
-    } kinds[] = {{"worklist", QueryLevel::Worklist},
-                 {"patient", QueryLevel::Patient},
-                 {"study", QueryLevel::Study},
-                 {"series", QueryLevel::Series},
-                 {"image", QueryLevel::Image}};
-    for (const auto& entry : kinds) {
-        if (kind == entry.word) return entry.level;
-    }
-    return std::nullopt;
-}
-
 // Node B: node A but for what the options of B say.
 QueryNode SecondNode(const QueryNode& first, const CliOptions& options) {
     QueryNode second = first;
@@ -56,7 +41,7 @@ bool ReportFailure(const char* node, const QueryOutcome& outcome, std::FILE* err
 
 int RunCompareCommand(TFormTestWL& form, const CliOptions& options, std::FILE* out,
                       std::FILE* err) {
-    const std::optional<QueryLevel> level = LevelOf(options.compareKind);
+    const std::optional<QueryLevel> level = LevelOfKind(options.compareKind);
     if (!level) {
         Print(err, "lumo4410-cli: unknown kind of query '" + options.compareKind +
                        "' (worklist, patient, study, series or image)");

@@ -9,14 +9,18 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
 #include "app/ResponseExport.h"
 #include "app/TFormTestWL.h"
 #include "app/cli/CliHost.h"
-#include "app/cli/CompareCommand.h"
 #include "app/cli/CliOptions.h"
+#include "app/cli/CompareCommand.h"
+#include "app/cli/DiagnosticOutput.h"
+#include "app/cli/EchoCommand.h"
+#include "app/cli/ProbeCommand.h"
 #include "dicom/EventLoopDispatcher.h"
 #include "logging/uApplicationLogger.h"
 #include "support/Application.h"
@@ -56,10 +60,8 @@ void ApplyFields(lumo::app::TFormTestWL& form, const CliOptions& options) {
 
 // The result list as it stands, one line each, on stdout.
 void PrintLines(const lumo::app::TFormTestWL& form) {
-    for (const std::string& line : form.ListBoxResult.Items.Lines()) {
-        std::fwrite(line.data(), 1, line.size(), stdout);
-        std::fputc('\n', stdout);
-    }
+    form.ListBoxResult.Items.ForEachText(
+        [](std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); });
     std::fflush(stdout);
 }
 
@@ -176,10 +178,12 @@ int RunButton(lumo::app::TFormTestWL& form, const CliOptions& options) {
         lumo::app::TButton& button = check ? form.Button3 : form.bTestDate;
         const bool ran = form.RunHandler([&] { button.Click(); });
         PrintLines(form);
+        if (options.verbose && check) lumo::app::PrintExchangeReport(form, stderr);
         return ran && (!check || form.LastQuery().Answered()) ? 0 : 1;
     }
     lumo::app::TButton& button = ButtonOf(form, options.command);
     const bool ran = form.RunHandler([&] { button.Click(); });
+    if (options.verbose) lumo::app::PrintExchangeReport(form, stderr);
     int status = ran && form.LastQuery().Answered() ? 0 : 1;
     if (options.exportResult && !form.RunHandler([&] { form.Button5.Click(); })) status = 1;
     // The responses themselves, once the query has run to its end.
@@ -191,6 +195,21 @@ int RunButton(lumo::app::TFormTestWL& form, const CliOptions& options) {
     write(options.jsonFile, lumo::app::ExportResponsesJson);
     write(options.csvFile, lumo::app::ExportResponsesCsv);
     return status;
+}
+
+// The commands that are units of their own, run on the created form.
+using CommandUnit = int (*)(lumo::app::TFormTestWL&, const CliOptions&, std::FILE*, std::FILE*);
+CommandUnit UnitOf(CliOptions::Command command) {
+    switch (command) {
+        case CliOptions::Command::Compare:
+            return lumo::app::RunCompareCommand;
+        case CliOptions::Command::Echo:
+            return lumo::app::RunEchoCommand;
+        case CliOptions::Command::Probe:
+            return lumo::app::RunProbeCommand;
+        default:
+            return nullptr;
+    }
 }
 
 // The form reads "LISTEN" and the port as its first two parameters; the
@@ -226,8 +245,8 @@ int RunForm(const CliOptions& options) {
         status = RunListen(form, dispatcher, options, created);
     } else if (batch) {
         status = RunBatch(form, host, options);
-    } else if (options.command == CliOptions::Command::Compare) {
-        status = lumo::app::RunCompareCommand(form, options, stdout, stderr);
+    } else if (const CommandUnit unit = UnitOf(options.command)) {
+        status = unit(form, options, stdout, stderr);
     } else {
         status = RunButton(form, options);
     }

@@ -1,6 +1,7 @@
 #include "app/gui/LinesModel.h"
 
 #include <climits>
+#include <string_view>
 
 namespace lumo::gui {
 
@@ -22,13 +23,19 @@ LinesModel::LinesModel(const app::TStrings& lines, QObject* parent)
 
 int LinesModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : rows_; }
 
+QModelIndex LinesModel::index(int row, int column, const QModelIndex& parent) const {
+    if (row < 0 || row >= rows_ || column != 0 || parent.isValid()) return {};
+    return createIndex(row, column);
+}
+
 QVariant LinesModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= rows_ ||
         static_cast<std::size_t>(index.row()) >= lines_.Count()) {
         return {};
     }
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
-        return QString::fromStdString(lines_[static_cast<std::size_t>(index.row())]);
+        const std::string_view line = lines_[static_cast<std::size_t>(index.row())];
+        return QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()));
     }
     return {};
 }

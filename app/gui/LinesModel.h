@@ -20,6 +20,10 @@ class LinesModel final : public QAbstractListModel {
     LinesModel(const app::TStrings& lines, QObject* parent);
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    // The list view asks for the index of every row when it lays a reset
+    // list out: a million responses make fourteen million of them.
+    QModelIndex index(int row, int column,
+                      const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
 
     // True when the view was reloaded.

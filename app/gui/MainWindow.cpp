@@ -1,6 +1,7 @@
 #include "app/gui/MainWindow.h"
 
 #include <algorithm>
+#include <string_view>
 #include <utility>
 
 #include <QApplication>
@@ -91,6 +92,25 @@ const Place kPlaces[] = {
     {"ListBoxOrig", {4, 182, 290, 88}},
     {"MemoDest", {4, 182, 290, 88}},
     {"LabelBatchProgress", {4, 272, 290, 15}},
+    // The Diagnostic tab: the two checks, the connection settings, the report.
+    {"ButtonEcho", {4, 4, 140, 25}},
+    {"ButtonSonder", {150, 4, 140, 25}},
+    {"lblConnectTimeout", {4, 36, 92, 21}},
+    {"EditConnectTimeout", {98, 36, 48, 21}},
+    {"lblAssocTimeout", {152, 36, 92, 21}},
+    {"EditAssocTimeout", {246, 36, 48, 21}},
+    {"lblResponseTimeout", {4, 60, 92, 21}},
+    {"EditResponseTimeout", {98, 60, 48, 21}},
+    {"lblMaxPDU", {152, 60, 84, 21}},
+    {"EditMaxPDU", {238, 60, 56, 21}},
+    {"MemoDiagnostic", {4, 86, 290, 110}},
+    {"ButtonExporter", {4, 200, 140, 25}},
+    {"lblSecondNode", {4, 228, 290, 17}},
+    {"EditIP2", {4, 246, 110, 21}},
+    {"EditPort2", {118, 246, 50, 21}},
+    {"EditAETitle2", {172, 246, 122, 21}},
+    {"cboCompareKind", {4, 271, 110, 21}},
+    {"ButtonComparer", {118, 269, 176, 25}},
 };
 
 const QRect* PlaceOf(const std::string& name) {
@@ -215,6 +235,12 @@ void MainWindow::showEvent(QShowEvent* event) {
         shown_ = true;
         Centre();  // again, now that the frame around the window is known
         FocusStartControl();
+        // Qt lays out only the current tab's page; the others take the same
+        // area now, so that their controls have their places before first shown.
+        if (auto* pages = qobject_cast<QTabWidget*>(widgets_[form_.PageControl1.Name])) {
+            const QRect area = pages->currentWidget()->geometry();
+            for (int i = 0; i < pages->count(); ++i) pages->widget(i)->setGeometry(area);
+        }
     }
 }
 
@@ -455,7 +481,8 @@ QWidget* MainWindow::MakeMemo(app::TMemo& memo, QWidget* container) {
         if (*revision == memo.Lines.Revision()) return;
         *revision = memo.Lines.Revision();
         QStringList lines;
-        for (const std::string& line : memo.Lines.Lines()) lines << Q(line);
+        for (const std::string_view line : memo.Lines)
+            lines << QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()));
         widget->setPlainText(lines.join(QLatin1Char('\n')));
     });
     return widget;
@@ -464,8 +491,8 @@ QWidget* MainWindow::MakeMemo(app::TMemo& memo, QWidget* container) {
 QWidget* MainWindow::MakeLabel(TControl& control, QWidget* container) {
     auto* widget = new QLabel(Q(control.Caption), container);
     widget->setObjectName(Q(control.Name));
-    if (control.Parent == form_.TabSheet1.Name) {
-        // The batch tab's notes are long for its width.
+    if (control.Parent == form_.TabSheet1.Name || control.Parent == form_.TabSheet2.Name) {
+        // The tabs' notes and field names are long for their width.
         QFont font = widget->font();
         font.setPixelSize(11);
         widget->setFont(font);

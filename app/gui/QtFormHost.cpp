@@ -34,6 +34,17 @@ void QtFormHost::ShowException(const std::string& text) {
     box.exec();
 }
 
+std::optional<std::string> QtFormHost::ChooseSaveFile(const std::string& suggested) {
+    QFileDialog chooser(&window_, QStringLiteral("Exporter les réponses"));
+    chooser.setObjectName(QStringLiteral("SaveDialogExport"));
+    chooser.setAcceptMode(QFileDialog::AcceptSave);
+    chooser.setNameFilters({QStringLiteral("DICOM JSON (*.json)"), QStringLiteral("CSV (*.csv)")});
+    chooser.selectFile(QString::fromStdString(suggested));
+    if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty())
+        return std::nullopt;
+    return chooser.selectedFiles().front().toStdString();
+}
+
 std::optional<std::string> QtFormHost::ChooseFile(const app::TOpenDialog& dialog) {
     QFileDialog chooser(&window_);
     chooser.setObjectName(QString::fromStdString(dialog.Name));

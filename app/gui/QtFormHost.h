@@ -24,6 +24,7 @@ class QtFormHost final : public app::FormHost {
                      app::MessageKind kind) override;
     void ShowException(const std::string& text) override;
     std::optional<std::string> ChooseFile(const app::TOpenDialog& dialog) override;
+    std::optional<std::string> ChooseSaveFile(const std::string& suggested) override;
     void ProcessMessages() override;
     void Changed() override;
     dicom::Dispatcher& FormDispatcher() override;

@@ -1,29 +1,37 @@
 #!/usr/bin/env python3
 """Console benchmark: `lumo4410-cli study` next to dcmtk's findscu.
 
-For each response count N, the standalone test node answers every study
-query with N synthetic responses, and three programs run the same study
-query against it, interleaved, their output discarded:
+For each response count N, a node answers every study query with N synthetic
+responses, and three programs run the same study query against it,
+interleaved, their output discarded:
 
   cli        lumo4410-cli study (lists every response)
   findscu-q  findscu -q (the transfer alone, nothing listed)
   findscu    plain findscu (its dump of every response)
 
+The node is the replay node (bench/replay, lumo-replay-node) by default: its
+answers are encoded once and written straight to the socket, so the clients,
+not the node, set the pace. --node testnode takes the DCMTK test node
+(lumo-testnode --synthetic) instead.
+
 Each is run RUNS times; the table gives the median wall time, the median CPU
-time (user + system), the peak resident memory, the ratios of the console to
-both findscu runs, and the console's memory per response held (its peak at N
-less its peak at the smallest N, over the difference in N).
+time (user + system, from wait4), the peak resident memory, and the console's
+ratios to findscu -q (CPU and wall) and to plain findscu (wall). Then the
+console's memory per response held: its peak at N less its peak at the
+smallest N, over the difference in N. The targets are printed beside the
+figures: CPU at most 0.8 x findscu -q and wall at most 1.0 x from 10,000
+responses, at most 600 bytes held per response, a peak under 1 GB.
 
 usage: console-bench.py BUILD_DIR [--runs R] [--counts 1,1000,10000,100000]
+                        [--node replay|testnode] [--skip-dump-above N]
 """
 
 import argparse
 import os
+import platform
 import statistics
-import subprocess
 import sys
 import tempfile
-import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 from benchlib import Node, run_once  # noqa: E402
@@ -41,72 +49,125 @@ STUDY_KEYS = [
 ]
 
 
+def machine():
+    """One line on the machine: CPU model, cores, memory, kernel."""
+    model = "unknown CPU"
+    with open("/proc/cpuinfo", encoding="utf-8") as f:
+        for line in f:
+            if line.startswith("model name"):
+                model = line.split(":", 1)[1].strip()
+                break
+    with open("/proc/meminfo", encoding="utf-8") as f:
+        memory = int(f.readline().split()[1]) // (1024 * 1024)
+    return f"{model}, {os.cpu_count()} cores, {memory} GiB, Linux {platform.release()}"
+
+
+def load():
+    return "/".join(f"{value:.2f}" for value in os.getloadavg())
+
+
+def commands(cli, port, keys, count, skip_dump_above):
+    found = {
+        "cli": [cli, "study", "--ip=127.0.0.1", f"--port={port}", "--date=", "--accession=",
+                "--name=", "--dossier="],
+        "findscu-q": ["findscu", "-q", "-S", "-aet", "Lumo4410", "-aec", "NORVANEX", *keys,
+                      "127.0.0.1", port],
+        "findscu": ["findscu", "-S", "-aet", "Lumo4410", "-aec", "NORVANEX", *keys, "127.0.0.1",
+                    port],
+    }
+    if count > skip_dump_above:
+        del found["findscu"]
+    return found
+
+
+def measure(count, node_program, replay, cli, keys, args, work):
+    """The median wall and CPU, and the highest peak, of each program at N."""
+    node = Node(node_program, count, work, replay=replay)
+    try:
+        argvs = commands(cli, node.port, keys, count, args.skip_dump_above)
+        samples = {name: [] for name in argvs}
+        for name, argv in argvs.items():  # warm-up, and a check that each works
+            if run_once(argv, work)[3] != 0:
+                sys.exit(f"{name} failed at N={count}: {' '.join(argv)}")
+        for _ in range(args.runs):
+            for name, argv in argvs.items():
+                samples[name].append(run_once(argv, work))
+    finally:
+        node.stop()
+    row = {"n": count}
+    for name, runs in samples.items():
+        row[name] = {
+            "wall": statistics.median(r[0] for r in runs),
+            "cpu": statistics.median(r[1] for r in runs),
+            "rss": max(r[2] for r in runs),
+        }
+    return row
+
+
+def cell(figures):
+    if figures is None:
+        return f"{'-':>9} {'-':>7} {'-':>8}"
+    return (f"{figures['wall'] * 1000:7.0f}ms {figures['cpu'] * 1000:5.0f}ms "
+            f"{figures['rss'] / 1024:6.1f}MB")
+
+
+def report(rows, args, node_name, loads):
+    print(f"console benchmark: median of {args.runs} runs, output discarded, node: {node_name}")
+    print(f"machine: {machine()}")
+    print(f"load average (1/5/15 min) before: {loads[0]}, after: {loads[1]}")
+    header = (f"{'N':>8} | {'cli wall':>9} {'cpu':>7} {'rss':>8} | {'findscu -q':>9} {'cpu':>7} "
+              f"{'rss':>8} | {'findscu':>9} {'cpu':>7} {'rss':>8} | {'cpu/-q':>6} {'wall/-q':>7} "
+              f"{'wall/dump':>9}")
+    print(header)
+    print("-" * len(header))
+    for row in rows:
+        c, q, f = row["cli"], row["findscu-q"], row.get("findscu")
+        dump = f"{c['wall'] / f['wall']:9.2f}" if f else f"{'-':>9}"
+        print(f"{row['n']:>8} | {cell(c)} | {cell(q)} | {cell(f)} | {c['cpu'] / q['cpu']:6.2f} "
+              f"{c['wall'] / q['wall']:7.2f} {dump}")
+    base = rows[0]
+    for row in rows[1:]:
+        held = (row["cli"]["rss"] - base["cli"]["rss"]) * 1024 / (row["n"] - base["n"])
+        print(f"cli memory per response held at N={row['n']}: {held:.0f} bytes (target: at most 600)")
+    for row in rows:
+        if row["n"] >= 10_000:
+            c, q = row["cli"], row["findscu-q"]
+            print(f"N={row['n']}: cli / findscu -q CPU {c['cpu'] / q['cpu']:.2f} (target: at most "
+                  f"0.8), wall {c['wall'] / q['wall']:.2f} (target: at most 1.0), cli peak "
+                  f"{row['cli']['rss'] / 1024:.0f} MB")
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("build")
     parser.add_argument("--runs", type=int, default=int(os.environ.get("RUNS", "5")))
     parser.add_argument("--counts", default=os.environ.get("COUNTS", "1,1000,10000,100000"))
+    parser.add_argument("--node", choices=["replay", "testnode"],
+                        default=os.environ.get("NODE", "replay"))
+    # Plain findscu prints some 2 KB per response: a million take minutes.
+    parser.add_argument("--skip-dump-above", type=int,
+                        default=int(os.environ.get("SKIP_DUMP_ABOVE", "100000")))
     args = parser.parse_args()
 
+    replay = args.node == "replay"
+    args.build = os.path.abspath(args.build)  # the programs run in a temporary folder
     cli = os.path.join(args.build, "app/cli/lumo4410-cli")
-    node_program = os.path.join(args.build, "tests/fixtures/lumo-testnode")
+    node_program = os.path.join(args.build, "bench/replay/lumo-replay-node" if replay
+                                else "tests/fixtures/lumo-testnode")
     for program in (cli, node_program):
         if not os.access(program, os.X_OK):
-            sys.exit(f"missing {program}: build lumo4410-cli and lumo-testnode first")
+            sys.exit(f"missing {program}: build lumo4410-cli and {os.path.basename(node_program)}"
+                     " first")
     counts = [int(c) for c in args.counts.split(",")]
 
     keys = []
     for key in STUDY_KEYS:
         keys += ["-k", key]
 
-    rows = []
+    before = load()
     with tempfile.TemporaryDirectory(prefix="lumo-console-bench-") as work:
-        for count in counts:
-            node = Node(node_program, count, work)
-            try:
-                commands = {
-                    "cli": [cli, "study", "--ip=127.0.0.1", f"--port={node.port}", "--date=",
-                            "--accession=", "--name=", "--dossier="],
-                    "findscu-q": ["findscu", "-q", "-S", "-aet", "Lumo4410", "-aec", "NORVANEX",
-                                  *keys, "127.0.0.1", node.port],
-                    "findscu": ["findscu", "-S", "-aet", "Lumo4410", "-aec", "NORVANEX", *keys,
-                                "127.0.0.1", node.port],
-                }
-                samples = {name: [] for name in commands}
-                for name, argv in commands.items():  # warm-up, and a check that each works
-                    if run_once(argv, work)[3] != 0:
-                        sys.exit(f"{name} failed at N={count}: {' '.join(argv)}")
-                for _ in range(args.runs):
-                    for name, argv in commands.items():
-                        samples[name].append(run_once(argv, work))
-            finally:
-                node.stop()
-            row = {"n": count}
-            for name, runs in samples.items():
-                row[name] = {
-                    "wall": statistics.median(r[0] for r in runs),
-                    "cpu": statistics.median(r[1] for r in runs),
-                    "rss": max(r[2] for r in runs),
-                }
-            rows.append(row)
-
-    print(f"console benchmark: median of {args.runs} runs, output discarded")
-    header = (f"{'N':>8} | {'cli wall':>9} {'cpu':>7} {'rss':>8} | {'findscu -q':>10} {'cpu':>7} "
-              f"{'rss':>8} | {'findscu':>9} {'cpu':>7} {'rss':>8} | {'cli/-q':>6} {'cli/dump':>8}")
-    print(header)
-    print("-" * len(header))
-    for row in rows:
-        c, q, f = row["cli"], row["findscu-q"], row["findscu"]
-        print(f"{row['n']:>8} | {c['wall'] * 1000:7.1f}ms {c['cpu'] * 1000:5.0f}ms {c['rss'] / 1024:6.1f}MB"
-              f" | {q['wall'] * 1000:8.1f}ms {q['cpu'] * 1000:5.0f}ms {q['rss'] / 1024:6.1f}MB"
-              f" | {f['wall'] * 1000:7.1f}ms {f['cpu'] * 1000:5.0f}ms {f['rss'] / 1024:6.1f}MB"
-              f" | {c['wall'] / q['wall']:6.2f} {c['wall'] / f['wall']:8.2f}")
-    base = rows[0]
-    for row in rows[1:]:
-        held = (row["cli"]["rss"] - base["cli"]["rss"]) * 1024 / (row["n"] - base["n"])
-        print(f"cli memory per response held at N={row['n']}: {held:.0f} bytes")
-    worst = max(row["cli"]["wall"] / row["findscu-q"]["wall"] for row in rows)
-    print(f"worst cli / findscu -q wall ratio: {worst:.2f} (target: at most 1.20)")
+        rows = [measure(count, node_program, replay, cli, keys, args, work) for count in counts]
+    report(rows, args, os.path.basename(node_program), (before, load()))
 
 
 if __name__ == "__main__":

@@ -130,7 +130,7 @@ TEST_F(BatchNet, WorkedExampleByteForByte) {
               "42; -- A123 - DUPONT - 19600101\r\n"
               "--Aucun résultat pour ID_ZUNDA: 42; -- B456 - DUPONT - 19600101\r\n");
     EXPECT_EQ(host.written, (Lines{output}));
-    EXPECT_EQ(host.lines, form.MemoDest.Lines.Lines());
+    EXPECT_EQ(host.lines, form.MemoDest.Lines.Copy());
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].title, "Test Worklist");
     EXPECT_EQ(host.messages[0].text, "FIN");
@@ -140,11 +140,11 @@ TEST_F(BatchNet, WorkedExampleByteForByte) {
     // What stays on the window after the run.
     EXPECT_EQ(form.ButtonCFINDType1.Caption, "CFind (ACCESSION+NOM)");
     EXPECT_FALSE(form.LabelBatchProgress.Visible);
-    EXPECT_EQ(form.ListBoxOrig.Items.Lines(),
+    EXPECT_EQ(form.ListBoxOrig.Items.Copy(),
               (Lines{"DUPONT;JEAN;19600101;A123;42", "DUPONT;JEAN;19600101;B456;42"}));
     EXPECT_EQ(form.ListBoxOrig.ItemIndex, 1);
     EXPECT_EQ(form.EditAccession.Text, "B456*");
-    EXPECT_EQ(form.ListBoxResult.Items.Lines(), (Lines{"Aucun résultat"}));
+    EXPECT_EQ(form.ListBoxResult.Items.Copy(), (Lines{"Aucun résultat"}));
     EXPECT_EQ(form.OpenDialogCFIND.FileName, input);
 }
 
@@ -185,9 +185,9 @@ TEST_F(BatchNet, ProgressIsShownWhileItRuns) {
 
 TEST_F(BatchNet, ConcatenationFirstLineIsDropped) {
     ASSERT_TRUE(Run(Input("CONCATENATION\r\nDUPONT;JEAN;19600101;A123;42\r\n")));
-    EXPECT_EQ(form.ListBoxOrig.Items.Lines(), (Lines{"DUPONT;JEAN;19600101;A123;42"}));
+    EXPECT_EQ(form.ListBoxOrig.Items.Copy(), (Lines{"DUPONT;JEAN;19600101;A123;42"}));
     EXPECT_EQ(node.ReceivedCount(), 1u);
-    EXPECT_EQ(form.MemoDest.Lines.Lines(),
+    EXPECT_EQ(form.MemoDest.Lines.Copy(),
               (Lines{"--Aucun résultat pour ID_ZUNDA: 42; -- A123 - DUPONT - 19600101"}));
 }
 
@@ -197,7 +197,7 @@ TEST_F(BatchNet, MarkerInLowerCaseOrAHeaderIsARecord) {
                   "CONCATENATION\n")));
     // Records, each refused for its ID_ZUNDA before any query.
     EXPECT_EQ(node.ReceivedCount(), 0u);
-    EXPECT_EQ(form.MemoDest.Lines.Lines(),
+    EXPECT_EQ(form.MemoDest.Lines.Copy(),
               (Lines{"--Erreur pour ID_ZUNDA: ; --  - concatenation - : ID_ZUNDA manquant, "
                      "aucune requête envoyée",
                      "--Erreur pour ID_ZUNDA: ID_ZUNDA; -- ACCESSION* - NOM - NAISSANCE: "
@@ -211,7 +211,7 @@ TEST_F(BatchNet, ShortRecordsAndEmptyLinesGiveEmptyFields) {
     ASSERT_TRUE(Run(Input("DUPONT;JEAN\n\nMARTIN;PAUL;19700202;;9\n")));
     ASSERT_EQ(node.ReceivedCount(), 1u);
     EXPECT_EQ(WireText(node.Received()[0], DCM_AccessionNumber), "*");
-    EXPECT_EQ(form.MemoDest.Lines.Lines(),
+    EXPECT_EQ(form.MemoDest.Lines.Copy(),
               (Lines{"--Erreur pour ID_ZUNDA: ; --  - DUPONT - : ID_ZUNDA manquant, aucune "
                      "requête envoyée",
                      "--Ignoré pour ID_ZUNDA: ; --  -  - : ni accession ni nom, aucune requête "
@@ -225,7 +225,7 @@ TEST_F(BatchNet, LabelsMatchOnlyAtTheStartAndByLength) {
     form.EditNomData1.Text = "UID:";   // inside "StudyUID: ", never at a line's start
     form.EditNomData2.Text = "Study";  // "Study Date", "Study Time", then "StudyUID" wins
     ASSERT_TRUE(Run(Input("DUPONT;JEAN;19600101;A123;42\n")));
-    EXPECT_EQ(form.MemoDest.Lines.Lines(),
+    EXPECT_EQ(form.MemoDest.Lines.Copy(),
               (Lines{"[][UID: 1.2.3] = 42; -- A123 - DUPONT - 19600101"}));
 }
 
@@ -234,7 +234,7 @@ TEST_F(BatchNet, EmptyLabelTakesTheLastListedLine) {
     form.EditSQL.Text = "%1|%2";
     form.EditNomData1.Text = "";
     ASSERT_TRUE(Run(Input("DUPONT;JEAN;19600101;A123;42\n")));
-    EXPECT_EQ(form.MemoDest.Lines.Lines(),
+    EXPECT_EQ(form.MemoDest.Lines.Copy(),
               (Lines{"---------------------|A123 = 42; -- A123 - DUPONT - 19600101"}));
 }
 
@@ -243,13 +243,13 @@ TEST_F(BatchNet, PlaceholdersAreReplacedInFieldsAndInTheFirstValue) {
     form.EditSQL.Text = "%1/%2";
     form.EditNomData1.Text = "Patient:";
     ASSERT_TRUE(Run(Input("N%1;P;B%2;A1;9\n")));
-    EXPECT_EQ(form.MemoDest.Lines.Lines(), (Lines{"XA1Y/A1 = 9; -- A1 - NXA1Y - BA1"}));
+    EXPECT_EQ(form.MemoDest.Lines.Copy(), (Lines{"XA1Y/A1 = 9; -- A1 - NXA1Y - BA1"}));
 }
 
 TEST_F(BatchNet, ValuesOfTheLastResponseWin) {
     node.SetResponses({Study("1.1", "V1"), Study("2.2", "V2"), Study("3.3", "V3")});
     ASSERT_TRUE(Run(Input("DUPONT;JEAN;19600101;V;42\n")));
-    EXPECT_EQ(form.MemoDest.Lines.Lines(),
+    EXPECT_EQ(form.MemoDest.Lines.Copy(),
               (Lines{"Update examen e set e.SIUID = '3.3', e.idexterne = 'V3' where "
                      "e.id_examen = 42; -- V - DUPONT - 19600101"}));
 }
@@ -263,7 +263,7 @@ TEST_F(BatchNet, FailedQueryGetsACommentNotAnUpdate) {
         node.SetFinalStatus(fail ? 0xC001 : 0x0000, fail ? "database closed" : "");
     };
     ASSERT_TRUE(Run(Input("N1;P;D1;A1;1\nN2;P;D2;A2;2\nN3;P;D3;A3;3\n")));
-    const Lines& lines = form.MemoDest.Lines.Lines();
+    const Lines& lines = form.MemoDest.Lines.Copy();
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0],
               "Update examen e set e.SIUID = '1.1', e.idexterne = 'A1' where "
@@ -281,21 +281,22 @@ TEST_F(BatchNet, FailedQueryGetsACommentNotAnUpdate) {
 TEST_F(BatchNet, UnreachableNodeGivesCommentsForEveryRecord) {
     form.EditPort.Text = testing::UnusedPort();
     ASSERT_TRUE(Run(Input("N1;P;D1;A1;1\nN2;P;D2;A2;2\n")));
-    const Lines& lines = form.MemoDest.Lines.Lines();
+    const Lines& lines = form.MemoDest.Lines.Copy();
     ASSERT_EQ(lines.size(), 2u);
     const std::string first = "--Erreur pour ID_ZUNDA: 1; -- A1 - N1 - D1: ";
     EXPECT_EQ(lines[0].substr(0, first.size()), first) << lines[0];
     // The class name and message the form listed, on the one comment line.
     ASSERT_EQ(form.ListBoxResult.Items.Count(), 2u);
     EXPECT_EQ(lines[1], "--Erreur pour ID_ZUNDA: 2; -- A2 - N2 - D2: " +
-                            form.ListBoxResult.Items[0] + ": " + form.ListBoxResult.Items[1]);
+                            std::string(form.ListBoxResult.Items[0]) + ": " +
+                            std::string(form.ListBoxResult.Items[1]));
 }
 
 TEST_F(BatchNet, QuotesInResponseValuesAreEscaped) {
     node.SetResponses({Study("1.2.3", "x';DROP TABLE e", {{DCM_PatientName, "O'BRIEN^JOHN"}})});
     form.EditNomData1.Text = "Patient:";
     ASSERT_TRUE(Run(Input("O'BRIEN;JOHN;19600101;A123;42\n")));
-    EXPECT_EQ(form.MemoDest.Lines.Lines(),
+    EXPECT_EQ(form.MemoDest.Lines.Copy(),
               (Lines{"Update examen e set e.SIUID = 'O''BRIEN^JOHN', e.idexterne = "
                      "'x'';DROP TABLE e' where e.id_examen = 42; -- A123 - O'BRIEN - 19600101"}));
 }
@@ -394,7 +395,7 @@ TEST_F(BatchNet, RecordsThatCannotBeWrittenSafelyGetAComment) {
     EXPECT_TRUE(host.errors.empty()) << host.errors.front();
     EXPECT_EQ(host.messages.back().text, "FIN");
 
-    const Lines& lines = form.MemoDest.Lines.Lines();
+    const Lines& lines = form.MemoDest.Lines.Copy();
     ASSERT_EQ(lines.size(), cases.size());
     for (std::size_t i = 0; i < cases.size(); ++i) {
         EXPECT_EQ(lines[i], cases[i].line) << cases[i].what << ": " << cases[i].record;
@@ -425,7 +426,7 @@ TEST_F(BatchNet, AStopRequestEndsTheRunAfterTheRecordUnderWay) {
         "Update examen e set e.SIUID = '1.2.3', e.idexterne = 'A1' where e.id_examen = 2; -- "
         "A1 - N2 - D2",
         "-- Interrompu après 2 / 4 enregistrements"};
-    EXPECT_EQ(form.MemoDest.Lines.Lines(), expected);
+    EXPECT_EQ(form.MemoDest.Lines.Copy(), expected);
     EXPECT_EQ(host.lines, expected);
     EXPECT_EQ(node.ReceivedCount(), 2u);
     const std::string output = dir.Path() + "/LUMO4410_1_RESULT.txt";
@@ -488,8 +489,8 @@ TEST_F(BatchNet, CancelledFileChoiceChangesNothing) {
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].text, "Aucun fichier sélectionné");
     EXPECT_EQ(host.messages[0].kind, MessageKind::Error);
-    EXPECT_EQ(form.ListBoxOrig.Items.Lines(), (Lines{"earlier record"}));
-    EXPECT_EQ(form.MemoDest.Lines.Lines(), (Lines{"MemoDest"}));
+    EXPECT_EQ(form.ListBoxOrig.Items.Copy(), (Lines{"earlier record"}));
+    EXPECT_EQ(form.MemoDest.Lines.Copy(), (Lines{"MemoDest"}));
     EXPECT_EQ(form.ButtonCFINDType1.Caption, "CFind (ACCESSION+NOM)");
     EXPECT_EQ(node.ReceivedCount(), 0u);
     EXPECT_TRUE(host.written.empty());
@@ -529,7 +530,7 @@ TEST_F(BatchNet, OutputThatCannotBeCreatedEndsTheRunWithLinesKept) {
     std::filesystem::create_directory(output);
     EXPECT_FALSE(Run(Input("DUPONT;JEAN;19600101;A123;42\n")));
     EXPECT_EQ(host.errors, (Lines{"Cannot create file \"" + output + "\". Is a directory"}));
-    EXPECT_EQ(form.MemoDest.Lines.Lines(),
+    EXPECT_EQ(form.MemoDest.Lines.Copy(),
               (Lines{"--Aucun résultat pour ID_ZUNDA: 42; -- A123 - DUPONT - 19600101"}));
     EXPECT_EQ(form.ButtonCFINDType1.Caption, "Traitement: LUMO4410_1.txt...");
     EXPECT_TRUE(host.messages.empty());

@@ -93,7 +93,7 @@ TEST(BatchLabels, LastMatchingLineWins) {
 
 TEST(BatchLabels, EmptyLabelTakesTheLastLine) {
     EXPECT_EQ(LabelValue({"first", "  last line \t"}, ""), "last line");
-    EXPECT_EQ(LabelValue({}, ""), "");
+    EXPECT_EQ(LabelValue(Lines{}, ""), "");
 }
 
 TEST(BatchLabels, ValueIsAtMostHundredCharactersThenTrimmed) {
@@ -219,7 +219,7 @@ TEST(LinesFile, EmptyListGivesEmptyFileAndOverwrites) {
     TempDir dir;
     const std::string path = dir.Path() + "/lines.txt";
     WriteBytes(path, "old content that is longer\r\n");
-    SaveLinesToFile(path, {});
+    SaveLinesToFile(path, Lines{});
     EXPECT_EQ(ReadBytes(path), "");
 }
 

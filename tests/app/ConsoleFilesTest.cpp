@@ -137,7 +137,7 @@ TEST(SpecialFiles, AreRefusedWithTheirReasonNeverWaitedOn) {
         EXPECT_EQ(f.host.errors,
                   (Lines{(reading ? "Cannot open file \"" : "Cannot create file \"") + name +
                          "\". " + c.reason}));
-        EXPECT_EQ(f.form.ListBoxResult.Items.Lines(), (Lines{"line 1", "line 2"}));
+        EXPECT_EQ(f.form.ListBoxResult.Items.Copy(), (Lines{"line 1", "line 2"}));
         EXPECT_TRUE(f.host.messages.empty());
         // The special file is left as it was, and nothing beside it.
         EXPECT_EQ(std::filesystem::symlink_status(name).type(), made) << name;

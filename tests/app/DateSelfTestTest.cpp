@@ -26,7 +26,7 @@ class DateSelfTest : public ::testing::Test {
         form.EditDate.Text = date;
         form.ListBoxResult.Items.Clear();
         EXPECT_TRUE(form.RunHandler([&] { form.bTestDate.Click(); }));
-        return form.ListBoxResult.Items.Lines();
+        return form.ListBoxResult.Items.Copy();
     }
 
     std::string oldLocale_;
@@ -71,7 +71,7 @@ TEST_F(DateSelfTest, PressingTwiceAppendsTwelveLinesInTheSameOrder) {
     form.EditDate.Text = "20261207";
     ASSERT_TRUE(form.RunHandler([&] { form.bTestDate.Click(); }));
     ASSERT_TRUE(form.RunHandler([&] { form.bTestDate.Click(); }));
-    const Lines& lines = form.ListBoxResult.Items.Lines();
+    const Lines& lines = form.ListBoxResult.Items.Copy();
     ASSERT_EQ(lines.size(), 13u);
     EXPECT_EQ(lines[0], "kept");
     for (std::size_t i = 0; i < 6; ++i) EXPECT_EQ(lines[1 + i], lines[7 + i]);

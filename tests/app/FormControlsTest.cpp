@@ -145,8 +145,9 @@ TEST_F(FormTest, EveryControlIsListedOnceUnderItsContainer) {
         }
     }
     EXPECT_EQ(form.FindControl("NoSuchControl"), nullptr);
-    // The design's controls and the batch's progress label.
-    EXPECT_EQ(names.size(), 47u);
+    // The design's controls, the batch's progress label and the Diagnostic
+    // tab with its eighteen.
+    EXPECT_EQ(names.size(), 66u);
 }
 
 TEST_F(FormTest, CreationPutsTodayIntoTheDateField) {
@@ -198,7 +199,7 @@ TEST_F(FormTest, NotYetImplementedButtonsOnlyShowTheirMessage) {
     EXPECT_EQ(host.messages[1].text, "Pas encore implémenté");
     EXPECT_EQ(form.lblDHDemande.Caption, "10:00:00.000");
     EXPECT_EQ(form.lblDHReponse.Caption, "");
-    EXPECT_EQ(form.ListBoxResult.Items.Lines(), std::vector<std::string>{"kept"});
+    EXPECT_EQ(form.ListBoxResult.Items.Copy(), std::vector<std::string>{"kept"});
 }
 
 TEST_F(FormTest, AButtonWithoutHandlerDoesNothing) {
@@ -228,7 +229,7 @@ TEST(Strings, RevisionChangesWithEveryChange) {
     EXPECT_GT(strings.Revision(), start);
     const auto afterAdd = strings.Revision();
     strings.Delete(0);
-    EXPECT_EQ(strings.Lines(), std::vector<std::string>{"b"});
+    EXPECT_EQ(strings.Copy(), std::vector<std::string>{"b"});
     EXPECT_GT(strings.Revision(), afterAdd);
     EXPECT_THROW(strings.Delete(5), Exception);
     strings.Assign({"x", "y"});

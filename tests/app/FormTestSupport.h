@@ -33,6 +33,9 @@ class RecordingHost : public FormHost {
     }
     void ShowException(const std::string& text) override { errors.push_back(text); }
     std::optional<std::string> ChooseFile(const TOpenDialog&) override { return chosenFile; }
+    std::optional<std::string> ChooseSaveFile(const std::string&) override {
+        return chosenSaveFile;
+    }
     void ProcessMessages() override;
     void Changed() override { ++changed; }
     void QueryListed() override { ++listed; }
@@ -41,6 +44,7 @@ class RecordingHost : public FormHost {
     std::vector<Message> messages;
     std::vector<std::string> errors;
     std::optional<std::string> chosenFile;
+    std::optional<std::string> chosenSaveFile;
     // What the labels showed when the form let the screen repaint.
     std::vector<std::pair<std::string, std::string>> paintedLabels;
     const TFormTestWL* form = nullptr;

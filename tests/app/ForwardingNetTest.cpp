@@ -163,7 +163,7 @@ TEST_F(ForwardingNet, NoResponseSendsTheFinalStatusAlone) {
     const CallerResult result = Call(AnyRequest());
     ASSERT_EQ(result.error, "");
     EXPECT_EQ(result.count, 0);
-    EXPECT_EQ(form.ListBoxResult.Items.Lines(), std::vector<std::string>{"Aucun résultat"});
+    EXPECT_EQ(form.ListBoxResult.Items.Copy(), std::vector<std::string>{"Aucun résultat"});
     EXPECT_FALSE(form.HasPendingConnection());
 }
 

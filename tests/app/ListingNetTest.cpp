@@ -41,7 +41,7 @@ std::vector<DcmDataset> DataSets(std::initializer_list<std::vector<Attr>> list) 
 
 class ListingNet : public ::testing::Test {
   protected:
-    const Lines& Listed() const { return fixture.form.ListBoxResult.Items.Lines(); }
+    Lines Listed() const { return fixture.form.ListBoxResult.Items.Copy(); }
     TFormTestWL& Form() { return fixture.form; }
 
     void ExpectAnswered() {
@@ -234,13 +234,14 @@ TEST_F(ListingNet, StudyBlocksHaveFourteenLines) {
                                 {{DCM_AccessionNumber, "A2"}}}));
     Form().ButtonCFindStudyStudy.Click();
     ExpectAnswered();
-    ASSERT_EQ(Listed().size(), 28u);
-    const Lines first(Listed().begin(), Listed().begin() + 14);
+    const Lines listed = Listed();
+    ASSERT_EQ(listed.size(), 28u);
+    const Lines first(listed.begin(), listed.begin() + 14);
     EXPECT_EQ(first, (Lines{"A1     P1   S", "Patient: DUPONT^JEAN", "Dossier: P1",
                             "Naissance: 1960-01-01", "Study Date: ", "Study Time: ", "Visite: A1",
                             "StudyUID: 1.2.3", "Referant: MARTIN", "Institution: CHU",
                             "Nb Series : 3", "Nb Instances : 42", "Modalite : CT", kSeparator}));
-    const Lines second(Listed().begin() + 14, Listed().end());
+    const Lines second(listed.begin() + 14, listed.end());
     EXPECT_EQ(second,
               (Lines{"A2        ", "Patient: ", "Dossier: ", "Naissance: ", "Study Date: ",
                      "Study Time: ", "Visite: A2", "StudyUID: ", "Referant: ", "Institution: ",
@@ -387,7 +388,7 @@ TEST(ListingCharsetNet, EverySetIsDecodedAndWhatCannotBeIsMarkedLoggedAndSavedAs
                    {DCM_InstitutionName, "\xFF"}}}));
     on.form.cbSaveResults.Checked = true;
     on.form.ButtonCFindStudyStudy.Click();
-    const Lines& listed = on.form.ListBoxResult.Items.Lines();
+    const Lines& listed = on.form.ListBoxResult.Items.Copy();
     ASSERT_EQ(listed.size(), 28u);
     EXPECT_EQ(listed[1], "Patient: Yamada^Tarou=山田^太郎");
     EXPECT_EQ(listed[15], "Patient: Zo\uFFFD");

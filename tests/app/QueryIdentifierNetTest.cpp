@@ -72,8 +72,7 @@ class QueryIdentifierNet : public ::testing::Test {
 
     std::string Lines() const {
         std::string text;
-        for (const std::string& line : fixture.form.ListBoxResult.Items.Lines())
-            text += line + "\n";
+        for (const std::string& line : fixture.form.ListBoxResult.Items.Copy()) text += line + "\n";
         return text;
     }
 

@@ -76,14 +76,14 @@ TEST_F(ResultFile, ExportThenLoadGivesTheSameLines) {
     ASSERT_TRUE(Export());
     form.ListBoxResult.Items.Assign({"something else"});
     ASSERT_TRUE(Load());
-    EXPECT_EQ(form.ListBoxResult.Items.Lines(), lines);
+    EXPECT_EQ(form.ListBoxResult.Items.Copy(), lines);
 }
 
 TEST_F(ResultFile, LoadReplacesAndAcceptsEveryLineEnd) {
     std::ofstream(FilePath(), std::ios::binary) << "one\rtwo\nthree\r\nfour";
     form.ListBoxResult.Items.Assign({"kept?", "no"});
     ASSERT_TRUE(Load());
-    EXPECT_EQ(form.ListBoxResult.Items.Lines(), (Lines{"one", "two", "three", "four"}));
+    EXPECT_EQ(form.ListBoxResult.Items.Copy(), (Lines{"one", "two", "three", "four"}));
     // A second load replaces again rather than appending.
     ASSERT_TRUE(Load());
     EXPECT_EQ(form.ListBoxResult.Items.Count(), 4u);
@@ -93,7 +93,7 @@ TEST_F(ResultFile, LoadReadsAWindows1252File) {
     std::ofstream(FilePath(), std::ios::binary) << "R\xe9"
                                                    "f\xe9rant\r\n";
     ASSERT_TRUE(Load());
-    EXPECT_EQ(form.ListBoxResult.Items.Lines(), (Lines{"Référant"}));
+    EXPECT_EQ(form.ListBoxResult.Items.Copy(), (Lines{"Référant"}));
 }
 
 TEST_F(ResultFile, FileThatCannotBeCreatedLeavesTheListAsItWas) {
@@ -102,7 +102,7 @@ TEST_F(ResultFile, FileThatCannotBeCreatedLeavesTheListAsItWas) {
     form.ListBoxResult.Items.Assign({"line 1", "line 2"});
     EXPECT_FALSE(Export());
     EXPECT_EQ(host.errors, (Lines{"Cannot create file \"" + FilePath() + "\". Is a directory"}));
-    EXPECT_EQ(form.ListBoxResult.Items.Lines(), (Lines{"line 1", "line 2"}));
+    EXPECT_EQ(form.ListBoxResult.Items.Copy(), (Lines{"line 1", "line 2"}));
 }
 
 TEST_F(ResultFile, MissingFileLeavesTheListAsItWas) {
@@ -110,7 +110,7 @@ TEST_F(ResultFile, MissingFileLeavesTheListAsItWas) {
     EXPECT_FALSE(Load());
     EXPECT_EQ(host.errors,
               (Lines{"Cannot open file \"" + FilePath() + "\". No such file or directory"}));
-    EXPECT_EQ(form.ListBoxResult.Items.Lines(), (Lines{"line 1", "line 2"}));
+    EXPECT_EQ(form.ListBoxResult.Items.Copy(), (Lines{"line 1", "line 2"}));
 }
 
 TEST(ResultFileNet, ListingExportedAndLoadedBack) {
@@ -128,7 +128,7 @@ TEST(ResultFileNet, ListingExportedAndLoadedBack) {
     CurrentDir here(dir.Path());
     TFormTestWL& form = fixture.form;
     form.ButtonCFindStudyStudy.Click();
-    const Lines listed = form.ListBoxResult.Items.Lines();
+    const Lines listed = form.ListBoxResult.Items.Copy();
     ASSERT_GT(listed.size(), 20u);
     ASSERT_TRUE(form.RunHandler([&] { form.Button5.Click(); }));
 
@@ -138,7 +138,7 @@ TEST(ResultFileNet, ListingExportedAndLoadedBack) {
 
     form.ListBoxResult.Items.Clear();
     ASSERT_TRUE(form.RunHandler([&] { form.Button6.Click(); }));
-    EXPECT_EQ(form.ListBoxResult.Items.Lines(), listed);
+    EXPECT_EQ(form.ListBoxResult.Items.Copy(), listed);
 }
 
 }  // namespace

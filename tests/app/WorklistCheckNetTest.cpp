@@ -36,7 +36,7 @@ class WorklistCheckNet : public ::testing::Test {
     bool Check() {
         return on.form.RunHandler([&] { on.form.Button3.Click(); });
     }
-    const Lines& ListLines() const { return on.form.ListBoxResult.Items.Lines(); }
+    Lines ListLines() const { return on.form.ListBoxResult.Items.Copy(); }
 
     // The log lines from the first line of the run on ("Worklist demandé").
     Lines RunLog() {

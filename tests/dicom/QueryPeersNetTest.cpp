@@ -15,7 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "dicom/DicomAssociation.h"
 #include "tests/dicom/QueryTestHelpers.h"
+#include "tests/fixtures/PeerServers.h"
 #include "tests/fixtures/TestNode.h"
 #include "tests/fixtures/TestSupport.h"
 
@@ -23,9 +25,12 @@ namespace lumo::dicom {
 namespace {
 
 using namespace std::chrono_literals;
+using lumo::testing::ArchiveServer;
 using lumo::testing::ChildProcess;
 using lumo::testing::FreePort;
+using lumo::testing::Instance;
 using lumo::testing::RunProgram;
+using lumo::testing::StartServer;
 using lumo::testing::TempDir;
 using lumo::testing::WaitForPort;
 using testing::Add;
@@ -33,16 +38,15 @@ using testing::FailureOf;
 using testing::MakeQuery;
 using testing::TextOf;
 
-// Starts a server that takes its port on the command line, on a port that was
-// free a moment ago; tries again on another port if that one was taken.
-std::unique_ptr<ChildProcess> StartServer(
-    const std::function<std::vector<std::string>(std::uint16_t)>& command, std::uint16_t& port) {
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        port = FreePort();
-        auto server = std::make_unique<ChildProcess>(command(port));
-        if (WaitForPort(port, 10s) && server->Running()) return server;
-    }
-    throw std::runtime_error("the server did not start");
+DicomPeer PeerAt(std::uint16_t port, const std::string& called,
+                 const std::string& calling = "Lumo4410") {
+    DicomPeer peer;
+    peer.address = "127.0.0.1";
+    peer.port = port;
+    peer.calledAETitle = called;
+    peer.callingAETitle = calling;
+    peer.timeouts = testing::ShortTimeouts();
+    return peer;
 }
 
 // --- wlmscpfs ---------------------------------------------------------------
@@ -146,13 +150,28 @@ TEST(QueryPeersNet, WlmscpfsRejectsStudyRootWithoutReason) {
                   std::to_string(server.Port()) + " (OFFIS): no reason given");
 }
 
-// --- dcmqrscp ---------------------------------------------------------------
+// A worklist-only node: the probe finds Verification and the worklist, and
+// the two query roots refused, from one association.
+TEST(QueryPeersNet, ProbeOfWlmscpfsFindsTheWorklistOnly) {
+    WorklistServer server;
+    DicomPeer peer = PeerAt(server.Port(), "OFFIS");
 
-struct Instance {
-    std::string patientId, patientName, studyUid, accession, modality, seriesUid, seriesNumber,
-        sopUid;
-    std::string charset = "ISO_IR 100";
-};
+    const DicomProbeResult probe = DicomProbe(peer);
+
+    ASSERT_EQ(probe.services.size(), 4u);
+    EXPECT_TRUE(probe.services[0].Accepted());
+    EXPECT_TRUE(probe.services[1].Accepted());
+    ASSERT_TRUE(probe.services[1].find);
+    EXPECT_EQ(probe.services[1].find->status, 0x0000);
+    EXPECT_EQ(probe.services[1].find->responses, 0);
+    for (int i : {2, 3}) {
+        ASSERT_TRUE(probe.services[i].context) << i;
+        EXPECT_EQ(probe.services[i].context->result, ContextResult::AbstractSyntaxNotSupported);
+    }
+    EXPECT_EQ(probe.reports.size(), 2u);
+}
+
+// --- dcmqrscp ---------------------------------------------------------------
 
 const char* const kStudy1 = "1.2.826.0.1.3680043.9.7433.2.1";
 const char* const kStudy2 = "1.2.826.0.1.3680043.9.7433.2.2";
@@ -174,68 +193,6 @@ const std::vector<Instance>& Instances() {
     };
     return instances;
 }
-
-// dcmqrscp with one archive AE (COMMON) into which the instances above are
-// sent with storescu. It runs in its usual forking mode: 3.6.7 crashes after
-// the first release in --single-process mode.
-class ArchiveServer {
-  public:
-    explicit ArchiveServer(const std::vector<Instance>& instances = Instances()) {
-        const std::string storage = dir_.File("COMMON");
-        std::filesystem::create_directory(storage);
-        const std::string config = dir_.File("dcmqrscp.cfg");
-        lumo::testing::WriteFile(
-            config,
-            "MaxPDUSize = 16384\nMaxAssociations = 16\n"
-            "HostTable BEGIN\nHostTable END\nVendorTable BEGIN\nVendorTable END\n"
-            "AETable BEGIN\nCOMMON " +
-                storage + " RW (20, 64mb) ANY\nAETable END\n");
-        server_ = StartServer(
-            [&](std::uint16_t p) {
-                return std::vector<std::string>{"dcmqrscp", "-c", config, std::to_string(p)};
-            },
-            port_);
-        std::vector<std::string> send{"storescu", "-aec", "COMMON", "127.0.0.1",
-                                      std::to_string(port_)};
-        int n = 0;
-        for (const Instance& instance : instances) {
-            const std::string file = dir_.File("in" + std::to_string(++n) + ".dcm");
-            Write(instance, file);
-            send.push_back(file);
-        }
-        std::string output;
-        if (RunProgram(send, &output) != 0) throw std::runtime_error("storescu failed: " + output);
-    }
-    std::uint16_t Port() const { return port_; }
-
-  private:
-    static void Write(const Instance& instance, const std::string& file) {
-        DcmFileFormat format;
-        DcmDataset* ds = format.getDataset();
-        ds->putAndInsertString(DCM_SpecificCharacterSet, instance.charset.c_str());
-        ds->putAndInsertString(DCM_SOPClassUID, UID_SecondaryCaptureImageStorage);
-        ds->putAndInsertString(DCM_SOPInstanceUID, instance.sopUid.c_str());
-        ds->putAndInsertString(DCM_PatientName, instance.patientName.c_str());
-        ds->putAndInsertString(DCM_PatientID, instance.patientId.c_str());
-        ds->putAndInsertString(DCM_PatientBirthDate, "19700101");
-        ds->putAndInsertString(DCM_StudyInstanceUID, instance.studyUid.c_str());
-        ds->putAndInsertString(DCM_StudyDate, "20260105");
-        ds->putAndInsertString(DCM_StudyTime, "101500");
-        ds->putAndInsertString(DCM_StudyID, "1");
-        ds->putAndInsertString(DCM_AccessionNumber, instance.accession.c_str());
-        ds->putAndInsertString(DCM_Modality, instance.modality.c_str());
-        ds->putAndInsertString(DCM_SeriesInstanceUID, instance.seriesUid.c_str());
-        ds->putAndInsertString(DCM_SeriesNumber, instance.seriesNumber.c_str());
-        ds->putAndInsertString(DCM_InstanceNumber, "1");
-        OFCondition cond = format.saveFile(file.c_str(), EXS_LittleEndianExplicit);
-        if (cond.bad())
-            throw std::runtime_error(std::string("cannot write ") + file + ": " + cond.text());
-    }
-
-    TempDir dir_{"lumo-qr"};
-    std::uint16_t port_ = 0;
-    std::unique_ptr<ChildProcess> server_;
-};
 
 // A C-FIND identifier of the console's shape, with the command-group
 // elements it carries.
@@ -260,7 +217,7 @@ std::set<std::string> Texts(const DicomDataSets& responses, std::uint16_t group,
 
 class QueryArchiveNet : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() { server_ = std::make_unique<ArchiveServer>(); }
+    static void SetUpTestSuite() { server_ = std::make_unique<ArchiveServer>(Instances()); }
     static void TearDownTestSuite() { server_.reset(); }
     static std::uint16_t Port() { return server_->Port(); }
 
@@ -387,6 +344,90 @@ TEST(QueryCharsetArchiveNet, EveryCharacterSetIsReadAtEachLevel) {
             EXPECT_EQ(TextOf(responses.DataSetsItem(1), 0x0010, 0x0010), names[i].name)
                 << names[i].charset << " " << level.level;
             EXPECT_EQ(responses.DataSetsItem(1).DataSetUndecodableCharset(), "");
+        }
+    }
+}
+
+TEST_F(QueryArchiveNet, ProbeFindsBothQueryRootsAndNoWorklist) {
+    const DicomProbeResult probe = DicomProbe(PeerAt(Port(), "COMMON"));
+
+    ASSERT_EQ(probe.services.size(), 4u);
+    EXPECT_TRUE(probe.services[0].Accepted());
+    EXPECT_FALSE(probe.services[1].Accepted());
+    for (int i : {2, 3}) {
+        ASSERT_TRUE(probe.services[i].find) << i;
+        EXPECT_EQ(probe.services[i].find->status, 0x0000) << i;
+        EXPECT_EQ(probe.services[i].find->failure, "") << i;
+    }
+}
+
+// --- Orthanc ----------------------------------------------------------------
+
+// Debian's Orthanc (with its worklist plugin) as a site runs it: it checks
+// the called AE title and answers only the modalities it knows, here
+// "Lumo4410" from the loopback address.
+class OrthancServer {
+  public:
+    OrthancServer() {
+        std::filesystem::create_directory(dir_.File("worklists"));
+        server_ = StartServer(
+            [&](std::uint16_t p) {
+                const std::string config = dir_.File("orthanc.json");
+                lumo::testing::WriteFile(config, Config(p));
+                return std::vector<std::string>{"Orthanc", config};
+            },
+            port_);
+    }
+    std::uint16_t Port() const { return port_; }
+
+  private:
+    std::string Config(std::uint16_t port) const {
+        return R"({"StorageDirectory": ")" + dir_.File("storage") + R"(", "IndexDirectory": ")" +
+               dir_.File("storage") +
+               R"(", "Plugins": ["/usr/share/orthanc/plugins/libModalityWorklists.so"],
+                   "Worklists": {"Enable": true, "Database": ")" +
+               dir_.File("worklists") + R"("}, "HttpServerEnabled": false,
+                   "DicomAet": "ORTHANC", "DicomPort": )" +
+               std::to_string(port) + R"(, "DicomCheckCalledAet": true,
+                   "DicomAlwaysAllowEcho": false, "DicomAlwaysAllowFind": false,
+                   "DicomAlwaysAllowFindWorklist": false, "DicomAlwaysAllowStore": false,
+                   "DicomCheckModalityHost": true,
+                   "DicomModalities": {"console": {"AET": "Lumo4410", "Host": "127.0.0.1",
+                                                   "Port": 104}}})";
+    }
+
+    TempDir dir_{"lumo-orthanc"};
+    std::uint16_t port_ = 0;
+    std::unique_ptr<ChildProcess> server_;
+};
+
+TEST(QueryPeersNet, OrthancKnowsItsTitleAndItsModalities) {
+    OrthancServer server;
+    AssociationReport report;
+    DicomEcho(PeerAt(server.Port(), "ORTHANC"), report);
+    EXPECT_EQ(report.finalStatus, 0x0000);
+    EXPECT_FALSE(report.peerImplementationClassUID.empty());
+
+    const struct {
+        const char* called;
+        const char* calling;
+        std::uint8_t reason;
+    } refused[] = {{"WRONG", "Lumo4410", 7}, {"ORTHANC", "NOBODY", 3}};
+    for (const auto& c : refused) {
+        SCOPED_TRACE(c.calling);
+        EXPECT_THROW(DicomEcho(PeerAt(server.Port(), c.called, c.calling), report), Exception);
+        ASSERT_TRUE(report.rejection);
+        EXPECT_EQ(report.rejection->source, 1);
+        EXPECT_EQ(report.rejection->reason, c.reason);
+    }
+
+    const DicomProbeResult probe = DicomProbe(PeerAt(server.Port(), "ORTHANC"));
+    ASSERT_EQ(probe.services.size(), 4u);
+    for (const ProbedService& service : probe.services) {
+        SCOPED_TRACE(service.sopClass);
+        EXPECT_TRUE(service.Accepted());
+        if (service.find) {
+            EXPECT_EQ(service.find->status, 0x0000);
         }
     }
 }

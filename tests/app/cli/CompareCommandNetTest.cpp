@@ -8,6 +8,7 @@
 
 #include "tests/app/FormTestSupport.h"
 #include "tests/app/cli/RunProgram.h"
+#include "tests/fixtures/PeerServers.h"
 #include "tests/fixtures/TestNode.h"
 #include "tests/fixtures/TestSupport.h"
 
@@ -19,19 +20,15 @@ using lumo::testing::TestNode;
 using testing::TempDir;
 
 DcmDataset Study(const char* uid, const char* institution) {
-    return MakeDataSet({{DCM_StudyInstanceUID, uid},
-                        {DCM_PatientID, "P1"},
-                        {DCM_InstitutionName, institution}});
+    return MakeDataSet(
+        {{DCM_StudyInstanceUID, uid}, {DCM_PatientID, "P1"}, {DCM_InstitutionName, institution}});
 }
 
 testing::ProgramResult Compare(const TestNode& a, const TestNode& b, const TempDir& dir,
                                std::vector<std::string> more = {}) {
-    std::vector<std::string> args = {"compare",
-                                     "study",
-                                     "--ip=127.0.0.1",
-                                     "--port=" + std::to_string(a.Port()),
-                                     "--port2",
-                                     std::to_string(b.Port()),
+    std::vector<std::string> args = {"compare",        "study",
+                                     "--ip=127.0.0.1", "--port=" + std::to_string(a.Port()),
+                                     "--port2",        std::to_string(b.Port()),
                                      "--aet2=OTHER"};
     args.insert(args.end(), more.begin(), more.end());
     return testing::RunProgram(LUMO_CLI_PROGRAM, args, dir.Path(), std::chrono::seconds(60));
@@ -77,6 +74,43 @@ TEST(CompareNet, OneStudyMissingOnEachSideAndOneAttributeChanged) {
                   &read),
               0);
     EXPECT_EQ(read, "['différente', '1.2', 'InstitutionName', 'NORD', 'SUD']\n");
+}
+
+// Two real archives (dcmqrscp) holding overlapping studies: one study on
+// each side only, one patient name changed. Each is asked again for what only
+// the other holds, and finds nothing; compared both ways.
+TEST(CompareNet, TwoArchivesComparedBothWays) {
+    using lumo::testing::Instance;
+    const auto study = [](const char* n, const char* name) {
+        const std::string uid = std::string("1.2.826.0.1.3680043.9.7433.8.") + n;
+        return Instance{"P" + std::string(n), name, uid,         "A" + std::string(n), "CT",
+                        uid + ".1",           "1",  uid + ".1.1"};
+    };
+    const lumo::testing::ArchiveServer first(
+        {study("1", "DOE^JOHN"), study("2", "DOE^JANE"), study("3", "ROE^RICHARD")});
+    const lumo::testing::ArchiveServer second(
+        {study("2", "DOE^JANE"), study("3", "ROE^RICK"), study("4", "POE^EDGAR")});
+    TempDir dir;
+    const auto run = [&](const lumo::testing::ArchiveServer& a,
+                         const lumo::testing::ArchiveServer& b) {
+        return testing::RunProgram(
+            LUMO_CLI_PROGRAM,
+            {"compare", "study", "--ip=127.0.0.1", "--port=" + std::to_string(a.Port()),
+             "--aet=COMMON", "--date=", "--port2=" + std::to_string(b.Port())},
+            dir.Path(), std::chrono::seconds(60));
+    };
+    const std::string uid = "1.2.826.0.1.3680043.9.7433.8.";
+    const auto ab = run(first, second);
+    EXPECT_EQ(ab.exitCode, 3) << ab.err;
+    EXPECT_EQ(ab.out,
+              "Réponses de A : 3\nRéponses de B : 3\nAppariées : 2\nSeulement dans A : 1\n"
+              "Seulement dans B : 1\nDifférentes : 1\nSeulement dans A : " +
+                  uid + "1\nSeulement dans B : " + uid + "4\nDifférente : " + uid +
+                  "3\n  PatientName : A=ROE^RICHARD | B=ROE^RICK\n");
+    const auto ba = run(second, first);
+    EXPECT_EQ(ba.exitCode, 3) << ba.err;
+    EXPECT_NE(ba.out.find("Seulement dans A : " + uid + "4\n"), std::string::npos) << ba.out;
+    EXPECT_NE(ba.out.find("  PatientName : A=ROE^RICK | B=ROE^RICHARD\n"), std::string::npos);
 }
 
 TEST(CompareNet, SameAnswersExitZeroAndAFailedNodeOne) {

@@ -1,0 +1,106 @@
+#include "app/ConnectionSettings.h"
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+
+#include "support/Exception.h"
+
+namespace lumo::app {
+
+namespace {
+
+struct SettingFacts {
+    ConnectionSetting setting;
+    const char* name;
+    const char* field;
+    const char* what;  // as a message names it
+    const char* unit;  // "de secondes"
+    std::uint32_t least;
+    std::uint32_t most;
+};
+
+// A day bounds every wait: DCMTK counts in whole seconds, and a longer wait
+// is a typing error.
+constexpr SettingFacts kFacts[] = {
+    {ConnectionSetting::ConnectTimeout, "ConnectTimeout", "EditConnectTimeout",
+     "Délai de connexion", "de secondes", 1, 86400},
+    {ConnectionSetting::AssocTimeout, "AssocTimeout", "EditAssocTimeout", "Délai d'association",
+     "de secondes", 1, 86400},
+    {ConnectionSetting::ResponseTimeout, "ResponseTimeout", "EditResponseTimeout",
+     "Délai de réponse", "de secondes", 1, 86400},
+    {ConnectionSetting::MaxPdu, "MaxPDU", "EditMaxPDU", "PDU max", "d'octets",
+     dicom::kSmallestMaxPdu, dicom::kLargestMaxPdu},
+};
+
+const SettingFacts& FactsOf(ConnectionSetting setting) {
+    for (const SettingFacts& facts : kFacts) {
+        if (facts.setting == setting) return facts;
+    }
+    return kFacts[0];
+}
+
+std::uint32_t Seconds(std::chrono::milliseconds timeout) {
+    const auto ms = std::max<std::chrono::milliseconds::rep>(timeout.count(), 1);
+    return static_cast<std::uint32_t>((ms + 999) / 1000);
+}
+
+}  // namespace
+
+const char* SettingName(ConnectionSetting setting) { return FactsOf(setting).name; }
+
+const char* SettingField(ConnectionSetting setting) { return FactsOf(setting).field; }
+
+std::optional<ConnectionSetting> SettingOfField(std::string_view fieldName) {
+    for (const SettingFacts& facts : kFacts) {
+        if (fieldName == facts.field) return facts.setting;
+    }
+    return std::nullopt;
+}
+
+std::uint32_t ParseSetting(ConnectionSetting setting, const std::string& text) {
+    const SettingFacts& facts = FactsOf(setting);
+    std::uint32_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (!text.empty() && error == std::errc() && end == text.data() + text.size() &&
+        value >= facts.least && value <= facts.most)
+        return value;
+    throw Exception(ErrorClass::EConvertError, std::string(facts.what) + " : '" + text +
+                                                   "' refusé, un nombre entier " + facts.unit +
+                                                   " de " + std::to_string(facts.least) + " à " +
+                                                   std::to_string(facts.most) + " est attendu");
+}
+
+std::uint32_t SettingValue(ConnectionSetting setting, const dicom::DicomTimeouts& timeouts,
+                           std::uint32_t maxPdu) {
+    switch (setting) {
+        case ConnectionSetting::ConnectTimeout:
+            return Seconds(timeouts.connect);
+        case ConnectionSetting::AssocTimeout:
+            return Seconds(timeouts.association);
+        case ConnectionSetting::ResponseTimeout:
+            return Seconds(timeouts.response);
+        default:
+            return maxPdu;
+    }
+}
+
+void ApplySetting(ConnectionSetting setting, std::uint32_t value, dicom::DicomTimeouts& timeouts,
+                  std::uint32_t& maxPdu) {
+    const std::chrono::seconds seconds(value);
+    switch (setting) {
+        case ConnectionSetting::ConnectTimeout:
+            timeouts.connect = seconds;
+            break;
+        case ConnectionSetting::AssocTimeout:
+            timeouts.association = seconds;
+            break;
+        case ConnectionSetting::ResponseTimeout:
+            timeouts.response = seconds;
+            break;
+        default:
+            maxPdu = value;
+    }
+}
+
+}  // namespace lumo::app

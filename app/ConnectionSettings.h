@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "dicom/DicomAssociation.h"
+
+// The connection settings beyond the node's address: the three timeouts, in
+// whole seconds, and the largest PDU this side takes, in bytes. Each has its
+// field on the Diagnostic tab, its option on the command line and its value
+// in the settings store; one table gives their names and bounds. Stateless;
+// any thread.
+namespace lumo::app {
+
+enum class ConnectionSetting { ConnectTimeout, AssocTimeout, ResponseTimeout, MaxPdu };
+
+inline constexpr ConnectionSetting kConnectionSettings[] = {
+    ConnectionSetting::ConnectTimeout, ConnectionSetting::AssocTimeout,
+    ConnectionSetting::ResponseTimeout, ConnectionSetting::MaxPdu};
+
+// Its name in the store, section "FormTestWL" ("ConnectTimeout").
+const char* SettingName(ConnectionSetting setting);
+// The design name of its field ("EditConnectTimeout").
+const char* SettingField(ConnectionSetting setting);
+// The setting a field holds, if it holds one.
+std::optional<ConnectionSetting> SettingOfField(std::string_view fieldName);
+
+// The value a field's text gives, within the setting's bounds; anything
+// else raises lumo::Exception(ErrorClass::EConvertError, <which setting,
+// the text, and what it must be>), before anything is sent.
+std::uint32_t ParseSetting(ConnectionSetting setting, const std::string& text);
+
+// The setting's value in the connection's terms, and back.
+std::uint32_t SettingValue(ConnectionSetting setting, const dicom::DicomTimeouts& timeouts,
+                           std::uint32_t maxPdu);
+void ApplySetting(ConnectionSetting setting, std::uint32_t value, dicom::DicomTimeouts& timeouts,
+                  std::uint32_t& maxPdu);
+
+}  // namespace lumo::app

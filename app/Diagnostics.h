@@ -1,0 +1,36 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/QueryOutcome.h"
+#include "dicom/AssociationReport.h"
+#include "dicom/DicomAssociation.h"
+
+// The node checks of the Diagnostic tab: an echo, a probe, and the lines the
+// operator reads of each. Free functions and plain values; on the calling
+// thread.
+namespace lumo::app {
+
+// How an echo went: its report, and the failure if it did not succeed.
+struct EchoOutcome {
+    dicom::AssociationReport report;
+    std::optional<QueryFailure> failure;
+
+    bool Succeeded() const { return !failure; }
+};
+
+// A C-ECHO to the node; nothing raises.
+EchoOutcome RunEcho(const dicom::DicomPeer& peer);
+
+// "Echo réussi : NORVANEX@127.0.0.1:3100 en 4 ms", the node's implementation
+// and its maximum PDU; or the failure's class name and message.
+std::vector<std::string> EchoLines(const EchoOutcome& outcome);
+
+// One line per probed service (accepted with its transfer syntax, or
+// refused and why), then one per C-FIND check; or, when the node could not
+// be reached, the failure's class name and message.
+std::vector<std::string> ProbeLines(const dicom::DicomProbeResult& probe);
+
+}  // namespace lumo::app

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace lumo::dicom {
+
+// The values below are those of the DICOM upper layer protocol, kept as the
+// node sent them so that a value the standard reserves is still shown; the
+// names in DicomNames.h word them.
+
+// How a node answered one proposed presentation context (its Result/Reason
+// field): 0 acceptance, 1 user rejection, 2 no reason, 3 abstract syntax not
+// supported, 4 transfer syntaxes not supported.
+enum class ContextResult : std::uint8_t {
+    Acceptance = 0,
+    UserRejection = 1,
+    NoReason = 2,
+    AbstractSyntaxNotSupported = 3,
+    TransferSyntaxesNotSupported = 4,
+    NotAnswered = 255,  // the association never got as far
+};
+
+// One presentation context as proposed and as answered.
+struct ProposedContext {
+    std::uint8_t id = 0;
+    std::string abstractSyntax;                 // the service's SOP class UID
+    std::vector<std::string> transferSyntaxes;  // proposed, in order of preference
+    ContextResult result = ContextResult::NotAnswered;
+    std::string acceptedTransferSyntax;  // when accepted
+
+    bool Accepted() const { return result == ContextResult::Acceptance; }
+};
+
+// An A-ASSOCIATE-RJ: result 1 permanent, 2 transient; source 1 service
+// user, 2 service provider (ACSE), 3 service provider (presentation); the
+// reason's meaning depends on the source.
+struct AssociationRejection {
+    std::uint8_t result = 0;
+    std::uint8_t source = 0;
+    std::uint8_t reason = 0;
+};
+
+// An A-ABORT the node sent: source 0 service user, 2 service provider; the
+// reason is meaningful for a provider's abort only.
+struct AssociationAbort {
+    std::uint8_t source = 0;
+    std::uint8_t reason = 0;
+};
+
+// What one association with a node was, for an operator who wants to know
+// why a node does not answer: who spoke to whom, what was proposed and what
+// the node made of it, how it ended, and the final status of the exchange.
+// Filled by the toolkit as the exchange goes, also when it fails; the
+// console words it. A plain value; any thread.
+struct AssociationReport {
+    std::string command;  // the exchange: "C-FIND", "C-ECHO"
+    std::string callingAETitle;
+    std::string calledAETitle;
+    std::string peerAddress;
+    std::int32_t peerPort = 0;
+
+    std::vector<ProposedContext> contexts;
+    std::uint32_t ourMaxPdu = 0;   // what this side said it takes
+    std::uint32_t peerMaxPdu = 0;  // what the node said it takes (0: no limit or not known)
+    std::string peerImplementationClassUID;
+    std::string peerImplementationVersionName;
+
+    bool connected = false;  // the TCP connection was made
+    bool accepted = false;   // the node accepted the association
+    std::optional<AssociationRejection> rejection;
+    std::optional<AssociationAbort> abort;  // the node aborted
+    bool peerClosed = false;                // the node closed the connection without a word
+    bool released = false;                  // ended by a release the node confirmed
+    std::chrono::milliseconds duration{0};  // from the connection to the end
+
+    int responses = 0;  // pending responses received
+    std::optional<std::uint16_t> finalStatus;
+    std::string errorComment;                      // (0000,0902), on one line
+    std::vector<std::uint32_t> offendingElements;  // (0000,0901), as group << 16 | element
+};
+
+}  // namespace lumo::dicom

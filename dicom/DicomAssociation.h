@@ -1,0 +1,99 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "dicom/AssociationReport.h"
+#include "support/Exception.h"
+
+namespace lumo::dicom {
+
+// How long an exchange may wait at each stage before it fails with a
+// timeout: to connect, for the whole association negotiation, and for the
+// whole of each response (however slowly its bytes come).
+struct DicomTimeouts {
+    std::chrono::milliseconds connect{10'000};
+    std::chrono::milliseconds association{30'000};
+    std::chrono::milliseconds response{60'000};
+};
+
+// The largest PDU this side says it takes: DCMTK's default, and the range
+// DCMTK (and so the console) accepts.
+inline constexpr std::uint32_t kDefaultMaxPdu = 16384;
+inline constexpr std::uint32_t kSmallestMaxPdu = 4096;
+inline constexpr std::uint32_t kLargestMaxPdu = 131072;
+
+// A node as every exchange with it needs it. A plain value; any thread.
+struct DicomPeer {
+    std::string address;
+    std::int32_t port = 104;
+    std::string calledAETitle;
+    std::string callingAETitle;
+    DicomTimeouts timeouts;
+    std::uint32_t maxPdu = kDefaultMaxPdu;
+
+    // "address:port (called AE title)", as messages name the node.
+    std::string Text() const;
+};
+
+// A C-ECHO on an association of its own: whether the node is there, knows
+// the AE titles and answers Verification. Raises a lumo::Exception with a
+// class name and a one-line message when it is not (the texts of a failing
+// query: no connection, a rejection, a timeout, an abort), or when the node
+// answers with a status other than Success (EDicomStatusError). `report`
+// holds what happened, also when it raises. On the calling thread.
+void DicomEcho(const DicomPeer& peer, AssociationReport& report);
+
+// The services a probe asks about, in this order: Verification, Modality
+// Worklist FIND, Patient Root FIND, Study Root FIND.
+std::vector<std::string> ProbedServices();
+
+// What a probe learnt of one service.
+struct ProbedService {
+    std::string sopClass;
+    // How the node answered its presentation context, when it did.
+    std::optional<ProposedContext> context;
+    // Why it did not: the association that proposed it was rejected, or
+    // failed otherwise (the error's message).
+    std::optional<AssociationRejection> rejection;
+    std::string failure;
+
+    // For an accepted FIND service: a C-FIND whose keys match nothing, to
+    // learn whether this calling AE title may query.
+    struct FindCheck {
+        int responses = 0;
+        std::optional<std::uint16_t> status;  // none when the exchange failed
+        std::string errorComment;
+        std::vector<std::uint32_t> offendingElements;
+        std::string failure;  // "EClass: message" when the exchange failed
+    };
+    std::optional<FindCheck> find;
+
+    bool Accepted() const { return context && context->Accepted(); }
+};
+
+// A probe of a node: what it offers this calling AE title. A plain value;
+// any thread.
+struct DicomProbeResult {
+    std::vector<ProbedService> services;     // as ProbedServices() lists them
+    std::vector<AssociationReport> reports;  // every association it opened, in order
+    // Set when no association could even be asked for (no connection).
+    std::optional<ErrorClass> failureClass;
+    std::string failure;
+
+    bool Reached() const { return !failureClass.has_value(); }
+    bool AnyAccepted() const;
+};
+
+// Proposes the probed services together; when the node rejects that
+// association or fails it, proposes each on an association of its own, so
+// that one service the node refuses hides none of the others. Then sends a
+// C-FIND that can match nothing (a Patient ID made of a fresh UID) on each
+// accepted FIND service. Raises nothing: what failed is in the result. On
+// the calling thread.
+DicomProbeResult DicomProbe(const DicomPeer& peer);
+
+}  // namespace lumo::dicom

@@ -1,0 +1,61 @@
+// The Diagnostic tab of the window against the test node: its buttons run
+// the echo and the probe, and the memo shows the report of the last
+// exchange.
+
+#include <gtest/gtest.h>
+
+#include <QLineEdit>
+#include <QListView>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+
+#include "tests/app/gui/GuiTestSupport.h"
+#include "tests/fixtures/TestNode.h"
+
+namespace lumo::gui {
+namespace {
+
+using lumo::testing::TestNode;
+using testing::WindowTest;
+
+class DiagnosticTabNet : public WindowTest {};
+
+void Retype(QLineEdit& field, const QString& text) {
+    field.selectAll();
+    QTest::keyClicks(&field, text);
+}
+
+TEST_F(DiagnosticTabNet, EchoAndProbeShowTheirLinesAndTheReport) {
+    TestNode node;
+    node.SetAcceptedSopClasses({lumo::testing::kVerification});
+    node.Start();
+    Open();
+    Retype(*Find<QLineEdit>("EditIP"), "127.0.0.1");
+    Retype(*Find<QLineEdit>("EditPort"), QString::number(node.Port()));
+    auto* pages = Find<QTabWidget>("PageControl1");
+    pages->setCurrentIndex(1);
+    EXPECT_TRUE(Find<QWidget>("TabSheet2")->isAncestorOf(Find<QPushButton>("ButtonEcho")));
+    Retype(*Find<QLineEdit>("EditMaxPDU"), "32768");
+    auto* list = Find<QListView>("ListBoxResult");
+    auto* memo = Find<QPlainTextEdit>("MemoDiagnostic");
+
+    QTest::mouseClick(Find<QPushButton>("ButtonEcho"), Qt::LeftButton);
+
+    ASSERT_GE(list->model()->rowCount(), 1);
+    EXPECT_TRUE(list->model()->index(0, 0).data().toString().startsWith(
+        QString::fromUtf8("Echo réussi : NORVANEX@127.0.0.1:")));
+    EXPECT_TRUE(memo->isReadOnly());
+    EXPECT_TRUE(memo->toPlainText().startsWith(QString::fromUtf8("Échange C-ECHO : Lumo4410")));
+    EXPECT_TRUE(memo->toPlainText().contains(QString::fromUtf8("PDU max : 32768 octets")));
+
+    QTest::mouseClick(Find<QPushButton>("ButtonSonder"), Qt::LeftButton);
+
+    EXPECT_EQ(list->model()->rowCount(), 4);
+    EXPECT_EQ(memo->toPlainText().count(QString::fromUtf8("Échange ")), 1);
+    EXPECT_TRUE(dialogs_->seen.empty());
+}
+
+}  // namespace
+}  // namespace lumo::gui
