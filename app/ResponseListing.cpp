@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <exception>
 #include <optional>
+#include <string>
 #include <string_view>
-#include <utility>
 
 #include "app/VisibleText.h"
 #include "dicom/AttributeText.h"
@@ -173,21 +173,6 @@ void ListCFindLines(TStrings& lines, const DicomDataSet& response, QueryLevel le
 }
 
 }  // namespace
-
-std::size_t LinesPerBlock(QueryLevel level) {
-    switch (level) {
-        case QueryLevel::Worklist:
-            return 13;
-        case QueryLevel::Study:
-            return 14;
-        case QueryLevel::Series:
-            return 16;
-        case QueryLevel::Image:
-            return 15;
-        default:
-            return 11;
-    }
-}
 
 std::string SequenceValueByName(const DicomAttribute& sequence, const std::string& name) {
     std::string result;

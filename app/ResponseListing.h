@@ -19,12 +19,10 @@ namespace lumo::app {
 inline constexpr const char* kSeparator = "---------------------";
 inline constexpr const char* kNoResult = "Aucun résultat";
 
-// The usual number of lines of a block of that kind (a worklist block has
-// one more when the response holds (0008,0051)).
-std::size_t LinesPerBlock(QueryLevel level);
-
 // Appends the block of one response: the header line, the lines of its kind
-// and the separator.
+// and the separator. A value that cannot be shown (a sequence where text was
+// expected) raises; the lines listed before it stay, a line half built does
+// not.
 void ListResponse(TStrings& lines, const dicom::DicomDataSet& response, QueryLevel level);
 
 // The value of the attribute called `name` in a sequence's items; the names

@@ -90,6 +90,7 @@ class TStrings {
 };
 
 // Walks the lines in order, block by block, without a search per line.
+// Borrows its list, which must not change while it walks; the list's thread.
 class TStrings::Iterator {
   public:
     using iterator_category = std::forward_iterator_tag;

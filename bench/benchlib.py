@@ -32,8 +32,8 @@ class Node:
         self.output = open(os.path.join(work, f"node-{count}.txt"), "w+")
         argv = [program, "--responses" if replay else "--synthetic", str(count)]
         self.process = subprocess.Popen(argv, stdout=self.output, stderr=subprocess.DEVNULL)
-        # The replay node encodes a million responses in a few seconds.
-        deadline = time.monotonic() + 120
+        # Room for a million responses encoded on a loaded machine.
+        deadline = time.monotonic() + 60
         self.port = None
         while time.monotonic() < deadline and self.port is None:
             self.output.seek(0)

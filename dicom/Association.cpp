@@ -102,7 +102,8 @@ Association::Association(const DicomPeer& peer, AssociationReport& report)
     : peer_(peer),
       report_(report),
       peerText_(peer.Text()),
-      transport_(deadline_, watch_, std::chrono::seconds(WholeSeconds(peer.timeouts.association))) {
+      transport_(deadline_, watch_, stop_,
+                 std::chrono::seconds(WholeSeconds(peer.timeouts.association))) {
     report_.callingAETitle = peer.callingAETitle;
     report_.calledAETitle = peer.calledAETitle;
     report_.peerAddress = peer.address;
@@ -279,8 +280,10 @@ void Association::CheckTransferSyntax(T_ASC_PresentationContextID id) {
 
 std::uint16_t Association::NextMessageID() { return assoc_->nextMsgID++; }
 
-void Association::StartResponse() {
-    deadline_.Start(std::chrono::seconds(WholeSeconds(peer_.timeouts.response)));
+void Association::StartResponse() { deadline_.Start(ResponseBound()); }
+
+std::chrono::milliseconds Association::ResponseBound() const {
+    return std::chrono::seconds(WholeSeconds(peer_.timeouts.response));
 }
 
 void Association::Release() {

@@ -32,8 +32,9 @@ std::string StatusHex(std::uint16_t value);
 
 // One association requested of a node, and the report of it. Owns the
 // network, the association and its parameters, the deadline every read is
-// held to, and the watch over what the node sends; writes into the caller's
-// report, which must outlive it. The destructor aborts an association still
+// held to, the watch over what the node sends and the stop that may cut the
+// exchange short (raised from any thread); writes into the caller's report,
+// which must outlive it. The destructor aborts an association still
 // open (a failed exchange), frees everything in DCMTK's order and never
 // throws. Used on the calling thread only.
 class Association {
@@ -66,6 +67,13 @@ class Association {
     // Starts the wait for one response: it must be in whole within the
     // response timeout.
     void StartResponse();
+    // The response timeout as the reads count it.
+    std::chrono::milliseconds ResponseBound() const;
+    // The stop of this exchange; its Raise may be called from any thread.
+    ExchangeStop& Stop() { return stop_; }
+    const ExchangeStop& Stop() const { return stop_; }
+    // Sends the cancel of a stop raised since the request went out.
+    void HandleStop() { stop_.Handle(deadline_); }
     // Whether the last read gave up at its stage's deadline.
     bool Expired() const { return deadline_.Expired(); }
 
@@ -103,6 +111,7 @@ class Association {
     // Declared before the network and the association, which use them.
     ReadDeadline deadline_;
     PeerWatch watch_;
+    ExchangeStop stop_;
     DeadlineTransport transport_;
     std::unique_ptr<T_ASC_Network, NetworkDeleter> network_;
     T_ASC_Parameters* params_ = nullptr;  // the association's once it exists

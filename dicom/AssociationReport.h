@@ -51,6 +51,10 @@ struct AssociationAbort {
     std::uint8_t reason = 0;
 };
 
+// Why this side cancelled a C-FIND before its end: the operator (or a
+// signal) asked it to stop, or it reached the number of responses it takes.
+enum class CancelReason : std::uint8_t { None, Stop, Limit };
+
 // What one association with a node was, for an operator who wants to know
 // why a node does not answer: who spoke to whom, what was proposed and what
 // the node made of it, how it ended, and the final status of the exchange.
@@ -77,7 +81,10 @@ struct AssociationReport {
     bool released = false;                  // ended by a release the node confirmed
     std::chrono::milliseconds duration{0};  // from the connection to the end
 
-    int responses = 0;  // pending responses received
+    int responses = 0;  // pending responses received (and taken: none after a cancel)
+    // Set once this side sent a C-CANCEL-RQ, or stopped before its request
+    // went out.
+    CancelReason cancel = CancelReason::None;
     std::optional<std::uint16_t> finalStatus;
     std::string errorComment;                      // (0000,0902), on one line
     std::vector<std::uint32_t> offendingElements;  // (0000,0901), as group << 16 | element

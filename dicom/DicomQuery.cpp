@@ -15,8 +15,10 @@
 #include <algorithm>
 #include <cctype>
 #include <memory>
+#include <stop_token>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "dicom/Association.h"
 #include "dicom/DcmConvert.h"
@@ -88,16 +90,30 @@ void StripCommandGroup(DcmDataset& dataSet) {
     }
 }
 
+// Raises the exchange's stop: what a stop callback runs, on the thread
+// that requests the stop.
+struct RaiseStop {
+    detail::ExchangeStop* stop;
+    void operator()() const noexcept { stop->Raise(); }
+};
+
 // One C-FIND exchange on an association of its own: open it, send the
-// request, read every response, release it. Owns the association (and
-// through it the deadline every read is held to: the whole negotiation,
-// then each response); an association still open when it goes (a failed
-// exchange) is aborted. Writes the query's report. Used on the calling
-// thread only.
+// request, read every response, release it; cancel it when asked to stop or
+// when it has taken as many responses as the limit lets it. Owns the
+// association (and through it the deadline every read is held to: the
+// whole negotiation, then each response, then what follows a cancel) and
+// the callback that raises its stop; an association still open when it
+// goes (a failed exchange) is aborted. Writes the query's report. Used on
+// the calling thread; only the stop may be requested from another.
 class FindExchange {
   public:
-    FindExchange(const DicomQuery::Impl& query, const Model& model, AssociationReport& report)
-        : query_(query), model_(model), report_(report), association_(query.peer, report) {
+    FindExchange(const DicomQuery::Impl& query, const Model& model, AssociationReport& report,
+                 std::stop_token stop)
+        : query_(query),
+          model_(model),
+          report_(report),
+          association_(query.peer, report),
+          onStop_(std::move(stop), RaiseStop{&association_.Stop()}) {
         report_.command = kCommand;
     }
 
@@ -105,18 +121,33 @@ class FindExchange {
     void Open();
     void Send(DcmDataset& request);
     DicomFindResult Receive(const DicomQuery::ResponseHandler& onResponse);
+    // The end of a query stopped before its request went out, or cut off
+    // after its cancel: nothing more is taken, the association is aborted.
+    DicomFindResult CutOff(DicomDataSets responses);
+    // Whether a stop came before there was a request to cancel.
+    bool StoppedBeforeRequest() const {
+        return association_.Stop().Raised() && !association_.Stop().RequestOut();
+    }
+    void NoteCancel();
 
   private:
+    bool ReceiveOrCutOff(detail::ResponseCommand& command, std::string_view& data,
+                         E_TransferSyntax& xfer);
     void ReceiveResponse(detail::ResponseCommand& command, std::string_view& data,
                          E_TransferSyntax& xfer);
+    void Take(const DicomDataSet& response, DicomDataSets& responses,
+              const DicomQuery::ResponseHandler& onResponse);
     DicomFindResult Finish(DicomDataSets responses, const detail::ResponseCommand& final);
+    DicomFindResult Result(DicomDataSets responses);
 
     const DicomQuery::Impl& query_;
     const Model model_;
     AssociationReport& report_;
     detail::Association association_;
+    const std::stop_callback<RaiseStop> onStop_;  // goes before the association it raises
     T_ASC_PresentationContextID presID_ = 0;
     DIC_US messageID_ = 0;       // of the request
+    bool limitReached_ = false;  // the stop came from the limit on responses
     std::string commandBuffer_;  // a command spread over several PDVs, put together
     std::string dataBuffer_;     // the same for a data set
 };
@@ -140,27 +171,56 @@ void FindExchange::Send(DcmDataset& request) {
     const OFCondition cond = DIMSE_sendMessageUsingMemoryData(association_.Get(), presID_, &message,
                                                               nullptr, &request, nullptr, nullptr);
     if (cond.bad()) association_.Fail(cond, kCommand, After(0));
+    association_.Stop().Arm(presID_, messageID_, association_.ResponseBound());
 }
 
 DicomFindResult FindExchange::Receive(const DicomQuery::ResponseHandler& onResponse) {
     DicomDataSets responses;
+    const detail::ExchangeStop& stop = association_.Stop();
     while (true) {
+        association_.HandleStop();
         // The response timeout bounds the whole wait for one response, from
         // the first byte of its command to the last of its data set; the
-        // time the handler takes is not the node's.
-        association_.StartResponse();
+        // time the handler takes is not the node's. After a cancel, one
+        // bound holds for all that is left.
+        if (!stop.CancelSent()) association_.StartResponse();
         detail::ResponseCommand command;
         std::string_view data;
         E_TransferSyntax xfer = EXS_Unknown;
-        ReceiveResponse(command, data, xfer);
+        if (!ReceiveOrCutOff(command, data, xfer)) return CutOff(std::move(responses));
         if (!DimseStatus::IsPending(command.status)) return Finish(std::move(responses), command);
-        if (!command.announcesDataSet) continue;
+        // What comes after the cancel is read, so the node's end can be,
+        // and left out.
+        if (stop.CancelSent() || !command.announcesDataSet) continue;
         DicomDataSet response;
         const OFCondition cond = detail::ReadReceivedDataSet(data, xfer, response);
         if (cond.bad()) association_.Fail(cond, kCommand, After(report_.responses));
-        responses.DataSetsAppend(response);
-        ++report_.responses;
-        if (onResponse) onResponse(response);
+        Take(response, responses, onResponse);
+    }
+}
+
+void FindExchange::Take(const DicomDataSet& response, DicomDataSets& responses,
+                        const DicomQuery::ResponseHandler& onResponse) {
+    responses.DataSetsAppend(response);
+    ++report_.responses;
+    if (onResponse) onResponse(response);
+    const std::uint32_t limit = query_.limits.maxResults;
+    if (limit > 0 && static_cast<std::uint32_t>(report_.responses) >= limit && !limitReached_) {
+        limitReached_ = true;
+        association_.Stop().Raise();
+    }
+}
+
+// A response, or false when the node let the bound after a cancel pass
+// (the association is then aborted, and the query cut off).
+bool FindExchange::ReceiveOrCutOff(detail::ResponseCommand& command, std::string_view& data,
+                                   E_TransferSyntax& xfer) {
+    try {
+        ReceiveResponse(command, data, xfer);
+        return true;
+    } catch (const Exception&) {
+        if (association_.Stop().CancelSent() && association_.Expired()) return false;
+        throw;
     }
 }
 
@@ -185,18 +245,40 @@ void FindExchange::ReceiveResponse(detail::ResponseCommand& command, std::string
     if (cond.bad()) association_.Fail(cond, kCommand, After(report_.responses));
 }
 
+void FindExchange::NoteCancel() {
+    const detail::ExchangeStop& stop = association_.Stop();
+    if (!stop.Raised()) return;
+    report_.cancel = limitReached_ ? CancelReason::Limit : CancelReason::Stop;
+}
+
 // The final response: every response is in, whatever its status says.
 DicomFindResult FindExchange::Finish(DicomDataSets responses,
                                      const detail::ResponseCommand& final) {
+    association_.Stop().Disarm();
     association_.Release();
     report_.finalStatus = final.status;
     report_.errorComment = OneLine(final.errorComment);
     report_.offendingElements = final.offendingElements;
+    DicomFindResult result = Result(std::move(responses));
+    result.status = final.status;
+    result.errorComment = report_.errorComment;
+    return result;
+}
+
+DicomFindResult FindExchange::CutOff(DicomDataSets responses) {
+    association_.Stop().Disarm();
+    association_.Abort();
+    DicomFindResult result = Result(std::move(responses));
+    result.cutOff = true;
+    return result;
+}
+
+DicomFindResult FindExchange::Result(DicomDataSets responses) {
+    NoteCancel();
     DicomFindResult result;
     result.responses = std::move(responses);
-    result.status = final.status;
     result.peer = association_.Peer();
-    result.errorComment = report_.errorComment;
+    result.cancel = report_.cancel;
     return result;
 }
 
@@ -228,10 +310,10 @@ std::string DicomFindResult::FailureText() const {
 }
 
 DicomFindResult DicomQuery::QueryFind(const DicomDataSet& identifier,
-                                      const ResponseHandler& onResponse) {
+                                      const ResponseHandler& onResponse, std::stop_token stop) {
     impl_->report = AssociationReport();
     const Model model = ModelForRoot(impl_->root);
-    FindExchange exchange(*impl_, model, impl_->report);
+    FindExchange exchange(*impl_, model, impl_->report, std::move(stop));
     if (!dcmDataDict.isDictionaryLoaded())
         throw Exception(kDicomError, "No DICOM data dictionary loaded: check DCMDICTPATH");
     if (impl_->peer.port < 1 || impl_->peer.port > 65535)
@@ -240,14 +322,23 @@ DicomFindResult DicomQuery::QueryFind(const DicomDataSet& identifier,
 
     std::unique_ptr<DcmDataset> request = detail::ToDcmDataset(identifier);
     StripCommandGroup(*request);
-    exchange.Open();
-    exchange.Send(*request);
-    return exchange.Receive(onResponse);
+    // Stopped before anything went out: nothing to ask the node, nor to cancel.
+    if (exchange.StoppedBeforeRequest()) return exchange.CutOff(DicomDataSets());
+    try {
+        exchange.Open();
+        exchange.Send(*request);
+        return exchange.Receive(onResponse);
+    } catch (const Exception&) {
+        // A stop that gave up the negotiation is what ended it, not the node.
+        if (exchange.StoppedBeforeRequest()) return exchange.CutOff(DicomDataSets());
+        exchange.NoteCancel();
+        throw;
+    }
 }
 
 DicomDataSets DicomQuery::QueryRun(const DicomDataSet& identifier,
-                                   const ResponseHandler& onResponse) {
-    DicomFindResult result = QueryFind(identifier, onResponse);
+                                   const ResponseHandler& onResponse, std::stop_token stop) {
+    DicomFindResult result = QueryFind(identifier, onResponse, std::move(stop));
     if (!result.Completed()) throw Exception(kStatusError, result.FailureText());
     return std::move(result.responses);
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <stop_token>
 #include <string>
 
 #include "dicom/AssociationReport.h"
@@ -19,19 +20,32 @@ namespace lumo::dicom {
 struct DicomLimits {
     // The encoded bytes of one response's data set (and of its command).
     std::size_t maxResponseBytes = std::size_t{64} * 1024 * 1024;
+    // The pending responses taken before the query is cancelled: the node
+    // gets a C-CANCEL-RQ right after this many, and what it sends after is
+    // not taken (0: no limit).
+    std::uint32_t maxResults = 0;
 };
 
 // What a C-FIND brought back once the node ended it: every pending response,
 // in order, and the final status. A failure status is data here, not an
-// error: the exchange itself went through. A plain value; any thread.
+// error: the exchange itself went through. A query this side cancelled
+// (a stop, the limit on responses) holds the responses taken before the
+// cancel and the node's answer to it — or, when the node did not end the
+// query within the response timeout after the cancel (or the stop came
+// before the request went out), no final status: it was cut off (the
+// association aborted). A plain value; any thread.
 struct DicomFindResult {
     DicomDataSets responses;
     std::uint16_t status = DimseStatus::Success;
     std::string errorComment;  // (0000,0902) of the final response, on one line
     std::string peer;          // "address:port (called AE title)", for messages
+    CancelReason cancel = CancelReason::None;
+    bool cutOff = false;  // `status` means nothing then
 
-    // Whether the status ended the query with every match in.
-    bool Completed() const { return DimseStatus::IsCompleted(status); }
+    // Whether the query ended with every match in, or as far as this side
+    // wanted it: a success, a warning, the end of a cancel, or cut off after
+    // a cancel.
+    bool Completed() const { return cutOff || DimseStatus::IsCompleted(status); }
     // What the operator reads when it did not: "C-FIND failed with status
     // C000 from <peer>" and the node's comment, if any.
     std::string FailureText() const;
@@ -80,15 +94,24 @@ class DicomQuery {
     // its work on a response while the node is still preparing the next. An
     // exception from it ends the query (the association is aborted) and
     // leaves QueryRun.
+    //
+    // `stop`, once requested (from any thread), ends the query early: a
+    // C-CANCEL-RQ goes out at once for the request, even while a read waits
+    // on a silent node; the responses that follow it are not taken; the
+    // node then has one response timeout to send its final response before
+    // the association is aborted. Stopped before its request went out, the
+    // query sends nothing more and the association is aborted. A stopped
+    // query is no failure: it ends as DicomFindResult says.
     using ResponseHandler = std::function<void(const DicomDataSet& response)>;
     DicomDataSets QueryRun(const DicomDataSet& identifier,
-                           const ResponseHandler& onResponse = nullptr);
+                           const ResponseHandler& onResponse = nullptr, std::stop_token stop = {});
 
     // The same exchange, ending with the node's final status as data: only
     // a failure of the exchange itself (no connection, no association, a
     // timeout, an abort, a broken response) raises.
     DicomFindResult QueryFind(const DicomDataSet& identifier,
-                              const ResponseHandler& onResponse = nullptr);
+                              const ResponseHandler& onResponse = nullptr,
+                              std::stop_token stop = {});
 
     struct Impl;
 

@@ -2,14 +2,16 @@
 
 // Private to dicom/: the reads of an association held to a deadline for a
 // whole stage of the exchange — the negotiation, one response — however the
-// node spaces its bytes. DCMTK bounds each read at most, so a node that sends
-// a byte now and then would keep the console waiting without end.
+// node spaces its bytes, and cut short by a stop. DCMTK bounds each read at
+// most, so a node that sends a byte now and then would keep the console
+// waiting without end, and a stop would wait for the node.
 
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmnet/dcmlayer.h>
 
 #include <chrono>
 
+#include "dicom/ExchangeStop.h"
 #include "dicom/PeerWatch.h"
 
 namespace lumo::dicom::detail {
@@ -33,16 +35,17 @@ class ReadDeadline {
 };
 
 // The transport DCMTK builds an association's connection with: plain TCP
-// whose reads fail, as on a lost connection, once the deadline has passed,
-// and whose bytes the watch follows. The negotiation's stage starts as the
-// connection opens. Holds references to the deadline and the watch, which
-// must outlive the network the transport is set on; used on the exchange's
-// thread.
+// whose reads fail, as on a lost connection, once the deadline has passed
+// or when a stop comes before there is a request to cancel, whose waits a
+// stop wakes (ExchangeStop says what then), and whose bytes the watch
+// follows. The negotiation's stage starts as the connection opens. Holds
+// references to the deadline, the watch and the stop, which must outlive the
+// network the transport is set on; used on the exchange's thread.
 class DeadlineTransport : public DcmTransportLayer {
   public:
-    DeadlineTransport(ReadDeadline& deadline, PeerWatch& watch,
+    DeadlineTransport(ReadDeadline& deadline, PeerWatch& watch, ExchangeStop& stop,
                       std::chrono::milliseconds negotiation)
-        : deadline_(deadline), watch_(watch), negotiation_(negotiation) {}
+        : deadline_(deadline), watch_(watch), stop_(stop), negotiation_(negotiation) {}
 
     DcmTransportConnection* createConnection(DcmNativeSocketType openSocket,
                                              OFBool useSecureLayer) override;
@@ -50,6 +53,7 @@ class DeadlineTransport : public DcmTransportLayer {
   private:
     ReadDeadline& deadline_;
     PeerWatch& watch_;
+    ExchangeStop& stop_;
     std::chrono::milliseconds negotiation_;
 };
 
