@@ -84,6 +84,11 @@ std::string EndText(const AssociationReport& report) {
 std::vector<std::string> ExchangeLines(const AssociationReport& report) {
     std::vector<std::string> lines;
     lines.push_back("Réponses : " + std::to_string(report.responses));
+    if (report.cancel != dicom::CancelReason::None) {
+        lines.push_back(std::string("Requête annulée par la console : ") +
+                        (report.cancel == dicom::CancelReason::Limit ? "limite de réponses atteinte"
+                                                                     : "arrêt demandé"));
+    }
     if (report.finalStatus) lines.push_back("Statut final : " + StatusText(*report.finalStatus));
     if (!report.errorComment.empty())
         lines.push_back("Error Comment (0000,0902) : " + report.errorComment);

@@ -102,7 +102,7 @@ std::string RecordLine(TFormTestWL& form, const BatchRecord& record) {
     const QueryOutcome& outcome = form.LastQuery();
     if (const std::optional<std::string> failure = QueryFailure(outcome))
         return BatchErrorLine(record, *failure);
-    if (outcome.responses.DataSetsCount() == 0) return BatchNoResultLine(record);
+    if (outcome.ResponseCount() == 0) return BatchNoResultLine(record);
     const TStrings& listed = form.ListBoxResult.Items;
     const std::string& label1 = form.EditNomData1.Text;
     const std::string& label2 = form.EditNomData2.Text;
@@ -215,6 +215,7 @@ std::string BatchInterruptedLine(std::size_t done, std::size_t count) {
 }
 
 void RunBatchType1(TFormTestWL& form) {
+    const TFormTestWL::RunningScope running(form, true);
     form.stopRequested_ = false;
     FormHost& host = form.Host();
     const std::optional<std::string> chosen = host.ChooseFile(form.OpenDialogCFIND);

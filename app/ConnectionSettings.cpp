@@ -31,6 +31,8 @@ constexpr SettingFacts kFacts[] = {
      "Délai de réponse", "de secondes", 1, 86400},
     {ConnectionSetting::MaxPdu, "MaxPDU", "EditMaxPDU", "PDU max", "d'octets",
      dicom::kSmallestMaxPdu, dicom::kLargestMaxPdu},
+    {ConnectionSetting::MaxResults, "MaxResults", "EditMaxResults", "Max. réponses", "de réponses",
+     0, 4294967295u},
 };
 
 const SettingFacts& FactsOf(ConnectionSetting setting) {
@@ -71,35 +73,38 @@ std::uint32_t ParseSetting(ConnectionSetting setting, const std::string& text) {
                                                    std::to_string(facts.most) + " est attendu");
 }
 
-std::uint32_t SettingValue(ConnectionSetting setting, const dicom::DicomTimeouts& timeouts,
-                           std::uint32_t maxPdu) {
+std::uint32_t SettingValue(ConnectionSetting setting, const ConnectionValues& values) {
     switch (setting) {
         case ConnectionSetting::ConnectTimeout:
-            return Seconds(timeouts.connect);
+            return Seconds(values.timeouts.connect);
         case ConnectionSetting::AssocTimeout:
-            return Seconds(timeouts.association);
+            return Seconds(values.timeouts.association);
         case ConnectionSetting::ResponseTimeout:
-            return Seconds(timeouts.response);
+            return Seconds(values.timeouts.response);
+        case ConnectionSetting::MaxPdu:
+            return values.maxPdu;
         default:
-            return maxPdu;
+            return values.maxResults;
     }
 }
 
-void ApplySetting(ConnectionSetting setting, std::uint32_t value, dicom::DicomTimeouts& timeouts,
-                  std::uint32_t& maxPdu) {
+void ApplySetting(ConnectionSetting setting, std::uint32_t value, ConnectionValues& values) {
     const std::chrono::seconds seconds(value);
     switch (setting) {
         case ConnectionSetting::ConnectTimeout:
-            timeouts.connect = seconds;
+            values.timeouts.connect = seconds;
             break;
         case ConnectionSetting::AssocTimeout:
-            timeouts.association = seconds;
+            values.timeouts.association = seconds;
             break;
         case ConnectionSetting::ResponseTimeout:
-            timeouts.response = seconds;
+            values.timeouts.response = seconds;
+            break;
+        case ConnectionSetting::MaxPdu:
+            values.maxPdu = value;
             break;
         default:
-            maxPdu = value;
+            values.maxResults = value;
     }
 }
 

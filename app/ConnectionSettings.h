@@ -8,17 +8,25 @@
 #include "dicom/DicomAssociation.h"
 
 // The connection settings beyond the node's address: the three timeouts, in
-// whole seconds, and the largest PDU this side takes, in bytes. Each has its
+// whole seconds, the largest PDU this side takes, in bytes, and the number of
+// responses a query takes before it is cancelled (0: all). Each has its
 // field on the Diagnostic tab, its option on the command line and its value
 // in the settings store; one table gives their names and bounds. Stateless;
 // any thread.
 namespace lumo::app {
 
-enum class ConnectionSetting { ConnectTimeout, AssocTimeout, ResponseTimeout, MaxPdu };
+enum class ConnectionSetting { ConnectTimeout, AssocTimeout, ResponseTimeout, MaxPdu, MaxResults };
 
 inline constexpr ConnectionSetting kConnectionSettings[] = {
     ConnectionSetting::ConnectTimeout, ConnectionSetting::AssocTimeout,
-    ConnectionSetting::ResponseTimeout, ConnectionSetting::MaxPdu};
+    ConnectionSetting::ResponseTimeout, ConnectionSetting::MaxPdu, ConnectionSetting::MaxResults};
+
+// The values the settings stand for, as a request carries them.
+struct ConnectionValues {
+    dicom::DicomTimeouts timeouts;
+    std::uint32_t maxPdu = dicom::kDefaultMaxPdu;
+    std::uint32_t maxResults = 0;  // 0: no limit
+};
 
 // Its name in the store, section "FormTestWL" ("ConnectTimeout").
 const char* SettingName(ConnectionSetting setting);
@@ -33,9 +41,7 @@ std::optional<ConnectionSetting> SettingOfField(std::string_view fieldName);
 std::uint32_t ParseSetting(ConnectionSetting setting, const std::string& text);
 
 // The setting's value in the connection's terms, and back.
-std::uint32_t SettingValue(ConnectionSetting setting, const dicom::DicomTimeouts& timeouts,
-                           std::uint32_t maxPdu);
-void ApplySetting(ConnectionSetting setting, std::uint32_t value, dicom::DicomTimeouts& timeouts,
-                  std::uint32_t& maxPdu);
+std::uint32_t SettingValue(ConnectionSetting setting, const ConnectionValues& values);
+void ApplySetting(ConnectionSetting setting, std::uint32_t value, ConnectionValues& values);
 
 }  // namespace lumo::app

@@ -49,7 +49,7 @@ std::optional<dicom::DicomPeer> PeerOfFields(const TFormTestWL& form, TStrings& 
 template <typename Form>
 auto& ConnectionField(Form& form, std::size_t index) {
     const std::array fields{&form.EditConnectTimeout, &form.EditAssocTimeout,
-                            &form.EditResponseTimeout, &form.EditMaxPDU};
+                            &form.EditResponseTimeout, &form.EditMaxPDU, &form.EditMaxResults};
     return *fields[index];
 }
 
@@ -63,6 +63,8 @@ void TFormTestWL::SetUpDiagnosticTab() {
     lblAssocTimeout.Caption = "Association (s)";
     lblResponseTimeout.Caption = "Réponse (s)";
     lblMaxPDU.Caption = "PDU max (octets)";
+    lblMaxResults.Caption = "Max. réponses";
+    EditMaxResults.Hint = "Réponses prises avant d'annuler la requête (0 : toutes)";
     ButtonExporter.Caption = "Exporter…";
     lblSecondNode.Caption = "Second nœud : IP, port, AE title";
     EditIP2.Hint = "Adresse du second nœud (vide : celle du premier)";
@@ -79,11 +81,15 @@ void TFormTestWL::SetUpDiagnosticTab() {
     ShowConnectionFields();
 }
 
+ConnectionValues TFormTestWL::ConnectionInForce() const {
+    return {QueryTimeouts, QueryMaxPdu, QueryLimits.maxResults};
+}
+
 void TFormTestWL::ShowConnectionFields() {
     shownConnection_.clear();
+    const ConnectionValues values = ConnectionInForce();
     for (std::size_t i = 0; i < std::size(kConnectionSettings); ++i) {
-        const std::uint32_t value =
-            SettingValue(kConnectionSettings[i], QueryTimeouts, QueryMaxPdu);
+        const std::uint32_t value = SettingValue(kConnectionSettings[i], values);
         ConnectionField(*this, i).Text = std::to_string(value);
         shownConnection_.push_back(ConnectionField(*this, i).Text);
     }
@@ -91,52 +97,53 @@ void TFormTestWL::ShowConnectionFields() {
 
 // A field left as shown keeps the value in force, which a caller may have
 // set itself; one the operator changed must hold a value within bounds.
-void TFormTestWL::ConnectionFromFields(dicom::DicomTimeouts& timeouts,
-                                       std::uint32_t& maxPdu) const {
+void TFormTestWL::ConnectionFromFields(ConnectionValues& values) const {
     for (std::size_t i = 0; i < std::size(kConnectionSettings); ++i) {
         const std::string& text = ConnectionField(*this, i).Text;
         if (i < shownConnection_.size() && text == shownConnection_[i]) continue;
         const ConnectionSetting setting = kConnectionSettings[i];
-        ApplySetting(setting, ParseSetting(setting, text), timeouts, maxPdu);
+        ApplySetting(setting, ParseSetting(setting, text), values);
     }
 }
 
 // A stored value out of bounds keeps the default, and the log says so.
 void TFormTestWL::ReadConnectionSettings() {
+    ConnectionValues values = ConnectionInForce();
     for (const ConnectionSetting setting : kConnectionSettings) {
         const std::string text = ReadSetting(kSettingsSection, SettingName(setting));
         if (text.empty()) continue;
         try {
-            ApplySetting(setting, ParseSetting(setting, text), QueryTimeouts, QueryMaxPdu);
+            ApplySetting(setting, ParseSetting(setting, text), values);
         } catch (const Exception&) {
             AppLogger().Log(std::string("Paramètre ") + SettingName(setting) + " invalide : '" +
                                 text + "' (valeur par défaut " +
-                                std::to_string(SettingValue(setting, QueryTimeouts, QueryMaxPdu)) +
-                                " gardée)",
+                                std::to_string(SettingValue(setting, values)) + " gardée)",
                             LogLevel::Error, 0);
         }
     }
+    QueryTimeouts = values.timeouts;
+    QueryMaxPdu = values.maxPdu;
+    QueryLimits.maxResults = values.maxResults;
     ShowConnectionFields();
 }
 
 // The values the next request would take; a field that holds no valid
 // value leaves the value in force.
 void TFormTestWL::WriteConnectionSettings() {
-    dicom::DicomTimeouts timeouts = QueryTimeouts;
-    std::uint32_t maxPdu = QueryMaxPdu;
+    ConnectionValues values = ConnectionInForce();
     for (std::size_t i = 0; i < std::size(kConnectionSettings); ++i) {
         const std::string& text = ConnectionField(*this, i).Text;
         if (i < shownConnection_.size() && text == shownConnection_[i]) continue;
         try {
             const ConnectionSetting setting = kConnectionSettings[i];
-            ApplySetting(setting, ParseSetting(setting, text), timeouts, maxPdu);
+            ApplySetting(setting, ParseSetting(setting, text), values);
         } catch (const Exception&) {
             // The value in force is stored; the next request says what is wrong.
         }
     }
     for (const ConnectionSetting setting : kConnectionSettings)
         WriteSetting(kSettingsSection, SettingName(setting),
-                     std::to_string(SettingValue(setting, timeouts, maxPdu)));
+                     std::to_string(SettingValue(setting, values)));
 }
 
 // The report of each association of the last exchange, in the memo and, at

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -45,6 +46,17 @@ class FormHost {
     // Lets the front end handle what waits in its queue (repaint the labels
     // before a query blocks the thread). The view refreshes from the form here.
     virtual void ProcessMessages() = 0;
+
+    // Runs `work` (a query's exchange: it touches nothing of the form) while
+    // the front end stays alive, and returns when it has ended. The window
+    // runs it on a thread of its own and goes on painting and answering
+    // meanwhile — only the controls the form left enabled take input — and
+    // calls `progress` on the form's thread every few tenths of a second;
+    // others run it in place.
+    virtual void RunBusy(const std::function<void()>& work, const std::function<void()>& progress) {
+        (void)progress;
+        work();
+    }
 
     // The form's controls changed (after every handler, and whenever a
     // handler asks for a repaint); the view refreshes from the form.

@@ -197,8 +197,11 @@ DicomDataSet KeyIdentifier(QueryLevel level, const DicomDataSet& response) {
     return identifier;
 }
 
-ComparisonRun CompareNodes(const QueryRequest& a, const QueryNode& bNode) {
+ComparisonRun CompareNodes(const QueryRequest& asked, const QueryNode& bNode) {
     ComparisonRun run;
+    // The comparison reads every response of both sides.
+    QueryRequest a = asked;
+    a.keepResponses = true;
     QueryRequest b = a;
     b.node = bNode;
     const DicomDataSet identifier = BuildIdentifier(a);

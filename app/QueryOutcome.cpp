@@ -48,21 +48,22 @@ QueryFailure QueryFailure::Of(const std::exception& e, const dicom::AssociationR
 }
 
 QueryOutcome RunQuery(const QueryRequest& request, const dicom::DicomDataSet& identifier,
-                      const dicom::DicomQuery::ResponseHandler& onResponse) {
+                      const dicom::DicomQuery::ResponseHandler& onResponse, std::stop_token stop) {
     QueryOutcome outcome;
     outcome.request = request;
     outcome.requested = Now();
     // Kept as they arrive, so that a query that fails half-way still shows
     // what it received.
     dicom::DicomDataSets received;
+    int count = 0;
     const auto keep = [&](const dicom::DicomDataSet& response) {
-        received.DataSetsAppend(response);
-        LogUndecodable(response, received.DataSetsCount());
+        if (request.keepResponses) received.DataSetsAppend(response);
+        LogUndecodable(response, ++count);
         if (onResponse) onResponse(response);
     };
     dicom::DicomQuery query = MakeDicomQuery(request);
     try {
-        dicom::DicomFindResult result = query.QueryFind(identifier, keep);
+        dicom::DicomFindResult result = query.QueryFind(identifier, keep, std::move(stop));
         outcome.report = query.QueryLastReport();
         outcome.responses = std::move(result.responses);
         outcome.status = result.status;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <exception>
 #include <optional>
+#include <stop_token>
 #include <string>
 
 #include "app/QueryRequest.h"
@@ -46,13 +47,18 @@ struct QueryOutcome {
     std::optional<TDateTime> replied;
 
     bool Answered() const { return replied.has_value() && !failure; }
+    // The responses received, held or not.
+    int ResponseCount() const { return report.responses; }
 };
 
 // Sends the identifier to the request's node and waits for the end. The
 // outcome holds the failure of the exchange, or a failure status as
 // EDicomStatusError; nothing raises. `onResponse` sees each response as it
-// arrives (see DicomQuery::QueryRun). On the calling thread.
+// arrives (see DicomQuery::QueryRun); `stop` cancels the query (see
+// DicomQuery::QueryFind), and the report then says why. On the calling
+// thread.
 QueryOutcome RunQuery(const QueryRequest& request, const dicom::DicomDataSet& identifier,
-                      const dicom::DicomQuery::ResponseHandler& onResponse = nullptr);
+                      const dicom::DicomQuery::ResponseHandler& onResponse = nullptr,
+                      std::stop_token stop = {});
 
 }  // namespace lumo::app

@@ -57,6 +57,7 @@ dicom::DicomQuery MakeDicomQuery(const QueryRequest& request) {
     query.SetTimeouts(request.node.timeouts);
     query.SetMaxPdu(request.node.maxPdu);
     query.SetLimits(request.node.limits);
+    query.SetKeepResponses(request.keepResponses);
     query.QuerySetCallingAETitle(request.node.callingAETitle);
     query.QuerySetCalledAETitle(request.node.calledAETitle);
     query.QuerySetNodeAddress(request.node.address);

@@ -56,6 +56,10 @@ struct QueryRequest {
     QueryLevel level = QueryLevel::Study;
     QueryNode node;
     QueryKeys keys;
+    // Whether the outcome holds the responses once each has been handed to
+    // the response handler (the export, the save files and the worklist
+    // check read them again).
+    bool keepResponses = true;
 
     std::string Root() const { return RootText(level); }
 };

@@ -1,28 +1,47 @@
 #include "app/Relay.h"
 
-#include "dicom/DicomAttributes.h"
+#include <cstdint>
+
 #include "dicom/DimseStatus.h"
+#include "support/Exception.h"
 
 namespace lumo::app {
 
-dicom::DicomDataSets ResponsesToForward(const dicom::DicomDataSets& responses) {
-    dicom::DicomDataSets forwarded;
-    const int count = responses.DataSetsCount();
-    for (int i = 1; i <= count; ++i) {
-        dicom::DicomDataSet response = responses.DataSetsItem(i);
-        if (response.DataSetAttributes().AttributesFind(0x0008, 0x0051).AttributeIsPresent()) {
-            response = response.DataSetCopy();
-            response.DataSetAttributes().AttributesRemove(0x0008, 0x0051);
-        }
-        forwarded.DataSetsAppend(response);
+namespace {
+
+// Issuer of Accession Number Sequence.
+constexpr std::uint16_t kIssuerGroup = 0x0008;
+constexpr std::uint16_t kIssuerElement = 0x0051;
+
+}  // namespace
+
+RelayForwarder::RelayForwarder(dicom::DicomConnection& connection)
+    : connection_(connection), callerStop_(connection.ConnectionStopToken()) {}
+
+void RelayForwarder::operator()(const dicom::DicomDataSet& response) {
+    if (ended_) return;
+    if (callerStop_.stop_requested() || !connection_.ConnectionIsWaiting()) {
+        ended_ = true;
+        return;
     }
-    return forwarded;
+    try {
+        connection_.ConnectionSendResponseWithout(response, dicom::DimseStatus::Pending,
+                                                  kIssuerGroup, kIssuerElement);
+        ++forwarded_;
+    } catch (const Exception&) {
+        // The caller has gone; the connection has requested its stop, so
+        // the query ends with a cancel rather than an abort of the node.
+        ended_ = true;
+    }
 }
 
-void ForwardResponses(dicom::DicomConnection& connection, const dicom::DicomDataSets& responses) {
+void FinishRelay(dicom::DicomConnection& connection, bool answered) {
     if (!connection.ConnectionIsWaiting()) return;
-    connection.ConnectionSendResponses(ResponsesToForward(responses), dicom::DimseStatus::Pending);
-    connection.ConnectionSendStatus(dicom::DimseStatus::Success);
+    if (connection.ConnectionCancelled()) {
+        connection.ConnectionSendStatus(dicom::DimseStatus::Cancel);
+    } else if (answered) {
+        connection.ConnectionSendStatus(dicom::DimseStatus::Success);
+    }
 }
 
 }  // namespace lumo::app

@@ -1,22 +1,48 @@
 #pragma once
 
+#include <stop_token>
+
 #include "dicom/DicomConnection.h"
-#include "dicom/DicomDataSets.h"
+#include "dicom/DicomDataSet.h"
 
 namespace lumo::app {
 
-// The last step of a relayed request in listen mode: the worklist answers of
-// the node go back to the caller. Free functions; the form's thread.
+// The relay's own steps in listen mode: the node's worklist answers go back
+// to the caller as they arrive, and the caller's request ends with the
+// status that says how the relayed query ended.
 
-// The responses as they may be passed on: a response holding the Issuer of
-// Accession Number Sequence (0008,0051) goes as a copy without it, since some
-// modalities refuse a worklist entry that carries it. The responses given
-// are not changed.
-dicom::DicomDataSets ResponsesToForward(const dicom::DicomDataSets& responses);
+// Passes each response of the relayed query on to the caller as it arrives,
+// at status Pending, while the node prepares the next: the caller's wait is
+// the node's, not the node's plus a second pass over every response. A
+// response holding the Issuer of Accession Number Sequence (0008,0051) goes
+// without it, since some modalities refuse a worklist entry that carries
+// it; the response itself is not changed. Call it before anything reads the
+// response's attributes: a response still held as it came is passed on in
+// those bytes, which reading it lets go. Once the caller has cancelled or
+// gone it passes nothing more (the relayed query stops on the connection's
+// stop token meanwhile); a send that fails means the caller has gone, and
+// ends the forwarding, not the query. The query's response handler: holds
+// the connection by reference and lives for the query, on the thread that
+// runs it (never while another thread sends on the connection).
+class RelayForwarder {
+  public:
+    explicit RelayForwarder(dicom::DicomConnection& connection);
 
-// Sends the responses to a caller still waiting, each at status Pending,
-// then the final status Success; a caller whose request has ended gets
-// nothing.
-void ForwardResponses(dicom::DicomConnection& connection, const dicom::DicomDataSets& responses);
+    void operator()(const dicom::DicomDataSet& response);
+    int Forwarded() const { return forwarded_; }
+
+  private:
+    dicom::DicomConnection& connection_;
+    const std::stop_token callerStop_;
+    bool ended_ = false;  // the caller cancelled or went: nothing more goes
+    int forwarded_ = 0;
+};
+
+// The caller's final status once the relayed query has ended: Cancel (FE00)
+// when the caller cancelled, Success when the query was `answered`, and
+// nothing otherwise (the listener's handler answers a failure status), nor
+// to a caller that has gone. On the thread that ran the query, or the
+// form's once it has.
+void FinishRelay(dicom::DicomConnection& connection, bool answered);
 
 }  // namespace lumo::app

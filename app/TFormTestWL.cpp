@@ -124,6 +124,9 @@ void TFormTestWL::SetCaptions() {
     Button5.Caption = "Export Result";
     Button6.Caption = "Load Result";
     Button6.Visible = false;
+    ButtonArreter.Caption = "Arrêter";
+    ButtonArreter.Hint = "Arrête la requête en cours (C-CANCEL) ou le traitement par lot";
+    ButtonArreter.Enabled = false;
 
     Label41.Caption = "NOM;PRENOM;NAISSANCE;ACCESSION*;ID_ZUNDA";
     Label41.Hint = "Exemple record fichier LUMO4410_1.txt";
@@ -148,6 +151,7 @@ void TFormTestWL::SetCaptions() {
 
 void TFormTestWL::BindHandlers() {
     ButtonWL.OnClick = [this](TControl& sender) { ButtonWLClick(sender); };
+    ButtonArreter.OnClick = [this](TControl&) { RequestStop(); };
     ButtonCFindStudyStudy.OnClick = [this](TControl& sender) { ButtonWLClick(sender); };
     ButtonCFindPatient.OnClick = [this](TControl& sender) { ButtonCFindPatientClick(sender); };
     ButtonCFindStudySeries.OnClick = [this](TControl& sender) {
@@ -209,6 +213,7 @@ void TFormTestWL::AddControls() {
                  &bTestDate,
                  &Button5,
                  &Button6,
+                 &ButtonArreter,
                  &Panel3,
                  &PageControl1,
                  &TabSheet1,
@@ -234,6 +239,8 @@ void TFormTestWL::AddControls() {
                  &EditResponseTimeout,
                  &lblMaxPDU,
                  &EditMaxPDU,
+                 &lblMaxResults,
+                 &EditMaxResults,
                  &MemoDiagnostic,
                  &ButtonExporter,
                  &lblSecondNode,
@@ -363,6 +370,7 @@ void TFormTestWL::LogAndList(const std::string& text) {
 }
 
 void TFormTestWL::Button3Click(TControl&) {
+    const RunningScope running(*this);
     const std::optional<DicomDataSets> responses = RequestWorklist(cboModalite.Text);
     LogAndList("checkResults");
     checkResults(responses);
@@ -371,10 +379,12 @@ void TFormTestWL::Button3Click(TControl&) {
 std::optional<DicomDataSets> TFormTestWL::RequestWorklist(const std::string& modality) {
     QueryRequest request = QueryRequestFromFields(QueryLevel::Worklist);
     request.keys.modality = modality;
+    request.keepResponses = true;  // the check reads the first one
     const DicomDataSet identifier = BuildWorklistCheckIdentifier(request);
 
     LogAndList("Worklist demandé à " + request.node.calledAETitle);
-    lastQuery_ = RunQuery(request, identifier);
+    lastQuery_ = RunQueryBusy(request, identifier, nullptr, QueryStopSource().get_token(), false);
+    if (const std::string cancel = CancelLine(); !cancel.empty()) LogAndList(cancel);
     // The check writes its own progress to the log, the report stays on the tab.
     ShowExchange({lastQuery_.report}, false);
     if (const std::optional<QueryFailure>& failure = lastQuery_.failure) {
@@ -516,7 +526,12 @@ QueryRequest TFormTestWL::QueryRequestFromFields(QueryLevel level) const {
     request.node.timeouts = QueryTimeouts;
     request.node.limits = QueryLimits;
     request.node.maxPdu = QueryMaxPdu;
-    ConnectionFromFields(request.node.timeouts, request.node.maxPdu);
+    ConnectionValues values{request.node.timeouts, request.node.maxPdu,
+                            request.node.limits.maxResults};
+    ConnectionFromFields(values);
+    request.node.timeouts = values.timeouts;
+    request.node.maxPdu = values.maxPdu;
+    request.node.limits.maxResults = values.maxResults;
     QueryKeys& keys = request.keys;
     keys.accession = EditAccession.Text;
     keys.patientId = EditDossier.Text;
@@ -527,10 +542,13 @@ QueryRequest TFormTestWL::QueryRequestFromFields(QueryLevel level) const {
     keys.studyUid = EditStudyUID.Text;
     keys.seriesUid = EditSeriesUID.Text;
     keys.modality = cboModalite.Text;
+    // The save files are written from the responses once the query is over.
+    request.keepResponses = KeepResponses || cbSaveResults.Checked;
     return request;
 }
 
 void TFormTestWL::PressQueryButton(QueryLevel level, dicom::DicomConnection* relayTo) {
+    const RunningScope running(*this);
     const TDateTime requested = Now();
     lblDHDemande.Caption = TimeStamp(requested);
     lblDHReponse.Caption.clear();
@@ -556,17 +574,27 @@ void TFormTestWL::LaunchQuery(QueryLevel level, dicom::DicomConnection* relayTo)
         // Without save files, each block is listed as its response arrives,
         // while the node prepares the next one. Save files are written after
         // a successful query only, each before its block, so that listing
-        // waits for the end.
+        // waits for the end. A relayed response goes back to the caller
+        // first, in the bytes it came in.
         std::optional<ResponseLister> lister;
         if (!cbSaveResults.Checked) lister.emplace(level);
-        lastQuery_ =
-            RunQuery(lastQuery_.request, identifier,
-                     lister ? dicom::DicomQuery::ResponseHandler(std::ref(*lister)) : nullptr);
+        std::optional<RelayForwarder> forwarder;
+        if (relayTo) forwarder.emplace(*relayTo);
+        const auto onResponse = [&](const DicomDataSet& response) {
+            if (forwarder) (*forwarder)(response);
+            if (lister) (*lister)(response);
+        };
+        // The caller's cancel, or its going, stops the relayed query.
+        std::stop_source stop = QueryStopSource();
+        std::optional<std::stop_callback<RequestStopOf>> callerStop;
+        if (relayTo) callerStop.emplace(relayTo->ConnectionStopToken(), RequestStopOf{stop});
+        lastQuery_ = RunQueryBusy(lastQuery_.request, identifier, onResponse, stop.get_token(),
+                                  relayTo == nullptr);
         // The relay writes its own lines to the log for every request it
         // serves; its reports stay on the tab.
         ShowExchange({lastQuery_.report}, relayTo == nullptr);
-        if (!ShowOutcome(lister ? &*lister : nullptr)) return;
-        if (relayTo) ForwardResponses(*relayTo, lastQuery_.responses);
+        const bool complete = ShowOutcome(lister ? &*lister : nullptr);
+        if (relayTo) FinishRelay(*relayTo, complete);
     } catch (const std::exception&) {
         // Any other failure ends the query quietly: what is listed stays.
     }
@@ -579,14 +607,16 @@ bool TFormTestWL::ShowOutcome(ResponseLister* listed) {
     lines.Clear();
     // What arrived before a failure is listed all the same, then the error.
     bool complete = true;
-    if (lastQuery_.responses.DataSetsCount() == 0) {
-        if (!failure) lines.Add(kNoResult);
+    const std::string cancel = CancelLine();
+    if (lastQuery_.ResponseCount() == 0) {
+        if (!failure && cancel.empty()) lines.Add(kNoResult);
     } else if (listed) {
         lines.Assign(std::move(listed->Lines()));
         complete = !listed->Failed();
     } else {
         ListAndSave(lastQuery_.responses, lastQuery_.request.level);
     }
+    if (!cancel.empty()) lines.Add(cancel);
     if (!failure) return complete;
     lines.Add(failure->ClassName());
     lines.Add(VisibleText(failure->message));

@@ -4,11 +4,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "app/ConnectionSettings.h"
 #include "app/FormHost.h"
 #include "app/QueryOutcome.h"
 #include "app/QueryRequest.h"
@@ -62,7 +65,8 @@ class TControl {
     unsigned Marks = MarkNone;
     int TabOrder = -1;  // -1: no fixed place in the tab order
     bool Visible = true;
-    int Width = 0;  // design size where the layout fixes it; 0 otherwise
+    bool Enabled = true;  // false while a query runs, for every input but the stop
+    int Width = 0;        // design size where the layout fixes it; 0 otherwise
     int Height = 0;
 };
 
@@ -187,6 +191,9 @@ class TFormTestWL {
     TButton bTestDate{"bTestDate", "Panel2"};
     TButton Button5{"Button5", "Panel2"};
     TButton Button6{"Button6", "Panel2"};  // hidden
+    // Stops what runs (a query, the worklist check, the batch); the one
+    // control enabled meanwhile, and disabled otherwise.
+    TButton ButtonArreter{"ButtonArreter", "Panel2"};
 
     // Batch panel at the right of the input block (312 pixels wide).
     TControl Panel3{"Panel3", ControlKind::Panel, "Panel2"};
@@ -218,6 +225,8 @@ class TFormTestWL {
     TEdit EditResponseTimeout{"EditResponseTimeout", "TabSheet2"};
     TLabel lblMaxPDU{"lblMaxPDU", "TabSheet2"};
     TEdit EditMaxPDU{"EditMaxPDU", "TabSheet2"};
+    TLabel lblMaxResults{"lblMaxResults", "TabSheet2"};
+    TEdit EditMaxResults{"EditMaxResults", "TabSheet2"};
     TMemo MemoDiagnostic{"MemoDiagnostic", "TabSheet2"};
     // The responses of the last query written as DICOM JSON or CSV, and the
     // comparison of the node's answers with a second node's.
@@ -283,11 +292,15 @@ class TFormTestWL {
     // Whether an incoming request waits for the console's responses.
     bool HasPendingConnection() const { return PendingConnection.has_value(); }
 
-    // Asks a running batch to stop after the record under way and to write
-    // what it built (the window's close, a signal to the command line). The
-    // one member any thread may call; the batch clears it when it starts.
-    void RequestStop() noexcept { stopRequested_ = true; }
+    // Asks what runs to stop (the stop button, the window's close, a signal
+    // to the command line): a query is cancelled at once, the batch stops
+    // after the record under way and writes what it built. The one member
+    // any thread may call; the batch clears it when it starts, and the end
+    // of whatever ran clears it too.
+    void RequestStop() noexcept;
     bool StopRequested() const noexcept { return stopRequested_; }
+    // Whether a query, the worklist check or the batch runs.
+    bool Running() const { return running_ > 0; }
 
     FormHost& Host() const { return host_; }
 
@@ -301,6 +314,11 @@ class TFormTestWL {
     // Whether the last echo answered Success, or the last probe reached the
     // node and had an association accepted.
     bool DiagnosticSucceeded() const { return diagnosticSucceeded_; }
+
+    // Whether a query's outcome holds its responses after the listing (the
+    // export reads them again). The command line without --json or --csv
+    // lets them go: a million listed responses need not be held twice.
+    bool KeepResponses = true;
 
     // Whether FormDestroy writes the connection settings back. The command
     // line reads them at start but leaves the store as it found it.
@@ -323,7 +341,8 @@ class TFormTestWL {
     // and the report of the last exchange in MemoDiagnostic and the log.
     void SetUpDiagnosticTab();
     void ShowConnectionFields();
-    void ConnectionFromFields(dicom::DicomTimeouts& timeouts, std::uint32_t& maxPdu) const;
+    ConnectionValues ConnectionInForce() const;
+    void ConnectionFromFields(ConnectionValues& values) const;
     void ReadConnectionSettings();
     void WriteConnectionSettings();
     void ShowExchange(const std::vector<dicom::AssociationReport>& reports, bool log);
@@ -336,6 +355,39 @@ class TFormTestWL {
     std::optional<dicom::DicomDataSets> RequestWorklist(const std::string& modality);
     void checkResults(const std::optional<dicom::DicomDataSets>& responses);
     void LogAndList(const std::string& text);
+
+    // While one lives, the inputs are disabled and the stop button is the
+    // one control enabled; the outermost restores them and forgets a stop
+    // request. FormRunning.cpp; the form's thread.
+    class RunningScope {
+      public:
+        explicit RunningScope(TFormTestWL& form, bool batch = false);
+        ~RunningScope();
+        RunningScope(const RunningScope&) = delete;
+        RunningScope& operator=(const RunningScope&) = delete;
+
+      private:
+        TFormTestWL& form_;
+        const bool batch_;
+    };
+    void SetInputsEnabled(bool enabled);
+    // The stop for the query about to run: a stop asked for since the run
+    // began holds; the batch's records have one nothing requests (the batch
+    // stops between two).
+    std::stop_source QueryStopSource();
+    // Requests a stop: what a stop callback runs.
+    struct RequestStopOf {
+        std::stop_source source;
+        void operator()() noexcept { source.request_stop(); }
+    };
+    // Runs the query through the front end, which keeps the window alive
+    // meanwhile; `showCount` lists a running count of the responses.
+    QueryOutcome RunQueryBusy(const QueryRequest& request, const dicom::DicomDataSet& identifier,
+                              const dicom::DicomQuery::ResponseHandler& onResponse,
+                              std::stop_token stop, bool showCount);
+    // The line after the blocks of a query this side cancelled; empty when
+    // it was not.
+    std::string CancelLine() const;
 
     // Clears the stop request when it starts.
     friend void RunBatchType1(TFormTestWL& form);
@@ -350,6 +402,10 @@ class TFormTestWL {
     std::vector<std::string> shownConnection_;
     bool diagnosticSucceeded_ = false;
     std::atomic<bool> stopRequested_{false};
+    int running_ = 0;
+    bool batchRunning_ = false;
+    std::mutex stopMutex_;
+    std::stop_source queryStop_;  // guarded by stopMutex_
 };
 
 }  // namespace lumo::app

@@ -33,6 +33,7 @@ struct DicomQuery::Impl {
     std::string root;
     std::string level;
     DicomLimits limits;
+    bool keepResponses = true;
     AssociationReport report;  // of the last exchange
 };
 
@@ -201,7 +202,7 @@ DicomFindResult FindExchange::Receive(const DicomQuery::ResponseHandler& onRespo
 
 void FindExchange::Take(const DicomDataSet& response, DicomDataSets& responses,
                         const DicomQuery::ResponseHandler& onResponse) {
-    responses.DataSetsAppend(response);
+    if (query_.keepResponses) responses.DataSetsAppend(response);
     ++report_.responses;
     if (onResponse) onResponse(response);
     const std::uint32_t limit = query_.limits.maxResults;
@@ -301,6 +302,7 @@ std::string DicomQuery::QueryGetCalledAETitle() const { return impl_->peer.calle
 void DicomQuery::SetTimeouts(const DicomTimeouts& timeouts) { impl_->peer.timeouts = timeouts; }
 void DicomQuery::SetLimits(const DicomLimits& limits) { impl_->limits = limits; }
 void DicomQuery::SetMaxPdu(std::uint32_t bytes) { impl_->peer.maxPdu = bytes; }
+void DicomQuery::SetKeepResponses(bool keep) { impl_->keepResponses = keep; }
 const AssociationReport& DicomQuery::QueryLastReport() const { return impl_->report; }
 
 std::string DicomFindResult::FailureText() const {

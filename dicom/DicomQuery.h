@@ -74,6 +74,10 @@ class DicomQuery {
     void SetLimits(const DicomLimits& limits);
     // The largest PDU this side says it takes (kDefaultMaxPdu unless set).
     void SetMaxPdu(std::uint32_t bytes);
+    // Whether QueryRun and QueryFind return the responses (the default), or
+    // only hand each to the handler: a listing of a million responses that
+    // nothing reads again need not hold them as well.
+    void SetKeepResponses(bool keep);
 
     // The association report of the last QueryRun or QueryFind, as far as
     // it went, also when it raised; empty before the first.

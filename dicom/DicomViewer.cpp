@@ -46,6 +46,7 @@ constexpr int kRefusalsAtOnce = 32;
 constexpr int kDropWaitSeconds = 5;
 
 constexpr std::uint16_t kUnableToProcess = 0xC000;
+constexpr std::uint16_t kCancel = 0xFE00;
 constexpr std::uint16_t kSopClassNotSupported = 0x0122;
 // "Identifier does not match SOP Class" rather than C000: the caller's
 // identifier is at fault, not this node, and the same request would fail
@@ -350,21 +351,34 @@ bool ServeFind(Listener& listener, Session& session, T_ASC_Association* associat
     // e.g. an undecodable character set: the caller gets C000
     if (!read) return connection->FinishRequest(kUnableToProcess);
 
-    RaiseEvent(listener, session, [&](DicomViewer& viewer) {
-        connection->LendRequest();
-        const QueryRequestHandler handler = viewer.OnQueryRequest;
-        if (handler) {
-            DicomConnection lent(connection);
-            try {
-                handler(viewer, lent);
-            } catch (...) {
-                // A failing handler must not leave its caller waiting: C000 below.
+    // A failing handler, or one that sends nothing, must not leave its
+    // caller waiting: C000, or Cancel for a caller that cancelled.
+    const auto lastStatus = [&connection] {
+        return connection->Cancelled() ? kCancel : kUnableToProcess;
+    };
+    {
+        // Hears a cancel (or the caller's end) while this thread only waits.
+        const detail::CallerWatch watch(
+            session.caller.socket, session.caller.peekable,
+            [&connection](detail::CallerSpeech speech) {
+                connection->CallerSpoke(speech == detail::CallerSpeech::End);
+            });
+        RaiseEvent(listener, session, [&](DicomViewer& viewer) {
+            connection->LendRequest();
+            const QueryRequestHandler handler = viewer.OnQueryRequest;
+            if (handler) {
+                DicomConnection lent(connection);
+                try {
+                    handler(viewer, lent);
+                } catch (...) {
+                    // The status below.
+                }
             }
-        }
-        connection->FinishRequest(kUnableToProcess);
-    });
+            connection->FinishRequest(lastStatus());
+        });
+    }
     // The event may not have run at all (stopping); the caller still gets a status.
-    return connection->FinishRequest(kUnableToProcess);
+    return connection->FinishRequest(lastStatus());
 }
 
 // The messages of an established association, until it is released, aborted,
@@ -410,7 +424,9 @@ void ServeRequests(Listener& listener, Session& session, T_ASC_Association* asso
                 }
                 break;
             case DIMSE_C_CANCEL_RQ:
-                break;  // every request is answered in full before the next is read
+                // Heard while its request was with the form, or come after
+                // the final status: that request is over, nothing to answer.
+                break;
             default:
                 return;  // nothing else was negotiated
         }

@@ -30,7 +30,11 @@ using QueryRequestHandler = std::function<void(DicomViewer& sender, DicomConnect
 // dispatcher's thread while the network thread waits. Every C-FIND request
 // (Modality Worklist, Patient Root, Study Root) raises OnQueryRequest; a
 // request whose handler leaves it without a final status is answered with
-// C000 so no caller waits forever. C-ECHO is answered. What a hostile caller
+// C000 (Cancel, FE00, when its caller cancelled it) so no caller waits
+// forever. While the handler has a request, a caller that cancels it or
+// ends its association is heard at once: the connection's stop token is
+// requested; a cancel read after the final status is dropped without an
+// answer. C-ECHO is answered. What a hostile caller
 // sends never reaches the handlers: a blank AE title is rejected, callers
 // beyond the limits are refused, an identifier nested deeper than any real
 // one is answered A900, a larger one than the bound aborts its association.

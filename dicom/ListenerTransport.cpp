@@ -3,11 +3,14 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <system_error>
 #include <utility>
 
 #include "dicom/SocketOptions.h"
@@ -157,12 +160,82 @@ DcmTransportConnection* WatchingLayer::Admit(DcmNativeSocketType socket, CallerS
     char dotted[INET_ADDRSTRLEN] = {};
     ::inet_ntop(AF_INET, &peer.sin_addr, dotted, sizeof dotted);
     caller.address = dotted;
+    caller.socket = socket;
+    caller.peekable = true;  // a plain TCP connection
 
     AdmissionTicket ticket = count_.Admit(ntohl(peer.sin_addr.s_addr), caller.refusal);
     caller.admitted = static_cast<bool>(ticket);
     caller.until =
         std::chrono::steady_clock::now() + (caller.admitted ? negotiation_ : kRefusalWait);
     return new WatchedConnection(socket, watch_, caller, std::move(ticket));
+}
+
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// The first byte of a P-DATA-TF, the only message that carries a C-CANCEL-RQ.
+constexpr unsigned char kDataPdu = 0x04;
+
+// What the bytes waiting on a caller's socket say; nullopt when nothing is
+// there after all.
+std::optional<CallerSpeech> SpeechOn(int socket, short revents, bool peekable) {
+    if (!peekable) {
+        // What came cannot be read without taking it: only a closed
+        // connection is told apart.
+        const bool closed = (revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+        return closed ? CallerSpeech::End : CallerSpeech::Cancel;
+    }
+    unsigned char type = 0;
+    for (;;) {
+        const ssize_t got = ::recv(socket, &type, 1, MSG_PEEK | MSG_DONTWAIT);
+        // A release request, an A-ABORT, or bytes no caller may send now
+        // (DCMTK aborts the association on those when it reads them).
+        if (got == 1) return type == kDataPdu ? CallerSpeech::Cancel : CallerSpeech::End;
+        if (got == 0) return CallerSpeech::End;
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) return std::nullopt;
+        return CallerSpeech::End;  // reset, or cut by the listener's stop
+    }
+}
+
+}  // namespace
+
+CallerWatch::CallerWatch(int socket, bool peekable, std::function<void(CallerSpeech)> heard)
+    : socket_(socket),
+      peekable_(peekable),
+      heard_(std::move(heard)),
+      wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    if (socket_ < 0 || !wake_.IsOpen()) return;
+    try {
+        thread_ = std::thread([this] { Listen(); });
+    } catch (const std::system_error&) {
+        // Out of threads: the request goes on unwatched.
+    }
+}
+
+CallerWatch::~CallerWatch() {
+    if (!thread_.joinable()) return;
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(wake_.Get(), &one, sizeof one);
+    thread_.join();
+}
+
+void CallerWatch::Listen() const {
+    pollfd fds[2] = {{wake_.Get(), POLLIN, 0}, {socket_, POLLIN | POLLRDHUP, 0}};
+    for (;;) {
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        if (fds[0].revents != 0) return;
+        if (fds[1].revents == 0) continue;
+        const std::optional<CallerSpeech> speech = SpeechOn(socket_, fds[1].revents, peekable_);
+        if (!speech) continue;
+        // What came stays unread, and would wake every poll from now on.
+        heard_(*speech);
+        return;
+    }
 }
 
 }  // namespace lumo::dicom::detail

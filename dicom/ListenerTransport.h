@@ -3,8 +3,9 @@
 // Private to dicom/: the listener's sockets. Which callers get a place (the
 // associations held at once, in all and per caller address), how long a
 // caller may take over what it sends (DCMTK bounds each read, so a caller
-// sending a byte now and then would hold its association for ever), and
-// cutting every connection at once when the listener stops.
+// sending a byte now and then would hold its association for ever), cutting
+// every connection at once when the listener stops, and hearing a caller
+// that speaks while its request is with the form.
 
 #include <dcmtk/dcmnet/dcmlayer.h>
 #include <dcmtk/dcmnet/dcmtrans.h>
@@ -17,7 +18,10 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <utility>
+
+#include "support/FileDescriptor.h"
 
 namespace lumo::dicom::detail {
 
@@ -90,6 +94,8 @@ struct CallerState {
     bool admitted = false;                                       // false: to be refused
     std::string refusal;                                         // why not admitted
     std::optional<std::chrono::steady_clock::time_point> until;  // every read gives up here
+    int socket = -1;        // the caller's connection, once accepted
+    bool peekable = false;  // its bytes are the protocol's as they are (no TLS)
 };
 
 // Bounds every read of a caller's connection, whole messages and not each
@@ -139,6 +145,44 @@ class WatchingLayer final : public DcmTransportLayer {
     AssociationCount& count_;
     const std::chrono::seconds negotiation_;
     const AcceptHooks hooks_;
+};
+
+// What a caller sent while its request was waiting for its final status:
+// during a C-FIND the only message it may send is a C-CANCEL-RQ; anything
+// else ends its association (an A-ABORT, a release request, a closed
+// connection).
+enum class CallerSpeech { Cancel, End };
+
+// Listens to a caller's socket, without reading from it, while its request
+// is with the form's handler, so that the handler hears at once when the
+// caller cancels or goes, even while it waits on a silent node of its own.
+// It only polls and peeks: DCMTK reads the message itself later, on the
+// association's thread, once the handler has returned, so nothing reads the
+// association while the handler sends on it. Owns a thread and its wake-up
+// descriptor; created and destroyed on the association's thread; `heard`
+// runs on the watching thread, at most once, after which it listens no
+// more (what was sent stays unread for DCMTK). Without a thread or a
+// descriptor to be had it hears nothing, and the request goes on as if the
+// caller were silent.
+class CallerWatch {
+  public:
+    // `peekable`: the socket carries the protocol's bytes as they are (no
+    // TLS), so the first byte of what came tells a cancel (a P-DATA-TF) from
+    // the end of the association. Otherwise anything readable counts as a
+    // cancel unless the connection is closed.
+    CallerWatch(int socket, bool peekable, std::function<void(CallerSpeech)> heard);
+    ~CallerWatch();  // stops listening and joins
+    CallerWatch(const CallerWatch&) = delete;
+    CallerWatch& operator=(const CallerWatch&) = delete;
+
+  private:
+    void Listen() const;
+
+    const int socket_;
+    const bool peekable_;
+    const std::function<void(CallerSpeech)> heard_;
+    FileDescriptor wake_;
+    std::thread thread_;
 };
 
 // How long a caller beyond the limits has to send its request, and then to

@@ -37,6 +37,7 @@ constexpr FieldOption kFieldOptions[] = {
     {"assoc-timeout", "EditAssocTimeout"},
     {"response-timeout", "EditResponseTimeout"},
     {"max-pdu", "EditMaxPDU"},
+    {"max-results", "EditMaxResults"},
 };
 
 [[noreturn]] void Usage(const std::string& message) {
@@ -208,10 +209,13 @@ std::string CliUsage() {
            "  --connect-timeout S  --assoc-timeout S  --response-timeout S   (1-86400,\n"
            "                     defaults 10, 30, 60)\n"
            "  --max-pdu BYTES    the largest PDU this side takes (4096-131072, default 16384)\n"
+           "  --max-results N    cancel the query (C-CANCEL) after N responses (0: all)\n"
            "  --verbose          the association report of the exchange on stderr\n"
            "  --help             --version\n"
            "Words of the form name=value are kept as command-line parameters.\n"
-           "Exit status: 0 the query ran, 1 it failed, 2 bad usage.\n";
+           "SIGINT or SIGTERM during a query cancels it (C-CANCEL) and lists what came.\n"
+           "Exit status: 0 the query ran (or stopped at --max-results), 1 it failed or\n"
+           "was stopped, 2 bad usage.\n";
 }
 
 }  // namespace lumo::app

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/AssociationText.h"
 #include "app/ResponseExport.h"
 #include "app/TFormTestWL.h"
 #include "app/cli/CliHost.h"
@@ -170,21 +171,40 @@ int RunBatch(lumo::app::TFormTestWL& form, lumo::app::CliHost& host, const CliOp
     return watcher.Signalled() ? 1 : 0;
 }
 
+// A query or the worklist check, which SIGINT and SIGTERM cancel (the
+// signals are blocked since the start). A signal that came before it is
+// taken as a stop asked for at once.
+bool RunStoppable(lumo::app::TFormTestWL& form, const std::function<void()>& handler) {
+    if (SignalWatcher::Pending()) form.RequestStop();
+    SignalWatcher watcher([&form] { form.RequestStop(); });
+    return form.RunHandler(handler);
+}
+
 // A query button, the worklist check or the date self-test, once. A query
 // or a check succeeded when its query was answered and it ran to its end.
 int RunButton(lumo::app::TFormTestWL& form, const CliOptions& options) {
     const bool check = options.command == CliOptions::Command::Check;
     if (check || options.command == CliOptions::Command::TestDate) {
         lumo::app::TButton& button = check ? form.Button3 : form.bTestDate;
-        const bool ran = form.RunHandler([&] { button.Click(); });
+        const bool ran = check ? RunStoppable(form, [&] { button.Click(); })
+                               : form.RunHandler([&] { button.Click(); });
         PrintLines(form);
         if (options.verbose && check) lumo::app::PrintExchangeReport(form, stderr);
         return ran && (!check || form.LastQuery().Answered()) ? 0 : 1;
     }
     lumo::app::TButton& button = ButtonOf(form, options.command);
-    const bool ran = form.RunHandler([&] { button.Click(); });
+    const bool ran = RunStoppable(form, [&] { button.Click(); });
     if (options.verbose) lumo::app::PrintExchangeReport(form, stderr);
     int status = ran && form.LastQuery().Answered() ? 0 : 1;
+    // A stopped query did not run to its end; the node's last word says how
+    // it took the cancel.
+    const lumo::dicom::AssociationReport& report = form.LastQuery().report;
+    if (report.cancel == lumo::dicom::CancelReason::Stop) {
+        const std::string final = report.finalStatus ? lumo::app::StatusText(*report.finalStatus)
+                                                     : "aucun, association interrompue";
+        std::fprintf(stderr, "Statut final : %s\n", final.c_str());
+        status = 1;
+    }
     if (options.exportResult && !form.RunHandler([&] { form.Button5.Click(); })) status = 1;
     // The responses themselves, once the query has run to its end.
     const lumo::dicom::DicomDataSets& responses = form.LastQuery().responses;
@@ -224,11 +244,26 @@ void SetParams(const CliOptions& options) {
     lumo::SetCommandLineParams(params);
 }
 
+// The commands a signal stops rather than ends.
+bool Stoppable(CliOptions::Command command) {
+    switch (command) {
+        case CliOptions::Command::Worklist:
+        case CliOptions::Command::Study:
+        case CliOptions::Command::Patient:
+        case CliOptions::Command::Series:
+        case CliOptions::Command::Image:
+        case CliOptions::Command::Check:
+            return true;
+        default:
+            return false;
+    }
+}
+
 int RunForm(const CliOptions& options) {
     const bool listen = options.command == CliOptions::Command::Listen;
     const bool batch = options.command == CliOptions::Command::Batch;
     // Before any thread starts, so that only the watcher receives them.
-    if (listen || batch) SignalWatcher::BlockSignals();
+    if (listen || batch || Stoppable(options.command)) SignalWatcher::BlockSignals();
 
     lumo::dicom::EventLoopDispatcher dispatcher;
     lumo::app::CliHost host(dispatcher, stdout, stderr);
@@ -237,6 +272,7 @@ int RunForm(const CliOptions& options) {
     // The stored settings give the start-up texts; what the options or an
     // incoming request put into the fields is not stored.
     form.WriteBackSettings = false;
+    form.KeepResponses = !options.jsonFile.empty() || !options.csvFile.empty();
     const bool created = form.RunHandler([&] { form.FormCreate(); });
 
     int status = 1;

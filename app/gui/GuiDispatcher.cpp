@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <utility>
+#include <vector>
 
 #include <QMetaObject>
 
@@ -59,6 +60,10 @@ void GuiDispatcher::Invoke(const std::function<void()>& task) {
 }
 
 void GuiDispatcher::Run(const std::shared_ptr<Call>& call) {
+    if (holds_ > 0) {
+        held_.push_back(call);
+        return;
+    }
     {
         std::lock_guard lock(mutex_);
         if (closed_) {
@@ -80,6 +85,18 @@ void GuiDispatcher::Run(const std::shared_ptr<Call>& call) {
         call->finished = true;
     }
     done_.notify_all();
+}
+
+GuiDispatcher::Holding::~Holding() {
+    if (--dispatcher_.holds_ > 0) return;
+    // Queued again rather than run here: the handler that held them has not
+    // returned yet.
+    for (std::shared_ptr<Call>& call : std::exchange(dispatcher_.held_, {})) {
+        if (!dispatcher_.receiver_) break;  // closed: their callers are released
+        QMetaObject::invokeMethod(
+            dispatcher_.receiver_.get(), [d = &dispatcher_, call] { d->Run(call); },
+            Qt::QueuedConnection);
+    }
 }
 
 int GuiDispatcher::Waiting() const {

@@ -36,6 +36,22 @@ class GuiDispatcher final : public dicom::Dispatcher {
     // Callers waiting for their task to run.
     int Waiting() const;
 
+    // While one lives, tasks that reach the GUI thread wait (their callers
+    // too) and run once the last one goes: a loop the window runs inside a
+    // handler must not run a listener event inside it. GUI thread only.
+    class Holding {
+      public:
+        explicit Holding(GuiDispatcher& dispatcher) : dispatcher_(dispatcher) {
+            ++dispatcher_.holds_;
+        }
+        ~Holding();
+        Holding(const Holding&) = delete;
+        Holding& operator=(const Holding&) = delete;
+
+      private:
+        GuiDispatcher& dispatcher_;
+    };
+
   private:
     struct Call;
     void Run(const std::shared_ptr<Call>& call);
@@ -45,8 +61,10 @@ class GuiDispatcher final : public dicom::Dispatcher {
     std::unique_ptr<QObject> receiver_;  // lives on the GUI thread
     mutable std::mutex mutex_;
     std::condition_variable done_;
-    bool closed_ = false;  // guarded by mutex_
-    int waiting_ = 0;      // guarded by mutex_
+    bool closed_ = false;                      // guarded by mutex_
+    int waiting_ = 0;                          // guarded by mutex_
+    int holds_ = 0;                            // GUI thread only
+    std::vector<std::shared_ptr<Call>> held_;  // GUI thread only
 };
 
 }  // namespace lumo::gui

@@ -78,6 +78,7 @@ const Place kPlaces[] = {
     {"bTestDate", Button(0, 2)},
     {"Button5", Button(1, 2)},
     {"Button6", Button(2, 2)},
+    {"ButtonArreter", Button(3, 2)},
     {"lblDHDemande", {kColA, 300, 110, 17}},
     {"lblDHReponse", {352, 300, 110, 17}},
     // The batch tab.
@@ -103,7 +104,9 @@ const Place kPlaces[] = {
     {"EditResponseTimeout", {98, 60, 48, 21}},
     {"lblMaxPDU", {152, 60, 84, 21}},
     {"EditMaxPDU", {238, 60, 56, 21}},
-    {"MemoDiagnostic", {4, 86, 290, 110}},
+    {"lblMaxResults", {4, 84, 92, 21}},
+    {"EditMaxResults", {98, 84, 80, 21}},
+    {"MemoDiagnostic", {4, 108, 290, 88}},
     {"ButtonExporter", {4, 200, 140, 25}},
     {"lblSecondNode", {4, 228, 290, 17}},
     {"EditIP2", {4, 246, 110, 21}},
@@ -353,7 +356,13 @@ void MainWindow::AddControl(TControl& control, const Frame& frame) {
     }
     if (!control.Hint.empty()) widget->setToolTip(Q(control.Hint));
     widget->setVisible(control.Visible);
-    refresh_.push_back([widget, &control] { SyncVisible(*widget, control.Visible); });
+    widget->setEnabled(control.Enabled);
+    refresh_.push_back([widget, &control] {
+        SyncVisible(*widget, control.Visible);
+        // Its own state, not the one a disabled container would give it.
+        if (widget->testAttribute(Qt::WA_Disabled) == control.Enabled)
+            widget->setEnabled(control.Enabled);
+    });
 }
 
 QWidget* MainWindow::MakeWidget(TControl& control, QWidget* container) {

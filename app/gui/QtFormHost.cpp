@@ -1,11 +1,16 @@
 #include "app/gui/QtFormHost.h"
 
+#include <exception>
+#include <thread>
 #include <utility>
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QMetaObject>
+#include <QTimer>
 
 #include "app/TFormTestWL.h"
 #include "app/gui/GuiDispatcher.h"
@@ -71,6 +76,31 @@ void QtFormHost::ProcessMessages() {
 }
 
 void QtFormHost::Changed() { refresh_(); }
+
+// The work runs on a thread of its own while this thread runs a loop of its
+// own: the window paints, scrolls and takes the clicks of the controls the
+// form left enabled. The listener's events wait for the end, so that no
+// handler runs inside this one.
+void QtFormHost::RunBusy(const std::function<void()>& work, const std::function<void()>& progress) {
+    QEventLoop loop;
+    QTimer ticks;
+    QObject::connect(&ticks, &QTimer::timeout, &loop, [&progress] { progress(); });
+    ticks.start(kProgressInterval);
+    std::exception_ptr error;
+    const GuiDispatcher::Holding holding(dispatcher_);
+    std::thread worker([&] {
+        try {
+            work();
+        } catch (...) {
+            error = std::current_exception();
+        }
+        // Queued: the loop may not have started yet, and then ends at once.
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec();
+    worker.join();
+    if (error) std::rethrow_exception(error);
+}
 
 dicom::Dispatcher& QtFormHost::FormDispatcher() { return dispatcher_; }
 

@@ -13,7 +13,8 @@ namespace lumo::gui {
 class GuiDispatcher;
 
 // What the form gets from the Qt screen: Qt's message boxes and file dialog,
-// a pass of the event loop, and the window's refresh. Holds references to the
+// a pass of the event loop, the window's refresh and work run while the
+// window stays alive. Holds references to the
 // window (parent of its dialogs), the window's refresh and the dispatcher;
 // all three outlive it. GUI thread only.
 class QtFormHost final : public app::FormHost {
@@ -27,9 +28,12 @@ class QtFormHost final : public app::FormHost {
     std::optional<std::string> ChooseSaveFile(const std::string& suggested) override;
     void ProcessMessages() override;
     void Changed() override;
+    void RunBusy(const std::function<void()>& work, const std::function<void()>& progress) override;
     dicom::Dispatcher& FormDispatcher() override;
 
   private:
+    static constexpr int kProgressInterval = 250;  // milliseconds
+
     QWidget& window_;
     std::function<void()> refresh_;
     GuiDispatcher& dispatcher_;

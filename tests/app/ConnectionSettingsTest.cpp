@@ -27,6 +27,7 @@ TEST(ConnectionSettings, StoreFieldsAndRequestsAgree) {
     WriteSetting(kSection, "ConnectTimeout", "7");
     WriteSetting(kSection, "AssocTimeout", "abc");
     WriteSetting(kSection, "MaxPDU", "65536");
+    WriteSetting(kSection, "MaxResults", "25");
     ASSERT_TRUE(form.RunHandler([&] { form.FormCreate(); }));
 
     // A stored value out of bounds keeps its default, and the log says so.
@@ -42,6 +43,8 @@ TEST(ConnectionSettings, StoreFieldsAndRequestsAgree) {
     QueryNode node = form.QueryRequestFromFields(QueryLevel::Study).node;
     EXPECT_EQ(node.timeouts.connect, seconds(7));
     EXPECT_EQ(node.maxPdu, 65536u);
+    EXPECT_EQ(form.EditMaxResults.Text, "25");
+    EXPECT_EQ(node.limits.maxResults, 25u);
 
     // A field left as shown keeps what a caller set; one the operator
     // changed wins, and must hold a value within bounds.

@@ -145,9 +145,9 @@ TEST_F(FormTest, EveryControlIsListedOnceUnderItsContainer) {
         }
     }
     EXPECT_EQ(form.FindControl("NoSuchControl"), nullptr);
-    // The design's controls, the batch's progress label and the Diagnostic
-    // tab with its eighteen.
-    EXPECT_EQ(names.size(), 66u);
+    // The design's controls, the batch's progress label, the stop button
+    // and the Diagnostic tab with its twenty.
+    EXPECT_EQ(names.size(), 69u);
 }
 
 TEST_F(FormTest, CreationPutsTodayIntoTheDateField) {

@@ -23,6 +23,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <thread>
 #include <utility>
@@ -272,6 +273,28 @@ class RawCaller {
     void Abort() {
         ASC_abortAssociation(association_);
         ASC_destroyAssociation(&association_);
+    }
+    // Closes the connection without a word.
+    void Drop() {
+        ASC_dropAssociation(association_);
+        ASC_destroyAssociation(&association_);
+    }
+
+    // Sends a C-FIND request (one key) and reads nothing back.
+    bool SendFind(const char* sopClass) {
+        T_DIMSE_Message message{};
+        message.CommandField = DIMSE_C_FIND_RQ;
+        T_DIMSE_C_FindRQ& request = message.msg.CFindRQ;
+        request.MessageID = 1;
+        OFStandard::strlcpy(request.AffectedSOPClassUID, sopClass,
+                            sizeof request.AffectedSOPClassUID);
+        request.DataSetType = DIMSE_DATASET_PRESENT;
+        request.Priority = DIMSE_PRIORITY_MEDIUM;
+        DcmDataset identifier;
+        identifier.putAndInsertString(DCM_PatientID, "RAW");
+        return DIMSE_sendMessageUsingMemoryData(association_, 1, &message, nullptr, &identifier,
+                                                nullptr, nullptr)
+            .good();
     }
 
   private:
@@ -548,6 +571,111 @@ TEST_F(ViewerNet, AConnectionKeptAfterItsAssociationEndedRefusesToSend) {
         EXPECT_EQ(e.ClassName(), "EDicomConnectionError");
         EXPECT_EQ(e.Message(), "Connection 1: the association has ended");
     }
+}
+
+// --- a caller that cancels or goes while the handler works ------------------
+
+// Waits up to `bound` for `stop`; true when it was requested.
+bool StopWithin(const std::stop_token& stop, std::chrono::seconds bound) {
+    std::mutex mutex;
+    std::condition_variable_any never;
+    std::unique_lock lock(mutex);
+    return never.wait_for(lock, stop, bound, [&stop] { return stop.stop_requested(); });
+}
+
+// findscu cancels after two responses: the handler, waiting on a silent
+// upstream as a relay would, hears it at once and ends with Cancel after the
+// responses sent. The next query on the association (a second query file)
+// has a stop of its own and is served as usual.
+TEST_F(ViewerNet, ACancelStopsTheHandlerAndTheCallerGetsCancelAfterTheResponsesSent) {
+    std::vector<std::pair<bool, bool>> heard;  // stop requested, cancelled
+    viewer.OnQueryRequest = [&](DicomViewer&, DicomConnection& connection) {
+        const std::stop_token stop = connection.ConnectionStopToken();
+        connection.ConnectionSendResponse(Response("R1"), 0xFF00);
+        connection.ConnectionSendResponse(Response("R2"), 0xFF00);
+        const bool first = heard.empty();
+        const bool stopped =
+            first ? StopWithin(stop, std::chrono::seconds(20)) : stop.stop_requested();
+        heard.emplace_back(stopped, connection.ConnectionCancelled());
+        connection.ConnectionSendStatus(connection.ConnectionCancelled() ? 0xFE00 : 0);
+    };
+    std::vector<std::string> arguments = {"findscu",  "-v",   "-W",        "-aet",
+                                          "CALLER",   "-aec", "LUMO",      "-to",
+                                          "20",       "-ta",  "20",        "-td",
+                                          "20",       "-X",   "-od",       folder.Path(),
+                                          "--cancel", "2",    "127.0.0.1", std::to_string(port)};
+    for (const char* name : {"q1.dcm", "q2.dcm"}) {
+        DcmFileFormat query;
+        query.getDataset()->putAndInsertString(DCM_PatientID, "");
+        ASSERT_TRUE(query.saveFile(folder.File(name).c_str(), EXS_LittleEndianExplicit).good());
+        arguments.push_back(folder.File(name));
+    }
+    const Outcome outcome = RunServing(arguments);
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.output;
+    EXPECT_EQ(heard, (std::vector<std::pair<bool, bool>>{{true, true}, {false, false}}));
+    // findscu numbers its files on across queries, the final response included.
+    EXPECT_EQ(PatientIdInFile(folder.File("rsp0002.dcm")), "R2");
+    EXPECT_EQ(PatientIdInFile(folder.File("rsp0005.dcm")), "R2");
+    const std::size_t cancel =
+        outcome.output.find("Received Final Find Response (Cancel: MatchingTerminatedDueToCancel");
+    EXPECT_LT(outcome.output.find("rsp0002.dcm"), cancel) << outcome.output;
+    EXPECT_NE(outcome.output.find("Received Final Find Response (Success)", cancel),
+              std::string::npos)
+        << outcome.output;
+}
+
+// A cancel that comes after the final status is about nothing: it is read,
+// never answered, and the next query on the association is served.
+TEST_F(ViewerNet, ALateCancelIsDroppedAndTheAssociationGoesOn) {
+    AnswerWith({"ONLY"});
+    std::vector<std::string> arguments = {
+        "findscu",  "-v",  "-W",  "-aet",        "CALLER",    "-aec",
+        "LUMO",     "-to", "20",  "-ta",         "20",        "-td",
+        "20",       "-X",  "-od", folder.Path(), "--cancel",  "1",
+        "--repeat", "2",   "-k",  "0010,0020=",  "127.0.0.1", std::to_string(port)};
+    const Outcome outcome = RunServing(arguments);
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.output;
+    EXPECT_EQ(PatientIdInFile(folder.File("rsp0003.dcm")), "ONLY") << outcome.output;
+    EXPECT_EQ(outcome.output.find("Aborting"), std::string::npos) << outcome.output;
+}
+
+// A caller that aborts or drops its association mid-request: the handler's
+// stop comes at once, sending raises, and the next caller is served.
+TEST_F(ViewerNet, ACallerThatGoesStopsTheHandlerAndLeavesTheListenerServing) {
+    for (const bool abort : {true, false}) {
+        SCOPED_TRACE(abort ? "abort" : "drop");
+        std::atomic<bool> lent = false;
+        bool stopped = false, cancelled = true, waiting = true;
+        std::string error;
+        viewer.OnQueryRequest = [&](DicomViewer&, DicomConnection& connection) {
+            lent = true;
+            stopped = StopWithin(connection.ConnectionStopToken(), std::chrono::seconds(20));
+            cancelled = connection.ConnectionCancelled();
+            waiting = connection.ConnectionIsWaiting();
+            try {
+                connection.ConnectionSendResponse(Response("LATE"), 0xFF00);
+            } catch (const Exception& e) {
+                error = e.ClassName() + ":" + e.Message();
+            }
+        };
+        Serving([&] {
+            RawCaller caller;
+            if (!caller.Associate(port, UID_FINDModalityWorklistInformationModel) ||
+                !caller.SendFind(UID_FINDModalityWorklistInformationModel)) {
+                return;
+            }
+            for (int i = 0; i < 2000 && !lent; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            abort ? caller.Abort() : caller.Drop();
+        });
+        EXPECT_TRUE(stopped);
+        EXPECT_FALSE(cancelled);
+        EXPECT_FALSE(waiting);
+        EXPECT_EQ(error.rfind("EDicomConnectionError:Connection ", 0), 0u) << error;
+    }
+    AnswerWith({"NEXT"});
+    EXPECT_EQ(Findscu("-W", {}, folder.Path()).exitCode, 0);
+    EXPECT_EQ(PatientIdInFile(folder.File("rsp0001.dcm")), "NEXT");
 }
 
 // --- the port ---------------------------------------------------------------

@@ -222,7 +222,8 @@ TEST_F(RelayNet, AFailingForwardedQueryGivesTheCallerAFailureStatus) {
     EXPECT_NE(found.output.find("Received Final Find Response (Failed: UnableToProcess)"),
               std::string::npos)
         << found.output;
-    EXPECT_TRUE(found.files.empty());
+    // Each response went back as it came, before the node's failure.
+    EXPECT_EQ(found.files.size(), 2u) << found.output;
     // The query itself ran to its end: the handler closes its log lines.
     EXPECT_TRUE(Contains(RelayLog(), "[250] Query Request :1 Fin"));
 }
@@ -234,6 +235,24 @@ TEST_F(RelayNet, AnUnreachableNodeGivesTheCallerAFailureStatus) {
     EXPECT_NE(found.output.find("Received Final Find Response (Failed: UnableToProcess)"),
               std::string::npos)
         << found.output;
+}
+
+// findscu cancels after three responses of a node that sends one every
+// 100 ms: the responses reach the caller as they come, the caller's cancel
+// goes on to the node at once, and the caller gets Cancel after the three.
+TEST_F(RelayNet, ACallersCancelGoesOnToTheNode) {
+    ASSERT_NE(port_, "0");
+    node.SetSyntheticResponses(10);
+    node.SetResponseDelay(std::chrono::milliseconds(100));
+    const FindResult found = Find("-W", {"0010,0020="}, {"--cancel", "3"});
+    EXPECT_EQ(found.exitCode, 0) << found.output;
+    EXPECT_EQ(found.files.size(), 3u) << found.output;
+    EXPECT_NE(found.output.find("Received Final Find Response (Cancel: "
+                                "MatchingTerminatedDueToCancelRequest)"),
+              std::string::npos)
+        << found.output;
+    ASSERT_EQ(node.ReceivedCount(), 1u);
+    EXPECT_EQ(node.CancelsReceived(), std::vector<std::uint16_t>{node.Received()[0].messageID});
 }
 
 // Connects to the relay, writes `bytes` and closes.

@@ -3,16 +3,20 @@
 #include <dcmtk/dcmdata/dcdeftag.h>
 
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
+#include <QTimer>
 
 #include "dicom/DicomAttributes.h"
 #include "dicom/DicomDataSet.h"
@@ -93,6 +97,46 @@ TEST_F(WindowNet, StudyQueryFromAButtonClickIsListedInTheView) {
     EXPECT_TRUE(QRegularExpression("^\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d$").match(answered).hasMatch())
         << answered.toStdString();
     EXPECT_TRUE(dialogs_->seen.empty());
+}
+
+// While a slow query runs, the window answers: the stop button is the one
+// input enabled, and a click on it cancels the query, whose listing then
+// says so.
+TEST_F(WindowNet, TheStopButtonIsTheOneInputDuringAQueryAndCancelsIt) {
+    TestNode node;
+    node.SetSyntheticResponses(200);
+    node.SetResponseDelay(std::chrono::milliseconds(50));
+    node.Start();
+    MainWindow& window = Open();
+    TypeNode(*Find<QLineEdit>("EditIP"), *Find<QLineEdit>("EditPort"), node);
+    window.Form().EditDate.Text.clear();
+
+    QStringList enabledDuring;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (!node.WaitForResponsesSent(3, std::chrono::milliseconds(0))) return;
+        poll.stop();
+        for (QWidget* widget : window.findChildren<QWidget*>()) {
+            const bool input = qobject_cast<QPushButton*>(widget) ||
+                               qobject_cast<QLineEdit*>(widget) ||
+                               qobject_cast<QComboBox*>(widget) || qobject_cast<QCheckBox*>(widget);
+            if (input && !widget->objectName().isEmpty() && !widget->testAttribute(Qt::WA_Disabled))
+                enabledDuring << widget->objectName();
+        }
+        QTest::mouseClick(Find<QPushButton>("ButtonArreter"), Qt::LeftButton);
+    });
+    poll.start(20);
+    QTest::mouseClick(Find<QPushButton>("ButtonCFindStudyStudy"), Qt::LeftButton);
+
+    EXPECT_EQ(enabledDuring, QStringList{"ButtonArreter"});
+    const QStringList rows = Rows(*Find<QListView>("ListBoxResult"));
+    ASSERT_FALSE(rows.isEmpty());
+    EXPECT_TRUE(QRegularExpression("^Annulée après [0-9]+ réponses$").match(rows.last()).hasMatch())
+        << rows.last().toStdString();
+    EXPECT_TRUE(node.WaitForAssociationsEnded(1, std::chrono::seconds(10)));
+    EXPECT_EQ(node.CancelsReceived().size(), 1u);
+    EXPECT_FALSE(Find<QPushButton>("ButtonArreter")->isEnabled());
+    EXPECT_TRUE(Find<QPushButton>("ButtonCFindStudyStudy")->isEnabled());
 }
 
 TEST_F(WindowNet, WorklistQueryWithNoResponseListsAucunResultat) {
