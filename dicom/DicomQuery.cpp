@@ -301,6 +301,7 @@ std::string DicomQuery::QueryGetCalledAETitle() const { return impl_->peer.calle
 void DicomQuery::SetTimeouts(const DicomTimeouts& timeouts) { impl_->peer.timeouts = timeouts; }
 void DicomQuery::SetLimits(const DicomLimits& limits) { impl_->limits = limits; }
 void DicomQuery::SetMaxPdu(std::uint32_t bytes) { impl_->peer.maxPdu = bytes; }
+void DicomQuery::SetTls(const DicomTls& tls) { impl_->peer.tls = tls; }
 const AssociationReport& DicomQuery::QueryLastReport() const { return impl_->report; }
 
 std::string DicomFindResult::FailureText() const {

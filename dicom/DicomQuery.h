@@ -74,6 +74,8 @@ class DicomQuery {
     void SetLimits(const DicomLimits& limits);
     // The largest PDU this side says it takes (kDefaultMaxPdu unless set).
     void SetMaxPdu(std::uint32_t bytes);
+    // DICOM over TLS for every exchange from now on (off unless set).
+    void SetTls(const DicomTls& tls);
 
     // The association report of the last QueryRun or QueryFind, as far as
     // it went, also when it raised; empty before the first.

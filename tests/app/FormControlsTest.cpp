@@ -146,8 +146,8 @@ TEST_F(FormTest, EveryControlIsListedOnceUnderItsContainer) {
     }
     EXPECT_EQ(form.FindControl("NoSuchControl"), nullptr);
     // The design's controls, the batch's progress label and the Diagnostic
-    // tab with its eighteen.
-    EXPECT_EQ(names.size(), 66u);
+    // tab with its twenty-four.
+    EXPECT_EQ(names.size(), 72u);
 }
 
 TEST_F(FormTest, CreationPutsTodayIntoTheDateField) {
