@@ -149,11 +149,30 @@ std::string TagText(std::uint32_t tag) {
            Hex4(static_cast<std::uint16_t>(tag & 0xFFFF)) + ")";
 }
 
+// What TLS settled, or why it failed, and the certificate the node showed.
+std::vector<std::string> TlsLines(const dicom::TlsReport& tls) {
+    if (!tls.established)
+        return {"TLS : échec" + (tls.failure.empty() ? std::string() : " (" + tls.failure + ")")};
+    std::vector<std::string> lines{"TLS : " + tls.protocol + ", " + tls.cipherSuite};
+    if (tls.peerSubject.empty()) {
+        lines.push_back("  certificat distant : aucun");
+    } else {
+        lines.push_back("  certificat distant : " + tls.peerSubject);
+        lines.push_back("  émis par : " + tls.peerIssuer);
+        lines.push_back("  valide du " + tls.peerNotBefore + " au " + tls.peerNotAfter);
+    }
+    if (!tls.failure.empty()) lines.push_back("  puis : " + tls.failure);
+    return lines;
+}
+
 std::vector<std::string> ReportLines(const AssociationReport& report) {
     std::vector<std::string> lines;
     lines.push_back("Échange " + report.command + " : " + report.callingAETitle + " → " +
                     report.calledAETitle + " sur " + report.peerAddress + ":" +
                     std::to_string(report.peerPort));
+    if (report.tls) {
+        for (std::string& line : TlsLines(*report.tls)) lines.push_back(std::move(line));
+    }
     for (std::string& line : ContextLines(report)) lines.push_back(std::move(line));
     lines.push_back("PDU max : " + std::to_string(report.ourMaxPdu) + " octets de ce côté, " +
                     (report.accepted ? std::to_string(report.peerMaxPdu) + " octets" : "inconnue") +

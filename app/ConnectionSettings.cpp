@@ -108,4 +108,18 @@ void ApplySetting(ConnectionSetting setting, std::uint32_t value, ConnectionValu
     }
 }
 
+dicom::TlsVerify ParseTlsVerify(const std::string& text) {
+    if (const std::optional<dicom::TlsVerify> verify = dicom::TlsVerifyOfName(text)) return *verify;
+    throw Exception(ErrorClass::EConvertError,
+                    "Vérification TLS : '" + text + "' refusée, require ou ignore est attendu");
+}
+
+dicom::TlsProfile ParseTlsProfile(const std::string& text) {
+    if (const std::optional<dicom::TlsProfile> profile = dicom::TlsProfileOfName(text))
+        return *profile;
+    throw Exception(ErrorClass::EConvertError,
+                    "Profil TLS : '" + text +
+                        "' refusé, bcp195-nd, bcp195, bcp195-ex, aes ou null est attendu");
+}
+
 }  // namespace lumo::app

@@ -44,4 +44,16 @@ std::uint32_t ParseSetting(ConnectionSetting setting, const std::string& text);
 std::uint32_t SettingValue(ConnectionSetting setting, const ConnectionValues& values);
 void ApplySetting(ConnectionSetting setting, std::uint32_t value, ConnectionValues& values);
 
+// The TLS settings of the queries' side, by their names in the store
+// (section "FormTestWL"): TLS ("1" on, "0" off), TLSCert, TLSKey, TLSCA,
+// TLSVerify, TLSProfile. The key's password is never among them.
+inline constexpr const char* kTlsSettingNames[] = {"TLS",   "TLSCert",   "TLSKey",
+                                                   "TLSCA", "TLSVerify", "TLSProfile"};
+
+// The verification or the profile a text names ("require", "bcp195-nd");
+// anything else raises lumo::Exception(ErrorClass::EConvertError, <what is
+// accepted>), before anything is sent.
+dicom::TlsVerify ParseTlsVerify(const std::string& text);
+dicom::TlsProfile ParseTlsProfile(const std::string& text);
+
 }  // namespace lumo::app

@@ -1,7 +1,7 @@
 // The tab "Diagnostic" of the form: echo and probe of the node, the
-// connection settings (three timeouts and the maximum PDU) kept in the
-// store and shown in fields, and the association report of the last
-// exchange. Members of TFormTestWL, kept apart from the original console's.
+// connection settings (three timeouts, the maximum PDU and DICOM over TLS)
+// kept in the store and shown in fields, and the association report of the
+// last exchange. Members of TFormTestWL, kept apart from the original console's.
 
 #include <array>
 #include <filesystem>
@@ -78,6 +78,21 @@ void TFormTestWL::SetUpDiagnosticTab() {
     ButtonComparer.OnClick = [this](TControl& sender) { ButtonComparerClick(sender); };
     ButtonEcho.OnClick = [this](TControl& sender) { ButtonEchoClick(sender); };
     ButtonSonder.OnClick = [this](TControl& sender) { ButtonSonderClick(sender); };
+    cbTLS.Caption = "TLS";
+    cbTLS.Hint = "DICOM sur TLS pour tout échange avec le nœud";
+    cboTLSVerify.Items = {"require", "ignore"};
+    cboTLSVerify.Text = "require";
+    cboTLSVerify.Hint = "Certificat du nœud : vérifié (require) ou non (ignore)";
+    for (const dicom::TlsProfile profile :
+         {dicom::TlsProfile::Bcp195Nd, dicom::TlsProfile::Bcp195, dicom::TlsProfile::Bcp195Extended,
+          dicom::TlsProfile::Aes, dicom::TlsProfile::Null})
+        cboTLSProfile.Items.push_back(dicom::TlsProfileName(profile));
+    cboTLSProfile.Text = "bcp195-nd";
+    cboTLSProfile.Hint = "Profil TLS : versions et suites de chiffrement proposées";
+    EditTLSCA.Hint = "Certificats de confiance : fichier PEM ou dossier (vide : ceux du système)";
+    EditTLSCert.Hint = "Notre certificat, PEM (si le nœud en demande un)";
+    EditTLSKey.Hint =
+        std::string("Sa clé privée, PEM ; mot de passe dans ") + dicom::kTlsKeyPasswordVariable;
     ShowConnectionFields();
 }
 
@@ -144,6 +159,49 @@ void TFormTestWL::WriteConnectionSettings() {
     for (const ConnectionSetting setting : kConnectionSettings)
         WriteSetting(kSettingsSection, SettingName(setting),
                      std::to_string(SettingValue(setting, values)));
+}
+
+// The stored TLS settings into the fields; a stored verification or profile
+// that is not one of the list keeps the default, and the log says so.
+void TFormTestWL::ReadTlsSettings() {
+    const auto read = [](const char* name) { return ReadSetting(kSettingsSection, name); };
+    cbTLS.Checked = read("TLS") == "1";
+    EditTLSCert.Text = read("TLSCert");
+    EditTLSKey.Text = read("TLSKey");
+    EditTLSCA.Text = read("TLSCA");
+    const auto choose = [](TComboBox& box, const char* name, const std::string& text,
+                           const auto& parse) {
+        if (text.empty()) return;
+        try {
+            parse(text);
+            box.Text = text;
+        } catch (const Exception&) {
+            AppLogger().Log(std::string("Paramètre ") + name + " invalide : '" + text +
+                                "' (valeur par défaut " + box.Text + " gardée)",
+                            LogLevel::Error, 0);
+        }
+    };
+    choose(cboTLSVerify, "TLSVerify", read("TLSVerify"), ParseTlsVerify);
+    choose(cboTLSProfile, "TLSProfile", read("TLSProfile"), ParseTlsProfile);
+}
+
+void TFormTestWL::WriteTlsSettings() {
+    const std::string values[] = {cbTLS.Checked ? "1" : "0", EditTLSCert.Text,
+                                  EditTLSKey.Text,           EditTLSCA.Text,
+                                  cboTLSVerify.Text,         cboTLSProfile.Text};
+    for (std::size_t i = 0; i < std::size(kTlsSettingNames); ++i)
+        WriteSetting(kSettingsSection, kTlsSettingNames[i], values[i]);
+}
+
+dicom::DicomTls TFormTestWL::TlsFromFields() const {
+    dicom::DicomTls tls;
+    tls.enabled = cbTLS.Checked;
+    tls.certificateFile = EditTLSCert.Text;
+    tls.privateKeyFile = EditTLSKey.Text;
+    tls.trusted = EditTLSCA.Text;
+    tls.verify = ParseTlsVerify(cboTLSVerify.Text);
+    tls.profile = ParseTlsProfile(cboTLSProfile.Text);
+    return tls;
 }
 
 // The report of each association of the last exchange, in the memo and, at

@@ -34,6 +34,7 @@ dicom::DicomPeer QueryNode::Peer() const {
     peer.callingAETitle = callingAETitle;
     peer.timeouts = timeouts;
     peer.maxPdu = maxPdu;
+    peer.tls = tls;
     return peer;
 }
 
@@ -56,6 +57,7 @@ dicom::DicomQuery MakeDicomQuery(const QueryRequest& request) {
     dicom::DicomQuery query;
     query.SetTimeouts(request.node.timeouts);
     query.SetMaxPdu(request.node.maxPdu);
+    query.SetTls(request.node.tls);
     query.SetLimits(request.node.limits);
     query.SetKeepResponses(request.keepResponses);
     query.QuerySetCallingAETitle(request.node.callingAETitle);

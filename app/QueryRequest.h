@@ -29,6 +29,7 @@ struct QueryNode {
     dicom::DicomTimeouts timeouts;
     dicom::DicomLimits limits;
     std::uint32_t maxPdu = dicom::kDefaultMaxPdu;
+    dicom::DicomTls tls;  // DICOM over TLS, when enabled
 
     // The node as the toolkit's exchanges take it.
     dicom::DicomPeer Peer() const;

@@ -249,6 +249,12 @@ void TFormTestWL::AddControls() {
                  &EditAETitle2,
                  &cboCompareKind,
                  &ButtonComparer,
+                 &cbTLS,
+                 &cboTLSVerify,
+                 &cboTLSProfile,
+                 &EditTLSCA,
+                 &EditTLSCert,
+                 &EditTLSKey,
                  &Panel1,
                  &ListBoxResult,
                  &OpenDialogCFIND,
@@ -293,10 +299,19 @@ void TFormTestWL::FormCreate() {
 
     ReadLimitSettings();
     ReadConnectionSettings();
+    ReadTlsSettings();
     const std::vector<std::string> params = CommandLineParams();
     if (!params.empty() && params[0] == "LISTEN") {
         const std::int32_t port = StrToInt(params.size() > 1 ? params[1] : std::string());
-        listening_ = DicomViewer1.Viewer.ViewerListen(port);
+        // Unfit TLS files are reported in words, and the listener does not
+        // start; the window opens all the same.
+        try {
+            dicom::CheckTlsFiles(ListenTls, dicom::TlsSide::Acceptor);
+            DicomViewer1.Viewer.SetTls(ListenTls);
+            listening_ = DicomViewer1.Viewer.ViewerListen(port);
+        } catch (const Exception& e) {
+            host_.ShowException("TLS du mode écoute : " + e.Message());
+        }
     }
     Form.Caption += " - v." + GetFileVersionText(ProgramFileName(), false);
     AppLogger().Log("Ouverture LUMO4410", LogLevel::Startup, 0);
@@ -332,6 +347,7 @@ void TFormTestWL::FormDestroy() {
     WriteSetting(kSettingsSection, "CallingAETitle", EditCallingAETitle.Text);
     WriteSetting(kSettingsSection, "Modalite", cboModalite.Text);
     WriteConnectionSettings();
+    WriteTlsSettings();
 }
 
 void TFormTestWL::ButtonWLClick(TControl& sender) {
@@ -532,6 +548,7 @@ QueryRequest TFormTestWL::QueryRequestFromFields(QueryLevel level) const {
     request.node.timeouts = values.timeouts;
     request.node.maxPdu = values.maxPdu;
     request.node.limits.maxResults = values.maxResults;
+    request.node.tls = TlsFromFields();
     QueryKeys& keys = request.keys;
     keys.accession = EditAccession.Text;
     keys.patientId = EditDossier.Text;

@@ -237,6 +237,16 @@ class TFormTestWL {
     TEdit EditAETitle2{"EditAETitle2", "TabSheet2"};
     TComboBox cboCompareKind{"cboCompareKind", "TabSheet2"};
     TButton ButtonComparer{"ButtonComparer", "TabSheet2"};
+    // DICOM over TLS for every exchange with the node (the queries, the
+    // check, the batch, echo, probe, comparison and the relay's upstream):
+    // on or off, this side's certificate and key, the trusted certificates,
+    // the verification and the profile; stored with the other settings.
+    TCheckBox cbTLS{"cbTLS", "TabSheet2"};
+    TComboBox cboTLSVerify{"cboTLSVerify", "TabSheet2"};
+    TComboBox cboTLSProfile{"cboTLSProfile", "TabSheet2"};
+    TEdit EditTLSCA{"EditTLSCA", "TabSheet2"};
+    TEdit EditTLSCert{"EditTLSCert", "TabSheet2"};
+    TEdit EditTLSKey{"EditTLSKey", "TabSheet2"};
 
     // Result list, filling the rest of the window.
     TControl Panel1{"Panel1", ControlKind::Panel, "FormTestWL"};
@@ -286,6 +296,9 @@ class TFormTestWL {
     std::uint32_t QueryMaxPdu = dicom::kDefaultMaxPdu;
     // How large a response may be; the settings may change it (MaxResponseBytes).
     dicom::DicomLimits QueryLimits;
+    // DICOM over TLS for the callers of listen mode, independent of the
+    // queries' side; set before FormCreate, which starts the listener.
+    dicom::DicomTls ListenTls;
 
     // Whether listen mode started (the listener opened its port).
     bool Listening() const { return listening_; }
@@ -345,6 +358,11 @@ class TFormTestWL {
     void ConnectionFromFields(ConnectionValues& values) const;
     void ReadConnectionSettings();
     void WriteConnectionSettings();
+    void ReadTlsSettings();
+    void WriteTlsSettings();
+    // The TLS fields as a request takes them; a verification or profile
+    // that is not one of the list raises EConvertError.
+    dicom::DicomTls TlsFromFields() const;
     void ShowExchange(const std::vector<dicom::AssociationReport>& reports, bool log);
     void SetFieldLabels();
     void SetCaptions();

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The demo of `make demo`: starts a local Orthanc as the console's default
-# peer (AE title NORVANEX on port 3100, worklists and a few sample studies),
-# then runs the console against it: the window when a display is there,
-# otherwise the command line's worklist and study queries. The node stops and
-# its temporary folder goes when the demo ends, however it ends.
+# peer (AE title NORVANEX on port 3100, worklists and a few sample studies)
+# and a second one with the same content serving DICOM over TLS on port
+# 3101 (its certificate made by openssl at start), then runs the console
+# against them: the window when a display is there, otherwise the command
+# line's worklist and study queries and a study query over TLS. The nodes
+# stop and their temporary folder goes when the demo ends, however it ends.
 #
 # Environment: LUMO_BUILD_DIR (default build/default), LUMO_DEMO_KEEP=1 keeps
 # the temporary folder, LUMO_DEMO_CLI=1 runs the command line even with a
@@ -17,35 +19,43 @@ cli=$build/app/cli/lumo4410-cli
 plugin=/usr/share/orthanc/plugins/libModalityWorklists.so
 aet=NORVANEX
 port=3100
+tls_port=3101
 loader=LUMODEMO
 
 say() { printf 'demo: %s\n' "$*"; }
 die() { printf 'demo: %s\n' "$*" >&2; exit 1; }
 
-for tool in Orthanc dump2dcm storescu echoscu; do
+for tool in Orthanc dump2dcm storescu echoscu openssl; do
   command -v "$tool" >/dev/null || die "$tool is missing; run scripts/install-deps.sh"
 done
 [[ -f $plugin ]] || die "the Orthanc worklist plugin $plugin is missing (package orthanc)"
 
 port_busy() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 
-if port_busy $port; then
-  die "port $port is already in use on this machine (another demo node, or a DICOM service); stop it and run again"
-fi
+for p in $port $tls_port; do
+  if port_busy $p; then
+    die "port $p is already in use on this machine (another demo node, or a DICOM service); stop it and run again"
+  fi
+done
 
 work=$(mktemp -d /tmp/lumo4410-demo.XXXXXX)
-orthanc_pid=
+pids=()
+stop_node() {
+  local pid=$1
+  kill -0 "$pid" 2>/dev/null || return 0
+  kill -TERM "$pid" 2>/dev/null || true
+  for _ in $(seq 50); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.2
+  done
+  kill -KILL "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+}
 cleanup() {
   local status=$?
-  if [[ -n $orthanc_pid ]] && kill -0 "$orthanc_pid" 2>/dev/null; then
-    say "stopping the demo node"
-    kill -TERM "$orthanc_pid" 2>/dev/null || true
-    for _ in $(seq 50); do
-      kill -0 "$orthanc_pid" 2>/dev/null || break
-      sleep 0.2
-    done
-    kill -KILL "$orthanc_pid" 2>/dev/null || true
-    wait "$orthanc_pid" 2>/dev/null || true
+  if [[ ${#pids[@]} -gt 0 ]]; then
+    say "stopping the demo nodes"
+    for pid in "${pids[@]}"; do stop_node "$pid"; done
   fi
   if [[ ${LUMO_DEMO_KEEP:-0} == 1 ]]; then
     say "kept $work"
@@ -69,36 +79,63 @@ for p in $(seq 8142 8199); do
 done
 [[ -n $http_port ]] || die "no free HTTP port between 8142 and 8199"
 
-sed -e "s|@WORK@|$work|g" -e "s|@PLUGIN@|$plugin|g" -e "s|@HTTP_PORT@|$http_port|g" \
-  "$src/demo/orthanc.json.in" >"$work/orthanc.json"
+# The TLS node's certificate, for 127.0.0.1 and localhost; the console
+# trusts it as it is (--tls-ca), as a site trusts its own PACS.
+mkdir -p "$work/tls"
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Lumo4410 demo node" \
+  -addext "subjectAltName=IP:127.0.0.1,DNS:localhost" \
+  -keyout "$work/tls/node.key" -out "$work/tls/node.pem" 2>"$work/tls/openssl.log" ||
+  die "openssl could not make the demo certificate (log: $work/tls/openssl.log)"
 
-say "starting Orthanc as $aet on 127.0.0.1:$port (log: $work/orthanc.log)"
-Orthanc "$work/orthanc.json" >"$work/orthanc.log" 2>&1 &
-orthanc_pid=$!
+# start_node NAME PORT TLS(true|false) HTTP(true|false): one Orthanc of the
+# demo, from the one template, with its own storage.
+start_node() {
+  local name=$1 dicom_port=$2 tls=$3 http=$4
+  sed -e "s|@WORK@|$work|g" -e "s|@PLUGIN@|$plugin|g" -e "s|@HTTP_PORT@|$http_port|g" \
+    -e "s|@STORAGE@|$work/storage-$name|g" -e "s|@DICOM_PORT@|$dicom_port|g" \
+    -e "s|@TLS_ENABLED@|$tls|g" -e "s|@HTTP_ENABLED@|$http|g" \
+    "$src/demo/orthanc.json.in" >"$work/orthanc-$name.json"
+  Orthanc "$work/orthanc-$name.json" >"$work/orthanc-$name.log" 2>&1 &
+  pids+=($!)
+}
 
-ready=0
-for _ in $(seq 120); do
-  if ! kill -0 "$orthanc_pid" 2>/dev/null; then
-    tail -n 30 "$work/orthanc.log" >&2 || true
-    orthanc_pid=
-    die "Orthanc stopped during start-up (its log is above)"
-  fi
-  if echoscu -q -to 2 -aet $loader -aec $aet 127.0.0.1 $port 2>/dev/null; then
-    ready=1
-    break
-  fi
-  sleep 0.5
-done
-if [[ $ready != 1 ]]; then
-  tail -n 30 "$work/orthanc.log" >&2 || true
-  die "Orthanc did not answer a DICOM echo on port $port within a minute"
-fi
+# wait_node NAME PORT ECHO-OPTIONS...: until the node answers a DICOM echo.
+wait_node() {
+  local name=$1 dicom_port=$2
+  shift 2
+  local pid=${pids[-1]}
+  for _ in $(seq 120); do
+    if ! kill -0 "$pid" 2>/dev/null; then
+      tail -n 30 "$work/orthanc-$name.log" >&2 || true
+      die "Orthanc ($name) stopped during start-up (its log is above)"
+    fi
+    if echoscu -q -to 2 "$@" -aet $loader -aec $aet 127.0.0.1 "$dicom_port" 2>/dev/null; then
+      return 0
+    fi
+    sleep 0.5
+  done
+  tail -n 30 "$work/orthanc-$name.log" >&2 || true
+  die "Orthanc ($name) did not answer a DICOM echo on port $dicom_port within a minute"
+}
+
+tls_client=(+tla +cf "$work/tls/node.pem")
+
+say "starting Orthanc as $aet on 127.0.0.1:$port (log: $work/orthanc-plain.log)"
+start_node plain $port false true
+wait_node plain $port
+say "starting Orthanc as $aet with DICOM over TLS on 127.0.0.1:$tls_port" \
+  "(log: $work/orthanc-tls.log)"
+start_node tls $tls_port true false
+wait_node tls $tls_port "${tls_client[@]}"
 
 say "loading the sample studies"
 storescu -q -aet $loader -aec $aet 127.0.0.1 $port "$work"/studies/*.dcm ||
-  die "storing the sample studies into the node failed (log: $work/orthanc.log)"
-say "node ready: $(ls "$work/worklists" | wc -l) worklist items," \
+  die "storing the sample studies into the node failed (log: $work/orthanc-plain.log)"
+storescu -q "${tls_client[@]}" -aet $loader -aec $aet 127.0.0.1 $tls_port "$work"/studies/*.dcm ||
+  die "storing the sample studies into the TLS node failed (log: $work/orthanc-tls.log)"
+say "nodes ready: $(ls "$work/worklists" | wc -l) worklist items," \
   "$(ls "$work/studies" | wc -l) images; browse http://127.0.0.1:$http_port/app/explorer.html"
+say "DICOM over TLS: lumo4410-cli study --port $tls_port --tls --tls-ca $work/tls/node.pem"
 
 # The console runs in the demo folder (its Logs folder and exported results
 # land there) with settings of its own, so the stored settings of a real
@@ -118,5 +155,7 @@ else
   "$cli" worklist || status=1
   say "the command line's study query (today's studies)"
   "$cli" study || status=1
+  say "the same study query over DICOM over TLS, port $tls_port"
+  "$cli" study --port $tls_port --tls --tls-ca "$work/tls/node.pem" || status=1
   [[ $status == 0 ]] || die "a query of the demo failed"
 fi

@@ -158,8 +158,32 @@ void Association::Prepare() {
                        kDicomError, prepare);
 }
 
+// The files are read before anything connects: a node must not be blamed
+// for a key that does not open.
+void Association::PrepareTls() {
+    if (!peer_.tls.enabled) return;
+    try {
+        tls_ = std::make_unique<TlsContext>(peer_.tls, TlsSide::Requestor);
+    } catch (const Exception& e) {
+        throw Exception(kDicomError, "Cannot prepare TLS for " + peerText_ + ": " + e.Message());
+    }
+    report_.tls.emplace();
+    transport_.UseTls(*tls_, peer_.address, *report_.tls);
+}
+
+std::string Association::TlsCause() const {
+    if (report_.tls && !report_.tls->failure.empty()) return report_.tls->failure;
+    if (!report_.tls && watch_.SpokeTls())
+        return "the node answered in TLS: this port takes DICOM over TLS (--tls)";
+    if (!report_.tls && !report_.accepted && watch_.ResetUnheard())
+        return "the node reset the connection without answering: if this port takes DICOM over "
+               "TLS, use --tls";
+    return {};
+}
+
 void Association::Open() {
     start_ = std::chrono::steady_clock::now();
+    PrepareTls();
     const int associationSeconds = WholeSeconds(peer_.timeouts.association);
     T_ASC_Network* rawNetwork = nullptr;
     CheckCondition(ASC_initializeNetwork(NET_REQUESTOR, 0, associationSeconds, &rawNetwork),
@@ -168,6 +192,7 @@ void Association::Open() {
     CheckCondition(ASC_setTransportLayer(network_.get(), &transport_, 0), kNetworkError,
                    "Cannot start the network for " + peerText_);
     Prepare();
+    if (tls_) ASC_setTransportLayerType(params_, OFTrue);
     // The toolkit keeps the connection timeout process-wide; each exchange
     // sets its own just before connecting.
     dcmConnectionTimeout.set(WholeSeconds(peer_.timeouts.connect));
@@ -218,6 +243,8 @@ void Association::FailToAssociate(const OFCondition& cond) {
         (cond.code() == DULC_TCPINITERROR || cond.code() == DULC_UNKNOWNHOST))
         FailToConnect(cond);
     const std::string associate = "No association with " + peerText_;
+    if (const std::string cause = TlsCause(); !cause.empty())
+        CheckCondition(Explained(cond, cause), kNetworkError, associate);
     if (cond == DUL_READTIMEOUT || cond == DIMSE_NODATAAVAILABLE)
         CheckCondition(
             Explained(cond, "association timeout after " +
@@ -314,6 +341,8 @@ void Association::Fail(const OFCondition& given, const std::string& command,
     // A read that gave up at the deadline is the response timeout it is.
     const OFCondition cond = deadline_.Expired() ? OFCondition(DUL_READTIMEOUT) : given;
     const std::string what = command + " to " + peerText_ + " failed";
+    if (const std::string cause = TlsCause(); !cause.empty())
+        CheckCondition(Explained(cond, cause), kNetworkError, what);
     if (cond == DIMSE_NODATAAVAILABLE || cond == DUL_READTIMEOUT)
         CheckCondition(
             Explained(cond, "response timeout after " +

@@ -20,6 +20,7 @@
 #include "dicom/DicomAssociation.h"
 #include "dicom/PeerWatch.h"
 #include "dicom/ReadDeadline.h"
+#include "dicom/TlsContext.h"
 
 namespace lumo::dicom::detail {
 
@@ -31,12 +32,11 @@ std::string OneLine(std::string text);
 std::string StatusHex(std::uint16_t value);
 
 // One association requested of a node, and the report of it. Owns the
-// network, the association and its parameters, the deadline every read is
-// held to, the watch over what the node sends and the stop that may cut the
-// exchange short (raised from any thread); writes into the caller's report,
-// which must outlive it. The destructor aborts an association still
-// open (a failed exchange), frees everything in DCMTK's order and never
-// throws. Used on the calling thread only.
+// network, the association and its parameters, the TLS context when the
+// node is called over TLS, the deadline every read is held to, the watch over what the node sends
+// and the stop that may cut the exchange short (raised from any thread); writes into the caller's
+// report, which must outlive it. The destructor aborts an association still open (a failed
+// exchange), frees everything in DCMTK's order and never throws. Used on the calling thread only.
 class Association {
   public:
     Association(const DicomPeer& peer, AssociationReport& report);
@@ -51,9 +51,11 @@ class Association {
     // transfer syntaxes the console reads. Before Open.
     void Propose(const std::string& sopClass);
 
-    // Connects and negotiates. Raises, with the report filled as far as it
-    // went, when the node cannot be reached, rejects the association, stays
-    // silent, aborts or closes the connection.
+    // Connects (over TLS when the peer asks for it) and negotiates. Raises,
+    // with the report filled as far as it went, when a TLS file is unfit
+    // (before connecting), the node cannot be reached, the TLS handshake
+    // fails, the node rejects the association, stays silent, aborts or
+    // closes the connection.
     void Open();
 
     // The context the node accepted for `sopClass` with a proposed transfer
@@ -97,6 +99,10 @@ class Association {
     };
 
     void Prepare();
+    void PrepareTls();
+    // Why TLS failed, or why the node's answer suggests it was needed; empty
+    // when TLS had nothing to do with the failure.
+    std::string TlsCause() const;
     void NoteNegotiation(const OFCondition& cond);
     // How the node ended the association, if it did, into the report.
     void NoteFailure();
@@ -112,6 +118,7 @@ class Association {
     ReadDeadline deadline_;
     PeerWatch watch_;
     ExchangeStop stop_;
+    std::unique_ptr<TlsContext> tls_;  // outlives the connections made with it
     DeadlineTransport transport_;
     std::unique_ptr<T_ASC_Network, NetworkDeleter> network_;
     T_ASC_Parameters* params_ = nullptr;  // the association's once it exists

@@ -55,6 +55,19 @@ struct AssociationAbort {
 // signal) asked it to stop, or it reached the number of responses it takes.
 enum class CancelReason : std::uint8_t { None, Stop, Limit };
 
+// DICOM over TLS on one association, when it was asked for: what the
+// handshake settled, and the other side's certificate as it showed it.
+struct TlsReport {
+    bool established = false;  // the handshake went through
+    std::string protocol;      // "TLSv1.3"
+    std::string cipherSuite;   // by its standard name: "TLS_AES_256_GCM_SHA384"
+    std::string peerSubject;   // the other side's certificate, RFC 2253 names
+    std::string peerIssuer;
+    std::string peerNotBefore;  // "2026-12-08 13:59:00 UTC"
+    std::string peerNotAfter;
+    std::string failure;  // why TLS failed, in words; empty when it did not
+};
+
 // What one association with a node was, for an operator who wants to know
 // why a node does not answer: who spoke to whom, what was proposed and what
 // the node made of it, how it ended, and the final status of the exchange.
@@ -72,6 +85,8 @@ struct AssociationReport {
     std::uint32_t peerMaxPdu = 0;  // what the node said it takes (0: no limit or not known)
     std::string peerImplementationClassUID;
     std::string peerImplementationVersionName;
+
+    std::optional<TlsReport> tls;  // set when the exchange asked for TLS
 
     bool connected = false;  // the TCP connection was made
     bool accepted = false;   // the node accepted the association

@@ -139,6 +139,7 @@ ProbedService::FindCheck CheckFind(const DicomPeer& peer, const std::string& roo
     query.QuerySetNodePort(peer.port);
     query.SetTimeouts(peer.timeouts);
     query.SetMaxPdu(peer.maxPdu);
+    query.SetTls(peer.tls);
     query.QuerySetRoot(root);
     ProbedService::FindCheck check;
     try {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "dicom/AssociationReport.h"
+#include "dicom/DicomTls.h"
 #include "support/Exception.h"
 
 namespace lumo::dicom {
@@ -34,6 +35,7 @@ struct DicomPeer {
     std::string callingAETitle;
     DicomTimeouts timeouts;
     std::uint32_t maxPdu = kDefaultMaxPdu;
+    DicomTls tls;  // every exchange with the node speaks TLS when enabled
 
     // "address:port (called AE title)", as messages name the node.
     std::string Text() const;

@@ -303,6 +303,7 @@ void DicomQuery::SetTimeouts(const DicomTimeouts& timeouts) { impl_->peer.timeou
 void DicomQuery::SetLimits(const DicomLimits& limits) { impl_->limits = limits; }
 void DicomQuery::SetMaxPdu(std::uint32_t bytes) { impl_->peer.maxPdu = bytes; }
 void DicomQuery::SetKeepResponses(bool keep) { impl_->keepResponses = keep; }
+void DicomQuery::SetTls(const DicomTls& tls) { impl_->peer.tls = tls; }
 const AssociationReport& DicomQuery::QueryLastReport() const { return impl_->report; }
 
 std::string DicomFindResult::FailureText() const {

@@ -78,6 +78,8 @@ class DicomQuery {
     // only hand each to the handler: a listing of a million responses that
     // nothing reads again need not hold them as well.
     void SetKeepResponses(bool keep);
+    // DICOM over TLS for every exchange from now on (off unless set).
+    void SetTls(const DicomTls& tls);
 
     // The association report of the last QueryRun or QueryFind, as far as
     // it went, also when it raised; empty before the first.

@@ -30,6 +30,7 @@
 #include "dicom/ListenerIdentifier.h"
 #include "dicom/ListenerTransport.h"
 #include "dicom/ReceivedRules.h"
+#include "dicom/TlsContext.h"
 #include "support/FileDescriptor.h"
 
 namespace lumo::dicom {
@@ -93,20 +94,23 @@ struct Session {
 };
 
 // What one ViewerListen starts: the DCMTK network with its listen socket,
-// the accepting thread's wake-up and the association threads. Shared by the
+// the TLS context its callers' connections share when it speaks TLS, the
+// accepting thread's wake-up and the association threads. Shared by the
 // viewer and every thread it started, so a thread still waiting in the
 // dispatcher when the viewer goes keeps what it uses alive.
 struct Listener {
     Listener(Dispatcher& dispatcher, DicomViewer* viewer, std::shared_ptr<std::atomic<int>> counter,
-             int associationTimeout, int messageTimeout, const ViewerLimits& limits)
+             int associationTimeout, int messageTimeout, const ViewerLimits& limits,
+             std::unique_ptr<detail::TlsContext> tlsContext)
         : dispatcher(dispatcher),
           counter(std::move(counter)),
           associationTimeout(associationTimeout),
           messageTimeout(messageTimeout),
           limits(limits),
           count(limits.maxAssociations, limits.maxAssociationsPerAddress),
+          tls(std::move(tlsContext)),
           layer(watch, count, std::chrono::seconds(associationTimeout),
-                {[this] { return AcceptingCaller(); }, [this] { EndAccepting(); }}),
+                {[this] { return AcceptingCaller(); }, [this] { EndAccepting(); }}, tls.get()),
           wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
           viewer_(viewer) {}
 
@@ -171,6 +175,7 @@ struct Listener {
 
     detail::SocketWatch watch;
     detail::AssociationCount count;
+    const std::unique_ptr<detail::TlsContext> tls;  // null: plain TCP
     detail::WatchingLayer layer;
     T_ASC_Network* network = nullptr;  // dropped before the layer goes
     int listenSocket = -1;             // owned by the network
@@ -436,9 +441,9 @@ void ServeRequests(Listener& listener, Session& session, T_ASC_Association* asso
 // The life of one association, on its own thread.
 void ServeAssociation(Listener& listener, Session& session) {
     T_ASC_Association* association = nullptr;
-    const OFCondition received =
-        ASC_receiveAssociation(listener.network, &association, ASC_DEFAULTMAXPDU, nullptr, nullptr,
-                               OFFalse, DUL_NOBLOCK, listener.associationTimeout);
+    const OFCondition received = ASC_receiveAssociation(
+        listener.network, &association, ASC_DEFAULTMAXPDU, nullptr, nullptr,
+        listener.tls ? OFTrue : OFFalse, DUL_NOBLOCK, listener.associationTimeout);
     listener.MarkAccepted(session);  // also when accept itself failed
     AssociationGuard guard(association);
     if (received.bad()) return;
@@ -561,6 +566,7 @@ struct DicomViewer::Impl {
     int associationTimeout = 30;
     int messageTimeout = 60;
     ViewerLimits limits;
+    DicomTls tls;
 
     std::shared_ptr<Listener> listener;
     std::thread acceptThread;
@@ -618,6 +624,8 @@ void DicomViewer::SetLimits(const ViewerLimits& limits) {
     };
 }
 
+void DicomViewer::SetTls(const DicomTls& tls) { impl_->tls = tls; }
+
 bool DicomViewer::ViewerListen(int port) {
     impl_->Stop();
     if (port < 0 || port > 65535) return false;
@@ -626,9 +634,17 @@ bool DicomViewer::ViewerListen(int port) {
     // can stall an accept.
     dcmDisableGethostbyaddr.set(OFTrue);
 
-    auto listener =
-        std::make_shared<Listener>(impl_->dispatcher, this, impl_->counter,
-                                   impl_->associationTimeout, impl_->messageTimeout, impl_->limits);
+    std::unique_ptr<detail::TlsContext> tls;
+    if (impl_->tls.enabled) {
+        try {
+            tls = std::make_unique<detail::TlsContext>(impl_->tls, TlsSide::Acceptor);
+        } catch (const std::exception&) {
+            return false;
+        }
+    }
+    auto listener = std::make_shared<Listener>(impl_->dispatcher, this, impl_->counter,
+                                               impl_->associationTimeout, impl_->messageTimeout,
+                                               impl_->limits, std::move(tls));
     if (!listener->wake.IsOpen()) return false;
     if (ASC_initializeNetwork(NET_ACCEPTOR, port, impl_->associationTimeout, &listener->network)
             .bad()) {

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "dicom/DicomConnection.h"
+#include "dicom/DicomTls.h"
 #include "dicom/Dispatcher.h"
 
 namespace lumo::dicom {
@@ -64,6 +65,11 @@ class DicomViewer {
     // Replaces the limits (a value of 0 or less stands for its default).
     // Takes effect at the next ViewerListen.
     void SetLimits(const ViewerLimits& limits);
+    // DICOM over TLS for every caller (off unless set): this listener's
+    // certificate and key, the certificates a caller's must chain to, and
+    // whether it must show one. Takes effect at the next ViewerListen, which
+    // fails when the files are unfit (CheckTlsFiles says why).
+    void SetTls(const DicomTls& tls);
 
     AssociationRequestHandler OnAssociationRequest2;  // isOK false rejects
     QueryRequestHandler OnQueryRequest;

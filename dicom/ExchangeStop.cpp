@@ -1,21 +1,13 @@
 #include "dicom/ExchangeStop.h"
 
-#include <poll.h>
 #include <sys/eventfd.h>
-#include <sys/socket.h>
 #include <unistd.h>
-
-#include <algorithm>
-#include <cerrno>
-#include <climits>
 
 #include "dicom/ReadDeadline.h"
 
 namespace lumo::dicom::detail {
 
 namespace {
-
-using std::chrono::milliseconds;
 
 void Le16(std::string& out, std::uint16_t value) {
     out += static_cast<char>(value & 0xFF);
@@ -33,26 +25,6 @@ void CommandUS(std::string& out, std::uint16_t element, std::uint16_t value) {
     Le16(out, 2);
     Le16(out, 0);
     Le16(out, value);
-}
-
-// Writes all of `bytes` unless the connection fails or the deadline passes
-// first; what the node makes of it, the reads that follow tell.
-void SendAll(int socket, const std::string& bytes, const ReadDeadline& deadline) {
-    std::size_t at = 0;
-    while (at < bytes.size()) {
-        const ssize_t sent =
-            ::send(socket, bytes.data() + at, bytes.size() - at, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (sent > 0) {
-            at += static_cast<std::size_t>(sent);
-            continue;
-        }
-        if (sent < 0 && errno == EINTR) continue;
-        if (sent == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return;
-        const milliseconds left = deadline.Left();
-        if (left <= milliseconds(0)) return;
-        pollfd fd{socket, POLLOUT, 0};
-        ::poll(&fd, 1, static_cast<int>(std::min<milliseconds::rep>(left.count(), INT_MAX)));
-    }
 }
 
 }  // namespace
@@ -90,7 +62,8 @@ void ExchangeStop::Raise() noexcept {
     [[maybe_unused]] const ssize_t written = ::write(wake_.Get(), &one, sizeof one);
 }
 
-void ExchangeStop::Arm(std::uint8_t presID, std::uint16_t messageID, milliseconds bound) {
+void ExchangeStop::Arm(std::uint8_t presID, std::uint16_t messageID,
+                       std::chrono::milliseconds bound) {
     cancel_ = CancelRequestPdu(presID, messageID);
     bound_ = bound;
     phase_ = Phase::Armed;
@@ -104,7 +77,7 @@ ExchangeStop::Action ExchangeStop::Handle(ReadDeadline& deadline) {
         // From the cancel on, the node has one response timeout to end the
         // query, however many responses it still sends.
         deadline.Start(bound_);
-        SendAll(socket_, cancel_, deadline);
+        if (writer_) writer_(cancel_, deadline);
     }
     return Action::Go;
 }

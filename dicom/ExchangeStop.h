@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "support/FileDescriptor.h"
@@ -25,9 +26,10 @@ std::string CancelRequestPdu(std::uint8_t presID, std::uint16_t messageID);
 // taken enough responses); it wakes the exchange from any wait of its
 // connection. The rest runs on the exchange's thread. Before the request is
 // out there is nothing to cancel and reads give up; once it is out (Arm),
-// the first read after the stop writes the C-CANCEL-RQ straight onto the
-// socket — nothing else writes on the connection meanwhile, so it may go
-// out in the middle of a response — and holds the rest of the exchange to
+// the first read after the stop writes the C-CANCEL-RQ at once through the
+// connection's writer (TLS-protected when the connection is) — nothing else
+// writes on the connection meanwhile, so it may go out in the middle of a
+// response — and holds the rest of the exchange to
 // one response timeout; once the final response is in (Disarm), a stop no
 // longer matters. Owns the wake-up descriptor; owned by the association.
 class ExchangeStop {
@@ -43,8 +45,11 @@ class ExchangeStop {
     // waits for the next byte or the deadline).
     int WakeFd() const noexcept { return wake_.Get(); }
 
-    // The exchange's thread.
-    void SetSocket(int socket) { socket_ = socket; }
+    // The exchange's thread. What writes the cancel onto the connection:
+    // all of the bytes unless the connection fails or the deadline passes
+    // first. Set by the connection for as long as it lives.
+    using Writer = std::function<void(const std::string& bytes, const ReadDeadline& deadline)>;
+    void SetWriter(Writer writer) { writer_ = std::move(writer); }
     void Arm(std::uint8_t presID, std::uint16_t messageID, std::chrono::milliseconds bound);
     void Disarm() { phase_ = Phase::Done; }
     // Whether the request has gone out (armed, or done since).
@@ -61,7 +66,7 @@ class ExchangeStop {
 
     std::atomic<bool> raised_{false};
     FileDescriptor wake_;
-    int socket_ = -1;
+    Writer writer_;
     Phase phase_ = Phase::Before;
     std::string cancel_;
     std::chrono::milliseconds bound_{0};

@@ -10,10 +10,15 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <memory>
 #include <system_error>
 #include <utility>
 
+#include <dcmtk/dcmnet/cond.h>
+#include <dcmtk/oflog/oflog.h>
+
 #include "dicom/SocketOptions.h"
+#include "dicom/TlsChannel.h"
 
 namespace lumo::dicom::detail {
 
@@ -79,19 +84,29 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A plain TCP connection that registers its socket with the watch for as
-// long as it is open, holds its caller's place in the count, and lets no
-// read go past the caller's deadline. Owned by DCMTK's association; used by
-// its thread.
+// How long a TLS write waits for a caller that takes nothing: a plain
+// socket's send waits as long (DCMTK's send timeout).
+constexpr std::chrono::seconds kTlsWriteWait{60};
+
+OFLogger& TlsLog() {
+    static OFLogger logger = OFLog::getLogger("lumo.dicom.listener");
+    return logger;
+}
+
+// A TCP connection, TLS-protected or not, that registers its socket with
+// the watch for as long as it is open, holds its caller's place in the
+// count, and lets no read (nor the TLS handshake) go past the caller's
+// deadline. Owned by DCMTK's association; used by its thread.
 class WatchedConnection final : public DcmTCPConnection {
   public:
     WatchedConnection(DcmNativeSocketType socket, SocketWatch& watch, CallerState& caller,
-                      AdmissionTicket ticket)
+                      AdmissionTicket ticket, std::unique_ptr<TlsChannel> tls)
         : DcmTCPConnection(socket),
           watch_(watch),
           caller_(caller),
           ticket_(std::move(ticket)),
-          fd_(socket) {
+          fd_(socket),
+          tls_(std::move(tls)) {
         watch_.Add(fd_);
     }
     ~WatchedConnection() override { watch_.Remove(fd_); }
@@ -99,19 +114,60 @@ class WatchedConnection final : public DcmTCPConnection {
     WatchedConnection& operator=(const WatchedConnection&) = delete;
 
     void close() override {
+        if (tls_) tls_->Close();
         watch_.Remove(fd_);
         DcmTCPConnection::close();
+    }
+    OFBool isTransparentConnection() override { return tls_ ? OFFalse : OFTrue; }
+
+    // A caller that does not finish its handshake within its deadline (a
+    // plain caller at a TLS port waits for an answer that never comes) is
+    // let go, and the log says why.
+    OFCondition serverSideHandshake() override {
+        if (!tls_) return EC_Normal;
+        for (;;) {
+            const TlsStep step = tls_->Handshake();
+            if (step == TlsStep::Done) return EC_Normal;
+            std::string why;
+            if (step == TlsStep::Closed || step == TlsStep::Failed) {
+                why = tls_->Failure(true);
+            } else if (!WaitFor(step, std::chrono::hours(24))) {
+                why = "no TLS handshake in time (a plain DICOM caller?)";
+            }
+            if (why.empty()) continue;
+            OFLOG_WARN(TlsLog(), "TLS connection from " << caller_.address << " refused: " << why);
+            return makeDcmnetCondition(DULC_TLSERROR, OF_error, why.c_str());
+        }
+    }
+    ssize_t write(void* buf, size_t nbyte) override {
+        if (!tls_) return DcmTCPConnection::write(buf, nbyte);
+        const auto* bytes = static_cast<const char*>(buf);
+        std::size_t at = 0;
+        while (at < nbyte) {
+            std::size_t put = 0;
+            const TlsStep step = tls_->Write(bytes + at, nbyte - at, put);
+            if (step == TlsStep::Done) {
+                at += put;
+            } else if (step == TlsStep::Closed || step == TlsStep::Failed ||
+                       !WaitForSocket(fd_, step, -1, kTlsWriteWait)) {
+                errno = EPIPE;
+                return -1;
+            }
+        }
+        return static_cast<ssize_t>(nbyte);
     }
     void closeTransportConnection() override {
         watch_.Remove(fd_);
         DcmTCPConnection::closeTransportConnection();
     }
     OFBool networkDataAvailable(int timeout) override {
+        if (tls_ && tls_->Pending()) return OFTrue;
         return DataWithin(std::chrono::seconds(std::max(timeout, 0)));
     }
     // DCMTK reads a protocol data unit's body without a bound of its own
     // beyond the socket's (which restarts with every byte).
     ssize_t read(void* buf, size_t nbyte) override {
+        if (tls_) return ReadTls(buf, nbyte);
         if (caller_.until && !DataWithin(std::chrono::hours(24))) {
             errno = ETIMEDOUT;
             return -1;
@@ -120,6 +176,34 @@ class WatchedConnection final : public DcmTCPConnection {
     }
 
   private:
+    ssize_t ReadTls(void* buf, size_t nbyte) {
+        for (;;) {
+            std::size_t got = 0;
+            const TlsStep step = tls_->Read(buf, nbyte, got);
+            if (step == TlsStep::Done) return static_cast<ssize_t>(got);
+            if (step == TlsStep::Closed) return 0;
+            if (step == TlsStep::Failed) {
+                OFLOG_WARN(TlsLog(), "TLS connection from " << caller_.address
+                                                            << " broken: " << tls_->Failure(false));
+                errno = ECONNRESET;
+                return -1;
+            }
+            if (!WaitFor(step, std::chrono::hours(24))) {
+                errno = ETIMEDOUT;
+                return -1;
+            }
+        }
+    }
+
+    // Waits as `step` asks, up to `wait` and never past the caller's
+    // deadline; false when the time ran out first.
+    bool WaitFor(TlsStep step, Clock::duration wait) const {
+        Clock::time_point end = Clock::now() + wait;
+        if (caller_.until) end = std::min(end, *caller_.until);
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
+        return left.count() > 0 && WaitForSocket(fd_, step, -1, left);
+    }
+
     // Waits up to `wait`, and never past the caller's deadline, for
     // something to read (or the end of the connection).
     bool DataWithin(Clock::duration wait) const {
@@ -139,6 +223,7 @@ class WatchedConnection final : public DcmTCPConnection {
     const CallerState& caller_;
     const AdmissionTicket ticket_;
     const int fd_;
+    const std::unique_ptr<TlsChannel> tls_;  // null: plain TCP
 };
 
 }  // namespace
@@ -147,8 +232,9 @@ DcmTransportConnection* WatchingLayer::createConnection(DcmNativeSocketType sock
                                                         OFBool useSecureLayer) {
     SendAtOnce(socket);
     CallerState* caller = hooks_.caller();
+    const bool sameLayer = static_cast<bool>(useSecureLayer) == (tls_ != nullptr);
     DcmTransportConnection* connection =
-        caller != nullptr && !useSecureLayer ? Admit(socket, *caller) : nullptr;
+        caller != nullptr && sameLayer ? Admit(socket, *caller) : nullptr;
     hooks_.accepted();
     return connection;  // owned by DCMTK's association from here on
 }
@@ -161,13 +247,16 @@ DcmTransportConnection* WatchingLayer::Admit(DcmNativeSocketType socket, CallerS
     ::inet_ntop(AF_INET, &peer.sin_addr, dotted, sizeof dotted);
     caller.address = dotted;
     caller.socket = socket;
-    caller.peekable = true;  // a plain TCP connection
+    // A TLS record's first byte says nothing of the DICOM message it carries.
+    caller.peekable = tls_ == nullptr;
 
     AdmissionTicket ticket = count_.Admit(ntohl(peer.sin_addr.s_addr), caller.refusal);
     caller.admitted = static_cast<bool>(ticket);
     caller.until =
         std::chrono::steady_clock::now() + (caller.admitted ? negotiation_ : kRefusalWait);
-    return new WatchedConnection(socket, watch_, caller, std::move(ticket));
+    std::unique_ptr<TlsChannel> tls;
+    if (tls_ != nullptr) tls = std::make_unique<TlsChannel>(*tls_, socket, caller.address);
+    return new WatchedConnection(socket, watch_, caller, std::move(ticket), std::move(tls));
 }
 
 // ---------------------------------------------------------------------------

@@ -25,6 +25,8 @@
 
 namespace lumo::dicom::detail {
 
+class TlsContext;
+
 // The sockets of the associations in progress, so that stopping can cut them
 // all at once: a caller that stays silent, or a handler's send, then fails at
 // once instead of waiting for its timeout. Used by every listener thread.
@@ -125,15 +127,21 @@ struct AcceptHooks {
 // DCMTK's factory for accepted sockets: it is called right after accept(),
 // before the caller's first byte is read. It decides whether the caller has
 // a place, starts the clock on its association request (`negotiation` for an
-// admitted caller, a short while for one that only waits for its refusal)
-// and only then lets the listener accept the next caller, so that callers
-// are judged in the order they came. Owned by the listener; called on the
-// thread of the association being accepted.
+// admitted caller, a short while for one that only waits for its refusal;
+// the TLS handshake, when the listener speaks TLS, counts within it) and
+// only then lets the listener accept the next caller, so that callers are
+// judged in the order they came. Owned by the listener, as is the TLS
+// context it may be given; called on the thread of the association being
+// accepted.
 class WatchingLayer final : public DcmTransportLayer {
   public:
     WatchingLayer(SocketWatch& watch, AssociationCount& count, std::chrono::seconds negotiation,
-                  AcceptHooks hooks)
-        : watch_(watch), count_(count), negotiation_(negotiation), hooks_(std::move(hooks)) {}
+                  AcceptHooks hooks, const TlsContext* tls = nullptr)
+        : watch_(watch),
+          count_(count),
+          negotiation_(negotiation),
+          hooks_(std::move(hooks)),
+          tls_(tls) {}
 
     DcmTransportConnection* createConnection(DcmNativeSocketType socket,
                                              OFBool useSecureLayer) override;
@@ -145,6 +153,7 @@ class WatchingLayer final : public DcmTransportLayer {
     AssociationCount& count_;
     const std::chrono::seconds negotiation_;
     const AcceptHooks hooks_;
+    const TlsContext* const tls_;  // null: plain TCP
 };
 
 // What a caller sent while its request was waiting for its final status:

@@ -1,6 +1,7 @@
 #include "dicom/PeerWatch.h"
 
 #include <algorithm>
+#include <cerrno>
 
 namespace lumo::dicom::detail {
 
@@ -13,7 +14,9 @@ constexpr std::size_t kHeaderSize = 6;
 
 void PeerWatch::Read(const void* bytes, ssize_t got) {
     if (got == 0) closed_ = true;
+    if (got < 0 && errno == ECONNRESET && !heard_) resetUnheard_ = true;
     if (got <= 0) return;
+    heard_ = true;
     const auto* at = static_cast<const unsigned char*>(bytes);
     std::size_t left = static_cast<std::size_t>(got);
     while (left > 0) {
@@ -24,6 +27,11 @@ void PeerWatch::Read(const void* bytes, ssize_t got) {
             at += take;
             left -= take;
             if (headerHave_ < kHeaderSize) return;
+            // A TLS record (content type 20-23, major version 3) where the
+            // first protocol data unit should be: the port speaks TLS.
+            if (!headerSeen_)
+                tlsRecord_ = header_[0] >= 0x14 && header_[0] <= 0x17 && header_[1] == 0x03;
+            headerSeen_ = true;
             bodyLeft_ = std::uint32_t{header_[2]} << 24 | std::uint32_t{header_[3]} << 16 |
                         std::uint32_t{header_[4]} << 8 | header_[5];
             bodyAt_ = 0;

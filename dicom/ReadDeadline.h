@@ -10,11 +10,15 @@
 #include <dcmtk/dcmnet/dcmlayer.h>
 
 #include <chrono>
+#include <string>
 
+#include "dicom/AssociationReport.h"
 #include "dicom/ExchangeStop.h"
 #include "dicom/PeerWatch.h"
 
 namespace lumo::dicom::detail {
+
+class TlsContext;
 
 // When the stage under way must be over, and whether a read ran into it.
 // Owned by the exchange and read by its connection, both on the exchange's
@@ -34,18 +38,29 @@ class ReadDeadline {
     bool expired_ = false;
 };
 
-// The transport DCMTK builds an association's connection with: plain TCP
-// whose reads fail, as on a lost connection, once the deadline has passed
-// or when a stop comes before there is a request to cancel, whose waits a
-// stop wakes (ExchangeStop says what then), and whose bytes the watch
-// follows. The negotiation's stage starts as the connection opens. Holds
-// references to the deadline, the watch and the stop, which must outlive the
-// network the transport is set on; used on the exchange's thread.
+// The transport DCMTK builds an association's connection with: TCP, or TLS
+// over it when UseTls was called, whose reads fail, as on a lost
+// connection, once the deadline has passed or when a stop comes before
+// there is a request to cancel, whose waits a stop wakes (ExchangeStop says
+// what then), and whose bytes the watch follows. The negotiation's stage
+// starts as the connection opens, and bounds the TLS handshake too. Holds
+// references to the deadline, the watch, the stop and the TLS context and
+// report, which must outlive the network the transport is set on; used on
+// the exchange's thread.
 class DeadlineTransport : public DcmTransportLayer {
   public:
     DeadlineTransport(ReadDeadline& deadline, PeerWatch& watch, ExchangeStop& stop,
                       std::chrono::milliseconds negotiation)
         : deadline_(deadline), watch_(watch), stop_(stop), negotiation_(negotiation) {}
+
+    // Every connection from now on speaks TLS with `context`, checks the
+    // node's certificate against `peerAddress`, and tells `report` how the
+    // handshake went and why TLS failed, if it did.
+    void UseTls(const TlsContext& context, const std::string& peerAddress, TlsReport& report) {
+        tls_ = &context;
+        peerAddress_ = peerAddress;
+        tlsReport_ = &report;
+    }
 
     DcmTransportConnection* createConnection(DcmNativeSocketType openSocket,
                                              OFBool useSecureLayer) override;
@@ -55,6 +70,9 @@ class DeadlineTransport : public DcmTransportLayer {
     PeerWatch& watch_;
     ExchangeStop& stop_;
     std::chrono::milliseconds negotiation_;
+    const TlsContext* tls_ = nullptr;
+    std::string peerAddress_;
+    TlsReport* tlsReport_ = nullptr;
 };
 
 }  // namespace lumo::dicom::detail

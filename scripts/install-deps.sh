@@ -9,6 +9,7 @@ packages=(
   clang-14 libclang-rt-14-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libdcmtk-dev dcmtk
+  libssl-dev openssl
   qt6-base-dev qt6-qpa-plugins libgl-dev
   libpugixml-dev
   orthanc

@@ -38,6 +38,11 @@ constexpr FieldOption kFieldOptions[] = {
     {"response-timeout", "EditResponseTimeout"},
     {"max-pdu", "EditMaxPDU"},
     {"max-results", "EditMaxResults"},
+    {"tls-cert", "EditTLSCert"},
+    {"tls-key", "EditTLSKey"},
+    {"tls-ca", "EditTLSCA"},
+    {"tls-verify", "cboTLSVerify"},
+    {"tls-profile", "cboTLSProfile"},
 };
 
 [[noreturn]] void Usage(const std::string& message) {
@@ -71,6 +76,45 @@ const std::string& NextWord(const std::vector<std::string>& args, std::size_t& i
     return args[++i];
 }
 
+// A verification or profile that is not one of the list is refused before
+// anything is sent.
+void CheckTlsChoice(const std::string& name, const std::string& value) {
+    try {
+        if (name == "tls-verify" || name == "listen-verify") ParseTlsVerify(value);
+        if (name == "tls-profile") ParseTlsProfile(value);
+    } catch (const Exception& e) {
+        Usage("--" + name + ": " + e.Message());
+    }
+}
+
+// Listen mode's TLS options; false for any other option.
+bool ReadListenTls(const std::string& name, const std::string& value, CliOptions& options) {
+    dicom::DicomTls& tls = options.listenTls;
+    if (name == "listen-cert") {
+        tls.certificateFile = value;
+    } else if (name == "listen-key") {
+        tls.privateKeyFile = value;
+    } else if (name == "listen-ca") {
+        tls.trusted = value;
+    } else if (name == "listen-verify") {
+        CheckTlsChoice(name, value);
+        tls.verify = ParseTlsVerify(value);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// The options that take no value; false for any other.
+bool ReadFlag(const std::string& name, bool hasValue, CliOptions& options) {
+    if (name != "verbose" && name != "tls" && name != "listen-tls") return false;
+    if (hasValue) Usage("option --" + name + " takes no value");
+    if (name == "verbose") options.verbose = true;
+    if (name == "tls") options.fields.emplace_back("cbTLS", "1");
+    if (name == "listen-tls") options.listenTls.enabled = true;
+    return true;
+}
+
 // The option at `i` (a value written apart is taken too); true for --help
 // and --version.
 bool ReadOption(const std::vector<std::string>& args, std::size_t& i, CliOptions& options) {
@@ -79,9 +123,16 @@ bool ReadOption(const std::vector<std::string>& args, std::size_t& i, CliOptions
     const bool hasValue = equals != std::string::npos;
     const std::string name = arg.substr(2, hasValue ? equals - 2 : std::string::npos);
     const bool help = name == "help";
-    if (name == "verbose") {
-        if (hasValue) Usage("option --verbose takes no value");
-        options.verbose = true;
+    if (ReadFlag(name, hasValue, options)) return false;
+    // A password on the command line would show in every process listing.
+    if (name == "tls-key-password")
+        Usage(std::string("the key's password is read from the environment variable ") +
+              dicom::kTlsKeyPasswordVariable + " only");
+    if (name.rfind("listen-", 0) == 0) {
+        const std::string value = hasValue
+                                      ? arg.substr(equals + 1)
+                                      : NextWord(args, i, "option --" + name + " needs a value");
+        if (!ReadListenTls(name, value, options)) Usage("unknown option --" + name);
         return false;
     }
     if (help || name == "version" || name == "save" || name == "export") {
@@ -107,6 +158,7 @@ bool ReadOption(const std::vector<std::string>& args, std::size_t& i, CliOptions
         if (value.empty()) Usage("option --" + name + " needs a file name");
         *file = std::move(value);
     } else {
+        CheckTlsChoice(name, value);
         // A timeout or a PDU size out of bounds is refused before anything is sent.
         if (const std::optional<ConnectionSetting> setting = SettingOfField(control)) {
             try {
@@ -211,6 +263,18 @@ std::string CliUsage() {
            "  --max-pdu BYTES    the largest PDU this side takes (4096-131072, default 16384)\n"
            "  --max-results N    cancel the query (C-CANCEL) after N responses (0: all)\n"
            "  --verbose          the association report of the exchange on stderr\n"
+           "  --tls              DICOM over TLS with the node (every command, the relay's\n"
+           "                     upstream included); stored setting TLS otherwise\n"
+           "  --tls-cert FILE    --tls-key FILE   our certificate and key (PEM), when the\n"
+           "                     node asks for one; the key's password only from the\n"
+           "                     environment variable LUMO4410_TLS_KEY_PASSWORD\n"
+           "  --tls-ca PATH      trusted certificates, a PEM file or a folder (default: the\n"
+           "                     system's)\n"
+           "  --tls-verify require|ignore   check the node's certificate (default require)\n"
+           "  --tls-profile bcp195-nd|bcp195|bcp195-ex|aes|null   (default bcp195-nd)\n"
+           "  --listen-tls       listen mode over TLS, with --listen-cert FILE,\n"
+           "                     --listen-key FILE, --listen-ca PATH and\n"
+           "                     --listen-verify require|ignore (a caller's certificate)\n"
            "  --help             --version\n"
            "Words of the form name=value are kept as command-line parameters.\n"
            "SIGINT or SIGTERM during a query cancels it (C-CANCEL) and lists what came.\n"

@@ -4,6 +4,8 @@
 #include <utility>
 #include <vector>
 
+#include "dicom/DicomTls.h"
+
 namespace lumo::app {
 
 // The command line of lumo4410-cli, read into what the form needs: the
@@ -42,6 +44,9 @@ struct CliOptions {
     // option name; what is not given is the first node's.
     std::vector<std::pair<std::string, std::string>> secondNode;
     std::vector<std::string> namedParams;
+    // Listen mode's own TLS (--listen-tls, --listen-cert, --listen-key,
+    // --listen-ca, --listen-verify), independent of the queries' --tls.
+    dicom::DicomTls listenTls;
 };
 
 // Reads the arguments after the program name. Options are written

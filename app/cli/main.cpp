@@ -54,6 +54,8 @@ void ApplyFields(lumo::app::TFormTestWL& form, const CliOptions& options) {
             edit->Text = value;
         } else if (auto* combo = dynamic_cast<lumo::app::TComboBox*>(control)) {
             combo->Text = value;
+        } else if (auto* box = dynamic_cast<lumo::app::TCheckBox*>(control)) {
+            box->Checked = value == "1";
         }
     }
     if (options.save) form.cbSaveResults.Checked = true;
@@ -273,6 +275,7 @@ int RunForm(const CliOptions& options) {
     // incoming request put into the fields is not stored.
     form.WriteBackSettings = false;
     form.KeepResponses = !options.jsonFile.empty() || !options.csvFile.empty();
+    form.ListenTls = options.listenTls;
     const bool created = form.RunHandler([&] { form.FormCreate(); });
 
     int status = 1;

@@ -146,8 +146,8 @@ TEST_F(FormTest, EveryControlIsListedOnceUnderItsContainer) {
     }
     EXPECT_EQ(form.FindControl("NoSuchControl"), nullptr);
     // The design's controls, the batch's progress label, the stop button
-    // and the Diagnostic tab with its twenty.
-    EXPECT_EQ(names.size(), 69u);
+    // and the Diagnostic tab with its twenty-six.
+    EXPECT_EQ(names.size(), 75u);
 }
 
 TEST_F(FormTest, CreationPutsTodayIntoTheDateField) {
