@@ -83,9 +83,10 @@ struct DicomConnection::Impl {
     // checks raise, and EDicomConnectionError when the send fails.
     template <typename Writing>
     void SendChecked(std::uint16_t status, const Writing& write);
-    // A message whose data set (none when empty) is already encoded in the
-    // request's transfer syntax, written whole at once.
-    OFCondition SendEncoded(std::string_view dataSet, std::uint16_t status);  // lock held
+    // A message whose data set (if any) is already encoded in the request's
+    // transfer syntax, written whole at once.
+    OFCondition SendEncoded(std::optional<std::string_view> dataSet,
+                            std::uint16_t status);  // lock held
     // Through DCMTK, which encodes the data set (and an error comment).
     OFCondition Send(DcmDataset* identifier, std::uint16_t status,
                      const std::string& errorComment = {});  // lock held

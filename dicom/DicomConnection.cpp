@@ -157,7 +157,7 @@ bool DicomConnection::Impl::FinishRequest(std::uint16_t status,
         // Nobody listens: the listener reads how the caller ended next.
         if (callerEnded_) return true;
         try {
-            const OFCondition cond = errorComment.empty() ? SendEncoded({}, status)
+            const OFCondition cond = errorComment.empty() ? SendEncoded(std::nullopt, status)
                                                           : Send(nullptr, status, errorComment);
             if (cond.good()) return true;
         } catch (const std::bad_alloc&) {
@@ -268,7 +268,7 @@ void DicomConnection::Impl::SendResponse(const DicomDataSet& response, std::uint
 }
 
 void DicomConnection::Impl::SendStatus(std::uint16_t status) {
-    SendChecked(status, [&] { return SendEncoded({}, status); });
+    SendChecked(status, [&] { return SendEncoded(std::nullopt, status); });
 }
 
 void DicomConnection::Impl::EnsureWaiting() const {
@@ -287,7 +287,8 @@ void DicomConnection::Impl::CheckWaiting() const {
     }
 }
 
-OFCondition DicomConnection::Impl::SendEncoded(std::string_view dataSet, std::uint16_t status) {
+OFCondition DicomConnection::Impl::SendEncoded(std::optional<std::string_view> dataSet,
+                                               std::uint16_t status) {
     DcmTransportConnection* transport = DUL_getTransportConnection(association_->DULassociation);
     if (transport == nullptr) return DUL_NETWORKCLOSED;
     // Command and data set go out in one write: as DCMTK writes them (four
@@ -295,13 +296,14 @@ OFCondition DicomConnection::Impl::SendEncoded(std::string_view dataSet, std::ui
     // relay as much again in the network stack as the rest of its work.
     message_.clear();
     AppendDataPdu(message_, presentationContext_, '\x03',
-                  FindResponseCommand(request_, !dataSet.empty(), status));
-    // What the caller takes in one PDV, as DCMTK reckons it.
+                  FindResponseCommand(request_, dataSet.has_value(), status));
+    // What the caller takes in one PDV, as DCMTK reckons it. An empty data
+    // set still goes, as one empty fragment.
     const std::size_t most = association_->sendPDVLength > 0 ? association_->sendPDVLength : 16372;
-    for (std::size_t at = 0; at < dataSet.size(); at += most) {
-        const bool last = dataSet.size() - at <= most;
+    for (std::size_t at = 0; dataSet && (at == 0 || at < dataSet->size()); at += most) {
+        const bool last = dataSet->size() - at <= most;
         AppendDataPdu(message_, presentationContext_, last ? '\x02' : '\x00',
-                      dataSet.substr(at, most));
+                      dataSet->substr(at, most));
     }
     for (std::size_t at = 0; at < message_.size();) {
         const ssize_t written = transport->write(message_.data() + at, message_.size() - at);
