@@ -35,9 +35,9 @@ void RelayForwarder::operator()(const dicom::DicomDataSet& response) {
     }
 }
 
-void FinishRelay(dicom::DicomConnection& connection, bool answered) {
+void FinishRelay(dicom::DicomConnection& connection, bool answered, bool cutShort) {
     if (!connection.ConnectionIsWaiting()) return;
-    if (connection.ConnectionCancelled()) {
+    if (connection.ConnectionCancelled() || (answered && cutShort)) {
         connection.ConnectionSendStatus(dicom::DimseStatus::Cancel);
     } else if (answered) {
         connection.ConnectionSendStatus(dicom::DimseStatus::Success);

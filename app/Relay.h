@@ -39,10 +39,11 @@ class RelayForwarder {
 };
 
 // The caller's final status once the relayed query has ended: Cancel (FE00)
-// when the caller cancelled, Success when the query was `answered`, and
-// nothing otherwise (the listener's handler answers a failure status), nor
-// to a caller that has gone. On the thread that ran the query, or the
-// form's once it has.
-void FinishRelay(dicom::DicomConnection& connection, bool answered);
+// when the caller cancelled or the console cut the query short (its stop,
+// its limit on responses: the caller has not had every match), Success
+// when the query was `answered`, and nothing otherwise (the listener's
+// handler answers a failure status), nor to a caller that has gone. On the
+// thread that ran the query, or the form's once it has.
+void FinishRelay(dicom::DicomConnection& connection, bool answered, bool cutShort);
 
 }  // namespace lumo::app

@@ -611,7 +611,8 @@ void TFormTestWL::LaunchQuery(QueryLevel level, dicom::DicomConnection* relayTo)
         // serves; its reports stay on the tab.
         ShowExchange({lastQuery_.report}, relayTo == nullptr);
         const bool complete = ShowOutcome(lister ? &*lister : nullptr);
-        if (relayTo) FinishRelay(*relayTo, complete);
+        if (relayTo)
+            FinishRelay(*relayTo, complete, lastQuery_.report.cancel != dicom::CancelReason::None);
     } catch (const std::exception&) {
         // Any other failure ends the query quietly: what is listed stays.
     }

@@ -39,7 +39,7 @@ TEST(Relay, IssuerOfAccessionNumberIsLeftOutOfACopyOnly) {
         forward(withIssuer);
         forward(plain);
         forwarded = forward.Forwarded();
-        FinishRelay(connection, true);
+        FinishRelay(connection, true, false);
     };
     ASSERT_TRUE(viewer.ViewerListen(0));
     dicom::DicomDataSets received;
