@@ -172,7 +172,9 @@ class WatchedConnection final : public DcmTCPConnection {
             errno = ETIMEDOUT;
             return -1;
         }
-        return DcmTCPConnection::read(buf, nbyte);
+        const ssize_t got = DcmTCPConnection::read(buf, nbyte);
+        if (got > 0) AckAtOnce(getSocket());
+        return got;
     }
 
   private:

@@ -11,4 +11,9 @@ void SendAtOnce(int socket) {
     if (socket >= 0) (void)::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
 
+void AckAtOnce(int socket) {
+    const int on = 1;
+    if (socket >= 0) (void)::setsockopt(socket, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
+}
+
 }  // namespace lumo::dicom::detail

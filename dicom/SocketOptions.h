@@ -12,4 +12,12 @@ namespace lumo::dicom::detail {
 // matter of speed: a socket that refuses the option works as before.
 void SendAtOnce(int socket);
 
+// The other half of that wait, on the sockets the listener accepts: a
+// caller that leaves Nagle's algorithm on (dcmtk's findscu does) holds the
+// data set of its request until this side acknowledges the command, which
+// Linux delays by some 40 ms. Asks for the acknowledgements at once; the
+// kernel drops back to delaying them after a while, so it is asked again
+// after every read. Only a matter of speed.
+void AckAtOnce(int socket);
+
 }  // namespace lumo::dicom::detail

@@ -105,9 +105,16 @@ bool ReadListenTls(const std::string& name, const std::string& value, CliOptions
     return true;
 }
 
-// The options that take no value; false for any other.
-bool ReadFlag(const std::string& name, bool hasValue, CliOptions& options) {
+// The options that take no value (--tls may say on or off, to override
+// the stored setting); false for any other.
+bool ReadFlag(const std::string& name, const std::string& arg, bool hasValue, CliOptions& options) {
     if (name != "verbose" && name != "tls" && name != "listen-tls") return false;
+    if (name == "tls" && hasValue) {
+        const std::string value = arg.substr(arg.find('=') + 1);
+        if (value != "on" && value != "off") Usage("option --tls takes on or off");
+        options.fields.emplace_back("cbTLS", value == "on" ? "1" : "0");
+        return true;
+    }
     if (hasValue) Usage("option --" + name + " takes no value");
     if (name == "verbose") options.verbose = true;
     if (name == "tls") options.fields.emplace_back("cbTLS", "1");
@@ -123,7 +130,7 @@ bool ReadOption(const std::vector<std::string>& args, std::size_t& i, CliOptions
     const bool hasValue = equals != std::string::npos;
     const std::string name = arg.substr(2, hasValue ? equals - 2 : std::string::npos);
     const bool help = name == "help";
-    if (ReadFlag(name, hasValue, options)) return false;
+    if (ReadFlag(name, arg, hasValue, options)) return false;
     // A password on the command line would show in every process listing.
     if (name == "tls-key-password")
         Usage(std::string("the key's password is read from the environment variable ") +
@@ -263,7 +270,7 @@ std::string CliUsage() {
            "  --max-pdu BYTES    the largest PDU this side takes (4096-131072, default 16384)\n"
            "  --max-results N    cancel the query (C-CANCEL) after N responses (0: all)\n"
            "  --verbose          the association report of the exchange on stderr\n"
-           "  --tls              DICOM over TLS with the node (every command, the relay's\n"
+           "  --tls[=on|off]     DICOM over TLS with the node (every command, the relay's\n"
            "                     upstream included); stored setting TLS otherwise\n"
            "  --tls-cert FILE    --tls-key FILE   our certificate and key (PEM), when the\n"
            "                     node asks for one; the key's password only from the\n"

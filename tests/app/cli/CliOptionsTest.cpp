@@ -80,6 +80,16 @@ TEST(CliOptionsTest, BadUsageSaysWhatIsWrong) {
     EXPECT_EQ(UsageError({"study", "--save=yes"}), "option --save takes no value");
     EXPECT_EQ(UsageError({"listen"}), "listen needs a port");
     EXPECT_EQ(UsageError({"Study"}), "unknown command 'Study'");
+    EXPECT_EQ(UsageError({"study", "--tls=yes"}), "option --tls takes on or off");
+    EXPECT_NE(UsageError({"study", "--max-results=-1"}).find("Max. réponses : '-1' refusé"),
+              std::string::npos);
+}
+
+// --tls alone turns TLS on; with a value it may also turn a stored one off.
+TEST(CliOptionsTest, TlsMayBeTurnedOnOrOff) {
+    EXPECT_EQ(
+        ParseCliOptions({"study", "--tls", "--tls=off", "--tls=on", "--max-results=5"}).fields,
+        (Fields{{"cbTLS", "1"}, {"cbTLS", "0"}, {"cbTLS", "1"}, {"EditMaxResults", "5"}}));
 }
 
 TEST(CliOptionsTest, UsageNamesEveryCommandAndOption) {
