@@ -58,22 +58,20 @@ std::stop_source TFormTestWL::QueryStopSource() {
 QueryOutcome TFormTestWL::RunQueryBusy(const QueryRequest& request,
                                        const dicom::DicomDataSet& identifier,
                                        const dicom::DicomQuery::ResponseHandler& onResponse,
-                                       std::stop_token stop, bool showCount) {
+                                       std::stop_token stop,
+                                       const std::function<void(int)>& progress) {
     std::atomic<int> received{0};
     const auto counted = [&](const dicom::DicomDataSet& response) {
         received.fetch_add(1, std::memory_order_relaxed);
         if (onResponse) onResponse(response);
     };
     QueryOutcome outcome;
-    host_.RunBusy(
-        [&] { outcome = RunQuery(request, identifier, counted, std::move(stop)); },
-        [&] {
-            if (!showCount) return;
-            ListBoxResult.Items.Clear();
-            ListBoxResult.Items.Add(std::to_string(received.load(std::memory_order_relaxed)) +
-                                    " réponses reçues");
-            host_.Changed();
-        });
+    host_.RunBusy([&] { outcome = RunQuery(request, identifier, counted, std::move(stop)); },
+                  [&] {
+                      if (!progress) return;
+                      progress(received.load(std::memory_order_relaxed));
+                      host_.Changed();
+                  });
     return outcome;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -216,11 +217,17 @@ ResponseLister::ResponseLister(QueryLevel level) : level_(level) {}
 
 void ResponseLister::operator()(const dicom::DicomDataSet& response) {
     if (failed_) return;
+    const std::lock_guard lock(mutex_);
     try {
         ListResponse(lines_, response, level_);
     } catch (const std::exception&) {
         failed_ = true;
     }
+}
+
+void ResponseLister::CopyNewLines(TStrings& shown) {
+    const std::lock_guard lock(mutex_);
+    for (; copied_ < lines_.Count(); ++copied_) shown.Add(lines_[copied_]);
 }
 
 }  // namespace lumo::app

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <mutex>
 #include <string>
 
 #include "app/QueryRequest.h"
@@ -34,18 +35,25 @@ std::string SequenceValueByName(const dicom::DicomAttribute& sequence, const std
 // Lists responses as they arrive, as a query's response handler: each block
 // is built while the node prepares the next response. A listing that fails
 // stops there; what is listed stays. Owns the lines it builds until they are
-// taken; used on the query's thread.
+// taken; used on the query's thread, except CopyNewLines.
 class ResponseLister {
   public:
     explicit ResponseLister(QueryLevel level);
     void operator()(const dicom::DicomDataSet& response);
 
+    // Adds to `shown` the blocks listed since the last call: what a window
+    // shows while the query runs. Any one other thread.
+    void CopyNewLines(TStrings& shown);
+
+    // Once the query is over.
     bool Failed() const { return failed_; }
     TStrings& Lines() { return lines_; }
 
   private:
     QueryLevel level_;
+    std::mutex mutex_;  // over the lines and the count copied
     TStrings lines_;
+    std::size_t copied_ = 0;
     bool failed_ = false;
 };
 

@@ -399,7 +399,7 @@ std::optional<DicomDataSets> TFormTestWL::RequestWorklist(const std::string& mod
     const DicomDataSet identifier = BuildWorklistCheckIdentifier(request);
 
     LogAndList("Worklist demandé à " + request.node.calledAETitle);
-    lastQuery_ = RunQueryBusy(request, identifier, nullptr, QueryStopSource().get_token(), false);
+    lastQuery_ = RunQueryBusy(request, identifier, nullptr, QueryStopSource().get_token(), nullptr);
     if (const std::string cancel = CancelLine(); !cancel.empty()) LogAndList(cancel);
     // The check writes its own progress to the log, the report stays on the tab.
     ShowExchange({lastQuery_.report}, false);
@@ -605,8 +605,16 @@ void TFormTestWL::LaunchQuery(QueryLevel level, dicom::DicomConnection* relayTo)
         std::stop_source stop = QueryStopSource();
         std::optional<std::stop_callback<RequestStopOf>> callerStop;
         if (relayTo) callerStop.emplace(relayTo->ConnectionStopToken(), RequestStopOf{stop});
+        // The window shows the blocks listed so far, or a count of the
+        // responses when they are listed at the end.
+        const auto progress = [&](int received) {
+            TStrings& shown = ListBoxResult.Items;
+            if (lister) return lister->CopyNewLines(shown);
+            shown.Clear();
+            shown.Add(std::to_string(received) + " réponses reçues");
+        };
         lastQuery_ = RunQueryBusy(lastQuery_.request, identifier, onResponse, stop.get_token(),
-                                  relayTo == nullptr);
+                                  relayTo ? std::function<void(int)>() : progress);
         // The relay writes its own lines to the log for every request it
         // serves; its reports stay on the tab.
         ShowExchange({lastQuery_.report}, relayTo == nullptr);

@@ -399,10 +399,11 @@ class TFormTestWL {
         void operator()() noexcept { source.request_stop(); }
     };
     // Runs the query through the front end, which keeps the window alive
-    // meanwhile; `showCount` lists a running count of the responses.
+    // meanwhile and calls `progress` (if any) with the count of responses
+    // so far every few tenths of a second, on the form's thread.
     QueryOutcome RunQueryBusy(const QueryRequest& request, const dicom::DicomDataSet& identifier,
                               const dicom::DicomQuery::ResponseHandler& onResponse,
-                              std::stop_token stop, bool showCount);
+                              std::stop_token stop, const std::function<void(int)>& progress);
     // The line after the blocks of a query this side cancelled; empty when
     // it was not.
     std::string CancelLine() const;

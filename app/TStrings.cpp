@@ -43,9 +43,10 @@ TStrings::TStrings(TStrings&& other) noexcept
     : blocks_(std::move(other.blocks_)),
       count_(std::exchange(other.count_, 0)),
       open_(std::exchange(other.open_, 0)),
-      revision_(other.revision_) {
+      revision_(other.revision_),
+      reshaped_(other.revision_) {
     other.blocks_.clear();
-    ++other.revision_;
+    other.reshaped_ = ++other.revision_;
 }
 
 TStrings& TStrings::operator=(TStrings&& other) noexcept {
@@ -55,8 +56,9 @@ TStrings& TStrings::operator=(TStrings&& other) noexcept {
         other.blocks_.clear();
         count_ = std::exchange(other.count_, 0);
         open_ = std::exchange(other.open_, 0);
-        ++other.revision_;
+        other.reshaped_ = ++other.revision_;
         revision_ = revision;
+        reshaped_ = revision;
     }
     return *this;
 }
@@ -150,7 +152,7 @@ void TStrings::Clear() {
     blocks_.clear();
     count_ = 0;
     open_ = 0;
-    ++revision_;
+    reshaped_ = ++revision_;
 }
 
 void TStrings::Assign(const std::vector<std::string>& lines) {
@@ -176,6 +178,7 @@ void TStrings::Delete(std::size_t index) {
     const std::uint64_t revision = revision_ + 1;
     *this = std::move(kept);
     revision_ = revision;
+    reshaped_ = revision;
 }
 
 }  // namespace lumo::app

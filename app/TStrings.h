@@ -36,6 +36,10 @@ class TStrings {
     Iterator begin() const;
     Iterator end() const;
     std::uint64_t Revision() const { return revision_; }
+    // The revision of the last change that was not lines added at the end
+    // (a clear, an assignment, a deletion): a view that saw it may show the
+    // lines added since as rows added.
+    std::uint64_t Reshaped() const { return reshaped_; }
 
     // Every line as its own string: for small lists and for tests.
     std::vector<std::string> Copy() const;
@@ -85,6 +89,7 @@ class TStrings {
     std::size_t count_ = 0;
     std::size_t open_ = 0;  // bytes of the line being built, after the last block's text
     std::uint64_t revision_ = 0;
+    std::uint64_t reshaped_ = 0;
 
     friend class Iterator;
 };

@@ -19,6 +19,7 @@ LinesModel::LinesModel(const app::TStrings& lines, QObject* parent)
     : QAbstractListModel(parent),
       lines_(lines),
       revision_(lines.Revision()),
+      reshaped_(lines.Reshaped()),
       rows_(RowsOf(lines)) {}
 
 int LinesModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : rows_; }
@@ -41,12 +42,23 @@ QVariant LinesModel::data(const QModelIndex& index, int role) const {
 }
 
 bool LinesModel::Sync() {
-    if (lines_.Revision() == revision_ && RowsOf(lines_) == rows_) {
+    const int rows = RowsOf(lines_);
+    if (lines_.Revision() == revision_ && rows == rows_) {
         return false;
+    }
+    // Lines only added at the end (a listing as its responses arrive): the
+    // view lays out the new rows alone, not the whole list again.
+    if (lines_.Reshaped() == reshaped_ && rows > rows_) {
+        beginInsertRows(QModelIndex(), rows_, rows - 1);
+        revision_ = lines_.Revision();
+        rows_ = rows;
+        endInsertRows();
+        return true;
     }
     beginResetModel();
     revision_ = lines_.Revision();
-    rows_ = RowsOf(lines_);
+    reshaped_ = lines_.Reshaped();
+    rows_ = rows;
     endResetModel();
     return true;
 }

@@ -32,7 +32,8 @@ class LinesModel final : public QAbstractListModel {
   private:
     const app::TStrings& lines_;
     std::uint64_t revision_;
-    int rows_;  // the row count the view knows
+    std::uint64_t reshaped_;  // the list's when the view was last reset
+    int rows_;                // the row count the view knows
 };
 
 }  // namespace lumo::gui

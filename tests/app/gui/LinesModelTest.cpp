@@ -23,6 +23,7 @@ TEST(LinesModel, ReloadsOnlyWhenTheLinesChanged) {
     app::TStrings lines;
     LinesModel model(lines, nullptr);
     QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
+    QSignalSpy inserts(&model, &QAbstractItemModel::rowsInserted);
     EXPECT_FALSE(model.Sync());
     lines.Add("a");
     lines.Add("b");
@@ -37,6 +38,17 @@ TEST(LinesModel, ReloadsOnlyWhenTheLinesChanged) {
     lines.Add("d");
     EXPECT_TRUE(model.Sync());
     EXPECT_EQ(model.index(0, 0).data().toString(), "c");
+    // Lines only added at the end come as rows added; anything else reloads.
+    EXPECT_EQ(inserts.count(), 1);
+    EXPECT_EQ(resets.count(), 1);
+    lines.Add("e");
+    EXPECT_TRUE(model.Sync());
+    EXPECT_EQ(model.rowCount(), 3);
+    EXPECT_EQ(model.index(2, 0).data().toString(), "e");
+    EXPECT_EQ(inserts.count(), 2);
+    lines.Delete(0);
+    EXPECT_TRUE(model.Sync());
+    EXPECT_EQ(model.rowCount(), 2);
     EXPECT_EQ(resets.count(), 2);
 }
 

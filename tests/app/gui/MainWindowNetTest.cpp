@@ -99,9 +99,9 @@ TEST_F(WindowNet, StudyQueryFromAButtonClickIsListedInTheView) {
     EXPECT_TRUE(dialogs_->seen.empty());
 }
 
-// While a slow query runs, the window answers: the stop button is the one
-// input enabled, and a click on it cancels the query, whose listing then
-// says so.
+// While a slow query runs, the window answers and shows the blocks come so
+// far: the stop button is the one input enabled, and a click on it cancels the query, whose listing
+// then says so.
 TEST_F(WindowNet, TheStopButtonIsTheOneInputDuringAQueryAndCancelsIt) {
     TestNode node;
     node.SetSyntheticResponses(200);
@@ -112,10 +112,13 @@ TEST_F(WindowNet, TheStopButtonIsTheOneInputDuringAQueryAndCancelsIt) {
     window.Form().EditDate.Text.clear();
 
     QStringList enabledDuring;
+    long blocksDuring = 0;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (!node.WaitForResponsesSent(3, std::chrono::milliseconds(0))) return;
+        if (!node.WaitForResponsesSent(12, std::chrono::milliseconds(0))) return;
         poll.stop();
+        // The blocks listed so far are in the view already.
+        blocksDuring = Rows(*Find<QListView>("ListBoxResult")).count("---------------------");
         for (QWidget* widget : window.findChildren<QWidget*>()) {
             const bool input = qobject_cast<QPushButton*>(widget) ||
                                qobject_cast<QLineEdit*>(widget) ||
@@ -129,6 +132,7 @@ TEST_F(WindowNet, TheStopButtonIsTheOneInputDuringAQueryAndCancelsIt) {
     QTest::mouseClick(Find<QPushButton>("ButtonCFindStudyStudy"), Qt::LeftButton);
 
     EXPECT_EQ(enabledDuring, QStringList{"ButtonArreter"});
+    EXPECT_GE(blocksDuring, 1);
     const QStringList rows = Rows(*Find<QListView>("ListBoxResult"));
     ASSERT_FALSE(rows.isEmpty());
     EXPECT_TRUE(QRegularExpression("^Annulée après [0-9]+ réponses$").match(rows.last()).hasMatch())
