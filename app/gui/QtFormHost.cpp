@@ -1,10 +1,12 @@
 #include "app/gui/QtFormHost.h"
 
+#include <algorithm>
 #include <exception>
 #include <thread>
 #include <utility>
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -84,7 +86,15 @@ void QtFormHost::Changed() { refresh_(); }
 void QtFormHost::RunBusy(const std::function<void()>& work, const std::function<void()>& progress) {
     QEventLoop loop;
     QTimer ticks;
-    QObject::connect(&ticks, &QTimer::timeout, &loop, [&progress] { progress(); });
+    QObject::connect(&ticks, &QTimer::timeout, &loop, [&progress, &ticks] {
+        QElapsedTimer spent;
+        spent.start();
+        progress();
+        // A long listing costs the view a layout at each tick: ticks spaced
+        // by three times their cost keep the window answering.
+        ticks.setInterval(
+            static_cast<int>(std::max<qint64>(kProgressInterval, 3 * spent.elapsed())));
+    });
     ticks.start(kProgressInterval);
     std::exception_ptr error;
     const GuiDispatcher::Holding holding(dispatcher_);
