@@ -143,6 +143,29 @@ TEST_F(WindowNet, TheStopButtonIsTheOneInputDuringAQueryAndCancelsIt) {
     EXPECT_TRUE(Find<QPushButton>("ButtonCFindStudyStudy")->isEnabled());
 }
 
+// Closing the window during a slow query cancels it first, then closes.
+TEST_F(WindowNet, ClosingDuringAQueryCancelsItThenCloses) {
+    TestNode node;
+    node.SetSyntheticResponses(200);
+    node.SetResponseDelay(std::chrono::milliseconds(50));
+    node.Start();
+    MainWindow& window = Open();
+    TypeNode(*Find<QLineEdit>("EditIP"), *Find<QLineEdit>("EditPort"), node);
+    window.Form().EditDate.Text.clear();
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (!node.WaitForResponsesSent(3, std::chrono::milliseconds(0))) return;
+        poll.stop();
+        window.close();
+    });
+    poll.start(20);
+    QTest::mouseClick(Find<QPushButton>("ButtonCFindStudyStudy"), Qt::LeftButton);
+
+    EXPECT_TRUE(testing::ProcessEventsUntil([&] { return !window.isVisible(); }));
+    EXPECT_TRUE(node.WaitForAssociationsEnded(1, std::chrono::seconds(10)));
+    EXPECT_EQ(node.CancelsReceived().size(), 1u);
+}
+
 TEST_F(WindowNet, WorklistQueryWithNoResponseListsAucunResultat) {
     TestNode node;
     node.SetResponses({});
