@@ -141,18 +141,9 @@ class WatchedConnection final : public DcmTCPConnection {
     }
     ssize_t write(void* buf, size_t nbyte) override {
         if (!tls_) return DcmTCPConnection::write(buf, nbyte);
-        const auto* bytes = static_cast<const char*>(buf);
-        std::size_t at = 0;
-        while (at < nbyte) {
-            std::size_t put = 0;
-            const TlsStep step = tls_->Write(bytes + at, nbyte - at, put);
-            if (step == TlsStep::Done) {
-                at += put;
-            } else if (step == TlsStep::Closed || step == TlsStep::Failed ||
-                       !WaitForSocket(fd_, step, -1, kTlsWriteWait)) {
-                errno = EPIPE;
-                return -1;
-            }
+        if (tls_->WriteAll(buf, nbyte, kTlsWriteWait) != TlsStep::Done) {
+            errno = EPIPE;
+            return -1;
         }
         return static_cast<ssize_t>(nbyte);
     }

@@ -200,26 +200,15 @@ class DeadlineConnection : public DcmTCPConnection {
     // All of the bytes through TLS, unless the connection fails or the node
     // takes nothing for a whole write bound.
     bool WriteAll(const void* buf, std::size_t nbyte) {
-        const auto* bytes = static_cast<const char*>(buf);
-        std::size_t at = 0;
-        while (at < nbyte) {
-            std::size_t put = 0;
-            const TlsStep step = tls_->Write(bytes + at, nbyte - at, put);
-            if (step == TlsStep::Done) {
-                at += put;
-                continue;
-            }
-            if (step == TlsStep::Closed || step == TlsStep::Failed) {
-                NoteWriteFailure(step);
-                errno = EPIPE;
-                return false;
-            }
-            if (!WaitForSocket(getSocket(), step, -1, writeBound_)) {
-                errno = ETIMEDOUT;
-                return false;
-            }
+        const TlsStep step = tls_->WriteAll(buf, nbyte, writeBound_);
+        if (step == TlsStep::Done) return true;
+        if (step == TlsStep::Closed || step == TlsStep::Failed) {
+            NoteWriteFailure(step);
+            errno = EPIPE;
+        } else {
+            errno = ETIMEDOUT;
         }
-        return true;
+        return false;
     }
 
     // Waits at most `wait` for bytes to read, or for a stop not yet seen;

@@ -90,7 +90,10 @@ bool IsAddress(const std::string& text) {
 }  // namespace
 
 TlsChannel::TlsChannel(const TlsContext& context, int socket, const std::string& peerAddress)
-    : context_(context), peerAddress_(peerAddress), ssl_(SSL_new(context.Native())) {
+    : context_(context),
+      peerAddress_(peerAddress),
+      socket_(socket),
+      ssl_(SSL_new(context.Native())) {
     const int flags = ::fcntl(socket, F_GETFL);
     if (flags >= 0) ::fcntl(socket, F_SETFL, flags | O_NONBLOCK);
     if (ssl_ == nullptr) return;
@@ -180,6 +183,22 @@ TlsStep TlsChannel::Write(const void* buffer, std::size_t size, std::size_t& put
     put = 0;
     if (ssl_ == nullptr) return TlsStep::Failed;
     return StepOf(SSL_write_ex(ssl_, buffer, size, &put));
+}
+
+TlsStep TlsChannel::WriteAll(const void* buffer, std::size_t size, std::chrono::milliseconds wait) {
+    const auto* bytes = static_cast<const char*>(buffer);
+    std::size_t at = 0;
+    while (at < size) {
+        std::size_t put = 0;
+        const TlsStep step = Write(bytes + at, size - at, put);
+        if (step == TlsStep::Done) {
+            at += put;
+        } else if (step == TlsStep::Closed || step == TlsStep::Failed ||
+                   !WaitForSocket(socket_, step, -1, wait)) {
+            return step;
+        }
+    }
+    return TlsStep::Done;
 }
 
 bool TlsChannel::Pending() const { return ssl_ != nullptr && SSL_pending(ssl_) > 0; }

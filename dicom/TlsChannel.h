@@ -37,6 +37,9 @@ class TlsChannel {
     // `got` or `put` bytes moved when Done.
     TlsStep Read(void* buffer, std::size_t size, std::size_t& got);
     TlsStep Write(const void* buffer, std::size_t size, std::size_t& put);
+    // All of the bytes, waiting up to `wait` each time the socket takes
+    // nothing: Done, Closed or Failed, or the wait's step when it ran out.
+    TlsStep WriteAll(const void* buffer, std::size_t size, std::chrono::milliseconds wait);
     // Whether decrypted bytes wait to be read, with nothing on the socket.
     bool Pending() const;
     // Says goodbye (one close_notify), without waiting for an answer.
@@ -60,6 +63,7 @@ class TlsChannel {
 
     const TlsContext& context_;
     const std::string peerAddress_;
+    const int socket_;
     ssl_st* ssl_ = nullptr;
     unsigned long sslError_ = 0;  // OpenSSL's first error of the last step
     int sysError_ = 0;            // errno of the last step's socket failure
