@@ -10,11 +10,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <optional>
-#include <random>
 #include <system_error>
 
 #include "support/Exception.h"
-#include "support/FileDescriptor.h"
+#include "support/NewFileBeside.h"
 #include "support/TextEncoding.h"
 #include "support/WholeFile.h"
 
@@ -169,75 +168,29 @@ SaveTarget TargetOf(const std::string& fileName) {
     return target;
 }
 
-std::string FolderOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// The new file a save writes before it takes the target's name: created
-// beside the target (a rename never crosses file systems) under a name no
-// one else holds, and removed again unless it took the target's name.
+// The new file a save writes before it takes the target's name (see
+// NewFileBeside), with this unit's messages; a replaced file keeps its mode.
 class ReplacementFile {
   public:
     ReplacementFile(const std::string& fileName, const SaveTarget& target)
-        : fileName_(fileName), target_(target.path) {
-        const std::filesystem::path path(target_);
-        const std::string stem = FolderOf(target_) + "/." + path.filename().string() + ".";
-        std::random_device random;
-        int error = EEXIST;
-        for (int attempt = 0; attempt < 100 && error == EEXIST; ++attempt) {
-            char suffix[16];
-            std::snprintf(suffix, sizeof suffix, "%08x.tmp", random());
-            name_ = stem + suffix;
-            const int fd = ::open(name_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            error = fd >= 0 ? 0 : errno;
-            file_.Reset(fd);
-        }
-        if (error != 0) {
-            name_.clear();
-            CannotCreate(fileName_, Reason(error));
-        }
-        // A replaced file keeps its mode; a new one gets what the umask gives.
-        if (target.mode) ::fchmod(file_.Get(), *target.mode);
+        : fileName_(fileName),
+          file_(target.path, target.mode ? static_cast<int>(*target.mode) : -1) {
+        if (file_.Error() != 0) CannotCreate(fileName_, Reason(file_.Error()));
     }
-    ~ReplacementFile() {
-        if (!name_.empty()) ::unlink(name_.c_str());
-    }
-    ReplacementFile(const ReplacementFile&) = delete;
-    ReplacementFile& operator=(const ReplacementFile&) = delete;
 
     void Write(std::string_view bytes) {
-        std::size_t written = 0;
-        while (written < bytes.size()) {
-            const ssize_t put =
-                ::write(file_.Get(), bytes.data() + written, bytes.size() - written);
-            if (put < 0) {
-                if (errno == EINTR) continue;
-                CannotWrite(fileName_, errno);
-            }
-            written += static_cast<std::size_t>(put);
-        }
+        if (const int error = file_.Write(bytes); error != 0) CannotWrite(fileName_, error);
     }
 
     // On the disk first, then under the target's name.
     void Commit() {
-        if (::fsync(file_.Get()) != 0) CannotWrite(fileName_, errno);
-        if (const int error = file_.Close(); error != 0) CannotWrite(fileName_, error);
-        if (::rename(name_.c_str(), target_.c_str()) != 0) CannotCreate(fileName_, Reason(errno));
-        name_.clear();
-        // The new name itself on the disk; a failure here loses nothing
-        // that the file system would not have kept anyway.
-        const FileDescriptor folder(
-            ::open(FolderOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (folder.IsOpen()) ::fsync(folder.Get());
+        if (const int error = file_.Flush(); error != 0) CannotWrite(fileName_, error);
+        if (const int error = file_.Rename(); error != 0) CannotCreate(fileName_, Reason(error));
     }
 
   private:
     std::string fileName_;  // as the caller named it, for the messages
-    std::string target_;
-    std::string name_;  // the new file's, while it has one of its own
-    FileDescriptor file_;
+    NewFileBeside file_;
 };
 
 }  // namespace

@@ -5,14 +5,8 @@
 #include <dcmtk/dcmdata/dcmetinf.h>
 #include <dcmtk/dcmdata/dcuid.h>
 
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <filesystem>
-#include <random>
 #include <system_error>
 #include <utility>
 
@@ -21,7 +15,7 @@
 #include "dicom/DcmtkCheck.h"
 #include "dicom/DicomAttributes.h"
 #include "dicom/WireDataSet.h"
-#include "support/FileDescriptor.h"
+#include "support/NewFileBeside.h"
 
 namespace lumo::dicom {
 
@@ -40,52 +34,6 @@ std::string TextOf(const DicomDataSet::Impl& impl, std::uint32_t tag) {
     throw Exception(ErrorClass::EDicomError,
                     "Cannot write " + fileName + ": " + std::system_category().message(error));
 }
-
-// The new file a save writes before it takes its final name: created empty
-// beside it (a rename never crosses file systems) under a name no one else
-// holds, and removed again unless it took the final name. The final name
-// thus holds the old file or the whole new one, never a part.
-class NewFileBeside {
-  public:
-    explicit NewFileBeside(const std::string& fileName) : fileName_(fileName) {
-        const std::filesystem::path path(fileName);
-        const std::string folder = path.has_parent_path() ? path.parent_path().string() : ".";
-        const std::string stem = folder + "/." + path.filename().string() + ".";
-        std::random_device random;
-        int error = EEXIST;
-        for (int attempt = 0; attempt < 100 && error == EEXIST; ++attempt) {
-            char suffix[16];
-            std::snprintf(suffix, sizeof suffix, "%08x.tmp", random());
-            name_ = stem + suffix;
-            FileDescriptor file(
-                ::open(name_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-            error = file.IsOpen() ? 0 : errno;
-        }
-        if (error != 0) {
-            name_.clear();
-            CannotWrite(fileName_, error);
-        }
-    }
-    ~NewFileBeside() {
-        if (!name_.empty()) ::unlink(name_.c_str());
-    }
-    NewFileBeside(const NewFileBeside&) = delete;
-    NewFileBeside& operator=(const NewFileBeside&) = delete;
-
-    const std::string& Name() const { return name_; }
-
-    // On the disk first, then under the final name.
-    void Commit() {
-        const FileDescriptor file(::open(name_.c_str(), O_RDONLY | O_CLOEXEC));
-        if (!file.IsOpen() || ::fsync(file.Get()) != 0) CannotWrite(fileName_, errno);
-        if (::rename(name_.c_str(), fileName_.c_str()) != 0) CannotWrite(fileName_, errno);
-        name_.clear();
-    }
-
-  private:
-    std::string fileName_;
-    std::string name_;
-};
 
 }  // namespace
 
@@ -176,11 +124,13 @@ void DicomDataSet::DataSetWriteFile(const std::string& fileName) const {
                                ErrorClass::EDicomError, "Cannot write " + fileName);
     }
     NewFileBeside written(fileName);
+    if (written.Error() != 0) CannotWrite(fileName, written.Error());
     detail::CheckCondition(
         file.saveFile(OFFilename(written.Name().c_str()), EXS_LittleEndianExplicit,
                       EET_ExplicitLength, EGL_recalcGL, EPD_noChange, 0, 0, EWM_fileformat),
         ErrorClass::EDicomError, "Cannot write " + fileName);
-    written.Commit();
+    if (const int error = written.Flush(); error != 0) CannotWrite(fileName, error);
+    if (const int error = written.Rename(); error != 0) CannotWrite(fileName, error);
 }
 
 DicomDataSet DicomDataSet::ReadFile(const std::string& fileName) {

@@ -36,7 +36,12 @@ using lumo::testing::TestNode;
 using testing::WindowTest;
 
 // The window against real nodes on loopback.
-class WindowNet : public WindowTest {};
+class WindowNet : public WindowTest {
+  protected:
+    // The window, its node fields on `node`, which sends 200 studies at one
+    // every 50 ms.
+    MainWindow& OpenOnASlowNode(TestNode& node);
+};
 
 QStringList Rows(QListView& view) {
     QStringList rows;
@@ -51,6 +56,16 @@ void TypeNode(QLineEdit& ip, QLineEdit& port, const TestNode& node) {
     QTest::keyClicks(&ip, "127.0.0.1");
     port.selectAll();
     QTest::keyClicks(&port, QString::number(node.Port()));
+}
+
+MainWindow& WindowNet::OpenOnASlowNode(TestNode& node) {
+    node.SetSyntheticResponses(200);
+    node.SetResponseDelay(std::chrono::milliseconds(50));
+    node.Start();
+    MainWindow& window = Open();
+    TypeNode(*Find<QLineEdit>("EditIP"), *Find<QLineEdit>("EditPort"), node);
+    window.Form().EditDate.Text.clear();
+    return window;
 }
 
 std::vector<DcmDataset> TwoStudies() {
@@ -99,17 +114,12 @@ TEST_F(WindowNet, StudyQueryFromAButtonClickIsListedInTheView) {
     EXPECT_TRUE(dialogs_->seen.empty());
 }
 
-// While a slow query runs, the window answers and shows the blocks come so
-// far: the stop button is the one input enabled, and a click on it cancels the query, whose listing
-// then says so.
+// While a slow query runs, the window answers and shows the blocks received
+// so far; the stop button is the one input enabled, and a click on it
+// cancels the query, whose listing then says so.
 TEST_F(WindowNet, TheStopButtonIsTheOneInputDuringAQueryAndCancelsIt) {
     TestNode node;
-    node.SetSyntheticResponses(200);
-    node.SetResponseDelay(std::chrono::milliseconds(50));
-    node.Start();
-    MainWindow& window = Open();
-    TypeNode(*Find<QLineEdit>("EditIP"), *Find<QLineEdit>("EditPort"), node);
-    window.Form().EditDate.Text.clear();
+    MainWindow& window = OpenOnASlowNode(node);
 
     QStringList enabledDuring;
     long blocksDuring = 0;
@@ -146,12 +156,7 @@ TEST_F(WindowNet, TheStopButtonIsTheOneInputDuringAQueryAndCancelsIt) {
 // Closing the window during a slow query cancels it first, then closes.
 TEST_F(WindowNet, ClosingDuringAQueryCancelsItThenCloses) {
     TestNode node;
-    node.SetSyntheticResponses(200);
-    node.SetResponseDelay(std::chrono::milliseconds(50));
-    node.Start();
-    MainWindow& window = Open();
-    TypeNode(*Find<QLineEdit>("EditIP"), *Find<QLineEdit>("EditPort"), node);
-    window.Form().EditDate.Text.clear();
+    MainWindow& window = OpenOnASlowNode(node);
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         if (!node.WaitForResponsesSent(3, std::chrono::milliseconds(0))) return;
