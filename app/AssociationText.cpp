@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string_view>
 
-#include "dicom/DicomNames.h"
+#include "dicom/net/DicomNames.h"
 
 namespace lumo::app {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "dicom/AssociationReport.h"
+#include "dicom/net/AssociationReport.h"
 
 // The association report and the DIMSE statuses as the operator reads them:
 // French sentences around the standard's names of services, transfer

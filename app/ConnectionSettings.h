@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "dicom/DicomAssociation.h"
+#include "dicom/net/DicomPeer.h"
 
 // The connection settings beyond the node's address: the three timeouts, in
 // whole seconds, the largest PDU this side takes, in bytes, and the number of

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "app/QueryOutcome.h"
-#include "dicom/AssociationReport.h"
-#include "dicom/DicomAssociation.h"
+#include "dicom/net/AssociationReport.h"
+#include "dicom/net/NodeChecks.h"
 
 // The node checks of the Diagnostic tab: an echo, a probe, and the lines the
 // operator reads of each. Free functions and plain values; on the calling

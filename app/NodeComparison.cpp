@@ -6,9 +6,9 @@
 
 #include "app/QueryIdentifier.h"
 #include "app/ResponseExport.h"
-#include "dicom/DicomAttribute.h"
-#include "dicom/DicomAttributes.h"
-#include "dicom/Variant.h"
+#include "dicom/data/DicomAttribute.h"
+#include "dicom/data/DicomAttributes.h"
+#include "dicom/data/Variant.h"
 #include "support/Global_Utils.h"
 
 namespace lumo::app {

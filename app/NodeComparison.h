@@ -5,8 +5,8 @@
 
 #include "app/QueryOutcome.h"
 #include "app/QueryRequest.h"
-#include "dicom/DicomDataSet.h"
-#include "dicom/DicomDataSets.h"
+#include "dicom/data/DicomDataSet.h"
+#include "dicom/data/DicomDataSets.h"
 
 namespace lumo::app {
 

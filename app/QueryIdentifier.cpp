@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <string>
 
-#include "dicom/DicomAttributes.h"
-#include "dicom/DicomDataSets.h"
-#include "dicom/Variant.h"
+#include "dicom/data/DicomAttributes.h"
+#include "dicom/data/DicomDataSets.h"
+#include "dicom/data/Variant.h"
 
 namespace lumo::app {
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/QueryRequest.h"
-#include "dicom/DicomDataSet.h"
+#include "dicom/data/DicomDataSet.h"
 
 namespace lumo::app {
 

@@ -7,11 +7,11 @@
 #include <string>
 
 #include "app/QueryRequest.h"
-#include "dicom/AssociationReport.h"
-#include "dicom/DicomDataSet.h"
-#include "dicom/DicomDataSets.h"
-#include "dicom/DicomQuery.h"
-#include "dicom/DimseStatus.h"
+#include "dicom/data/DicomDataSet.h"
+#include "dicom/data/DicomDataSets.h"
+#include "dicom/net/AssociationReport.h"
+#include "dicom/net/DicomQuery.h"
+#include "dicom/net/DimseStatus.h"
 #include "support/DateTime.h"
 #include "support/Exception.h"
 

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "dicom/DicomQuery.h"
+#include "dicom/net/DicomQuery.h"
 
 namespace lumo::app {
 

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "dicom/DimseStatus.h"
+#include "dicom/net/DimseStatus.h"
 #include "support/Exception.h"
 
 namespace lumo::app {

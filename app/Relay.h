@@ -2,8 +2,8 @@
 
 #include <stop_token>
 
-#include "dicom/DicomConnection.h"
-#include "dicom/DicomDataSet.h"
+#include "dicom/data/DicomDataSet.h"
+#include "dicom/listener/DicomConnection.h"
 
 namespace lumo::app {
 

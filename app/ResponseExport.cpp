@@ -4,10 +4,10 @@
 #include <map>
 
 #include "app/LinesFile.h"
-#include "dicom/DicomAttribute.h"
-#include "dicom/DicomAttributes.h"
-#include "dicom/DicomJson.h"
-#include "dicom/Variant.h"
+#include "dicom/data/DicomAttribute.h"
+#include "dicom/data/DicomAttributes.h"
+#include "dicom/data/DicomJson.h"
+#include "dicom/data/Variant.h"
 
 namespace lumo::app {
 

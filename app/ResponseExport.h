@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "dicom/DicomDataSets.h"
+#include "dicom/data/DicomDataSets.h"
 
 namespace lumo::app {
 

@@ -8,10 +8,10 @@
 #include <string_view>
 
 #include "app/VisibleText.h"
-#include "dicom/AttributeText.h"
-#include "dicom/DicomAttributes.h"
-#include "dicom/DicomDataSets.h"
-#include "dicom/Variant.h"
+#include "dicom/data/AttributeTextView.h"
+#include "dicom/data/DicomAttributes.h"
+#include "dicom/data/DicomDataSets.h"
+#include "dicom/data/Variant.h"
 
 namespace lumo::app {
 

@@ -6,8 +6,8 @@
 
 #include "app/QueryRequest.h"
 #include "app/TStrings.h"
-#include "dicom/DicomAttribute.h"
-#include "dicom/DicomDataSet.h"
+#include "dicom/data/DicomAttribute.h"
+#include "dicom/data/DicomDataSet.h"
 
 namespace lumo::app {
 

@@ -17,10 +17,10 @@
 #include "app/QueryRequest.h"
 #include "app/ResponseListing.h"
 #include "app/TStrings.h"
-#include "dicom/DicomConnection.h"
-#include "dicom/DicomDataSets.h"
-#include "dicom/DicomQuery.h"
-#include "dicom/DicomViewer.h"
+#include "dicom/data/DicomDataSets.h"
+#include "dicom/listener/DicomConnection.h"
+#include "dicom/listener/DicomViewer.h"
+#include "dicom/net/DicomQuery.h"
 
 namespace lumo::app {
 

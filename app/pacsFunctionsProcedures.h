@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string>
 
-#include "dicom/DicomAttributes.h"
-#include "dicom/Variant.h"
+#include "dicom/data/DicomAttributes.h"
+#include "dicom/data/Variant.h"
 
 namespace lumo::app {
 

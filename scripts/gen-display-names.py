@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Generates dicom/DicomDisplayNames.cpp: the DICOM standard's attribute names.
+"""Generates dicom/data/detail/DicomDisplayNames.cpp: the DICOM standard's attribute names.
 
 DCMTK's data dictionary holds only keywords ("ReferringPhysicianName"); the
 console shows and compares the standard's names ("Referring Physician's
@@ -7,7 +7,7 @@ Name"). pydicom (Debian package python3-pydicom) ships the complete data
 dictionary with those names, so the table is generated from it and the result
 is committed; the build does not need Python.
 
-Usage: scripts/gen-display-names.py [output.cpp]   (default: dicom/DicomDisplayNames.cpp
+Usage: scripts/gen-display-names.py [output.cpp]   (default: dicom/data/detail/DicomDisplayNames.cpp
 relative to the repository root)
 """
 
@@ -64,7 +64,7 @@ def generate():
                  % pydicom.__version__)
     lines.append("// Do not edit: run the script again.")
     lines.append("")
-    lines.append('#include "dicom/DicomDisplayNames.h"')
+    lines.append('#include "dicom/data/detail/DicomDisplayNames.h"')
     lines.append("")
     lines.append("#include <algorithm>")
     lines.append("#include <iterator>")
@@ -117,7 +117,7 @@ def generate():
 
 def main():
     root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-    target = sys.argv[1] if len(sys.argv) > 1 else os.path.join(root, "dicom", "DicomDisplayNames.cpp")
+    target = sys.argv[1] if len(sys.argv) > 1 else os.path.join(root, "dicom", "data", "detail", "DicomDisplayNames.cpp")
     text = generate()
     with open(target, "w", encoding="ascii", newline="\n") as out:
         out.write(text)

@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-#include "dicom/DicomTls.h"
+#include "dicom/net/DicomTls.h"
 
 namespace lumo::app {
 

@@ -22,7 +22,7 @@
 #include "app/cli/DiagnosticOutput.h"
 #include "app/cli/EchoCommand.h"
 #include "app/cli/ProbeCommand.h"
-#include "dicom/EventLoopDispatcher.h"
+#include "dicom/listener/EventLoopDispatcher.h"
 #include "logging/uApplicationLogger.h"
 #include "support/Application.h"
 #include "support/Exception.h"

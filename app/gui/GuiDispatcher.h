@@ -9,7 +9,7 @@
 
 #include <QObject>
 
-#include "dicom/Dispatcher.h"
+#include "dicom/listener/Dispatcher.h"
 
 namespace lumo::gui {
 

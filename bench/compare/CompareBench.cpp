@@ -7,10 +7,10 @@
 #include <string>
 
 #include "app/NodeComparison.h"
-#include "dicom/DicomAttributes.h"
-#include "dicom/DicomDataSet.h"
-#include "dicom/DicomDataSets.h"
-#include "dicom/Variant.h"
+#include "dicom/data/DicomAttributes.h"
+#include "dicom/data/DicomDataSet.h"
+#include "dicom/data/DicomDataSets.h"
+#include "dicom/data/Variant.h"
 
 namespace {
 

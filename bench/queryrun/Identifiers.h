@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <utility>
 
-#include "dicom/DicomAttributes.h"
-#include "dicom/DicomDataSet.h"
-#include "dicom/DicomDataSets.h"
-#include "dicom/Variant.h"
+#include "dicom/data/DicomAttributes.h"
+#include "dicom/data/DicomDataSet.h"
+#include "dicom/data/DicomDataSets.h"
+#include "dicom/data/Variant.h"
 
 namespace lumo::bench {
 

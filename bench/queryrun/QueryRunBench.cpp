@@ -7,7 +7,7 @@
 #include <string>
 
 #include "bench/queryrun/Identifiers.h"
-#include "dicom/DicomQuery.h"
+#include "dicom/net/DicomQuery.h"
 #include "support/Exception.h"
 
 using lumo::bench::StudyIdentifier;

@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "bench/queryrun/Identifiers.h"
-#include "dicom/DicomQuery.h"
-#include "dicom/WireDataSet.h"
+#include "dicom/data/detail/ReceivedDataSetReader.h"
+#include "dicom/net/DicomQuery.h"
 #include "tests/fixtures/TestNode.h"
 
 namespace {

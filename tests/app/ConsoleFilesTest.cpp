@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "app/LinesFile.h"
-#include "dicom/DicomAttributes.h"
-#include "dicom/DicomDataSet.h"
-#include "dicom/Variant.h"
+#include "dicom/data/DicomAttributes.h"
+#include "dicom/data/DicomDataSet.h"
+#include "dicom/data/Variant.h"
 #include "support/Application.h"
 #include "support/Exception.h"
 #include "tests/app/FormTestSupport.h"

@@ -12,7 +12,7 @@
 
 #include "app/FormHost.h"
 #include "app/TFormTestWL.h"
-#include "dicom/EventLoopDispatcher.h"
+#include "dicom/listener/EventLoopDispatcher.h"
 #include "tests/fixtures/TestNode.h"
 
 namespace lumo::app::testing {

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "dicom/DicomAttributes.h"
-#include "dicom/DicomDataSet.h"
+#include "dicom/data/DicomAttributes.h"
+#include "dicom/data/DicomDataSet.h"
 #include "tests/app/FormTestSupport.h"
 #include "tests/app/ProgramFolder.h"
 #include "tests/fixtures/TestSupport.h"

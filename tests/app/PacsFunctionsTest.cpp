@@ -9,8 +9,8 @@
 #include <sstream>
 #include <string>
 
-#include "dicom/DicomAttributes.h"
-#include "dicom/DicomDataSet.h"
+#include "dicom/data/DicomAttributes.h"
+#include "dicom/data/DicomDataSet.h"
 #include "logging/uApplicationLogger.h"
 #include "support/Application.h"
 #include "support/DateTime.h"

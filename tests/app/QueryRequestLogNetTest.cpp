@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "app/TFormTestWL.h"
-#include "dicom/DicomAttributes.h"
-#include "dicom/DicomDataSet.h"
-#include "dicom/DicomDataSets.h"
-#include "dicom/DicomQuery.h"
+#include "dicom/data/DicomAttributes.h"
+#include "dicom/data/DicomDataSet.h"
+#include "dicom/data/DicomDataSets.h"
+#include "dicom/net/DicomQuery.h"
 #include "support/Exception.h"
 #include "tests/app/FormTestSupport.h"
 #include "tests/app/ProgramFolder.h"

@@ -9,12 +9,12 @@
 #include <chrono>
 #include <thread>
 
-#include "dicom/DicomAttributes.h"
-#include "dicom/DicomDataSet.h"
-#include "dicom/DicomDataSets.h"
-#include "dicom/DicomQuery.h"
-#include "dicom/DicomViewer.h"
-#include "dicom/EventLoopDispatcher.h"
+#include "dicom/data/DicomAttributes.h"
+#include "dicom/data/DicomDataSet.h"
+#include "dicom/data/DicomDataSets.h"
+#include "dicom/listener/DicomViewer.h"
+#include "dicom/listener/EventLoopDispatcher.h"
+#include "dicom/net/DicomQuery.h"
 
 namespace lumo::app {
 namespace {

@@ -8,11 +8,11 @@
 #include <cstdint>
 #include <string>
 
-#include "dicom/DicomAttributes.h"
-#include "dicom/DicomDataSet.h"
-#include "dicom/DicomDataSets.h"
-#include "dicom/DicomQuery.h"
-#include "dicom/Variant.h"
+#include "dicom/data/DicomAttributes.h"
+#include "dicom/data/DicomDataSet.h"
+#include "dicom/data/DicomDataSets.h"
+#include "dicom/data/Variant.h"
+#include "dicom/net/DicomQuery.h"
 #include "support/Exception.h"
 
 namespace lumo::dicom::testing {

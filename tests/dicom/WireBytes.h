@@ -10,11 +10,11 @@
 #include <string_view>
 #include <vector>
 
-#include "dicom/DicomAttribute.h"
-#include "dicom/DicomAttributes.h"
-#include "dicom/DicomDataSet.h"
-#include "dicom/DicomDataSets.h"
-#include "dicom/Variant.h"
+#include "dicom/data/DicomAttribute.h"
+#include "dicom/data/DicomAttributes.h"
+#include "dicom/data/DicomDataSet.h"
+#include "dicom/data/DicomDataSets.h"
+#include "dicom/data/Variant.h"
 
 namespace lumo::dicom::testing {
 

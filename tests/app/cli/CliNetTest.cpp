@@ -7,10 +7,10 @@
 #include <thread>
 #include <vector>
 
-#include "dicom/DicomAttributes.h"
-#include "dicom/DicomDataSet.h"
-#include "dicom/DicomDataSets.h"
-#include "dicom/DicomQuery.h"
+#include "dicom/data/DicomAttributes.h"
+#include "dicom/data/DicomDataSet.h"
+#include "dicom/data/DicomDataSets.h"
+#include "dicom/net/DicomQuery.h"
 #include "support/DateTime.h"
 #include "tests/app/FormTestSupport.h"
 #include "tests/app/cli/RunProgram.h"

@@ -57,11 +57,11 @@ TEST(ExportNet, JsonAndCsvHoldEveryResponseForIndependentReaders) {
     TempDir dir;
     const std::string json = dir.Path() + "/out.json";
     const std::string csv = dir.Path() + "/out.csv";
-    const auto result = testing::RunProgram(
-        LUMO_CLI_PROGRAM,
-        {"study", "--ip=127.0.0.1", "--port=" + std::to_string(node.Port()), "--json", json,
-         "--csv=" + csv},
-        dir.Path(), std::chrono::seconds(60));
+    const auto result =
+        testing::RunProgram(LUMO_CLI_PROGRAM,
+                            {"study", "--ip=127.0.0.1", "--port=" + std::to_string(node.Port()),
+                             "--json", json, "--csv=" + csv},
+                            dir.Path(), std::chrono::seconds(60));
     ASSERT_EQ(result.exitCode, 0) << result.err;
 
     std::string read;
@@ -84,11 +84,11 @@ TEST(ExportNet, AFileThatCannotBeWrittenFailsTheCommand) {
     TestNode node;
     node.Start();
     TempDir dir;
-    const auto result = testing::RunProgram(
-        LUMO_CLI_PROGRAM,
-        {"study", "--ip=127.0.0.1", "--port=" + std::to_string(node.Port()), "--json",
-         dir.Path() + "/no/such/folder/out.json"},
-        dir.Path(), std::chrono::seconds(60));
+    const auto result =
+        testing::RunProgram(LUMO_CLI_PROGRAM,
+                            {"study", "--ip=127.0.0.1", "--port=" + std::to_string(node.Port()),
+                             "--json", dir.Path() + "/no/such/folder/out.json"},
+                            dir.Path(), std::chrono::seconds(60));
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_NE(result.err.find("out.json"), std::string::npos) << result.err;
 }

@@ -18,11 +18,11 @@
 #include <QTest>
 #include <QTimer>
 
-#include "dicom/DicomAttributes.h"
-#include "dicom/DicomDataSet.h"
-#include "dicom/DicomDataSets.h"
-#include "dicom/DicomQuery.h"
-#include "dicom/Variant.h"
+#include "dicom/data/DicomAttributes.h"
+#include "dicom/data/DicomDataSet.h"
+#include "dicom/data/DicomDataSets.h"
+#include "dicom/data/Variant.h"
+#include "dicom/net/DicomQuery.h"
 #include "support/Application.h"
 #include "tests/app/gui/GuiTestSupport.h"
 #include "tests/fixtures/TestNode.h"

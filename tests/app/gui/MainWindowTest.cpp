@@ -19,7 +19,7 @@
 #include <QTest>
 
 #include "app/gui/CloseOnSignal.h"
-#include "dicom/Dispatcher.h"
+#include "dicom/listener/Dispatcher.h"
 #include "support/Application.h"
 #include "support/DateTime.h"
 #include "support/Exception.h"

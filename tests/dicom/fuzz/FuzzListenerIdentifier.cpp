@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "dicom/ListenerIdentifier.h"
+#include "dicom/listener/detail/ListenerIdentifier.h"
 
 using namespace lumo::dicom::detail;
 

@@ -13,9 +13,9 @@
 #include <string>
 
 #include "../WireBytes.h"
-#include "dicom/NestingScan.h"
-#include "dicom/ReceivedRules.h"
-#include "dicom/WireDataSet.h"
+#include "dicom/data/detail/NestingScan.h"
+#include "dicom/data/detail/ReceivedDataSetReader.h"
+#include "dicom/data/detail/ReceivedRules.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const bool quiet = [] {

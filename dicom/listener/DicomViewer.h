@@ -1,0 +1,83 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+
+#include "dicom/listener/DicomConnection.h"
+#include "dicom/listener/Dispatcher.h"
+#include "dicom/net/DicomTls.h"
+
+namespace lumo::dicom {
+
+class DicomViewer;
+
+// What callers may hold of the listener at once. A caller beyond either
+// association limit is refused (A-ASSOCIATE-RJ: transient, local limit
+// exceeded); a request whose identifier passes the size bound has its
+// association aborted as the identifier arrives.
+struct ViewerLimits {
+    int maxAssociations = 32;           // in all, those in negotiation included
+    int maxAssociationsPerAddress = 8;  // from one caller address
+    std::size_t maxIdentifierBytes = std::size_t{4} << 20;
+};
+
+using AssociationRequestHandler =
+    std::function<void(DicomViewer& sender, DicomConnection& connection, bool& isOK)>;
+using QueryRequestHandler = std::function<void(DicomViewer& sender, DicomConnection& connection)>;
+
+// The listener of listen mode (the hidden viewer control of the window). Owns
+// the network thread that accepts associations; raises its events on the
+// dispatcher's thread while the network thread waits. Every C-FIND request
+// (Modality Worklist, Patient Root, Study Root) raises OnQueryRequest; a
+// request whose handler leaves it without a final status is answered with
+// C000 (Cancel, FE00, when its caller cancelled it) so no caller waits
+// forever. While the handler has a request, a caller that cancels it or
+// ends its association is heard at once: the connection's stop token is
+// requested; a cancel read after the final status is dropped without an
+// answer. C-ECHO is answered. What a hostile caller
+// sends never reaches the handlers: a blank AE title is rejected, callers
+// beyond the limits are refused, an identifier nested deeper than any real
+// one is answered A900, a larger one than the bound aborts its association.
+// Construct, set the handlers and call ViewerListen on the form's thread; the
+// destructor stops the thread.
+class DicomViewer {
+  public:
+    explicit DicomViewer(Dispatcher& dispatcher);
+    ~DicomViewer();
+    DicomViewer(const DicomViewer&) = delete;
+    DicomViewer& operator=(const DicomViewer&) = delete;
+
+    // Starts accepting on `port` (0: an ephemeral port, see ListeningPort).
+    // False when the port cannot be opened (e.g. in use); never raises.
+    bool ViewerListen(int port);
+    int ListeningPort() const;
+    // Stops accepting and ends the network thread; harmless when idle.
+    // Cuts the associations in progress at once, silent callers included.
+    // Call it on the form's thread (an event still waiting for that thread is
+    // then let go, and finds the viewer stopped), or from another thread
+    // while the dispatcher still runs.
+    void ViewerStop();
+    // Seconds a caller has to send its whole association request and each of
+    // its messages (defaults 30 and 60); a caller slower than that is dropped.
+    // Takes effect at the next ViewerListen.
+    void SetTimeouts(int associationSeconds, int messageSeconds);
+    // Replaces the limits (a value of 0 or less stands for its default).
+    // Takes effect at the next ViewerListen.
+    void SetLimits(const ViewerLimits& limits);
+    // DICOM over TLS for every caller (off unless set): this listener's
+    // certificate and key, the certificates a caller's must chain to, and
+    // whether it must show one. Takes effect at the next ViewerListen, which
+    // fails when the files are unfit (CheckTlsFiles says why).
+    void SetTls(const DicomTls& tls);
+
+    AssociationRequestHandler OnAssociationRequest2;  // isOK false rejects
+    QueryRequestHandler OnQueryRequest;
+
+    struct Impl;
+
+  private:
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace lumo::dicom

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "dicom/net/AssociationReport.h"
+#include "dicom/net/DicomPeer.h"
+#include "support/Exception.h"
+
+namespace lumo::dicom {
+
+// Checks of a node that query nothing: an echo, and a probe of the services
+// it offers this calling AE title.
+
+// A C-ECHO on an association of its own: whether the node is there, knows
+// the AE titles and answers Verification. Raises a lumo::Exception with a
+// class name and a one-line message when it is not (the texts of a failing
+// query: no connection, a rejection, a timeout, an abort), or when the node
+// answers with a status other than Success (EDicomStatusError). `report`
+// holds what happened, also when it raises. On the calling thread.
+void DicomEcho(const DicomPeer& peer, AssociationReport& report);
+
+// The services a probe asks about, in this order: Verification, Modality
+// Worklist FIND, Patient Root FIND, Study Root FIND.
+std::vector<std::string> ProbedServices();
+
+// What a probe learnt of one service.
+struct ProbedService {
+    std::string sopClass;
+    // How the node answered its presentation context, when it did.
+    std::optional<ProposedContext> context;
+    // Why it did not: the association that proposed it was rejected, or
+    // failed otherwise (the error's message).
+    std::optional<AssociationRejection> rejection;
+    std::string failure;
+
+    // For an accepted FIND service: a C-FIND whose keys match nothing, to
+    // learn whether this calling AE title may query.
+    struct FindCheck {
+        int responses = 0;
+        std::optional<std::uint16_t> status;  // none when the exchange failed
+        std::string errorComment;
+        std::vector<std::uint32_t> offendingElements;
+        std::string failure;  // "EClass: message" when the exchange failed
+    };
+    std::optional<FindCheck> find;
+
+    bool Accepted() const { return context && context->Accepted(); }
+};
+
+// A probe of a node: what it offers this calling AE title. A plain value;
+// any thread.
+struct DicomProbeResult {
+    std::vector<ProbedService> services;     // as ProbedServices() lists them
+    std::vector<AssociationReport> reports;  // every association it opened, in order
+    // Set when no association could even be asked for (no connection).
+    std::optional<ErrorClass> failureClass;
+    std::string failure;
+
+    bool Reached() const { return !failureClass.has_value(); }
+    bool AnyAccepted() const;
+};
+
+// Proposes the probed services together; when the node rejects that
+// association or fails it, proposes each on an association of its own, so
+// that one service the node refuses hides none of the others. Then sends a
+// C-FIND that can match nothing (a Patient ID made of a fresh UID) on each
+// accepted FIND service. Raises nothing: what failed is in the result. On
+// the calling thread.
+DicomProbeResult DicomProbe(const DicomPeer& peer);
+
+}  // namespace lumo::dicom

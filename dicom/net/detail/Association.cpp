@@ -1,0 +1,363 @@
+#include "dicom/net/detail/Association.h"
+
+#include <dcmtk/dcmdata/dcuid.h>
+#include <dcmtk/dcmnet/cond.h>
+#include <dcmtk/dcmnet/dul.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <iterator>
+#include <string_view>
+
+#include "dicom/detail/DcmtkCheck.h"
+#include "dicom/net/DicomNames.h"
+#include "support/Exception.h"
+
+namespace lumo::dicom {
+
+namespace detail {
+
+namespace {
+
+constexpr ErrorClass kNetworkError = ErrorClass::EDicomNetworkError;
+constexpr ErrorClass kRejected = ErrorClass::EDicomAssociationRejected;
+constexpr ErrorClass kDicomError = ErrorClass::EDicomError;
+
+// The transfer syntaxes every context proposes: the only ones a node may
+// accept, as the console reads no other.
+constexpr const char* kTransferSyntaxes[] = {UID_LittleEndianExplicitTransferSyntax,
+                                             UID_BigEndianExplicitTransferSyntax,
+                                             UID_LittleEndianImplicitTransferSyntax};
+
+bool IsProposed(const char* transferSyntax) {
+    return std::any_of(std::begin(kTransferSyntaxes), std::end(kTransferSyntaxes),
+                       [&](const char* uid) { return std::string_view(uid) == transferSyntax; });
+}
+
+// The same condition with the text the operator should read, so the one
+// checkpoint reports what happened rather than the toolkit's wording.
+OFCondition Explained(const OFCondition& cond, const std::string& text) {
+    return OFCondition(cond.module(), cond.code(), cond.status(), OneLine(text).c_str());
+}
+
+bool Contains(const char* text, const char* part) {
+    return std::string(text).find(part) != std::string::npos;
+}
+
+// How the node ended the association, when it did: DCMTK tells a silent
+// close as an abort and wraps most read failures in one of its own, so what
+// the node sent, or that it sent nothing more, comes first.
+const char* EndedBy(const OFCondition& cond, const AssociationReport& report) {
+    if (report.abort) return "association aborted by the node";
+    if (report.peerClosed || cond == DUL_NETWORKCLOSED) return "connection closed by the node";
+    if (cond == DUL_PEERABORTEDASSOCIATION) return "association aborted by the node";
+    return nullptr;
+}
+
+std::string RejectReasonText(const AssociationRejection& rejection) {
+    const std::string_view name = RejectReasonName(rejection.source, rejection.reason);
+    if (!name.empty()) return std::string(name);
+    return "reason " + std::to_string(rejection.source << 8 | rejection.reason);
+}
+
+std::string PresentationResultText(ContextResult result) {
+    switch (result) {
+        case ContextResult::UserRejection:
+            return "rejected by the node";
+        case ContextResult::NoReason:
+            return "refused, no reason given";
+        case ContextResult::AbstractSyntaxNotSupported:
+            return "abstract syntax not supported";
+        case ContextResult::TransferSyntaxesNotSupported:
+            return "transfer syntaxes not supported";
+        default:
+            return "not accepted";
+    }
+}
+
+}  // namespace
+
+int WholeSeconds(std::chrono::milliseconds timeout) {
+    const auto ms = std::max<std::chrono::milliseconds::rep>(timeout.count(), 1);
+    return static_cast<int>(std::min<std::chrono::milliseconds::rep>((ms + 999) / 1000, 24 * 3600));
+}
+
+std::string OneLine(std::string text) {
+    std::replace_if(
+        text.begin(), text.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
+    return text;
+}
+
+std::string StatusHex(std::uint16_t value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04X", static_cast<unsigned>(value));
+    return text;
+}
+
+Association::Association(const DicomPeer& peer, AssociationReport& report)
+    : peer_(peer),
+      report_(report),
+      peerText_(peer.Text()),
+      transport_(deadline_, watch_, stop_,
+                 std::chrono::seconds(WholeSeconds(peer.timeouts.association))) {
+    report_.callingAETitle = peer.callingAETitle;
+    report_.calledAETitle = peer.calledAETitle;
+    report_.peerAddress = peer.address;
+    report_.peerPort = peer.port;
+    report_.ourMaxPdu = peer.maxPdu;
+}
+
+Association::~Association() {
+    if (open_) ASC_abortAssociation(assoc_);
+    report_.connected = watch_.WasConnected();
+    if (!report_.abort) report_.abort = watch_.Abort();
+    report_.duration = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start_);
+    if (assoc_ != nullptr) {
+        ASC_dropAssociation(assoc_);
+        ASC_destroyAssociation(&assoc_);  // frees the parameters too
+    } else if (params_ != nullptr) {
+        ASC_destroyAssociationParameters(&params_);
+    }
+}
+
+void Association::Propose(const std::string& sopClass) {
+    proposed_.push_back(sopClass);
+    ProposedContext context;
+    context.id = static_cast<std::uint8_t>(2 * proposed_.size() - 1);  // odd, as the standard asks
+    context.abstractSyntax = sopClass;
+    context.transferSyntaxes.assign(std::begin(kTransferSyntaxes), std::end(kTransferSyntaxes));
+    report_.contexts.push_back(std::move(context));
+}
+
+void Association::Prepare() {
+    const std::string prepare = "Cannot prepare the association with " + peerText_;
+    if (peer_.maxPdu < kSmallestMaxPdu || peer_.maxPdu > kLargestMaxPdu)
+        throw Exception(kDicomError, prepare + ": maximum PDU size " +
+                                         std::to_string(peer_.maxPdu) + " outside " +
+                                         std::to_string(kSmallestMaxPdu) + "-" +
+                                         std::to_string(kLargestMaxPdu));
+    CheckCondition(ASC_createAssociationParameters(&params_, static_cast<Uint32>(peer_.maxPdu)),
+                   kDicomError, prepare);
+    const std::string calledAddress = peer_.address + ":" + std::to_string(peer_.port);
+    CheckCondition(ASC_setAPTitles(params_, peer_.callingAETitle.c_str(),
+                                   peer_.calledAETitle.c_str(), nullptr),
+                   kDicomError, prepare);
+    CheckCondition(ASC_setPresentationAddresses(params_, "localhost", calledAddress.c_str()),
+                   kDicomError, prepare);
+    // DCMTK copies the list and writes nothing to it.
+    auto* transferSyntaxes = const_cast<const char**>(kTransferSyntaxes);
+    for (const ProposedContext& context : report_.contexts)
+        CheckCondition(ASC_addPresentationContext(params_, context.id,
+                                                  context.abstractSyntax.c_str(), transferSyntaxes,
+                                                  static_cast<int>(std::size(kTransferSyntaxes))),
+                       kDicomError, prepare);
+}
+
+// The files are read before anything connects: a node must not be blamed
+// for a key that does not open.
+void Association::PrepareTls() {
+    if (!peer_.tls.enabled) return;
+    try {
+        tls_ = std::make_unique<TlsContext>(peer_.tls, TlsSide::Requestor);
+    } catch (const Exception& e) {
+        throw Exception(kDicomError, "Cannot prepare TLS for " + peerText_ + ": " + e.Message());
+    }
+    report_.tls.emplace();
+    transport_.UseTls(*tls_, peer_.address, *report_.tls);
+}
+
+std::string Association::TlsCause() const {
+    if (report_.tls && !report_.tls->failure.empty()) return report_.tls->failure;
+    if (!report_.tls && watch_.SpokeTls())
+        return "the node answered in TLS: this port takes DICOM over TLS (--tls)";
+    if (!report_.tls && !report_.accepted && watch_.ResetUnheard())
+        return "the node reset the connection without answering: if this port takes DICOM over "
+               "TLS, use --tls";
+    return {};
+}
+
+void Association::Open() {
+    start_ = std::chrono::steady_clock::now();
+    PrepareTls();
+    const int associationSeconds = WholeSeconds(peer_.timeouts.association);
+    T_ASC_Network* rawNetwork = nullptr;
+    CheckCondition(ASC_initializeNetwork(NET_REQUESTOR, 0, associationSeconds, &rawNetwork),
+                   kNetworkError, "Cannot start the network for " + peerText_);
+    network_.reset(rawNetwork);
+    CheckCondition(ASC_setTransportLayer(network_.get(), &transport_, 0), kNetworkError,
+                   "Cannot start the network for " + peerText_);
+    Prepare();
+    if (tls_) ASC_setTransportLayerType(params_, OFTrue);
+    // The toolkit keeps the connection timeout process-wide; each exchange
+    // sets its own just before connecting.
+    dcmConnectionTimeout.set(WholeSeconds(peer_.timeouts.connect));
+    const OFCondition cond = ASC_requestAssociation(network_.get(), params_, &assoc_, nullptr,
+                                                    nullptr, DUL_NOBLOCK, associationSeconds);
+    open_ = cond.good();
+    NoteNegotiation(cond);
+    // A negotiation that outlasted its deadline fails however DCMTK saw the
+    // read that gave up.
+    if (cond.bad()) FailToAssociate(deadline_.Expired() ? OFCondition(DUL_READTIMEOUT) : cond);
+}
+
+// What the node answered, into the report: its rejection, or its answer to
+// each context and what it said of itself.
+void Association::NoteNegotiation(const OFCondition& cond) {
+    report_.connected = watch_.WasConnected();
+    if (cond == DUL_ASSOCIATIONREJECTED) {
+        T_ASC_RejectParameters rejection{};
+        ASC_getRejectParameters(params_, &rejection);
+        report_.rejection =
+            AssociationRejection{static_cast<std::uint8_t>(rejection.result),
+                                 static_cast<std::uint8_t>(rejection.source),
+                                 static_cast<std::uint8_t>(rejection.reason & 0xFF)};
+    }
+    if (cond.bad()) return;
+    report_.accepted = true;
+    for (int i = 0; i < ASC_countPresentationContexts(params_); ++i) {
+        T_ASC_PresentationContext answered{};
+        if (ASC_getPresentationContext(params_, i, &answered).bad()) continue;
+        for (ProposedContext& context : report_.contexts) {
+            if (context.id != answered.presentationContextID) continue;
+            context.result = static_cast<ContextResult>(answered.resultReason);
+            if (context.Accepted())
+                context.acceptedTransferSyntax = OneLine(answered.acceptedTransferSyntax);
+        }
+    }
+    report_.peerMaxPdu = static_cast<std::uint32_t>(std::max(0L, params_->theirMaxPDUReceiveSize));
+    report_.peerImplementationClassUID = OneLine(params_->theirImplementationClassUID);
+    report_.peerImplementationVersionName = OneLine(params_->theirImplementationVersionName);
+}
+
+void Association::FailToAssociate(const OFCondition& cond) {
+    NoteFailure();
+    if (report_.rejection)
+        CheckCondition(Explained(cond, RejectReasonText(*report_.rejection)), kRejected,
+                       "Association rejected by " + peerText_);
+    if (cond.module() == OFM_dcmnet &&
+        (cond.code() == DULC_TCPINITERROR || cond.code() == DULC_UNKNOWNHOST))
+        FailToConnect(cond);
+    const std::string associate = "No association with " + peerText_;
+    if (const std::string cause = TlsCause(); !cause.empty())
+        CheckCondition(Explained(cond, cause), kNetworkError, associate);
+    if (cond == DUL_READTIMEOUT || cond == DIMSE_NODATAAVAILABLE)
+        CheckCondition(
+            Explained(cond, "association timeout after " +
+                                std::to_string(WholeSeconds(peer_.timeouts.association)) + " s"),
+            kNetworkError, associate);
+    if (const char* ended = EndedBy(cond, report_))
+        CheckCondition(Explained(cond, ended), kNetworkError, associate);
+    CheckCondition(Explained(cond, cond.text()), kNetworkError, associate);
+    throw Exception(kNetworkError, associate);  // a bad condition always raised above
+}
+
+void Association::FailToConnect(const OFCondition& cond) {
+    const std::string connect = "Cannot connect to " + peerText_;
+    if (cond.code() == DULC_UNKNOWNHOST)
+        CheckCondition(Explained(cond, "unknown host"), kNetworkError, connect);
+    const char* text = cond.text();
+    if (Contains(text, "(Timeout)"))
+        CheckCondition(
+            Explained(cond, "connection timeout after " +
+                                std::to_string(WholeSeconds(peer_.timeouts.connect)) + " s"),
+            kNetworkError, connect);
+    if (Contains(text, "refused"))
+        CheckCondition(Explained(cond, "connection refused"), kNetworkError, connect);
+    if (Contains(text, "No route") || Contains(text, "Host is unreachable"))
+        CheckCondition(Explained(cond, "host unreachable"), kNetworkError, connect);
+    if (Contains(text, "Network is unreachable"))
+        CheckCondition(Explained(cond, "network unreachable"), kNetworkError, connect);
+    CheckCondition(cond, kNetworkError, connect);
+    throw Exception(kNetworkError, connect);  // a bad condition always raised above
+}
+
+T_ASC_PresentationContextID Association::Require(const std::string& sopClass,
+                                                 const std::string& name) {
+    const T_ASC_PresentationContextID id =
+        ASC_findAcceptedPresentationContextID(assoc_, sopClass.c_str());
+    if (id == 0) {
+        std::string why = "not accepted";
+        for (const ProposedContext& context : report_.contexts)
+            if (context.abstractSyntax == sopClass) why = PresentationResultText(context.result);
+        Abort();
+        throw Exception(kDicomError, "No presentation context accepted by " + peerText_ + ": " +
+                                         name + " (" + sopClass + ") " + why);
+    }
+    CheckTransferSyntax(id);
+    return id;
+}
+
+// A node may only choose among the transfer syntaxes proposed: one it made up
+// would have the identifier and the responses in an encoding nobody agreed on.
+void Association::CheckTransferSyntax(T_ASC_PresentationContextID id) {
+    T_ASC_PresentationContext context{};
+    if (ASC_findAcceptedPresentationContext(params_, id, &context).good() &&
+        IsProposed(context.acceptedTransferSyntax))
+        return;
+    Abort();
+    throw Exception(kNetworkError,
+                    "No association with " + peerText_ + ": the node accepted transfer syntax " +
+                        OneLine(context.acceptedTransferSyntax) + ", which was not proposed");
+}
+
+std::uint16_t Association::NextMessageID() { return assoc_->nextMsgID++; }
+
+void Association::StartResponse() { deadline_.Start(ResponseBound()); }
+
+std::chrono::milliseconds Association::ResponseBound() const {
+    return std::chrono::seconds(WholeSeconds(peer_.timeouts.response));
+}
+
+void Association::Release() {
+    if (!open_) return;
+    open_ = false;
+    // A node that is slow to confirm the release is aborted instead.
+    StartResponse();
+    if (ASC_releaseAssociation(assoc_).bad()) {
+        ASC_abortAssociation(assoc_);
+        return;
+    }
+    report_.released = true;
+}
+
+void Association::Abort() {
+    if (!open_) return;
+    open_ = false;
+    ASC_abortAssociation(assoc_);
+}
+
+void Association::Fail(const OFCondition& given, const std::string& command,
+                       const std::string& after) {
+    // What the node did is read before the abort, whose own ending the
+    // watch would see too.
+    NoteFailure();
+    const char* ended = EndedBy(given, report_);
+    Abort();
+    // A read that gave up at the deadline is the response timeout it is.
+    const OFCondition cond = deadline_.Expired() ? OFCondition(DUL_READTIMEOUT) : given;
+    const std::string what = command + " to " + peerText_ + " failed";
+    if (const std::string cause = TlsCause(); !cause.empty())
+        CheckCondition(Explained(cond, cause), kNetworkError, what);
+    if (cond == DIMSE_NODATAAVAILABLE || cond == DUL_READTIMEOUT)
+        CheckCondition(
+            Explained(cond, "response timeout after " +
+                                std::to_string(WholeSeconds(peer_.timeouts.response)) + " s"),
+            kNetworkError, what);
+    if (ended != nullptr) CheckCondition(Explained(cond, ended + after), kNetworkError, what);
+    CheckCondition(Explained(cond, cond.text()), kNetworkError, what);
+    throw Exception(kNetworkError, what);  // a bad condition always raised above
+}
+
+void Association::NoteFailure() {
+    report_.abort = watch_.Abort();
+    report_.peerClosed = watch_.Closed() && !watch_.Abort();
+}
+
+void Association::FailProtocol(const std::string& command, const std::string& what) {
+    Abort();
+    throw Exception(kNetworkError, command + " to " + peerText_ + " failed: " + what);
+}
+
+}  // namespace detail
+}  // namespace lumo::dicom

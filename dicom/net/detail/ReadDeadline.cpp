@@ -1,0 +1,262 @@
+#include "dicom/net/detail/ReadDeadline.h"
+
+#include <dcmtk/dcmnet/cond.h>
+#include <dcmtk/dcmnet/dcmtrans.h>
+
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <memory>
+#include <utility>
+
+#include "dicom/net/detail/SocketOptions.h"
+#include "dicom/net/detail/TlsChannel.h"
+
+namespace lumo::dicom::detail {
+
+namespace {
+
+using std::chrono::milliseconds;
+
+// Writes all of `bytes` on a plain socket unless the connection fails or the
+// deadline passes first; what the node makes of it, the reads that follow
+// tell.
+void SendAll(int socket, const std::string& bytes, const ReadDeadline& deadline) {
+    std::size_t at = 0;
+    while (at < bytes.size()) {
+        const ssize_t sent =
+            ::send(socket, bytes.data() + at, bytes.size() - at, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent > 0) {
+            at += static_cast<std::size_t>(sent);
+            continue;
+        }
+        if (sent < 0 && errno == EINTR) continue;
+        if (sent == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return;
+        const milliseconds left = deadline.Left();
+        if (left <= milliseconds(0)) return;
+        pollfd fd{socket, POLLOUT, 0};
+        ::poll(&fd, 1, static_cast<int>(std::min<milliseconds::rep>(left.count(), INT_MAX)));
+    }
+}
+
+// A TCP connection, TLS-protected or not, whose reads end at the deadline
+// and whose waits a stop cuts short. A read takes what the connection holds
+// at once; only when it holds nothing does it wait, on the socket and on
+// the stop's wake-up together. Every byte read goes past the watch; the
+// TLS handshake is held to the negotiation's deadline, and what TLS settled
+// or why it failed goes into the report. Owned by DCMTK's association; used
+// on the exchange's thread.
+class DeadlineConnection : public DcmTCPConnection {
+  public:
+    DeadlineConnection(DcmNativeSocketType socket, ReadDeadline& deadline, PeerWatch& watch,
+                       ExchangeStop& stop, std::unique_ptr<TlsChannel> tls, TlsReport* report,
+                       milliseconds writeBound)
+        : DcmTCPConnection(socket),
+          deadline_(deadline),
+          watch_(watch),
+          stop_(stop),
+          tls_(std::move(tls)),
+          report_(report),
+          writeBound_(writeBound) {
+        if (tls_) {
+            stop_.SetWriter([this](const std::string& bytes, const ReadDeadline&) {
+                WriteAll(bytes.data(), bytes.size());
+            });
+        } else {
+            stop_.SetWriter([socket](const std::string& bytes, const ReadDeadline& bound) {
+                SendAll(socket, bytes, bound);
+            });
+        }
+    }
+    ~DeadlineConnection() override { stop_.SetWriter(nullptr); }
+    DeadlineConnection(const DeadlineConnection&) = delete;
+    DeadlineConnection& operator=(const DeadlineConnection&) = delete;
+
+    OFCondition clientSideHandshake() override {
+        if (!tls_) return EC_Normal;
+        while (true) {
+            if (stop_.Handle(deadline_) == ExchangeStop::Action::GiveUp)
+                return TlsFailed("stopped during the TLS handshake");
+            const milliseconds left = deadline_.Left();
+            if (left <= milliseconds(0)) {
+                deadline_.Expire();
+                return TlsFailed(
+                    "no TLS handshake with the node within " +
+                    std::to_string(std::chrono::ceil<std::chrono::seconds>(writeBound_).count()) +
+                    " s: is this port a TLS port?");
+            }
+            const TlsStep step = tls_->Handshake();
+            if (step == TlsStep::Done) {
+                if (report_ != nullptr) tls_->Describe(*report_);
+                return EC_Normal;
+            }
+            if (step == TlsStep::Closed || step == TlsStep::Failed) {
+                if (step == TlsStep::Closed) watch_.Read(nullptr, 0);
+                return TlsFailed(tls_->Failure(true));
+            }
+            WaitForSocket(getSocket(), step, stop_.Raised() ? -1 : stop_.WakeFd(), left);
+        }
+    }
+
+    ssize_t read(void* buf, size_t nbyte) override {
+        while (true) {
+            if (stop_.Handle(deadline_) == ExchangeStop::Action::GiveUp) return Failed(ECANCELED);
+            const milliseconds left = deadline_.Left();
+            if (left <= milliseconds(0)) return Expired();
+            if (tls_) {
+                std::size_t got = 0;
+                const TlsStep step = tls_->Read(buf, nbyte, got);
+                if (step == TlsStep::Done) {
+                    watch_.Read(buf, static_cast<ssize_t>(got));
+                    return static_cast<ssize_t>(got);
+                }
+                if (step == TlsStep::Closed) {
+                    watch_.Read(buf, 0);
+                    return 0;
+                }
+                if (step == TlsStep::Failed) {
+                    NoteTlsFailure(tls_->Failure(false));
+                    return Failed(ECONNRESET);
+                }
+                WaitForSocket(getSocket(), step, stop_.Raised() ? -1 : stop_.WakeFd(), left);
+                continue;
+            }
+            const ssize_t got = ::recv(getSocket(), buf, nbyte, MSG_DONTWAIT);
+            if (got >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+                watch_.Read(buf, got);
+                return got;
+            }
+            Wait(left);
+        }
+    }
+
+    ssize_t write(void* buf, size_t nbyte) override {
+        if (!tls_) return DcmTCPConnection::write(buf, nbyte);
+        return WriteAll(buf, nbyte) ? static_cast<ssize_t>(nbyte) : -1;
+    }
+
+    // DCMTK's own wait, in whole seconds, before it reads without blocking;
+    // a wait it has already used up (a negative one) waits no more.
+    OFBool networkDataAvailable(int timeout) override {
+        if (tls_ && tls_->Pending()) return OFTrue;
+        const auto end =
+            std::chrono::steady_clock::now() + std::chrono::seconds(std::max(timeout, 0));
+        while (true) {
+            if (stop_.Handle(deadline_) == ExchangeStop::Action::GiveUp) return OFFalse;
+            const milliseconds left = deadline_.Left();
+            if (left <= milliseconds(0)) {
+                deadline_.Expire();
+                return OFFalse;
+            }
+            const auto wait =
+                std::chrono::duration_cast<milliseconds>(end - std::chrono::steady_clock::now());
+            if (Wait(std::max(std::min(left, wait), milliseconds(0)))) return OFTrue;
+            // Woken early by a stop: it is handled above, and the wait goes on.
+            if (std::chrono::steady_clock::now() >= end) return OFFalse;
+        }
+    }
+
+    void close() override {
+        if (tls_) tls_->Close();
+        DcmTCPConnection::close();
+    }
+
+    OFBool isTransparentConnection() override { return tls_ ? OFFalse : OFTrue; }
+
+  private:
+    ssize_t Failed(int error) {
+        errno = error;
+        return -1;
+    }
+
+    ssize_t Expired() {
+        deadline_.Expire();
+        return Failed(ETIMEDOUT);
+    }
+
+    void NoteTlsFailure(const std::string& why) {
+        if (report_ != nullptr && report_->failure.empty()) report_->failure = why;
+    }
+
+    // A node that refuses our certificate (or its absence) says so in an
+    // alert after a TLS 1.3 handshake, then closes: the write that follows
+    // may fail before any read, while the alert waits unread.
+    void NoteWriteFailure(TlsStep step) {
+        if (step == TlsStep::Failed) NoteTlsFailure(tls_->Failure(false));
+        char unread[512];
+        std::size_t got = 0;
+        if (tls_->Read(unread, sizeof unread, got) == TlsStep::Failed)
+            NoteTlsFailure(tls_->Failure(false));
+    }
+
+    OFCondition TlsFailed(const std::string& why) {
+        NoteTlsFailure(why);
+        return makeDcmnetCondition(DULC_TLSERROR, OF_error, why.c_str());
+    }
+
+    // All of the bytes through TLS, unless the connection fails or the node
+    // takes nothing for a whole write bound.
+    bool WriteAll(const void* buf, std::size_t nbyte) {
+        const TlsStep step = tls_->WriteAll(buf, nbyte, writeBound_);
+        if (step == TlsStep::Done) return true;
+        if (step == TlsStep::Closed || step == TlsStep::Failed) {
+            NoteWriteFailure(step);
+            errno = EPIPE;
+        } else {
+            errno = ETIMEDOUT;
+        }
+        return false;
+    }
+
+    // Waits at most `wait` for bytes to read, or for a stop not yet seen;
+    // true when the socket has something (or has ended).
+    bool Wait(milliseconds wait) {
+        pollfd fds[2] = {{getSocket(), POLLIN, 0}, {stop_.WakeFd(), POLLIN, 0}};
+        // Once raised, the wake-up stays readable: it has said what it had to.
+        const nfds_t count = stop_.Raised() || stop_.WakeFd() < 0 ? 1 : 2;
+        int rc = 0;
+        do {
+            rc = ::poll(fds, count,
+                        static_cast<int>(std::min<milliseconds::rep>(wait.count(), INT_MAX)));
+        } while (rc < 0 && errno == EINTR);
+        return rc > 0 && fds[0].revents != 0;
+    }
+
+    ReadDeadline& deadline_;
+    PeerWatch& watch_;
+    ExchangeStop& stop_;
+    const std::unique_ptr<TlsChannel> tls_;
+    TlsReport* const report_;
+    const milliseconds writeBound_;
+};
+
+}  // namespace
+
+void ReadDeadline::Start(milliseconds bound) {
+    end_ = std::chrono::steady_clock::now() + bound;
+    expired_ = false;
+}
+
+milliseconds ReadDeadline::Left() const {
+    return std::chrono::duration_cast<milliseconds>(end_ - std::chrono::steady_clock::now());
+}
+
+DcmTransportConnection* DeadlineTransport::createConnection(DcmNativeSocketType openSocket,
+                                                            OFBool useSecureLayer) {
+    // The association asks for TLS exactly when the transport was given it.
+    if (static_cast<bool>(useSecureLayer) != (tls_ != nullptr)) return nullptr;
+    deadline_.Start(negotiation_);
+    watch_.Connected();
+    SendAtOnce(openSocket);
+    std::unique_ptr<TlsChannel> tls;
+    if (tls_ != nullptr) tls = std::make_unique<TlsChannel>(*tls_, openSocket, peerAddress_);
+    // DCMTK owns the connection from here and deletes it with the association.
+    return std::make_unique<DeadlineConnection>(openSocket, deadline_, watch_, stop_,
+                                                std::move(tls), tlsReport_, negotiation_)
+        .release();
+}
+
+}  // namespace lumo::dicom::detail
