@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "app/LinesFile.h"
+#include "app/RunState.h"
 #include "app/TFormTestWL.h"
 #include "app/VisibleText.h"
 #include "support/Application.h"
@@ -214,9 +215,44 @@ std::string BatchInterruptedLine(std::size_t done, std::size_t count) {
            " enregistrements";
 }
 
+namespace {
+
+// One query and one line per record of ListBoxOrig into MemoDest, until
+// the last or a stop; a stopped run ends with the line that says so.
+void RunRecords(TFormTestWL& form) {
+    FormHost& host = form.Host();
+    const TStrings& records = form.ListBoxOrig.Items;
+    const std::size_t count = records.Count();
+    form.LabelBatchProgress.Caption = ProgressText(0, count);
+    form.LabelBatchProgress.Visible = true;
+    host.ProcessMessages();
+
+    TStrings& output = form.MemoDest.Lines;
+    output.Clear();
+    std::size_t done = 0;
+    while (done < count) {
+        form.ListBoxOrig.ItemIndex = static_cast<int>(done);
+        form.LabelBatchProgress.Caption = ProgressText(done + 1, count);
+        const std::string line = RecordLine(form, ParseBatchRecord(std::string(records[done])));
+        output.Add(line);
+        host.BatchLineAdded(line);
+        host.ProcessMessages();
+        ++done;
+        if (form.StopRequested()) break;
+    }
+    // Stopped before the end: what was built is kept, and says it is partial.
+    if (done < count) {
+        const std::string line = BatchInterruptedLine(done, count);
+        output.Add(line);
+        host.BatchLineAdded(line);
+    }
+}
+
+}  // namespace
+
 void RunBatchType1(TFormTestWL& form) {
-    const TFormTestWL::RunningScope running(form, true);
-    form.stopRequested_ = false;
+    const RunState::Scope running(form.Runs(), true);
+    form.Runs().ForgetStop();
     FormHost& host = form.Host();
     const std::optional<std::string> chosen = host.ChooseFile(form.OpenDialogCFIND);
     if (!chosen) {
@@ -242,33 +278,10 @@ void RunBatchType1(TFormTestWL& form) {
 
     form.ButtonCFINDType1.Caption =
         "Traitement: " + std::filesystem::path(inputFile).filename().string() + "...";
-    const std::size_t count = records.Count();
-    form.LabelBatchProgress.Caption = ProgressText(0, count);
-    form.LabelBatchProgress.Visible = true;
-    host.ProcessMessages();
-
-    TStrings& output = form.MemoDest.Lines;
-    output.Clear();
-    std::size_t done = 0;
-    while (done < count) {
-        form.ListBoxOrig.ItemIndex = static_cast<int>(done);
-        form.LabelBatchProgress.Caption = ProgressText(done + 1, count);
-        const std::string line = RecordLine(form, ParseBatchRecord(std::string(records[done])));
-        output.Add(line);
-        host.BatchLineAdded(line);
-        host.ProcessMessages();
-        ++done;
-        if (form.StopRequested()) break;
-    }
-    // Stopped before the end: what was built is kept, and says it is partial.
-    if (done < count) {
-        const std::string line = BatchInterruptedLine(done, count);
-        output.Add(line);
-        host.BatchLineAdded(line);
-    }
+    RunRecords(form);
 
     const std::string outputFile = BatchResultFileName(inputFile);
-    SaveLinesToFile(outputFile, output, input.encoding);
+    SaveLinesToFile(outputFile, form.MemoDest.Lines, input.encoding);
     host.BatchFileWritten(outputFile);
 
     form.ButtonCFINDType1.Caption = kIdle;

@@ -4,7 +4,9 @@
 #include <charconv>
 #include <chrono>
 
+#include "logging/uApplicationLogger.h"
 #include "support/Exception.h"
+#include "support/Global_Registry.h"
 
 namespace lumo::app {
 
@@ -120,6 +122,146 @@ dicom::TlsProfile ParseTlsProfile(const std::string& text) {
     throw Exception(ErrorClass::EConvertError,
                     "Profil TLS : '" + text +
                         "' refusé, bcp195-nd, bcp195, bcp195-ex, aes ou null est attendu");
+}
+
+namespace {
+
+std::string Read(const char* name) { return ReadSetting(kSettingsSection, name); }
+
+void LogKeptDefault(const char* name, const std::string& text, const std::string& kept) {
+    AppLogger().Log(std::string("Paramètre ") + name + " invalide : '" + text +
+                        "' (valeur par défaut " + kept + " gardée)",
+                    LogLevel::Error, 0);
+}
+
+}  // namespace
+
+void ReadNodeSettings(const NodeFields& fields, const NodeSettings& defaults) {
+    fields.ip = Read("IP");
+    fields.port = Read("Port");
+    fields.aeTitle = Read("AETitle");
+    fields.callingAETitle = Read("CallingAETitle");
+    fields.modality = Read("Modalite");
+    if (fields.ip.empty()) {
+        fields.ip = defaults.ip;
+        fields.port = defaults.port;
+        fields.aeTitle = defaults.aeTitle;
+        fields.callingAETitle = defaults.callingAETitle;
+    }
+}
+
+void WriteNodeSettings(const NodeSettings& settings) {
+    WriteSetting(kSettingsSection, "IP", settings.ip);
+    WriteSetting(kSettingsSection, "Port", settings.port);
+    WriteSetting(kSettingsSection, "AETitle", settings.aeTitle);
+    WriteSetting(kSettingsSection, "CallingAETitle", settings.callingAETitle);
+    WriteSetting(kSettingsSection, "Modalite", settings.modality);
+}
+
+ConnectionValues ReadConnectionValues(ConnectionValues values) {
+    for (const ConnectionSetting setting : kConnectionSettings) {
+        const std::string text = Read(SettingName(setting));
+        if (text.empty()) continue;
+        try {
+            ApplySetting(setting, ParseSetting(setting, text), values);
+        } catch (const Exception&) {
+            LogKeptDefault(SettingName(setting), text,
+                           std::to_string(SettingValue(setting, values)));
+        }
+    }
+    return values;
+}
+
+void WriteConnectionValues(const ConnectionValues& values) {
+    for (const ConnectionSetting setting : kConnectionSettings)
+        WriteSetting(kSettingsSection, SettingName(setting),
+                     std::to_string(SettingValue(setting, values)));
+}
+
+std::size_t ReadByteLimit(const char* name, std::size_t fallback) {
+    const std::string text = Read(name);
+    if (text.empty()) return fallback;
+    std::size_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error == std::errc() && end == text.data() + text.size() && value >= 1024) return value;
+    LogKeptDefault(name, text, std::to_string(fallback));
+    return fallback;
+}
+
+TlsSettings ReadTlsSettings(const TlsSettings& defaults) {
+    TlsSettings settings = defaults;
+    settings.enabled = Read("TLS") == "1";
+    settings.certificateFile = Read("TLSCert");
+    settings.privateKeyFile = Read("TLSKey");
+    settings.trusted = Read("TLSCA");
+    const auto choose = [](std::string& value, const char* name, const auto& parse) {
+        const std::string text = Read(name);
+        if (text.empty()) return;
+        try {
+            parse(text);
+            value = text;
+        } catch (const Exception&) {
+            LogKeptDefault(name, text, value);
+        }
+    };
+    choose(settings.verify, "TLSVerify", ParseTlsVerify);
+    choose(settings.profile, "TLSProfile", ParseTlsProfile);
+    return settings;
+}
+
+void WriteTlsSettings(const TlsSettings& settings) {
+    const std::string values[] = {settings.enabled ? "1" : "0",
+                                  settings.certificateFile,
+                                  settings.privateKeyFile,
+                                  settings.trusted,
+                                  settings.verify,
+                                  settings.profile};
+    for (std::size_t i = 0; i < std::size(kTlsSettingNames); ++i)
+        WriteSetting(kSettingsSection, kTlsSettingNames[i], values[i]);
+}
+
+dicom::DicomTls TlsOfSettings(const TlsSettings& settings) {
+    dicom::DicomTls tls;
+    tls.enabled = settings.enabled;
+    tls.certificateFile = settings.certificateFile;
+    tls.privateKeyFile = settings.privateKeyFile;
+    tls.trusted = settings.trusted;
+    tls.verify = ParseTlsVerify(settings.verify);
+    tls.profile = ParseTlsProfile(settings.profile);
+    return tls;
+}
+
+ConnectionFields::ConnectionFields(const std::array<TEdit*, std::size(kConnectionSettings)>& fields)
+    : fields_(fields) {}
+
+void ConnectionFields::Show(const ConnectionValues& values) {
+    shown_.clear();
+    for (std::size_t i = 0; i < fields_.size(); ++i) {
+        fields_[i]->Text = std::to_string(SettingValue(kConnectionSettings[i], values));
+        shown_.push_back(fields_[i]->Text);
+    }
+}
+
+void ConnectionFields::Apply(ConnectionValues& values) const {
+    for (std::size_t i = 0; i < fields_.size(); ++i) {
+        const std::string& text = fields_[i]->Text;
+        if (i < shown_.size() && text == shown_[i]) continue;
+        const ConnectionSetting setting = kConnectionSettings[i];
+        ApplySetting(setting, ParseSetting(setting, text), values);
+    }
+}
+
+void ConnectionFields::ApplyValid(ConnectionValues& values) const {
+    for (std::size_t i = 0; i < fields_.size(); ++i) {
+        const std::string& text = fields_[i]->Text;
+        if (i < shown_.size() && text == shown_[i]) continue;
+        try {
+            const ConnectionSetting setting = kConnectionSettings[i];
+            ApplySetting(setting, ParseSetting(setting, text), values);
+        } catch (const Exception&) {
+            // The value in force is stored; the next request says what is wrong.
+        }
+    }
 }
 
 }  // namespace lumo::app

@@ -1,18 +1,23 @@
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "app/TControls.h"
 #include "dicom/net/DicomPeer.h"
 
 // The connection settings beyond the node's address: the three timeouts, in
 // whole seconds, the largest PDU this side takes, in bytes, and the number of
 // responses a query takes before it is cancelled (0: all). Each has its
 // field on the Diagnostic tab, its option on the command line and its value
-// in the settings store; one table gives their names and bounds. Stateless;
-// any thread.
+// in the settings store; one table gives their names and bounds. The
+// window's settings are read from and written to the store here too.
+// Stateless but for ConnectionFields; any thread.
 namespace lumo::app {
 
 enum class ConnectionSetting { ConnectTimeout, AssocTimeout, ResponseTimeout, MaxPdu, MaxResults };
@@ -55,5 +60,81 @@ inline constexpr const char* kTlsSettingNames[] = {"TLS",   "TLSCert",   "TLSKey
 // accepted>), before anything is sent.
 dicom::TlsVerify ParseTlsVerify(const std::string& text);
 dicom::TlsProfile ParseTlsProfile(const std::string& text);
+
+// The section of the store that holds the window's settings.
+inline constexpr const char* kSettingsSection = "FormTestWL";
+
+// The node and modality of the input block, as stored ("IP", "Port",
+// "AETitle", "CallingAETitle", "Modalite").
+struct NodeSettings {
+    std::string ip;
+    std::string port;
+    std::string aeTitle;
+    std::string callingAETitle;
+    std::string modality;
+};
+// The fields that show them.
+struct NodeFields {
+    std::string& ip;
+    std::string& port;
+    std::string& aeTitle;
+    std::string& callingAETitle;
+    std::string& modality;
+};
+// The stored values into the fields, one by one in the order above (a value
+// of the wrong type raises where it is met, the fields before it set);
+// without a stored address the other three connection values mean nothing,
+// and all four take the `defaults` together.
+void ReadNodeSettings(const NodeFields& fields, const NodeSettings& defaults);
+void WriteNodeSettings(const NodeSettings& settings);
+
+// `values` with the stored connection settings put in; a stored value out
+// of bounds keeps the one in `values`, and the log says so.
+ConnectionValues ReadConnectionValues(ConnectionValues values);
+void WriteConnectionValues(const ConnectionValues& values);
+
+// A size bound in bytes stored under `name` (MaxResponseBytes,
+// MaxIdentifierBytes): a value that is no whole number of at least a
+// kilobyte keeps `fallback`, and the log says so.
+std::size_t ReadByteLimit(const char* name, std::size_t fallback);
+
+// The TLS settings as the fields hold them.
+struct TlsSettings {
+    bool enabled = false;
+    std::string certificateFile;
+    std::string privateKeyFile;
+    std::string trusted;
+    std::string verify;
+    std::string profile;
+};
+// The stored TLS settings; a stored verification or profile that is not
+// one of the list keeps the one of `defaults`, and the log says so.
+TlsSettings ReadTlsSettings(const TlsSettings& defaults);
+void WriteTlsSettings(const TlsSettings& settings);
+// The settings as a request takes them; a verification or profile that is
+// not one of the list raises EConvertError.
+dicom::DicomTls TlsOfSettings(const TlsSettings& settings);
+
+// The five fields that show the connection settings, and what each showed
+// when last set from the values in force: a field the operator changed
+// since overrides its value, one left as shown keeps the value in force
+// (which a caller may have set itself). Holds the fields by reference; the
+// form's thread.
+class ConnectionFields {
+  public:
+    // In the order of kConnectionSettings.
+    explicit ConnectionFields(const std::array<TEdit*, std::size(kConnectionSettings)>& fields);
+
+    void Show(const ConnectionValues& values);
+    // `values` with the changed fields put in; a changed field out of
+    // bounds raises EConvertError, before anything is sent.
+    void Apply(ConnectionValues& values) const;
+    // The same, a field out of bounds left out: what is stored at the end.
+    void ApplyValid(ConnectionValues& values) const;
+
+  private:
+    std::array<TEdit*, std::size(kConnectionSettings)> fields_;
+    std::vector<std::string> shown_;
+};
 
 }  // namespace lumo::app

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "app/QueryIdentifier.h"
+#include "app/QueryRun.h"
 #include "app/ResponseExport.h"
 #include "dicom/data/DicomAttribute.h"
 #include "dicom/data/DicomAttributes.h"

@@ -3,14 +3,11 @@
 #include <cstdint>
 #include <exception>
 #include <optional>
-#include <stop_token>
 #include <string>
 
 #include "app/QueryRequest.h"
-#include "dicom/data/DicomDataSet.h"
 #include "dicom/data/DicomDataSets.h"
 #include "dicom/net/AssociationReport.h"
-#include "dicom/net/DicomQuery.h"
 #include "dicom/net/DimseStatus.h"
 #include "support/DateTime.h"
 #include "support/Exception.h"
@@ -32,13 +29,15 @@ struct QueryFailure {
 };
 
 // How a query went, for whoever shows or uses it (the window's labels, the
-// batch, the worklist check, the command line): every response, the node's
-// final status, the failure if any, and when it was asked and answered. A
-// query is answered when it ran to the node's final status and that status
-// completed it; it failed when it has a failure; with neither it ended
-// before it was sent. A plain value; any thread.
+// batch, the worklist check, the relay, the command line): the responses
+// held, the node's final status, the failure if any, and when it was asked
+// and answered. A query is answered when it ran to the node's final status
+// and that status completed it; it failed when it has a failure; with
+// neither it ended before it was sent. A plain value; any thread.
 struct QueryOutcome {
     QueryRequest request;
+    // Held when the request keeps its responses; counted in any case by
+    // the report.
     dicom::DicomDataSets responses;
     std::uint16_t status = dicom::DimseStatus::Success;
     std::optional<QueryFailure> failure;
@@ -49,16 +48,14 @@ struct QueryOutcome {
     bool Answered() const { return replied.has_value() && !failure; }
     // The responses received, held or not.
     int ResponseCount() const { return report.responses; }
+    // Whether this side cut the query short: its stop, or its limit on
+    // responses. The node's matches did not all come then.
+    bool CutShort() const { return report.cancel != dicom::CancelReason::None; }
 };
 
-// Sends the identifier to the request's node and waits for the end. The
-// outcome holds the failure of the exchange, or a failure status as
-// EDicomStatusError; nothing raises. `onResponse` sees each response as it
-// arrives (see DicomQuery::QueryRun); `stop` cancels the query (see
-// DicomQuery::QueryFind), and the report then says why. On the calling
-// thread.
-QueryOutcome RunQuery(const QueryRequest& request, const dicom::DicomDataSet& identifier,
-                      const dicom::DicomQuery::ResponseHandler& onResponse = nullptr,
-                      std::stop_token stop = {});
+// The line after the blocks of a query this side cancelled: "Annulée après
+// N réponses", or "Limite de N réponses atteinte : requête annulée"; empty
+// when it was not cancelled.
+std::string CancelLine(const QueryOutcome& outcome);
 
 }  // namespace lumo::app

@@ -53,21 +53,4 @@ std::optional<QueryLevel> LevelOfKind(const std::string& word) {
     return std::nullopt;
 }
 
-dicom::DicomQuery MakeDicomQuery(const QueryRequest& request) {
-    dicom::DicomQuery query;
-    query.SetTimeouts(request.node.timeouts);
-    query.SetMaxPdu(request.node.maxPdu);
-    query.SetTls(request.node.tls);
-    query.SetLimits(request.node.limits);
-    query.SetKeepResponses(request.keepResponses);
-    query.QuerySetCallingAETitle(request.node.callingAETitle);
-    query.QuerySetCalledAETitle(request.node.calledAETitle);
-    query.QuerySetNodeAddress(request.node.address);
-    query.QuerySetNodePort(request.node.port);
-    query.QuerySetRoot(request.Root());
-    // The C-FIND levels travel in (0008,0052) of the identifier instead.
-    if (request.level == QueryLevel::Worklist) query.QuerySetLevel("STUDY");
-    return query;
-}
-
 }  // namespace lumo::app

@@ -20,6 +20,17 @@ const char* LevelText(QueryLevel level);
 // The kind a word names: "worklist", "patient", "study", "series", "image".
 std::optional<QueryLevel> LevelOfKind(const std::string& word);
 
+// What a request asks of its node, and how it travels. The run dispatches
+// on both (QueryRun.h), so that a service or a transport added beside these
+// takes the same request, outcome, listing, export, comparison and report,
+// and the form does not branch on them.
+enum class QueryService {
+    Find,  // C-FIND: matching entries, each listed as a block
+};
+enum class QueryTransport {
+    Dimse,  // DICOM upper layer, over TCP or TLS
+};
+
 // Where a query goes and how long it may wait at each stage.
 struct QueryNode {
     std::string address;
@@ -55,6 +66,8 @@ struct QueryKeys {
 // plain value; any thread.
 struct QueryRequest {
     QueryLevel level = QueryLevel::Study;
+    QueryService service = QueryService::Find;
+    QueryTransport transport = QueryTransport::Dimse;
     QueryNode node;
     QueryKeys keys;
     // Whether the outcome holds the responses once each has been handed to
@@ -64,9 +77,5 @@ struct QueryRequest {
 
     std::string Root() const { return RootText(level); }
 };
-
-// The toolkit's query object for a request: AE titles, node, port, timeouts
-// and root, and for the worklist its level "STUDY".
-dicom::DicomQuery MakeDicomQuery(const QueryRequest& request);
 
 }  // namespace lumo::app

@@ -1,15 +1,47 @@
 #pragma once
 
+#include <functional>
 #include <stop_token>
 
+#include "app/QueryOutcome.h"
+#include "app/QueryRun.h"
 #include "dicom/data/DicomDataSet.h"
 #include "dicom/listener/DicomConnection.h"
 
 namespace lumo::app {
 
-// The relay's own steps in listen mode: the node's worklist answers go back
-// to the caller as they arrive, and the caller's request ends with the
-// status that says how the relayed query ended.
+class TFormTestWL;
+
+// The relay of listen mode: an incoming query is answered with the node's
+// worklist answers. The caller's AE titles and keys go into the form's
+// fields, the form's worklist query runs as the button runs it, each answer
+// goes back to the caller as it arrives, and the caller's request ends with
+// the status that says how the exchange ended, whatever became of the
+// listing. Free functions and a handler class; the form's thread, but for
+// the forwarder (the query's thread).
+
+// What an incoming request that waits for the relayed query adds to a
+// query button's run: each response passed on to the caller, the caller's
+// cancel (or its going), which stops the query, and the caller's final
+// status once the query and its listing are over.
+struct RelayedRequest {
+    ResponseHandler onResponse;
+    std::stop_token callerStop;
+    std::function<void(const QueryOutcome& outcome)> onEnd;
+};
+
+// The form's handler of an incoming query (DicomViewer1QueryRequest): the
+// log lines "Query Request :N Début" and "… Fin", the fields, the relayed
+// worklist query, and the caller's final status. A caller the relayed query
+// could not answer (the node failed, or the request was unusable) is told so
+// with a failure status rather than left waiting. An error of the steps is
+// logged ("Exception dans Query Request :N (class):message"), not raised.
+void AnswerIncomingQuery(TFormTestWL& form, dicom::DicomConnection& connection);
+
+// The caller's AE titles, Scheduled Procedure Step Start Date (today's date
+// when it has none), accession number and patient ID into the fields, where
+// the operator sees them; the root and level go to the log.
+void CopyIncomingRequestToFields(TFormTestWL& form, const dicom::DicomConnection& connection);
 
 // Passes each response of the relayed query on to the caller as it arrives,
 // at status Pending, while the node prepares the next: the caller's wait is

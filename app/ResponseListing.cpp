@@ -1,5 +1,7 @@
 #include "app/ResponseListing.h"
 
+#include "support/Exception.h"
+
 #include <cstdint>
 #include <exception>
 #include <mutex>
@@ -220,8 +222,9 @@ void ResponseLister::operator()(const dicom::DicomDataSet& response) {
     const std::lock_guard lock(mutex_);
     try {
         ListResponse(lines_, response, level_);
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
         failed_ = true;
+        failure_ = ExceptionClassName(e) + ":" + e.what();
     }
 }
 

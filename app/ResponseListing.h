@@ -45,8 +45,10 @@ class ResponseLister {
     // shows while the query runs. Any one other thread.
     void CopyNewLines(TStrings& shown);
 
-    // Once the query is over.
+    // Once the query is over: whether the listing stopped, and on what
+    // ("EClass:message").
     bool Failed() const { return failed_; }
+    const std::string& Failure() const { return failure_; }
     TStrings& Lines() { return lines_; }
 
   private:
@@ -55,6 +57,7 @@ class ResponseLister {
     TStrings lines_;
     std::size_t copied_ = 0;
     bool failed_ = false;
+    std::string failure_;
 };
 
 }  // namespace lumo::app

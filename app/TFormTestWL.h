@@ -1,10 +1,7 @@
 #pragma once
 
-#include <atomic>
-#include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <stop_token>
 #include <string>
@@ -15,251 +12,130 @@
 #include "app/FormHost.h"
 #include "app/QueryOutcome.h"
 #include "app/QueryRequest.h"
+#include "app/QueryRun.h"
+#include "app/Relay.h"
 #include "app/ResponseListing.h"
-#include "app/TStrings.h"
-#include "dicom/data/DicomDataSets.h"
+#include "app/RunState.h"
+#include "app/TControls.h"
+#include "dicom/data/DicomDataSet.h"
 #include "dicom/listener/DicomConnection.h"
 #include "dicom/listener/DicomViewer.h"
 #include "dicom/net/DicomQuery.h"
+#include "dicom/net/DicomTls.h"
 
 namespace lumo::app {
 
-enum class ControlKind {
-    Form,
-    Panel,
-    PageControl,
-    TabSheet,
-    Label,
-    Edit,
-    ComboBox,
-    CheckBox,
-    Button,
-    ListBox,
-    Memo,
-    OpenDialog,
-    Viewer,
-};
-
-// The small coloured marks beside a field: a red "W" for the fields the
-// worklist query uses, a blue "CF" for those the C-FIND queries use.
-enum ControlMarks : unsigned { MarkNone = 0u, MarkW = 1u, MarkCF = 2u };
-
-// One control of the console without pixels: its design name, kind, place
-// (the design name of its container) and the texts a front end draws. Owned
-// by the form; used on the form's thread only. Subclasses add the state of
-// their kind; a front end tells them apart by Kind.
-class TControl {
-  public:
-    TControl(std::string name, ControlKind kind, std::string parent);
-    virtual ~TControl() = default;
-    TControl(const TControl&) = delete;
-    TControl& operator=(const TControl&) = delete;
-
-    const std::string Name;
-    const ControlKind Kind;
-    const std::string Parent;  // empty for the form itself
-
-    std::string Caption;       // form, tab, label, button, check box
-    std::string LabelCaption;  // the field label drawn beside an input ("IP:"); empty when none
-    std::string Hint;          // an edit with a hint is drawn on the light 3-D colour
-    unsigned Marks = MarkNone;
-    int TabOrder = -1;  // -1: no fixed place in the tab order
-    bool Visible = true;
-    bool Enabled = true;  // false while a query runs, for every input but the stop
-    int Width = 0;        // design size where the layout fixes it; 0 otherwise
-    int Height = 0;
-};
-
-class TLabel : public TControl {
-  public:
-    TLabel(std::string name, std::string parent)
-        : TControl(std::move(name), ControlKind::Label, std::move(parent)) {}
-};
-
-class TEdit : public TControl {
-  public:
-    TEdit(std::string name, std::string parent)
-        : TControl(std::move(name), ControlKind::Edit, std::move(parent)) {}
-    std::string Text;
-};
-
-// An editable drop-down list: Text is what the box shows, listed or typed.
-class TComboBox : public TControl {
-  public:
-    TComboBox(std::string name, std::string parent)
-        : TControl(std::move(name), ControlKind::ComboBox, std::move(parent)) {}
-    std::string Text;
-    std::vector<std::string> Items;
-};
-
-class TCheckBox : public TControl {
-  public:
-    TCheckBox(std::string name, std::string parent)
-        : TControl(std::move(name), ControlKind::CheckBox, std::move(parent)) {}
-    bool Checked = false;
-};
-
-// A push button. Click() runs its handler with the button as sender, as a
-// press by the operator does (handlers call it too: the batch presses the
-// study button). A button without a handler does nothing.
-class TButton : public TControl {
-  public:
-    TButton(std::string name, std::string parent)
-        : TControl(std::move(name), ControlKind::Button, std::move(parent)) {}
-    std::function<void(TControl& sender)> OnClick;
-    void Click();
-};
-
-class TListBox : public TControl {
-  public:
-    TListBox(std::string name, std::string parent)
-        : TControl(std::move(name), ControlKind::ListBox, std::move(parent)) {}
-    TStrings Items;
-    int ItemIndex = -1;  // the selected line, -1 for none
-};
-
-class TMemo : public TControl {
-  public:
-    TMemo(std::string name, std::string parent)
-        : TControl(std::move(name), ControlKind::Memo, std::move(parent)) {}
-    TStrings Lines;
-};
-
-class TOpenDialog : public TControl {
-  public:
-    TOpenDialog(std::string name, std::string parent)
-        : TControl(std::move(name), ControlKind::OpenDialog, std::move(parent)) {}
-    std::string DefaultExt;
-    std::string FileName;  // the last chosen file
-};
-
-// The hidden listener of listen mode: owns the toolkit's viewer, whose
-// events run on the host's dispatcher thread.
-class TDicomViewer : public TControl {
-  public:
-    TDicomViewer(std::string name, std::string parent, dicom::Dispatcher& dispatcher)
-        : TControl(std::move(name), ControlKind::Viewer, std::move(parent)), Viewer(dispatcher) {}
-    dicom::DicomViewer Viewer;
-};
-
 // The console's main window without pixels: every control with its design
-// name and built-in texts, and the handlers that are the console's behaviour
-// (start-up, the query buttons, the listing of responses, the incoming
-// queries of listen mode). Owns its controls, the listener and the last
-// recorded incoming connection. Used on one thread, the form's: the host's
-// dispatcher brings the listener's events there.
+// name (the texts, places and marks of each come from the table of
+// FormControlDesign.h), and the handlers that are the console's behaviour.
+// A handler reads the fields, calls the unit that does the job (the query
+// path, the worklist check, the batch, the relay, the Diagnostic tab, the
+// settings) and shows the result. Owns its controls, the listener, the
+// last recorded incoming connection and the run state. Used on one thread,
+// the form's: the host's dispatcher brings the listener's events there;
+// RequestStop alone may come from any thread.
 class TFormTestWL {
+    // Made first, so that each control below adds itself as it is made.
+    ControlList controls_;
+
   public:
     explicit TFormTestWL(FormHost& host);
     ~TFormTestWL();
     TFormTestWL(const TFormTestWL&) = delete;
     TFormTestWL& operator=(const TFormTestWL&) = delete;
 
-    // The window itself: caption "Query Worklist / CFIND", 905 x 628.
-    TControl Form{"FormTestWL", ControlKind::Form, ""};
+    // The window itself.
+    TControl Form{controls_, "FormTestWL", ControlKind::Form};
     std::string ActiveControl = "EditAccession";  // the input focus at start
 
-    // Input block (top, 329 pixels high).
-    TControl Panel2{"Panel2", ControlKind::Panel, "FormTestWL"};
-    TEdit EditCallingAETitle{"EditCallingAETitle", "Panel2"};
-    TEdit EditIP{"EditIP", "Panel2"};
-    TEdit EditPort{"EditPort", "Panel2"};
-    TEdit EditAETitle{"EditAETitle", "Panel2"};
-    TEdit EditAccession{"EditAccession", "Panel2"};
-    TEdit EditDossier{"EditDossier", "Panel2"};
-    TEdit EditNomPatient{"EditNomPatient", "Panel2"};
-    TEdit EditNomMedRef{"EditNomMedRef", "Panel2"};
-    TEdit EditDate{"EditDate", "Panel2"};
-    TEdit EditNaissance{"EditNaissance", "Panel2"};
-    TEdit EditStudyUID{"EditStudyUID", "Panel2"};
-    TComboBox cboModalite{"cboModalite", "Panel2"};
-    TCheckBox cbSaveResults{"cbSaveResults", "Panel2"};
-    TEdit EditSeriesUID{"EditSeriesUID", "Panel2"};
+    // Input block.
+    TControl Panel2{controls_, "Panel2", ControlKind::Panel};
+    TEdit EditCallingAETitle{controls_, "EditCallingAETitle"};
+    TEdit EditIP{controls_, "EditIP"};
+    TEdit EditPort{controls_, "EditPort"};
+    TEdit EditAETitle{controls_, "EditAETitle"};
+    TEdit EditAccession{controls_, "EditAccession"};
+    TEdit EditDossier{controls_, "EditDossier"};
+    TEdit EditNomPatient{controls_, "EditNomPatient"};
+    TEdit EditNomMedRef{controls_, "EditNomMedRef"};
+    TEdit EditDate{controls_, "EditDate"};
+    TEdit EditNaissance{controls_, "EditNaissance"};
+    TEdit EditStudyUID{controls_, "EditStudyUID"};
+    TComboBox cboModalite{controls_, "cboModalite"};
+    TCheckBox cbSaveResults{controls_, "cbSaveResults"};
+    TEdit EditSeriesUID{controls_, "EditSeriesUID"};
+    TLabel lblDHDemande{controls_, "lblDHDemande"};
+    TLabel lblDHReponse{controls_, "lblDHReponse"};
+    TButton ButtonWL{controls_, "ButtonWL"};
+    TButton ButtonCFindStudyStudy{controls_, "ButtonCFindStudyStudy"};
+    TButton ButtonCFindPatient{controls_, "ButtonCFindPatient"};
+    TButton ButtonCFindStudySeries{controls_, "ButtonCFindStudySeries"};
+    TButton ButtonCFindStudyImage{controls_, "ButtonCFindStudyImage"};
+    TButton Button1{controls_, "Button1"};
+    TButton Button2{controls_, "Button2"};
+    TButton Button3{controls_, "Button3"};
+    TButton bTestDate{controls_, "bTestDate"};
+    TButton Button5{controls_, "Button5"};
+    TButton Button6{controls_, "Button6"};
+    TButton ButtonArreter{controls_, "ButtonArreter"};
 
-    // Request and response times; the label beside each is its LabelCaption.
-    TLabel lblDHDemande{"lblDHDemande", "Panel2"};
-    TLabel lblDHReponse{"lblDHReponse", "Panel2"};
+    // Batch panel, tab "Type 1".
+    TControl Panel3{controls_, "Panel3", ControlKind::Panel};
+    TControl PageControl1{controls_, "PageControl1", ControlKind::PageControl};
+    TControl TabSheet1{controls_, "TabSheet1", ControlKind::TabSheet};
+    TLabel Label41{controls_, "Label41"};
+    TButton ButtonCFINDType1{controls_, "ButtonCFINDType1"};
+    TLabel Label46{controls_, "Label46"};
+    TLabel Label44{controls_, "Label44"};
+    TEdit EditNomData1{controls_, "EditNomData1"};
+    TLabel Label45{controls_, "Label45"};
+    TEdit EditNomData2{controls_, "EditNomData2"};
+    TEdit EditSQL{controls_, "EditSQL"};
+    TListBox ListBoxOrig{controls_, "ListBoxOrig"};
+    TMemo MemoDest{controls_, "MemoDest"};
+    TLabel LabelBatchProgress{controls_, "LabelBatchProgress"};
 
-    TButton ButtonWL{"ButtonWL", "Panel2"};
-    TButton ButtonCFindStudyStudy{"ButtonCFindStudyStudy", "Panel2"};
-    TButton ButtonCFindPatient{"ButtonCFindPatient", "Panel2"};
-    TButton ButtonCFindStudySeries{"ButtonCFindStudySeries", "Panel2"};
-    TButton ButtonCFindStudyImage{"ButtonCFindStudyImage", "Panel2"};
-    TButton Button1{"Button1", "Panel2"};
-    TButton Button2{"Button2", "Panel2"};
-    TButton Button3{"Button3", "Panel2"};
-    TButton bTestDate{"bTestDate", "Panel2"};
-    TButton Button5{"Button5", "Panel2"};
-    TButton Button6{"Button6", "Panel2"};  // hidden
-    // Stops what runs (a query, the worklist check, the batch); the one
-    // control enabled meanwhile, and disabled otherwise.
-    TButton ButtonArreter{"ButtonArreter", "Panel2"};
+    // The tab "Diagnostic".
+    TControl TabSheet2{controls_, "TabSheet2", ControlKind::TabSheet};
+    TButton ButtonEcho{controls_, "ButtonEcho"};
+    TButton ButtonSonder{controls_, "ButtonSonder"};
+    TLabel lblConnectTimeout{controls_, "lblConnectTimeout"};
+    TEdit EditConnectTimeout{controls_, "EditConnectTimeout"};
+    TLabel lblAssocTimeout{controls_, "lblAssocTimeout"};
+    TEdit EditAssocTimeout{controls_, "EditAssocTimeout"};
+    TLabel lblResponseTimeout{controls_, "lblResponseTimeout"};
+    TEdit EditResponseTimeout{controls_, "EditResponseTimeout"};
+    TLabel lblMaxPDU{controls_, "lblMaxPDU"};
+    TEdit EditMaxPDU{controls_, "EditMaxPDU"};
+    TLabel lblMaxResults{controls_, "lblMaxResults"};
+    TEdit EditMaxResults{controls_, "EditMaxResults"};
+    TMemo MemoDiagnostic{controls_, "MemoDiagnostic"};
+    TButton ButtonExporter{controls_, "ButtonExporter"};
+    TLabel lblSecondNode{controls_, "lblSecondNode"};
+    TEdit EditIP2{controls_, "EditIP2"};
+    TEdit EditPort2{controls_, "EditPort2"};
+    TEdit EditAETitle2{controls_, "EditAETitle2"};
+    TComboBox cboCompareKind{controls_, "cboCompareKind"};
+    TButton ButtonComparer{controls_, "ButtonComparer"};
+    TCheckBox cbTLS{controls_, "cbTLS"};
+    TComboBox cboTLSVerify{controls_, "cboTLSVerify"};
+    TComboBox cboTLSProfile{controls_, "cboTLSProfile"};
+    TEdit EditTLSCA{controls_, "EditTLSCA"};
+    TEdit EditTLSCert{controls_, "EditTLSCert"};
+    TEdit EditTLSKey{controls_, "EditTLSKey"};
 
-    // Batch panel at the right of the input block (312 pixels wide).
-    TControl Panel3{"Panel3", ControlKind::Panel, "Panel2"};
-    TControl PageControl1{"PageControl1", ControlKind::PageControl, "Panel3"};
-    TControl TabSheet1{"TabSheet1", ControlKind::TabSheet, "PageControl1"};  // "Type 1"
-    TLabel Label41{"Label41", "TabSheet1"};
-    TButton ButtonCFINDType1{"ButtonCFINDType1", "TabSheet1"};
-    TLabel Label46{"Label46", "TabSheet1"};
-    TLabel Label44{"Label44", "TabSheet1"};
-    TEdit EditNomData1{"EditNomData1", "TabSheet1"};
-    TLabel Label45{"Label45", "TabSheet1"};
-    TEdit EditNomData2{"EditNomData2", "TabSheet1"};
-    TEdit EditSQL{"EditSQL", "TabSheet1"};
-    TListBox ListBoxOrig{"ListBoxOrig", "TabSheet1"};
-    TMemo MemoDest{"MemoDest", "TabSheet1"};  // hidden
-    // "Enregistrement i / N" while the batch runs; hidden otherwise.
-    TLabel LabelBatchProgress{"LabelBatchProgress", "TabSheet1"};
-
-    // The tab "Diagnostic": echo and probe of the node, the connection's
-    // timeouts and maximum PDU, and the report of the last exchange.
-    TControl TabSheet2{"TabSheet2", ControlKind::TabSheet, "PageControl1"};
-    TButton ButtonEcho{"ButtonEcho", "TabSheet2"};
-    TButton ButtonSonder{"ButtonSonder", "TabSheet2"};
-    TLabel lblConnectTimeout{"lblConnectTimeout", "TabSheet2"};
-    TEdit EditConnectTimeout{"EditConnectTimeout", "TabSheet2"};
-    TLabel lblAssocTimeout{"lblAssocTimeout", "TabSheet2"};
-    TEdit EditAssocTimeout{"EditAssocTimeout", "TabSheet2"};
-    TLabel lblResponseTimeout{"lblResponseTimeout", "TabSheet2"};
-    TEdit EditResponseTimeout{"EditResponseTimeout", "TabSheet2"};
-    TLabel lblMaxPDU{"lblMaxPDU", "TabSheet2"};
-    TEdit EditMaxPDU{"EditMaxPDU", "TabSheet2"};
-    TLabel lblMaxResults{"lblMaxResults", "TabSheet2"};
-    TEdit EditMaxResults{"EditMaxResults", "TabSheet2"};
-    TMemo MemoDiagnostic{"MemoDiagnostic", "TabSheet2"};
-    // The responses of the last query written as DICOM JSON or CSV, and the
-    // comparison of the node's answers with a second node's.
-    TButton ButtonExporter{"ButtonExporter", "TabSheet2"};
-    TLabel lblSecondNode{"lblSecondNode", "TabSheet2"};
-    TEdit EditIP2{"EditIP2", "TabSheet2"};
-    TEdit EditPort2{"EditPort2", "TabSheet2"};
-    TEdit EditAETitle2{"EditAETitle2", "TabSheet2"};
-    TComboBox cboCompareKind{"cboCompareKind", "TabSheet2"};
-    TButton ButtonComparer{"ButtonComparer", "TabSheet2"};
-    // DICOM over TLS for every exchange with the node (the queries, the
-    // check, the batch, echo, probe, comparison and the relay's upstream):
-    // on or off, this side's certificate and key, the trusted certificates,
-    // the verification and the profile; stored with the other settings.
-    TCheckBox cbTLS{"cbTLS", "TabSheet2"};
-    TComboBox cboTLSVerify{"cboTLSVerify", "TabSheet2"};
-    TComboBox cboTLSProfile{"cboTLSProfile", "TabSheet2"};
-    TEdit EditTLSCA{"EditTLSCA", "TabSheet2"};
-    TEdit EditTLSCert{"EditTLSCert", "TabSheet2"};
-    TEdit EditTLSKey{"EditTLSKey", "TabSheet2"};
-
-    // Result list, filling the rest of the window.
-    TControl Panel1{"Panel1", ControlKind::Panel, "FormTestWL"};
-    TListBox ListBoxResult{"ListBoxResult", "Panel1"};
+    // Result list.
+    TControl Panel1{controls_, "Panel1", ControlKind::Panel};
+    TListBox ListBoxResult{controls_, "ListBoxResult"};
 
     // Not drawn.
-    TOpenDialog OpenDialogCFIND{"OpenDialogCFIND", "FormTestWL"};
+    TOpenDialog OpenDialogCFIND{controls_, "OpenDialogCFIND"};
     TDicomViewer DicomViewer1;
 
     // Every control above, in declaration order, and a lookup by design name
     // (nullptr when there is none).
-    const std::vector<TControl*>& Controls() const { return controls_; }
-    TControl* FindControl(std::string_view name) const;
+    const std::vector<TControl*>& Controls() const { return controls_.Items(); }
+    TControl* FindControl(std::string_view name) const { return controls_.Find(name); }
 
     // Handlers.
     void FormCreate();
@@ -304,16 +180,20 @@ class TFormTestWL {
     bool Listening() const { return listening_; }
     // Whether an incoming request waits for the console's responses.
     bool HasPendingConnection() const { return PendingConnection.has_value(); }
+    // Records the incoming request that waits (or, with nothing, that none does).
+    void SetPendingConnection(std::optional<dicom::DicomConnection> connection) {
+        PendingConnection = std::move(connection);
+    }
 
     // Asks what runs to stop (the stop button, the window's close, a signal
     // to the command line): a query is cancelled at once, the batch stops
-    // after the record under way and writes what it built. The one member
-    // any thread may call; the batch clears it when it starts, and the end
-    // of whatever ran clears it too.
-    void RequestStop() noexcept;
-    bool StopRequested() const noexcept { return stopRequested_; }
+    // after the record under way and writes what it built. Any thread.
+    void RequestStop() noexcept { runs_.RequestStop(); }
+    bool StopRequested() const noexcept { return runs_.StopRequested(); }
     // Whether a query, the worklist check or the batch runs.
-    bool Running() const { return running_ > 0; }
+    bool Running() const { return runs_.Running(); }
+    // What runs and how it stops, for the units that run on the form.
+    RunState& Runs() { return runs_; }
 
     FormHost& Host() const { return host_; }
 
@@ -321,12 +201,30 @@ class TFormTestWL {
     // EConvertError.
     QueryRequest QueryRequestFromFields(QueryLevel level) const;
 
+    // A query button's press: stamps the request time, lets the window
+    // repaint, runs the query and lets the front end show it. `relayed`:
+    // what an incoming request that waits for the responses adds.
+    void PressQueryButton(QueryLevel level, const RelayedRequest* relayed = nullptr);
+
+    // Runs a query through the front end, which keeps the window alive
+    // meanwhile and calls `progress` (if any) with the count of responses
+    // so far every few tenths of a second, on the form's thread. The
+    // outcome becomes the last query.
+    const QueryOutcome& RunQueryBusy(const QueryRequest& request,
+                                     const dicom::DicomDataSet& identifier,
+                                     const ResponseHandler& onResponse, std::stop_token stop,
+                                     const std::function<void(int)>& progress);
+
     // How the last query went: a query button's, the relay's or the
     // worklist check's. Empty until a query runs.
     const QueryOutcome& LastQuery() const { return lastQuery_; }
     // Whether the last echo answered Success, or the last probe reached the
     // node and had an association accepted.
     bool DiagnosticSucceeded() const { return diagnosticSucceeded_; }
+
+    // The report of each association of the last exchange in MemoDiagnostic
+    // and, with `log`, at the level of the opening line in the log.
+    void ShowExchange(const std::vector<dicom::AssociationReport>& reports, bool log);
 
     // Whether a query's outcome holds its responses after the listing (the
     // export reads them again). The command line without --json or --csv
@@ -338,93 +236,25 @@ class TFormTestWL {
     bool WriteBackSettings = true;
 
   private:
-    // A query button: stamps the request time, lets the window repaint, runs
-    // the query and lets the front end show it. `relayTo`: the incoming
-    // request that waits for the responses, when listen mode relays one.
-    void PressQueryButton(QueryLevel level, dicom::DicomConnection* relayTo = nullptr);
-    void LaunchQuery(QueryLevel level, dicom::DicomConnection* relayTo);
-    // The response time and the listing of the last query; false when the
-    // listing stopped on a failure.
-    bool ShowOutcome(ResponseLister* listed);
-    void ListAndSave(const dicom::DicomDataSets& responses, QueryLevel level);
-    void CopyIncomingRequestToFields(const dicom::DicomConnection& connection);
-    void ReadLimitSettings();
-    // The Diagnostic tab (DiagnosticTab.cpp): its texts and handlers, the
-    // connection settings between the store, the fields and the requests,
-    // and the report of the last exchange in MemoDiagnostic and the log.
-    void SetUpDiagnosticTab();
+    void LaunchQuery(QueryLevel level, const RelayedRequest* relayed);
+    void RunAndList(const RelayedRequest* relayed);
+    // The response time and the listing of the last query, `listed` as its
+    // responses arrived or, without it, saved and listed now.
+    void ShowOutcome(ResponseLister* listed);
     void ShowConnectionFields();
-    ConnectionValues ConnectionInForce() const;
-    void ConnectionFromFields(ConnectionValues& values) const;
-    void ReadConnectionSettings();
-    void WriteConnectionSettings();
-    void ReadTlsSettings();
-    void WriteTlsSettings();
-    // The TLS fields as a request takes them; a verification or profile
-    // that is not one of the list raises EConvertError.
-    dicom::DicomTls TlsFromFields() const;
-    void ShowExchange(const std::vector<dicom::AssociationReport>& reports, bool log);
-    void SetFieldLabels();
-    void SetCaptions();
-    void BindHandlers();
-    void AddControls();
-    // The worklist check (Button3Click): its query, the examination of the
-    // first response, and the progress line written to the log and the list.
-    std::optional<dicom::DicomDataSets> RequestWorklist(const std::string& modality);
-    void checkResults(const std::optional<dicom::DicomDataSets>& responses);
-    void LogAndList(const std::string& text);
-
-    // While one lives, the inputs are disabled and the stop button is the
-    // one control enabled; the outermost restores them and forgets a stop
-    // request. FormRunning.cpp; the form's thread.
-    class RunningScope {
-      public:
-        explicit RunningScope(TFormTestWL& form, bool batch = false);
-        ~RunningScope();
-        RunningScope(const RunningScope&) = delete;
-        RunningScope& operator=(const RunningScope&) = delete;
-
-      private:
-        TFormTestWL& form_;
-        const bool batch_;
-    };
+    TlsSettings TlsSettingsOfFields() const;
+    void ShowTlsSettings(const TlsSettings& settings);
     void SetInputsEnabled(bool enabled);
-    // The stop for the query about to run: a stop asked for since the run
-    // began holds; the batch's records have one nothing requests (the batch
-    // stops between two).
-    std::stop_source QueryStopSource();
-    // Requests a stop: what a stop callback runs.
-    struct RequestStopOf {
-        std::stop_source source;
-        void operator()() noexcept { source.request_stop(); }
-    };
-    // Runs the query through the front end, which keeps the window alive
-    // meanwhile and calls `progress` (if any) with the count of responses
-    // so far every few tenths of a second, on the form's thread.
-    QueryOutcome RunQueryBusy(const QueryRequest& request, const dicom::DicomDataSet& identifier,
-                              const dicom::DicomQuery::ResponseHandler& onResponse,
-                              std::stop_token stop, const std::function<void(int)>& progress);
-    // The line after the blocks of a query this side cancelled; empty when
-    // it was not.
-    std::string CancelLine() const;
-
-    // Clears the stop request when it starts.
-    friend void RunBatchType1(TFormTestWL& form);
+    void BindHandlers();
+    void SetLists();
 
     FormHost& host_;
-    std::vector<TControl*> controls_;
     bool listening_ = false;
     std::optional<dicom::DicomConnection> PendingConnection;
     QueryOutcome lastQuery_;
-    // What the connection fields showed when last set from the values in
-    // force: a field the operator changed since overrides its value.
-    std::vector<std::string> shownConnection_;
+    ConnectionFields connectionFields_;
     bool diagnosticSucceeded_ = false;
-    std::atomic<bool> stopRequested_{false};
-    int running_ = 0;
-    bool batchRunning_ = false;
-    std::mutex stopMutex_;
-    std::stop_source queryStop_;  // guarded by stopMutex_
+    RunState runs_;
 };
 
 }  // namespace lumo::app

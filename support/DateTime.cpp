@@ -11,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 #include <mutex>
+#include <string_view>
 #include <utility>
 
 namespace lumo {
@@ -244,6 +245,31 @@ void DecodeTime(TDateTime value, int& hour, int& minute, int& second, int& milli
     millisecond = f.msec;
 }
 
+namespace {
+
+// The text of one run of `k` format letters naming a field of the date.
+std::string FieldText(char token, std::size_t k, const Fields& f, TDateTime value) {
+    switch (token) {
+        case 'Y':
+            return k <= 2 ? Padded(((f.year % 100) + 100) % 100, 2) : Padded(f.year, 4);
+        case 'M':
+            return k <= 2 ? Padded(f.month, static_cast<int>(k)) : MonthName(f.month, k > 3);
+        case 'D':
+            if (k <= 2) return Padded(f.day, static_cast<int>(k));
+            return k <= 4 ? DayName(f.dayOfWeek, k == 4) : DateToStr(value);
+        case 'H':
+            return Padded(f.hour, k >= 2 ? 2 : 1);
+        case 'N':
+            return Padded(f.minute, k >= 2 ? 2 : 1);
+        case 'S':
+            return Padded(f.second, k >= 2 ? 2 : 1);
+        default:  // 'Z'
+            return Padded(f.msec, k >= 3 ? 3 : static_cast<int>(k));
+    }
+}
+
+}  // namespace
+
 std::string FormatDateTime(const std::string& format, TDateTime value) {
     const Fields f = Split(value);
     // No format at all: the short date, and the long time unless midnight.
@@ -255,6 +281,7 @@ std::string FormatDateTime(const std::string& format, TDateTime value) {
     char lastToken = 0;
     std::size_t i = 0;
     const std::size_t n = format.size();
+    // The length of the run of `upper` (either case) at i, which it passes.
     auto count = [&](char upper) {
         std::size_t k = i;
         while (k < n && (format[k] == upper || format[k] == upper + ('a' - 'A'))) ++k;
@@ -274,55 +301,13 @@ std::string FormatDateTime(const std::string& format, TDateTime value) {
         char token = (c >= 'a' && c <= 'z') ? static_cast<char>(c - ('a' - 'A')) : c;
         const bool letter = token >= 'A' && token <= 'Z';
         if (letter && token == 'M' && lastToken == 'H') token = 'N';
-        switch (token) {
-            case 'Y': {
-                const std::size_t k = count('Y');
-                out += k <= 2 ? Padded(((f.year % 100) + 100) % 100, 2) : Padded(f.year, 4);
-                break;
-            }
-            case 'M': {
-                const std::size_t k = count('M');
-                if (k <= 2)
-                    out += Padded(f.month, static_cast<int>(k));
-                else
-                    out += MonthName(f.month, k > 3);
-                break;
-            }
-            case 'D': {
-                const std::size_t k = count('D');
-                if (k <= 2)
-                    out += Padded(f.day, static_cast<int>(k));
-                else if (k <= 4)
-                    out += DayName(f.dayOfWeek, k == 4);
-                else
-                    out += DateToStr(value);
-                break;
-            }
-            case 'H': {
-                const std::size_t k = count('H');
-                out += Padded(f.hour, k >= 2 ? 2 : 1);
-                break;
-            }
-            case 'N': {
-                // Either n's, or m's turned into minutes after an hour.
-                const std::size_t k = count(c == 'm' || c == 'M' ? 'M' : 'N');
-                out += Padded(f.minute, k >= 2 ? 2 : 1);
-                break;
-            }
-            case 'S': {
-                const std::size_t k = count('S');
-                out += Padded(f.second, k >= 2 ? 2 : 1);
-                break;
-            }
-            case 'Z': {
-                const std::size_t k = count('Z');
-                out += Padded(f.msec, k >= 3 ? 3 : static_cast<int>(k));
-                break;
-            }
-            default:
-                out += c;
-                ++i;
-                break;
+        if (std::string_view("YMDHNSZ").find(token) != std::string_view::npos) {
+            // Either n's, or m's turned into minutes after an hour.
+            const char run = token == 'N' && (c == 'm' || c == 'M') ? 'M' : token;
+            out += FieldText(token, count(run), f, value);
+        } else {
+            out += c;
+            ++i;
         }
         if (letter) lastToken = token;
     }

@@ -1,6 +1,7 @@
 #include "app/gui/MainWindow.h"
 
 #include <algorithm>
+#include <optional>
 #include <string_view>
 #include <utility>
 
@@ -21,6 +22,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "app/FormControlDesign.h"
 #include "app/gui/LinesModel.h"
 
 namespace lumo::gui {
@@ -34,99 +36,11 @@ QString Q(const std::string& text) { return QString::fromStdString(text); }
 
 const QColor kNavy(0, 0, 128);
 
-// Where each control sits inside its container, as x, y, width, height. The
-// field label and the marks of an input are placed from the input's box.
-struct Place {
-    const char* name;
-    QRect box;
-};
-
-// The input block: two columns of fields, the wide UID fields, three rows of
-// buttons and the two time labels, left of the batch panel.
-constexpr int kColA = 122;  // left edge of the first column's inputs
-constexpr int kColB = 414;  // left edge of the second column's inputs
-constexpr int kRow = 25;    // row pitch
-constexpr int kTop = 8;
-constexpr int kField = 21;  // input height
-
-QRect Field(int column, int row, int width) { return {column, kTop + row * kRow, width, kField}; }
-QRect Button(int column, int row) { return {8 + column * 145, 212 + row * 28, 140, 25}; }
-
-const Place kPlaces[] = {
-    {"EditCallingAETitle", Field(kColA, 0, 150)},
-    {"EditIP", Field(kColA, 1, 150)},
-    {"EditPort", Field(kColA, 2, 150)},
-    {"EditAETitle", Field(kColA, 3, 150)},
-    {"EditAccession", Field(kColA, 4, 150)},
-    {"EditDossier", Field(kColA, 5, 150)},
-    {"EditNomPatient", Field(kColB, 0, 140)},
-    {"EditNomMedRef", Field(kColB, 1, 140)},
-    {"EditDate", Field(kColB, 2, 140)},
-    {"EditNaissance", Field(kColB, 3, 140)},
-    {"cboModalite", Field(kColB, 4, 140)},
-    {"cbSaveResults", Field(kColB, 5, 140)},
-    {"EditStudyUID", Field(kColA, 6, 432)},
-    {"EditSeriesUID", Field(kColA, 7, 432)},
-    {"ButtonWL", Button(0, 0)},
-    {"ButtonCFindStudyStudy", Button(1, 0)},
-    {"ButtonCFindPatient", Button(2, 0)},
-    {"ButtonCFindStudySeries", Button(3, 0)},
-    {"ButtonCFindStudyImage", Button(0, 1)},
-    {"Button1", Button(1, 1)},
-    {"Button2", Button(2, 1)},
-    {"Button3", Button(3, 1)},
-    {"bTestDate", Button(0, 2)},
-    {"Button5", Button(1, 2)},
-    {"Button6", Button(2, 2)},
-    {"ButtonArreter", Button(3, 2)},
-    {"lblDHDemande", {kColA, 300, 110, 17}},
-    {"lblDHReponse", {352, 300, 110, 17}},
-    // The batch tab.
-    {"Label41", {4, 4, 290, 17}},
-    {"ButtonCFINDType1", {4, 24, 290, 25}},
-    {"Label46", {4, 52, 290, 72}},
-    {"Label44", {4, 130, 18, kField}},
-    {"EditNomData1", {22, 130, 120, kField}},
-    {"Label45", {150, 130, 18, kField}},
-    {"EditNomData2", {168, 130, 126, kField}},
-    {"EditSQL", {4, 156, 290, kField}},
-    {"ListBoxOrig", {4, 182, 290, 88}},
-    {"MemoDest", {4, 182, 290, 88}},
-    {"LabelBatchProgress", {4, 272, 290, 15}},
-    // The Diagnostic tab: the two checks, the connection settings, the report.
-    {"ButtonEcho", {4, 4, 140, 25}},
-    {"ButtonSonder", {150, 4, 140, 25}},
-    {"lblConnectTimeout", {4, 36, 92, 21}},
-    {"EditConnectTimeout", {98, 36, 48, 21}},
-    {"lblAssocTimeout", {152, 36, 92, 21}},
-    {"EditAssocTimeout", {246, 36, 48, 21}},
-    {"lblResponseTimeout", {4, 60, 92, 21}},
-    {"EditResponseTimeout", {98, 60, 48, 21}},
-    {"lblMaxPDU", {152, 60, 84, 21}},
-    {"EditMaxPDU", {238, 60, 56, 21}},
-    {"cbTLS", {4, 86, 44, 21}},
-    {"cboTLSVerify", {50, 86, 78, 21}},
-    {"cboTLSProfile", {132, 86, 84, 21}},
-    {"EditTLSCA", {220, 86, 74, 21}},
-    {"EditTLSCert", {4, 110, 143, 21}},
-    {"EditTLSKey", {151, 110, 143, 21}},
-    {"MemoDiagnostic", {4, 134, 290, 62}},
-    {"ButtonExporter", {4, 200, 140, 25}},
-    {"lblMaxResults", {150, 202, 84, 21}},
-    {"EditMaxResults", {236, 202, 58, 21}},
-    {"lblSecondNode", {4, 228, 290, 17}},
-    {"EditIP2", {4, 246, 110, 21}},
-    {"EditPort2", {118, 246, 50, 21}},
-    {"EditAETitle2", {172, 246, 122, 21}},
-    {"cboCompareKind", {4, 271, 110, 21}},
-    {"ButtonComparer", {118, 269, 176, 25}},
-};
-
-const QRect* PlaceOf(const std::string& name) {
-    for (const Place& place : kPlaces) {
-        if (name == place.name) return &place.box;
-    }
-    return nullptr;
+// Where the table of controls puts a control in its container; nothing for
+// one its container lays out.
+std::optional<QRect> PlaceOf(const TControl& control) {
+    if (control.Width <= 0 || control.Height <= 0) return std::nullopt;
+    return QRect(control.Left, control.Top, control.Width, control.Height);
 }
 
 void SetNavyBold(QLabel& label) {
@@ -354,7 +268,7 @@ void MainWindow::AddControl(TControl& control, const Frame& frame) {
     widgets_[control.Name] = widget;
     if (container == frame.panel1) {
         frame.bottom->addWidget(widget);
-    } else if (const QRect* box = PlaceOf(control.Name)) {
+    } else if (const std::optional<QRect> box = PlaceOf(control)) {
         widget->setGeometry(*box);
         if (!control.LabelCaption.empty() || control.Marks != app::MarkNone) {
             AddFieldLabel(control, container, *box);
@@ -527,7 +441,9 @@ void MainWindow::AddFieldLabel(TControl& control, QWidget* container, const QRec
         // The label stands left of its field: the whole left margin for the
         // first column and the UID rows, the gap between the columns for the
         // second, a caption's width for the time labels.
-        const int left = field.x() >= kColB ? 316 : (field.x() == kColA ? 8 : field.x() - 102);
+        const int left = field.x() >= app::kInputColumnB
+                             ? 316
+                             : (field.x() == app::kInputColumnA ? 8 : field.x() - 102);
         label->setGeometry(left, field.y(), field.x() - left - 4, field.height());
         label->setBuddy(container->findChild<QWidget*>(name, Qt::FindDirectChildrenOnly));
         parts << label;

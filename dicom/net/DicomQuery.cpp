@@ -306,10 +306,15 @@ void DicomQuery::SetKeepResponses(bool keep) { impl_->keepResponses = keep; }
 void DicomQuery::SetTls(const DicomTls& tls) { impl_->peer.tls = tls; }
 const AssociationReport& DicomQuery::QueryLastReport() const { return impl_->report; }
 
-std::string DicomFindResult::FailureText() const {
-    std::string message = "C-FIND failed with status " + StatusHex(status) + " from " + peer;
+std::string FindFailureText(const std::string& status, const std::string& peer,
+                            const std::string& errorComment) {
+    std::string message = "C-FIND failed with status " + status + " from " + peer;
     if (!errorComment.empty()) message += ": " + errorComment;
     return message;
+}
+
+std::string DicomFindResult::FailureText() const {
+    return FindFailureText(StatusHex(status), peer, errorComment);
 }
 
 DicomFindResult DicomQuery::QueryFind(const DicomDataSet& identifier,

@@ -51,6 +51,13 @@ struct DicomFindResult {
     std::string FailureText() const;
 };
 
+// "C-FIND failed with status <status> from <peer>", and ": <comment>" when
+// the node sent an Error Comment: the one wording of a C-FIND that ended
+// with a failure status. `status` as the caller words it ("C000", or with
+// the status's name).
+std::string FindFailureText(const std::string& status, const std::string& peer,
+                            const std::string& errorComment);
+
 // A C-FIND query to a remote node (the query object of the console). Holds
 // the node's address and AE titles; each QueryRun opens its own association
 // and closes it before returning. A reference-counted handle; use it from one

@@ -3,6 +3,7 @@
 #include <set>
 #include <string>
 
+#include "app/FormControlDesign.h"
 #include "app/StrToInt.h"
 #include "app/TFormTestWL.h"
 #include "support/Application.h"
@@ -148,6 +149,14 @@ TEST_F(FormTest, EveryControlIsListedOnceUnderItsContainer) {
     // The design's controls, the batch's progress label, the stop button
     // and the Diagnostic tab with its twenty-six.
     EXPECT_EQ(names.size(), 75u);
+    // Made from the table of controls, row by row, in its order.
+    const auto designs = FormControlDesigns();
+    ASSERT_EQ(designs.size(), form.Controls().size());
+    for (std::size_t i = 0; i < designs.size(); ++i) {
+        EXPECT_EQ(form.Controls()[i]->Name, designs[i].name);
+        EXPECT_EQ(form.Controls()[i]->Kind, designs[i].kind) << designs[i].name;
+        EXPECT_EQ(form.Controls()[i]->Parent, designs[i].parent) << designs[i].name;
+    }
 }
 
 TEST_F(FormTest, CreationPutsTodayIntoTheDateField) {

@@ -3,6 +3,7 @@
 // listener.
 
 #include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcsequen.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -135,6 +136,32 @@ TEST_F(QueryRequestLogNet, AFailedForwardedQueryEndsTheRequestWithAFailure) {
     EXPECT_EQ(folder.LogLines().back(), "[250] Query Request :1 Fin");
     node.SetFinalStatus(0x0000);
     EXPECT_EQ(Call("WORKLIST").count, 0);
+}
+
+// The caller's final status is the exchange's: a listing that stops on a
+// response it cannot show (here with save files, an accession number sent
+// as a sequence) leaves the caller every response and Success, and the log
+// says why the listing stopped.
+TEST_F(QueryRequestLogNet, AListingThatFailsStillEndsTheRequestWithTheExchangesStatus) {
+    std::vector<DcmDataset> responses;
+    responses.push_back(MakeDataSet({{DCM_AccessionNumber, "A1"}}));
+    responses.push_back(DcmDataset());
+    auto sequence = std::make_unique<DcmSequenceOfItems>(DcmTag(DCM_AccessionNumber, EVR_SQ));
+    ASSERT_TRUE(sequence->append(new DcmItem()).good());
+    ASSERT_TRUE(responses.back().insert(sequence.release()).good());
+    responses.push_back(MakeDataSet({{DCM_AccessionNumber, "A3"}}));
+    node.SetResponses(std::move(responses));
+    testing::TempDir dir;
+    testing::CurrentDir here(dir.Path());
+    form.cbSaveResults.Checked = true;
+    const CallerResult result = Call("WORKLIST");
+    EXPECT_EQ(result.error, "");
+    EXPECT_EQ(result.count, 3);
+    EXPECT_EQ(form.ListBoxResult.Items[0].rfind("A1", 0), 0u);
+    const Lines log = folder.LogLines();
+    ASSERT_EQ(log.size(), 6u);
+    EXPECT_EQ(log[4].rfind("[005] Exception dans LaunchQuery(True,STUDY):", 0), 0u) << log[4];
+    EXPECT_EQ(log[5], "[250] Query Request :1 Fin");
 }
 
 }  // namespace

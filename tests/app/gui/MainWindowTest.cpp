@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <string>
@@ -18,6 +19,7 @@
 #include <QTabWidget>
 #include <QTest>
 
+#include "app/FormControlDesign.h"
 #include "app/gui/CloseOnSignal.h"
 #include "dicom/listener/Dispatcher.h"
 #include "support/Application.h"
@@ -43,23 +45,23 @@ struct FieldRow {
     bool markCF;
 };
 
-// The input block as the operator sees it, in tab order.
-const FieldRow kFields[] = {
-    {"EditCallingAETitle", "AETitleCalling:", false, true, true},
-    {"EditIP", "IP:", false, true, true},
-    {"EditPort", "Port:", false, true, true},
-    {"EditAETitle", "AETitle:", false, true, true},
-    {"EditAccession", "Accession:", false, true, true},
-    {"EditDossier", "Dossier:", true, true, true},
-    {"EditNomPatient", "Nom Patient:", true, false, true},
-    {"EditNomMedRef", "Nom MedRef:", true, false, true},
-    {"EditDate", "Date:", true, true, true},
-    {"EditNaissance", "Naissance", true, false, true},
-    {"EditStudyUID", "StudyUID", true, false, true},
-    {"cboModalite", "Modalité:", false, true, false},
-    {"cbSaveResults", nullptr, false, true, true},
-    {"EditSeriesUID", "SeriesUID", true, false, true},
-};
+// The input block's fields as the table of controls gives them, in tab
+// order: the window must draw what the table says.
+std::vector<FieldRow> InputFields() {
+    std::vector<FieldRow> rows;
+    std::vector<const app::ControlDesign*> fields;
+    for (const app::ControlDesign& design : app::FormControlDesigns()) {
+        if (design.tabOrder >= 0) fields.push_back(&design);
+    }
+    std::stable_sort(fields.begin(), fields.end(),
+                     [](const auto* a, const auto* b) { return a->tabOrder < b->tabOrder; });
+    for (const app::ControlDesign* design : fields) {
+        rows.push_back({design->name, *design->label ? design->label : nullptr, *design->hint != 0,
+                        (design->marks & app::MarkW) != 0, (design->marks & app::MarkCF) != 0});
+    }
+    return rows;
+}
+const std::vector<FieldRow> kFields = InputFields();
 
 TEST_F(WindowTest, WindowHasItsCaptionSizeAndPanels) {
     MainWindow& window = Open();
@@ -109,6 +111,11 @@ TEST_F(WindowTest, EveryDrawnControlHasAPlaceInsideItsContainer) {
         ASSERT_NE(widget->parentWidget(), nullptr) << control->Name;
         const QRect box = widget->geometry();
         EXPECT_FALSE(box.isEmpty()) << control->Name;
+        // Where the table of controls puts it, when it gives a place.
+        if (control->Width > 0 && control->Height > 0) {
+            EXPECT_EQ(box, QRect(control->Left, control->Top, control->Width, control->Height))
+                << control->Name;
+        }
         EXPECT_TRUE(widget->parentWidget()->rect().contains(box)) << control->Name;
         if (control->Kind != app::ControlKind::Panel &&
             control->Kind != app::ControlKind::TabSheet &&

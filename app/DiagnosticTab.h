@@ -1,0 +1,25 @@
+#pragma once
+
+namespace lumo::app {
+
+class TFormTestWL;
+
+// The actions of the tab "Diagnostic": echo and probe of the node of the
+// fields, the export of the last query's responses, and the comparison of
+// its answers with a second node's. Each lists its lines in the result list
+// and shows the report of its associations on the tab. Free functions over
+// the form; the form's thread.
+
+// Whether the echo answered Success.
+bool EchoNode(TFormTestWL& form);
+// Whether the probe reached the node and had an association accepted.
+bool ProbeNode(TFormTestWL& form);
+// The responses of the last query, as DICOM JSON or CSV by the extension
+// of the file chosen.
+void ExportLastResponses(TFormTestWL& form);
+// The query of the chosen kind to the node of the fields (A) and to the
+// second address (B, the first one's for what is left empty); the report in
+// the result list.
+void CompareWithSecondNode(TFormTestWL& form);
+
+}  // namespace lumo::app

@@ -1,0 +1,212 @@
+#include "app/FormControlDesign.h"
+
+#include <iterator>
+
+namespace lumo::app {
+
+namespace {
+
+using K = ControlKind;
+
+// The hint of the fields a C-FIND uses beyond the worklist's.
+constexpr const char* kHintCFind = "Paramètre CFIND => Norvanex 2.5.3.7 minimum";
+
+// The input block: two columns of fields, the wide UID fields, three rows of
+// buttons and the two time labels, left of the batch panel.
+constexpr int kColA = kInputColumnA;
+constexpr int kColB = kInputColumnB;
+constexpr int kRow = 25;  // row pitch
+constexpr int kTop = 8;
+constexpr int kField = 21;  // input height
+
+constexpr ControlBox Field(int column, int row, int width) {
+    return {column, kTop + row * kRow, width, kField};
+}
+constexpr ControlBox Button(int column, int row) {
+    return {8 + column * 145, 212 + row * 28, 140, 25};
+}
+
+constexpr unsigned kBoth = MarkW | MarkCF;
+
+// clang-format off
+constexpr ControlDesign kDesigns[] = {
+    {.name = "FormTestWL", .kind = K::Form, .parent = "", .caption = "Query Worklist / CFIND",
+     .box = {0, 0, 905, 628}},
+
+    // Input block (top, 329 pixels high).
+    {.name = "Panel2", .kind = K::Panel, .parent = "FormTestWL", .box = {0, 0, 0, 329}},
+    {.name = "EditCallingAETitle", .kind = K::Edit, .parent = "Panel2", .label = "AETitleCalling:",
+     .text = "Lumo4410", .marks = kBoth, .tabOrder = 0, .box = Field(kColA, 0, 150)},
+    {.name = "EditIP", .kind = K::Edit, .parent = "Panel2", .label = "IP:", .text = "127.0.0.1",
+     .marks = kBoth, .tabOrder = 1, .box = Field(kColA, 1, 150)},
+    {.name = "EditPort", .kind = K::Edit, .parent = "Panel2", .label = "Port:", .text = "3100",
+     .marks = kBoth, .tabOrder = 2, .box = Field(kColA, 2, 150)},
+    {.name = "EditAETitle", .kind = K::Edit, .parent = "Panel2", .label = "AETitle:",
+     .text = "NORVANEX", .marks = kBoth, .tabOrder = 3, .box = Field(kColA, 3, 150)},
+    {.name = "EditAccession", .kind = K::Edit, .parent = "Panel2", .label = "Accession:",
+     .marks = kBoth, .tabOrder = 4, .box = Field(kColA, 4, 150)},
+    {.name = "EditDossier", .kind = K::Edit, .parent = "Panel2", .label = "Dossier:",
+     .hint = kHintCFind, .marks = kBoth, .tabOrder = 5, .box = Field(kColA, 5, 150)},
+    {.name = "EditNomPatient", .kind = K::Edit, .parent = "Panel2", .label = "Nom Patient:",
+     .hint = kHintCFind, .marks = MarkCF, .tabOrder = 6, .box = Field(kColB, 0, 140)},
+    {.name = "EditNomMedRef", .kind = K::Edit, .parent = "Panel2", .label = "Nom MedRef:",
+     .hint = kHintCFind, .marks = MarkCF, .tabOrder = 7, .box = Field(kColB, 1, 140)},
+    {.name = "EditDate", .kind = K::Edit, .parent = "Panel2", .label = "Date:",
+     .hint = kHintCFind, .marks = kBoth, .tabOrder = 9, .box = Field(kColB, 2, 140)},
+    {.name = "EditNaissance", .kind = K::Edit, .parent = "Panel2", .label = "Naissance",
+     .hint = kHintCFind, .marks = MarkCF, .tabOrder = 10, .box = Field(kColB, 3, 140)},
+    {.name = "EditStudyUID", .kind = K::Edit, .parent = "Panel2", .label = "StudyUID",
+     .hint = kHintCFind, .marks = MarkCF, .tabOrder = 11, .box = Field(kColA, 6, 432)},
+    {.name = "cboModalite", .kind = K::ComboBox, .parent = "Panel2", .label = "Modalité:",
+     .marks = MarkW, .tabOrder = 12, .box = Field(kColB, 4, 140)},
+    {.name = "cbSaveResults", .kind = K::CheckBox, .parent = "Panel2", .caption = "Save Results",
+     .marks = kBoth, .tabOrder = 16, .box = Field(kColB, 5, 140)},
+    {.name = "EditSeriesUID", .kind = K::Edit, .parent = "Panel2", .label = "SeriesUID",
+     .hint = kHintCFind, .marks = MarkCF, .tabOrder = 26, .box = Field(kColA, 7, 432)},
+
+    // Request and response times; the label beside each is its field label.
+    {.name = "lblDHDemande", .kind = K::Label, .parent = "Panel2", .label = "Demandée à :",
+     .box = {kColA, 300, 110, 17}},
+    {.name = "lblDHReponse", .kind = K::Label, .parent = "Panel2", .label = "Réponse à :",
+     .box = {352, 300, 110, 17}},
+
+    {.name = "ButtonWL", .kind = K::Button, .parent = "Panel2", .caption = "Worklist",
+     .box = Button(0, 0)},
+    {.name = "ButtonCFindStudyStudy", .kind = K::Button, .parent = "Panel2",
+     .caption = "C-Find Study/Study", .box = Button(1, 0)},
+    {.name = "ButtonCFindPatient", .kind = K::Button, .parent = "Panel2",
+     .caption = "C-Find Patient/Patient", .box = Button(2, 0)},
+    {.name = "ButtonCFindStudySeries", .kind = K::Button, .parent = "Panel2",
+     .caption = "C-Find Study/Series", .box = Button(3, 0)},
+    {.name = "ButtonCFindStudyImage", .kind = K::Button, .parent = "Panel2",
+     .caption = "C-Find Study/Images", .box = Button(0, 1)},
+    {.name = "Button1", .kind = K::Button, .parent = "Panel2", .caption = "C-Find Patient/Series",
+     .box = Button(1, 1)},
+    {.name = "Button2", .kind = K::Button, .parent = "Panel2", .caption = "C-Find Patient/Images",
+     .box = Button(2, 1)},
+    {.name = "Button3", .kind = K::Button, .parent = "Panel2", .caption = "Worklist TAVRIX",
+     .box = Button(3, 1)},
+    {.name = "bTestDate", .kind = K::Button, .parent = "Panel2", .caption = "Test Date",
+     .box = Button(0, 2)},
+    {.name = "Button5", .kind = K::Button, .parent = "Panel2", .caption = "Export Result",
+     .box = Button(1, 2)},
+    {.name = "Button6", .kind = K::Button, .parent = "Panel2", .caption = "Load Result",
+     .box = Button(2, 2), .visible = false},
+    // Stops what runs (a query, the worklist check, the batch); the one
+    // control enabled meanwhile, and disabled otherwise.
+    {.name = "ButtonArreter", .kind = K::Button, .parent = "Panel2", .caption = "Arrêter",
+     .hint = "Arrête la requête en cours (C-CANCEL) ou le traitement par lot",
+     .box = Button(3, 2)},
+
+    // Batch panel at the right of the input block (312 pixels wide).
+    {.name = "Panel3", .kind = K::Panel, .parent = "Panel2", .box = {0, 0, 312, 0}},
+    {.name = "PageControl1", .kind = K::PageControl, .parent = "Panel3"},
+    {.name = "TabSheet1", .kind = K::TabSheet, .parent = "PageControl1", .caption = "Type 1"},
+    {.name = "Label41", .kind = K::Label, .parent = "TabSheet1",
+     .caption = "NOM;PRENOM;NAISSANCE;ACCESSION*;ID_ZUNDA",
+     .hint = "Exemple record fichier LUMO4410_1.txt", .box = {4, 4, 290, 17}},
+    {.name = "ButtonCFINDType1", .kind = K::Button, .parent = "TabSheet1",
+     .caption = "CFind (ACCESSION+NOM)", .box = {4, 24, 290, 25}},
+    {.name = "Label46", .kind = K::Label, .parent = "TabSheet1",
+     .caption = "Fait CFIND avec ACCESSION + NOM à partir des valeurs du fichier sélectionné et "
+                "recherche dans le résultat les valeur du %1 et %2 et remplace dans le SQL.  "
+                "Mets automatiquement le \"= [ID_ZUNDA];\" à la fin du SQL.",
+     .box = {4, 52, 290, 72}},
+    {.name = "Label44", .kind = K::Label, .parent = "TabSheet1", .caption = "%1",
+     .box = {4, 130, 18, kField}},
+    {.name = "EditNomData1", .kind = K::Edit, .parent = "TabSheet1", .text = "StudyUID:",
+     .box = {22, 130, 120, kField}},
+    {.name = "Label45", .kind = K::Label, .parent = "TabSheet1", .caption = "%2",
+     .box = {150, 130, 18, kField}},
+    {.name = "EditNomData2", .kind = K::Edit, .parent = "TabSheet1", .text = "Visite:",
+     .box = {168, 130, 126, kField}},
+    {.name = "EditSQL", .kind = K::Edit, .parent = "TabSheet1",
+     .text = "Update examen e set e.SIUID = '%1', e.idexterne = '%2' where e.id_examen",
+     .hint = "String à générer avec résultat", .box = {4, 156, 290, kField}},
+    {.name = "ListBoxOrig", .kind = K::ListBox, .parent = "TabSheet1", .box = {4, 182, 290, 88}},
+    {.name = "MemoDest", .kind = K::Memo, .parent = "TabSheet1", .box = {4, 182, 290, 88},
+     .visible = false},
+    // "Enregistrement i / N" while the batch runs; hidden otherwise.
+    {.name = "LabelBatchProgress", .kind = K::Label, .parent = "TabSheet1",
+     .box = {4, 272, 290, 15}, .visible = false},
+
+    // The tab "Diagnostic": echo and probe of the node, the connection's
+    // timeouts and maximum PDU, DICOM over TLS, the report of the last
+    // exchange, the export of the responses and the comparison with a
+    // second node.
+    {.name = "TabSheet2", .kind = K::TabSheet, .parent = "PageControl1", .caption = "Diagnostic"},
+    {.name = "ButtonEcho", .kind = K::Button, .parent = "TabSheet2", .caption = "Echo",
+     .box = {4, 4, 140, 25}},
+    {.name = "ButtonSonder", .kind = K::Button, .parent = "TabSheet2", .caption = "Sonder",
+     .box = {150, 4, 140, 25}},
+    {.name = "lblConnectTimeout", .kind = K::Label, .parent = "TabSheet2",
+     .caption = "Connexion (s)", .box = {4, 36, 92, 21}},
+    {.name = "EditConnectTimeout", .kind = K::Edit, .parent = "TabSheet2", .box = {98, 36, 48, 21}},
+    {.name = "lblAssocTimeout", .kind = K::Label, .parent = "TabSheet2",
+     .caption = "Association (s)", .box = {152, 36, 92, 21}},
+    {.name = "EditAssocTimeout", .kind = K::Edit, .parent = "TabSheet2", .box = {246, 36, 48, 21}},
+    {.name = "lblResponseTimeout", .kind = K::Label, .parent = "TabSheet2",
+     .caption = "Réponse (s)", .box = {4, 60, 92, 21}},
+    {.name = "EditResponseTimeout", .kind = K::Edit, .parent = "TabSheet2",
+     .box = {98, 60, 48, 21}},
+    {.name = "lblMaxPDU", .kind = K::Label, .parent = "TabSheet2", .caption = "PDU max (octets)",
+     .box = {152, 60, 84, 21}},
+    {.name = "EditMaxPDU", .kind = K::Edit, .parent = "TabSheet2", .box = {238, 60, 56, 21}},
+    {.name = "lblMaxResults", .kind = K::Label, .parent = "TabSheet2", .caption = "Max. réponses",
+     .box = {150, 202, 84, 21}},
+    {.name = "EditMaxResults", .kind = K::Edit, .parent = "TabSheet2",
+     .hint = "Réponses prises avant d'annuler la requête (0 : toutes)",
+     .box = {236, 202, 58, 21}},
+    {.name = "MemoDiagnostic", .kind = K::Memo, .parent = "TabSheet2", .box = {4, 134, 290, 62}},
+    {.name = "ButtonExporter", .kind = K::Button, .parent = "TabSheet2", .caption = "Exporter…",
+     .box = {4, 200, 140, 25}},
+    {.name = "lblSecondNode", .kind = K::Label, .parent = "TabSheet2",
+     .caption = "Second nœud : IP, port, AE title", .box = {4, 228, 290, 17}},
+    {.name = "EditIP2", .kind = K::Edit, .parent = "TabSheet2",
+     .hint = "Adresse du second nœud (vide : celle du premier)", .box = {4, 246, 110, 21}},
+    {.name = "EditPort2", .kind = K::Edit, .parent = "TabSheet2",
+     .hint = "Port du second nœud (vide : celui du premier)", .box = {118, 246, 50, 21}},
+    {.name = "EditAETitle2", .kind = K::Edit, .parent = "TabSheet2",
+     .hint = "AE title du second nœud (vide : celui du premier)", .box = {172, 246, 122, 21}},
+    {.name = "cboCompareKind", .kind = K::ComboBox, .parent = "TabSheet2", .text = "study",
+     .hint = "Requête envoyée aux deux nœuds", .box = {4, 271, 110, 21}},
+    {.name = "ButtonComparer", .kind = K::Button, .parent = "TabSheet2", .caption = "Comparer",
+     .box = {118, 269, 176, 25}},
+    {.name = "cbTLS", .kind = K::CheckBox, .parent = "TabSheet2", .caption = "TLS",
+     .hint = "DICOM sur TLS pour tout échange avec le nœud", .box = {4, 86, 44, 21}},
+    {.name = "cboTLSVerify", .kind = K::ComboBox, .parent = "TabSheet2", .text = "require",
+     .hint = "Certificat du nœud : vérifié (require) ou non (ignore)", .box = {50, 86, 78, 21}},
+    {.name = "cboTLSProfile", .kind = K::ComboBox, .parent = "TabSheet2", .text = "bcp195-nd",
+     .hint = "Profil TLS : versions et suites de chiffrement proposées",
+     .box = {132, 86, 84, 21}},
+    {.name = "EditTLSCA", .kind = K::Edit, .parent = "TabSheet2",
+     .hint = "Certificats de confiance : fichier PEM ou dossier (vide : ceux du système)",
+     .box = {220, 86, 74, 21}},
+    {.name = "EditTLSCert", .kind = K::Edit, .parent = "TabSheet2",
+     .hint = "Notre certificat, PEM (si le nœud en demande un)", .box = {4, 110, 143, 21}},
+    {.name = "EditTLSKey", .kind = K::Edit, .parent = "TabSheet2",
+     .hint = "Sa clé privée, PEM ; mot de passe dans LUMO4410_TLS_KEY_PASSWORD",
+     .box = {151, 110, 143, 21}},
+
+    // Result list, filling the rest of the window.
+    {.name = "Panel1", .kind = K::Panel, .parent = "FormTestWL"},
+    {.name = "ListBoxResult", .kind = K::ListBox, .parent = "Panel1"},
+
+    // Not drawn.
+    {.name = "OpenDialogCFIND", .kind = K::OpenDialog, .parent = "FormTestWL", .visible = false},
+    {.name = "DicomViewer1", .kind = K::Viewer, .parent = "FormTestWL", .visible = false},
+};
+// clang-format on
+
+}  // namespace
+
+std::span<const ControlDesign> FormControlDesigns() { return kDesigns; }
+
+const ControlDesign* FindControlDesign(std::string_view name) {
+    for (const ControlDesign& design : kDesigns) {
+        if (name == design.name) return &design;
+    }
+    return nullptr;
+}
+
+}  // namespace lumo::app
