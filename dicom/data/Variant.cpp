@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "dicom/data/detail/DicomValueText.h"
+#include "dicom/data/detail/DataErrors.h"
 
 namespace lumo::dicom {
 
