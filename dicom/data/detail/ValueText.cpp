@@ -68,6 +68,44 @@ std::optional<double> ReadFloat(std::string_view text) {
     return value;
 }
 
+// Values as a tag of this VR holds them.
+class VrWriter final : public ScalarWriter {
+  public:
+    explicit VrWriter(VrCode vr) : vr_(vr) {}
+
+    std::string Integer(std::int64_t value) const override {
+        if (IsMomentVr()) return DateTimeText(vr_, static_cast<TDateTime>(value));
+        return IntegerText(value);
+    }
+
+    std::string Float(double value) const override {
+        if (IsMomentVr()) return DateTimeText(vr_, value);
+        if (IsIntegerVr(vr_)) {
+            if (!std::isfinite(value) ||
+                std::fabs(value) >= static_cast<double>(std::numeric_limits<std::int64_t>::max())) {
+                ThrowCastError(Variant::Type::Float, "Int64");
+            }
+            return IntegerText(std::llround(value));
+        }
+        if (vr_ == kDS) return DecimalStringText(value);
+        if (vr_ == kFL) return ShortestText(static_cast<float>(value));
+        return ShortestText(value);
+    }
+
+    std::string Boolean(bool value) const override { return value ? "1" : "0"; }
+
+    std::string DateTime(TDateTime value, Variant::Moment) const override {
+        if (IsIntegerVr(vr_)) return IntegerText(static_cast<long long>(std::floor(value)));
+        if (IsFloatVr(vr_)) return vr_ == kDS ? DecimalStringText(value) : ShortestText(value);
+        return DateTimeText(vr_, value);
+    }
+
+  private:
+    bool IsMomentVr() const { return vr_ == kDA || vr_ == kTM || vr_ == kDT; }
+
+    VrCode vr_;
+};
+
 }  // namespace
 
 std::vector<std::string_view> SplitValues(VrCode vr, std::string_view text) {
@@ -114,57 +152,7 @@ Variant TypedValue(VrCode vr, std::string_view text) {
     return Variant(std::string(text));
 }
 
-std::string ValueText(VrCode vr, const Variant& value) {
-    switch (value.GetType()) {
-        case Variant::Type::Null:
-            return std::string();
-        case Variant::Type::Text:
-            return value.AsText();
-        case Variant::Type::Boolean:
-            return value.AsBoolean() ? "1" : "0";
-        case Variant::Type::Integer: {
-            const std::int64_t number = value.AsInteger();
-            if (vr == kDA || vr == kTM || vr == kDT) {
-                return DateTimeText(vr, static_cast<TDateTime>(number));
-            }
-            return IntegerText(number);
-        }
-        case Variant::Type::Float: {
-            const double number = value.AsFloat();
-            if (vr == kDA || vr == kTM || vr == kDT) return DateTimeText(vr, number);
-            if (IsIntegerVr(vr)) {
-                if (!std::isfinite(number) ||
-                    std::fabs(number) >=
-                        static_cast<double>(std::numeric_limits<std::int64_t>::max())) {
-                    ThrowCastError(Variant::Type::Float, "Int64");
-                }
-                return IntegerText(std::llround(number));
-            }
-            if (vr == kDS) return DecimalStringText(number);
-            if (vr == kFL) return ShortestText(static_cast<float>(number));
-            return ShortestText(number);
-        }
-        case Variant::Type::DateTime: {
-            const TDateTime moment = value.AsDateTime();
-            if (IsIntegerVr(vr)) return IntegerText(static_cast<long long>(std::floor(moment)));
-            if (IsFloatVr(vr)) return vr == kDS ? DecimalStringText(moment) : ShortestText(moment);
-            return DateTimeText(vr, moment);
-        }
-        case Variant::Type::Array: {
-            std::string text;
-            bool first = true;
-            for (const Variant& item : value.AsArray()) {
-                if (!first) text += '\\';
-                first = false;
-                text += ValueText(vr, item);
-            }
-            return text;
-        }
-        case Variant::Type::Collection:
-            ThrowCastError(Variant::Type::Collection, "String");
-    }
-    return std::string();
-}
+std::string ValueText(VrCode vr, const Variant& value) { return WrittenText(value, VrWriter(vr)); }
 
 bool FitsBinaryVr(VrCode vr, std::string_view text) {
     struct Limits {
@@ -208,6 +196,36 @@ bool FitsBinaryVr(VrCode vr, std::string_view text) {
         }
     }
     return true;
+}
+
+std::string WrittenText(const Variant& value, const ScalarWriter& scalars) {
+    switch (value.GetType()) {
+        case Variant::Type::Null:
+            return std::string();
+        case Variant::Type::Text:
+            return value.AsText();
+        case Variant::Type::Integer:
+            return scalars.Integer(value.AsInteger());
+        case Variant::Type::Float:
+            return scalars.Float(value.AsFloat());
+        case Variant::Type::Boolean:
+            return scalars.Boolean(value.AsBoolean());
+        case Variant::Type::DateTime:
+            return scalars.DateTime(value.AsDateTime(), value.MomentOf());
+        case Variant::Type::Array: {
+            std::string text;
+            bool first = true;
+            for (const Variant& item : value.AsArray()) {
+                if (!first) text += '\\';
+                first = false;
+                text += WrittenText(item, scalars);
+            }
+            return text;
+        }
+        case Variant::Type::Collection:
+            break;
+    }
+    ThrowCastError(value.GetType(), "String");
 }
 
 }  // namespace lumo::dicom::detail
