@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -75,70 +74,6 @@ std::string ReadFailure(const std::string& fileName, int error, std::size_t maxB
                                                       : "Not a regular file";
     }
     return Reason(error);
-}
-
-void AppendUtf8(std::string& out, std::uint32_t code) {
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
-}
-
-// UTF-16 text (after its 2-byte mark) as UTF-8, or why it is not UTF-16.
-// Byte positions count from the file's start, mark included.
-struct Utf16Text {
-    std::string utf8;
-    std::string malformed;  // empty when the text is well formed
-};
-
-Utf16Text DecodeUtf16(std::string_view bytes, bool bigEndian) {
-    Utf16Text result;
-    if (bytes.size() % 2 != 0) {
-        result.malformed = "an odd number of bytes";
-        return result;
-    }
-    const auto unitAt = [&](std::size_t at) -> std::uint32_t {
-        const auto first = static_cast<unsigned char>(bytes[at]);
-        const auto second = static_cast<unsigned char>(bytes[at + 1]);
-        return bigEndian ? (first << 8) | second : (second << 8) | first;
-    };
-    const auto unpaired = [&](std::size_t at) {
-        result.malformed = "an unpaired surrogate at byte " + std::to_string(at + 2);
-        return result;
-    };
-    result.utf8.reserve(bytes.size());
-    for (std::size_t at = 0; at < bytes.size(); at += 2) {
-        const std::uint32_t unit = unitAt(at);
-        if (unit >= 0xDC00 && unit <= 0xDFFF) return unpaired(at);
-        if (unit < 0xD800 || unit > 0xDBFF) {
-            AppendUtf8(result.utf8, unit);
-            continue;
-        }
-        if (at + 2 >= bytes.size()) return unpaired(at);
-        const std::uint32_t low = unitAt(at + 2);
-        if (low < 0xDC00 || low > 0xDFFF) return unpaired(at);
-        AppendUtf8(result.utf8, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
-        at += 2;
-    }
-    return result;
-}
-
-// Whether a text opens with a UTF-16 byte-order mark, and in which order.
-std::optional<bool> Utf16BigEndian(std::string_view bytes) {
-    if (bytes.starts_with("\xFF\xFE")) return false;
-    if (bytes.starts_with("\xFE\xFF")) return true;
-    return std::nullopt;
 }
 
 // The file a save replaces: the name itself, or the file it links to (the

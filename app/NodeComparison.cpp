@@ -7,10 +7,10 @@
 #include "app/QueryIdentifier.h"
 #include "app/QueryRun.h"
 #include "app/ResponseExport.h"
+#include "app/TrimmedValueText.h"
 #include "dicom/data/DicomAttribute.h"
 #include "dicom/data/DicomAttributes.h"
 #include "dicom/data/Variant.h"
-#include "support/Global_Utils.h"
 
 namespace lumo::app {
 
@@ -29,8 +29,8 @@ std::uint32_t TagOf(const DicomAttribute& attribute) {
 }
 
 std::string TextAt(const DicomDataSet& dataSet, std::uint16_t group, std::uint16_t element) {
-    return TrimBlanks(dicom::VarToStr(
-        dataSet.DataSetAttributes().AttributesFind(group, element).AttributeWideValue()));
+    return TrimmedValueText(
+        dataSet.DataSetAttributes().AttributesFind(group, element).AttributeWideValue());
 }
 
 std::optional<DicomDataSet> FirstStep(const DicomDataSet& response) {
@@ -46,7 +46,7 @@ std::string DataSetText(const DicomDataSet& dataSet);
 // A value as compared and shown: its text trimmed, a sequence as its items.
 std::string ValueText(const DicomAttribute& attribute) {
     const Variant value = attribute.AttributeWideValue();
-    if (value.GetType() != Variant::Type::Collection) return TrimBlanks(dicom::VarToStr(value));
+    if (value.GetType() != Variant::Type::Collection) return TrimmedValueText(value);
     const DicomDataSets items = value.AsCollection();
     std::string text = "[";
     for (int i = 1; i <= items.DataSetsCount(); ++i)

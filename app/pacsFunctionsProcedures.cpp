@@ -2,10 +2,10 @@
 
 #include <exception>
 
+#include "app/TrimmedValueText.h"
 #include "logging/uApplicationLogger.h"
 #include "support/DateTime.h"
 #include "support/Exception.h"
-#include "support/Global_Utils.h"
 
 namespace lumo::app {
 
@@ -47,8 +47,6 @@ std::string CalendarDateText(TDateTime value) {
 
 }  // namespace
 
-std::string ValueText(const Variant& value) { return TrimBlanks(VarToStr(value)); }
-
 std::string pacsRetDicomAttr(const DicomAttributes& attributes, std::int32_t group,
                              std::int32_t element) {
     std::string result;
@@ -57,15 +55,17 @@ std::string pacsRetDicomAttr(const DicomAttributes& attributes, std::int32_t gro
         if (Find(attributes, group, element).AttributeIsMultiValued()) {
             const int count = Find(attributes, group, element).AttributeValueCount();
             for (int i = count; i >= 2; --i)
-                result =
-                    "," + ValueText(Find(attributes, group, element).AttributeValueAt(i)) + result;
-            result = ValueText(Find(attributes, group, element).AttributeValueAt(1)) + result;
+                result = "," +
+                         TrimmedValueText(Find(attributes, group, element).AttributeValueAt(i)) +
+                         result;
+            result =
+                TrimmedValueText(Find(attributes, group, element).AttributeValueAt(1)) + result;
         } else {
             const Variant value = Find(attributes, group, element).AttributeValue();
             if (value.GetType() == Variant::Type::DateTime && value.AsDateTime() >= 1)
                 result = CalendarDateText(value.AsDateTime());
             else
-                result = ValueText(value);
+                result = TrimmedValueText(value);
         }
     } catch (const std::exception& e) {
         LogTrapped("pacsRetDicomAttr", group, element, e);
@@ -80,9 +80,9 @@ std::string pacsRetFirstDicomAttr(const DicomAttributes& attributes, std::int32_
     try {
         if (Find(attributes, group, element).AttributeIsMultiValued()) {
             if (Find(attributes, group, element).AttributeValueCount() >= 1)
-                result = ValueText(Find(attributes, group, element).AttributeValueAt(1));
+                result = TrimmedValueText(Find(attributes, group, element).AttributeValueAt(1));
         } else {
-            result = ValueText(Find(attributes, group, element).AttributeValue());
+            result = TrimmedValueText(Find(attributes, group, element).AttributeValue());
         }
     } catch (const std::exception& e) {
         LogTrapped("pacsRetFirstDicomAttr", group, element, e);

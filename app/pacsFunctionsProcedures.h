@@ -28,8 +28,4 @@ std::string pacsRetDicomAttr(const DicomAttributes& attributes, std::int32_t gro
 std::string pacsRetFirstDicomAttr(const DicomAttributes& attributes, std::int32_t group,
                                   std::int32_t element);
 
-// The general conversion of one value, trimmed of every leading and
-// trailing character whose code is 32 or less.
-std::string ValueText(const Variant& value);
-
 }  // namespace lumo::app

@@ -86,4 +86,15 @@ void SwitchLogFile(const std::string& name, std::string& current, bool append,
     }
 }
 
+void LogRollOver::MoveTo(const std::string& name,
+                         const std::function<void(const std::string&)>& switchTo) {
+    pending_ = false;
+    try {
+        switchTo(name);
+    } catch (...) {
+        pending_ = true;
+        throw;
+    }
+}
+
 }  // namespace lumo

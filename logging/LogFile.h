@@ -56,4 +56,20 @@ bool SameFileNameText(const std::string& a, const std::string& b);
 void SwitchLogFile(const std::string& name, std::string& current, bool append,
                    const std::function<int(const std::string&, LogOpenMode)>& open);
 
+// A logger's move to the file its mask names at a new moment. The new file
+// may not open (a dated folder not there yet): the move then stays pending,
+// so that the logger's next write tries it again instead of losing every
+// line that follows. Owned by the file or memory logger; used under its lock.
+class LogRollOver {
+  public:
+    bool Pending() const { return pending_; }
+
+    // Moves to `name` with `switchTo` (the logger's SwitchLogFile); on
+    // failure the move stays pending and the error goes on.
+    void MoveTo(const std::string& name, const std::function<void(const std::string&)>& switchTo);
+
+  private:
+    bool pending_ = false;
+};
+
 }  // namespace lumo

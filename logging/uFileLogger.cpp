@@ -93,21 +93,13 @@ void TFileLogger::SetFileNameLocked(const std::string& name) {
 
 void TFileLogger::DoLog(const std::string& line) {
     std::lock_guard lock(mutex_);
-    if (currentFileName_.empty() && !rollOverPending_)
+    if (currentFileName_.empty() && !rollOver_.Pending())
         throw Exception(ErrorClass::Exception, "Le fichier n'a pas été assigné au FileLogger");
-    if (rollOverPending_ || Now() > nextChange_) {
+    if (rollOver_.Pending() || Now() > nextChange_) {
         TDateTime next = NeverChanges;
         const std::string name = GlobalFile().ExpandFileMaskUntil(fileMask_, next);
         nextChange_ = next;
-        rollOverPending_ = false;
-        try {
-            SetFileNameLocked(name);
-        } catch (...) {
-            // The new file could not be opened: try again with the next line
-            // instead of losing every line that follows.
-            rollOverPending_ = true;
-            throw;
-        }
+        rollOver_.MoveTo(name, [this](const std::string& file) { SetFileNameLocked(file); });
     }
     if (currentFileName_.empty())
         throw Exception(ErrorClass::Exception, "Le fichier n'a pas été assigné au FileLogger");

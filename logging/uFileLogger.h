@@ -48,7 +48,7 @@ class TFileLogger : public TLogger {
     std::string currentFileName_;
     TDateTime nextChange_;
     std::string fileMask_;
-    bool rollOverPending_ = false;  // a roll-over failed: retried at the next line
+    LogRollOver rollOver_;  // a failed roll-over is retried at the next line
     bool doAppend_ = false;
 };
 

@@ -86,19 +86,11 @@ void TMemoryLogger::DoLog(const std::string& line) {
 }
 
 void TMemoryLogger::DumpLocked() {
-    if (currentFileName_.empty() && !rollOverPending_) return;
+    if (currentFileName_.empty() && !rollOver_.Pending()) return;
     if (dated_) {
         bool dated = false;
         const std::string name = GlobalFile().ExpandFileMaskIsDated(fileMask_, dated);
-        rollOverPending_ = false;
-        try {
-            SetFileName(name);
-        } catch (...) {
-            // The new file could not be opened: try again at the next dump
-            // instead of dropping every block that follows.
-            rollOverPending_ = true;
-            throw;
-        }
+        rollOver_.MoveTo(name, [this](const std::string& file) { SetFileName(file); });
     }
     std::string text;
     for (std::size_t i = 0; i < lines_.size(); ++i) {

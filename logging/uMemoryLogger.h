@@ -5,6 +5,7 @@
 #include <mutex>
 #include <string>
 
+#include "logging/LogFile.h"
 #include "logging/uLogger.h"
 
 namespace lumo {
@@ -52,7 +53,7 @@ class TMemoryLogger : public TLogger {
     std::string currentFileName_;
     std::string fileMask_;
     bool dated_ = false;
-    bool rollOverPending_ = false;  // a dated file failed to open: retried at the next dump
+    LogRollOver rollOver_;  // a dated file that failed to open is retried at the next dump
     std::int32_t maxLigne_ = 1024;
     bool doAppend_ = true;
     TDumpType dumpType_ = TDumpType::Buffer;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "support/Global_Utils.h"
+#include "support/NamedParams.h"
 
 namespace lumo {
 

@@ -11,6 +11,7 @@
 #include "support/Exception.h"
 #include "support/Global_Computer.h"
 #include "support/Global_Utils.h"
+#include "support/NamedParams.h"
 
 namespace lumo {
 

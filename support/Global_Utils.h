@@ -4,17 +4,8 @@
 
 namespace lumo {
 
-// Small text helpers over the program's command line (CommandLineParams of
-// Application.h): named parameters written name=value, and cutting a
-// separated text into fields. Stateless; usable from any thread.
-
-// Whether a command-line parameter of that name is given (names compared
-// without regard to ASCII case; the first match wins). A parameter holding
-// "=" is split at its first "=" ("a=b=c" is a with the value "b=c"); a bare
-// word is a name with an empty value. `Value` is left untouched when the
-// parameter is absent.
-bool GetNamedParam(const std::string& Name, std::string& Value);
-bool HasNamedParam(const std::string& Name);
+// Small text helpers: a choice between two texts, cutting a separated text
+// into fields, trimming. Stateless; usable from any thread.
 
 std::string ChooseStr(bool Condition, const std::string& WhenTrue, const std::string& WhenFalse);
 

@@ -1,6 +1,7 @@
 #include "support/TextEncoding.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 namespace lumo {
@@ -149,6 +150,45 @@ std::string DecodeFileText(std::string_view bytes, bool* wasUtf8) {
     const bool utf8 = IsValidUtf8(bytes);
     if (wasUtf8 != nullptr) *wasUtf8 = utf8;
     return utf8 ? std::string(bytes) : Cp1252ToUtf8(bytes);
+}
+
+std::optional<bool> Utf16BigEndian(std::string_view bytes) {
+    if (bytes.starts_with("\xFF\xFE")) return false;
+    if (bytes.starts_with("\xFE\xFF")) return true;
+    return std::nullopt;
+}
+
+Utf16Text DecodeUtf16(std::string_view bytes, bool bigEndian) {
+    Utf16Text result;
+    if (bytes.size() % 2 != 0) {
+        result.malformed = "an odd number of bytes";
+        return result;
+    }
+    const auto unitAt = [&](std::size_t at) -> char32_t {
+        const auto first = static_cast<unsigned char>(bytes[at]);
+        const auto second = static_cast<unsigned char>(bytes[at + 1]);
+        return bigEndian ? (first << 8) | second : (second << 8) | first;
+    };
+    // The mark before the bytes counts in the position.
+    const auto unpaired = [&](std::size_t at) {
+        result.malformed = "an unpaired surrogate at byte " + std::to_string(at + 2);
+        return result;
+    };
+    result.utf8.reserve(bytes.size());
+    for (std::size_t at = 0; at < bytes.size(); at += 2) {
+        const char32_t unit = unitAt(at);
+        if (unit >= 0xDC00 && unit <= 0xDFFF) return unpaired(at);
+        if (unit < 0xD800 || unit > 0xDBFF) {
+            AppendUtf8(result.utf8, unit);
+            continue;
+        }
+        if (at + 2 >= bytes.size()) return unpaired(at);
+        const char32_t low = unitAt(at + 2);
+        if (low < 0xDC00 || low > 0xDFFF) return unpaired(at);
+        AppendUtf8(result.utf8, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+        at += 2;
+    }
+    return result;
 }
 
 }  // namespace lumo

@@ -9,7 +9,6 @@
 #include <functional>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -19,9 +18,8 @@
 #include "app/cli/CliHost.h"
 #include "app/cli/CliOptions.h"
 #include "app/cli/CompareCommand.h"
-#include "app/cli/DiagnosticOutput.h"
-#include "app/cli/EchoCommand.h"
-#include "app/cli/ProbeCommand.h"
+#include "app/cli/FormOutput.h"
+#include "app/cli/NodeCheckCommands.h"
 #include "dicom/listener/EventLoopDispatcher.h"
 #include "logging/uApplicationLogger.h"
 #include "support/Application.h"
@@ -59,13 +57,6 @@ void ApplyFields(lumo::app::TFormTestWL& form, const CliOptions& options) {
         }
     }
     if (options.save) form.cbSaveResults.Checked = true;
-}
-
-// The result list as it stands, one line each, on stdout.
-void PrintLines(const lumo::app::TFormTestWL& form) {
-    form.ListBoxResult.Items.ForEachText(
-        [](std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); });
-    std::fflush(stdout);
 }
 
 // Waits on its own thread for SIGINT or SIGTERM (blocked everywhere else) and
@@ -190,7 +181,7 @@ int RunButton(lumo::app::TFormTestWL& form, const CliOptions& options) {
         lumo::app::TButton& button = check ? form.Button3 : form.bTestDate;
         const bool ran = check ? RunStoppable(form, [&] { button.Click(); })
                                : form.RunHandler([&] { button.Click(); });
-        PrintLines(form);
+        lumo::app::PrintList(form.ListBoxResult.Items, stdout);
         if (options.verbose && check) lumo::app::PrintExchangeReport(form, stderr);
         return ran && (!check || form.LastQuery().Answered()) ? 0 : 1;
     }

@@ -6,9 +6,9 @@
 #include "dicom/data/DicomAttribute.h"
 #include "dicom/data/Variant.h"
 #include "dicom/data/detail/DataSetStore.h"
-#include "dicom/data/detail/DicomValueText.h"
 #include "dicom/data/detail/ReceivedDataSetReader.h"
 #include "dicom/data/detail/ReceivedRules.h"
+#include "dicom/data/detail/ValueText.h"
 
 namespace lumo::dicom {
 

@@ -9,9 +9,12 @@
 #include <utility>
 #include <vector>
 
+#include "dicom/data/detail/DataErrors.h"
 #include "dicom/data/detail/DataSetStore.h"
+#include "dicom/data/detail/DicomDateText.h"
 #include "dicom/data/detail/DicomDisplayNames.h"
-#include "dicom/data/detail/DicomValueText.h"
+#include "dicom/data/detail/ValueText.h"
+#include "dicom/data/detail/VrRules.h"
 
 namespace lumo::dicom {
 

@@ -2,8 +2,10 @@
 
 #include <utility>
 
+#include "dicom/data/detail/DataErrors.h"
 #include "dicom/data/detail/DataSetStore.h"
-#include "dicom/data/detail/DicomValueText.h"
+#include "dicom/data/detail/DcmtkVr.h"
+#include "dicom/data/detail/ValueText.h"
 
 namespace lumo::dicom {
 

@@ -2,8 +2,8 @@
 
 #include <utility>
 
+#include "dicom/data/detail/DataErrors.h"
 #include "dicom/data/detail/DataSetStore.h"
-#include "dicom/data/detail/DicomValueText.h"
 
 namespace lumo::dicom {
 

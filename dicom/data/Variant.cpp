@@ -2,9 +2,32 @@
 
 #include <utility>
 
-#include "dicom/data/detail/DicomValueText.h"
+#include "dicom/data/detail/DataErrors.h"
+#include "dicom/data/detail/ValueText.h"
 
 namespace lumo::dicom {
+
+namespace {
+
+// Values as the user's locale writes them.
+class LocaleWriter final : public detail::ScalarWriter {
+  public:
+    std::string Integer(std::int64_t value) const override { return std::to_string(value); }
+    std::string Float(double value) const override { return FloatToStr(value); }
+    std::string Boolean(bool value) const override { return value ? "True" : "False"; }
+    std::string DateTime(TDateTime value, Variant::Moment moment) const override {
+        switch (moment) {
+            case Variant::Moment::Date:
+                return DateToStr(value);
+            case Variant::Moment::Time:
+                return TimeToStr(value);
+            default:
+                return DateTimeToStr(value);
+        }
+    }
+};
+
+}  // namespace
 
 Variant::Variant(std::string text) : value_(std::move(text)) {}
 
@@ -93,42 +116,7 @@ DicomDataSets Variant::AsCollection() const {
     detail::ThrowCastError(GetType(), "DataSets");
 }
 
-std::string VarToStr(const Variant& value) {
-    switch (value.GetType()) {
-        case Variant::Type::Null:
-            return std::string();
-        case Variant::Type::Text:
-            return value.AsText();
-        case Variant::Type::Integer:
-            return std::to_string(value.AsInteger());
-        case Variant::Type::Float:
-            return FloatToStr(value.AsFloat());
-        case Variant::Type::Boolean:
-            return value.AsBoolean() ? "True" : "False";
-        case Variant::Type::DateTime:
-            switch (value.MomentOf()) {
-                case Variant::Moment::Date:
-                    return DateToStr(value.AsDateTime());
-                case Variant::Moment::Time:
-                    return TimeToStr(value.AsDateTime());
-                default:
-                    return DateTimeToStr(value.AsDateTime());
-            }
-        case Variant::Type::Array: {
-            std::string text;
-            bool first = true;
-            for (const Variant& item : value.AsArray()) {
-                if (!first) text += '\\';
-                first = false;
-                text += VarToStr(item);
-            }
-            return text;
-        }
-        case Variant::Type::Collection:
-            break;
-    }
-    detail::ThrowCastError(value.GetType(), "String");
-}
+std::string VarToStr(const Variant& value) { return detail::WrittenText(value, LocaleWriter()); }
 
 std::string VarToStr(Variant&& value) {
     if (value.GetType() == Variant::Type::Text) return std::move(value).AsText();

@@ -32,9 +32,6 @@ constexpr VrCode MakeVr(const char (&letters)[3]) {
                                static_cast<unsigned char>(letters[1]));
 }
 
-std::string VrText(VrCode vr);
-VrCode VrFromText(const char* letters);
-
 constexpr std::uint32_t MakeTag(std::uint16_t group, std::uint16_t element) {
     return (static_cast<std::uint32_t>(group) << 16) | element;
 }

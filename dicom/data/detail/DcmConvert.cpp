@@ -14,9 +14,11 @@
 #include <vector>
 
 #include "dicom/data/detail/DataSetStore.h"
-#include "dicom/data/detail/DicomValueText.h"
+#include "dicom/data/detail/DcmtkVr.h"
 #include "dicom/data/detail/IncomingText.h"
 #include "dicom/data/detail/ReceivedRules.h"
+#include "dicom/data/detail/ValueText.h"
+#include "dicom/data/detail/VrRules.h"
 #include "dicom/detail/DcmtkCheck.h"
 #include "support/Exception.h"
 #include "support/TextEncoding.h"

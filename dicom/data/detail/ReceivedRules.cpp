@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "dicom/data/detail/VrRules.h"
+
 namespace lumo::dicom::detail {
 
 bool IsTextVr(DcmEVR evr) {

@@ -244,6 +244,21 @@ TEST(AttributeAdd, NullAndArrayValues) {
     EXPECT_EQ(attributes.AttributesFind(0x0008, 0x0061).AttributeWideValue().AsText(), "CT\\MR");
 }
 
+// The items of an array and a boolean are written in the tag's VR, not as
+// VarToStr shows them.
+TEST(AttributeAdd, ArrayItemsAndBooleansAreWrittenInTheTagsVr) {
+    DicomDataSet dataSet;
+    DicomAttributes attributes = dataSet.DataSetAttributes();
+    attributes.AttributesAdd(
+        0x0040, 0x0002,
+        Variant(std::vector<Variant>{Variant::DateTime(EncodeDate(2026, 12, 7)),
+                                     Variant::DateTime(EncodeDate(2026, 12, 8))}));
+    attributes.AttributesAdd(0x0020, 0x1206, Variant::Boolean(true));
+    EXPECT_EQ(attributes.AttributesFind(0x0040, 0x0002).AttributeWideValue().AsText(),
+              "20261207\\20261208");
+    EXPECT_EQ(attributes.AttributesFind(0x0020, 0x1206).AttributeWideValue().AsText(), "1");
+}
+
 TEST(AttributeAdd, TextForASequenceTagOnlyAsksForItBack) {
     DicomDataSet dataSet;
     DicomAttributes attributes = dataSet.DataSetAttributes();

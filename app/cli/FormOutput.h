@@ -5,8 +5,9 @@
 #include "app/TFormTestWL.h"
 #include "app/TStrings.h"
 
-// What the command line prints of the Diagnostic tab. Free functions; the
-// form's thread.
+// What the command line prints of the form: the lines of a list, and the
+// association report the Diagnostic tab shows. Free functions; the form's
+// thread.
 namespace lumo::app {
 
 // The lines of a list, one each, on `file`.

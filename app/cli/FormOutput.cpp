@@ -1,4 +1,4 @@
-#include "app/cli/DiagnosticOutput.h"
+#include "app/cli/FormOutput.h"
 
 #include <string_view>
 
