@@ -10,6 +10,8 @@ namespace lumo::app {
 
 namespace {
 
+constexpr int kResponsesInMemory = 10'000;
+
 // Text a node sent in bytes its character set does not have is listed with
 // a mark; the log says which response, once.
 void LogUndecodable(const dicom::DicomDataSet& response, int number) {
@@ -57,7 +59,9 @@ QueryOutcome RunDimseFind(const QueryRequest& request, const dicom::DicomDataSet
     outcome.request = request;
     outcome.requested = Now();
     // Held here as they arrive, once, so that a query that fails half-way
-    // still shows what it received.
+    // still shows what it received; beyond the first few thousand, on disk
+    // in the bytes they came in (a window may keep a million for its export).
+    if (request.keepResponses) outcome.responses.DataSetsKeepOnDiskBeyond(kResponsesInMemory);
     int count = 0;
     const auto take = [&](const dicom::DicomDataSet& response) {
         ++count;

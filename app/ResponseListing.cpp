@@ -228,9 +228,9 @@ void ResponseLister::operator()(const dicom::DicomDataSet& response) {
     }
 }
 
-void ResponseLister::CopyNewLines(TStrings& shown) {
+void ResponseLister::MoveNewLines(TStrings& shown) {
     const std::lock_guard lock(mutex_);
-    for (; copied_ < lines_.Count(); ++copied_) shown.Add(lines_[copied_]);
+    shown.AppendAll(std::move(lines_));
 }
 
 }  // namespace lumo::app

@@ -35,27 +35,27 @@ std::string SequenceValueByName(const dicom::DicomAttribute& sequence, const std
 // Lists responses as they arrive, as a query's response handler: each block
 // is built while the node prepares the next response. A listing that fails
 // stops there; what is listed stays. Owns the lines it builds until they are
-// taken; used on the query's thread, except CopyNewLines.
+// moved on; used on the query's thread, except MoveNewLines.
 class ResponseLister {
   public:
     explicit ResponseLister(QueryLevel level);
     void operator()(const dicom::DicomDataSet& response);
 
-    // Adds to `shown` the blocks listed since the last call: what a window
-    // shows while the query runs. Any one other thread.
-    void CopyNewLines(TStrings& shown);
+    // Moves to the end of `shown` the blocks listed since the last call,
+    // text and all, rather than a copy: what a window shows while the query
+    // runs costs no second copy of its lines, and once the query is over
+    // the last call hands over the rest. Any one other thread.
+    void MoveNewLines(TStrings& shown);
 
     // Once the query is over: whether the listing stopped, and on what
     // ("EClass:message").
     bool Failed() const { return failed_; }
     const std::string& Failure() const { return failure_; }
-    TStrings& Lines() { return lines_; }
 
   private:
     QueryLevel level_;
-    std::mutex mutex_;  // over the lines and the count copied
+    std::mutex mutex_;  // over the lines not yet moved on
     TStrings lines_;
-    std::size_t copied_ = 0;
     bool failed_ = false;
     std::string failure_;
 };

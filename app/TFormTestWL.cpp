@@ -342,7 +342,7 @@ void TFormTestWL::RunAndList(const RelayedRequest* relayed) {
     // responses when they are listed at the end.
     const auto progress = [&](int received) {
         TStrings& shown = ListBoxResult.Items;
-        if (lister) return lister->CopyNewLines(shown);
+        if (lister) return lister->MoveNewLines(shown);
         shown.Clear();
         shown.Add(std::to_string(received) + " réponses reçues");
     };
@@ -359,13 +359,15 @@ void TFormTestWL::ShowOutcome(ResponseLister* listed) {
     TStrings& lines = ListBoxResult.Items;
     const std::optional<QueryFailure>& failure = lastQuery_.failure;
     lblDHReponse.Caption = failure ? kQueryFailed : TimeStamp(*lastQuery_.replied);
-    lines.Clear();
+    // The blocks a lister made are in the list already, or about to be;
+    // anything else shown meanwhile (a count) goes.
+    if (!listed) lines.Clear();
     // What arrived before a failure is listed all the same, then the error.
     const std::string cancel = CancelLine(lastQuery_);
     if (lastQuery_.ResponseCount() == 0) {
         if (!failure && cancel.empty()) lines.Add(kNoResult);
     } else if (listed) {
-        lines.Assign(std::move(listed->Lines()));
+        listed->MoveNewLines(lines);
         if (listed->Failed()) LogListingFailure(lastQuery_.request.level, listed->Failure());
     } else {
         SaveAndListResponses(lines, lastQuery_.responses, lastQuery_.request.level);

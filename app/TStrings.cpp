@@ -165,6 +165,22 @@ void TStrings::Assign(TStrings&& other) {
     *this = std::move(other);
 }
 
+void TStrings::AppendAll(TStrings&& other) {
+    if (this == &other || other.count_ == 0) return;
+    if (open_ > 0 || other.open_ > 0)
+        throw Exception(ErrorClass::EStringListError, "Lines appended while a line is built");
+    // A last block without a finished line holds nothing to keep.
+    if (!blocks_.empty() && blocks_.back().lines == 0) blocks_.pop_back();
+    for (Block& block : other.blocks_) {
+        if (block.lines == 0) continue;
+        block.firstLine += count_;
+        blocks_.push_back(std::move(block));
+    }
+    count_ += other.count_;
+    ++revision_;
+    other.Clear();
+}
+
 void TStrings::Delete(std::size_t index) {
     if (index >= count_) {
         throw Exception(ErrorClass::EStringListError,

@@ -64,6 +64,11 @@ class TStrings {
     void Clear();
     void Assign(const std::vector<std::string>& lines);
     void Assign(TStrings&& other);  // takes the other list's lines
+    // Adds the other list's lines after these, taking its text rather than
+    // copying it, and leaves the other list empty: lines that move on from
+    // where they were built cost no second copy. Neither list may have a
+    // line being built.
+    void AppendAll(TStrings&& other);
     void Delete(std::size_t index);
 
   private:

@@ -19,6 +19,15 @@ class DicomDataSets {
     // Appends the data set itself (shared, not copied).
     void DataSetsAppend(const DicomDataSet& dataSet);
 
+    // From now on, the received data sets appended beyond the first
+    // `inMemory` go to a temporary file, in the bytes they came in, rather
+    // than stay in memory: a query that keeps a million responses holds
+    // them on disk. One read back from there is a new data set equal to the
+    // one appended (changing it does not change the collection). A data set
+    // that is not held as received bytes, or that the file cannot take,
+    // stays in memory.
+    void DataSetsKeepOnDiskBeyond(int inMemory);
+
     bool SameAs(const DicomDataSets& other) const { return impl_ == other.impl_; }
 
     struct Impl;

@@ -22,6 +22,10 @@ class DcmElement;
 namespace lumo::dicom {
 
 namespace detail {
+class DataSetSpool;
+}
+
+namespace detail {
 
 // A value representation as its two letters packed into 16 bits ("PN" is
 // 'P' << 8 | 'N'), so an element stays small and a VR compares cheaply.
@@ -138,7 +142,13 @@ struct DicomDataSet::Impl {
 // The data sets of a collection, in order, shared with whoever else holds
 // them. Owned by the DicomDataSets handles; not synchronised.
 struct DicomDataSets::Impl {
+    Impl();
+    ~Impl();
+    // In order: the data sets held in memory, then those of the spool, once
+    // the first `inMemory` are in.
     std::vector<DicomDataSet> items;
+    std::size_t inMemory = static_cast<std::size_t>(-1);
+    std::unique_ptr<detail::DataSetSpool> spool;
 };
 
 }  // namespace lumo::dicom

@@ -259,3 +259,50 @@ TEST(ReceivedDataSetReader, AgreesWithDcmtkOnRandomDataSets) {
 
 }  // namespace
 }  // namespace lumo::dicom
+
+namespace lumo::dicom {
+namespace {
+
+// A collection that keeps its responses on disk beyond the first: each
+// read back as it came (plain bytes, bytes DCMTK read, bytes kept for their
+// undecodable text), in order; one not held as received bytes stays in
+// memory, in its place.
+TEST(DataSetSpool, ReadsBackWhatWasAppendedInOrder) {
+    const auto received = [](const std::string& bytes, E_TransferSyntax xfer) {
+        DicomDataSet dataSet;
+        EXPECT_TRUE(detail::ReadReceivedDataSet(bytes, xfer, dataSet).good());
+        return dataSet;
+    };
+    DicomDataSet built;
+    built.DataSetAttributes().AttributesAdd(0x0010, 0x0020, Variant("BUILT"));
+    const std::vector<DicomDataSet> appended = {
+        received(testing::WireBytes().Element(0x0010, 0x0020, "LO", "PID1").Bytes(),
+                 EXS_LittleEndianExplicit),
+        received(testing::WireBytes().Element(0x0010, 0x0020, "LO", "PID2").Bytes(),
+                 EXS_LittleEndianExplicit),
+        received(testing::WireBytes().Tag(0x0010, 0x0020).U32(4).Raw("PID3").Bytes(),
+                 EXS_LittleEndianImplicit),
+        received(testing::WireBytes()
+                     .Element(0x0008, 0x0005, "CS", "ISO_IR 192")
+                     .Element(0x0010, 0x0010, "PN", "\xFF\xFE")
+                     .Bytes(),
+                 EXS_LittleEndianExplicit),
+        built,
+    };
+    DicomDataSets kept;
+    kept.DataSetsKeepOnDiskBeyond(1);
+    for (const DicomDataSet& dataSet : appended) kept.DataSetsAppend(dataSet);
+    ASSERT_EQ(kept.DataSetsCount(), 5);
+    for (int i = 1; i <= 5; ++i) {
+        SCOPED_TRACE(i);
+        const DicomDataSet back = kept.DataSetsItem(i);
+        EXPECT_EQ(testing::Dump(back), testing::Dump(appended[i - 1]));
+        EXPECT_EQ(back.DataSetUndecodableCharset(), appended[i - 1].DataSetUndecodableCharset());
+    }
+    EXPECT_TRUE(kept.DataSetsItem(1).SameAs(appended[0]));
+    EXPECT_TRUE(kept.DataSetsItem(5).SameAs(built));
+    EXPECT_FALSE(kept.DataSetsItem(2).SameAs(appended[1]));
+}
+
+}  // namespace
+}  // namespace lumo::dicom
