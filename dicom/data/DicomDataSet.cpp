@@ -12,6 +12,7 @@
 #include "dicom/data/DicomAttributes.h"
 #include "dicom/data/detail/DataSetStore.h"
 #include "dicom/data/detail/DcmConvert.h"
+#include "dicom/data/detail/IncomingText.h"
 #include "dicom/data/detail/ReceivedDataSetReader.h"
 #include "dicom/detail/DcmtkCheck.h"
 #include "support/NewFileBeside.h"
@@ -62,6 +63,19 @@ DicomDataSet::DicomDataSet() : impl_(std::make_shared<Impl>()) {}
 DicomDataSet::DicomDataSet(std::shared_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
 std::string DicomDataSet::DataSetUndecodableCharset() const { return impl_->undecodableCharset; }
+
+DicomDataSet::AssumedCharset DicomDataSet::DataSetAssumedCharset() const {
+    switch (impl_->undeclaredReading) {
+        case detail::kReadAsUtf8:
+            return AssumedCharset::Utf8;
+        case detail::kReadAsLatin1:
+            return AssumedCharset::Latin1;
+        case detail::kReadAsUtf8 | detail::kReadAsLatin1:
+            return AssumedCharset::Both;
+        default:
+            return AssumedCharset::None;
+    }
+}
 
 DicomDataSet DicomDataSet::DataSetCopy() const {
     return DicomDataSet(std::make_shared<Impl>(*impl_));

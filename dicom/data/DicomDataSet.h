@@ -36,6 +36,13 @@ class DicomDataSet {
     // empty when every text was read.
     std::string DataSetUndecodableCharset() const;
 
+    // Of a received data set that declares no character set: how its text
+    // beyond ASCII was read, UTF-8 when its bytes were valid UTF-8, Latin-1
+    // (Windows-1252 for the bytes 80 to 9F) otherwise; both when its values
+    // differ. None when it declares its set or holds only ASCII.
+    enum class AssumedCharset { None, Utf8, Latin1, Both };
+    AssumedCharset DataSetAssumedCharset() const;
+
     // A new data set with the same attributes, to change without touching
     // this one (the items of its sequences are shared, not copied).
     DicomDataSet DataSetCopy() const;

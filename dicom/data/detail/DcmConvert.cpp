@@ -162,19 +162,26 @@ std::string DeclaredCharset(DcmItem& item) {
     return TrimmedCharset(std::string_view(declared.c_str(), declared.size()));
 }
 
-// The value of an element other than a sequence: its text decoded to UTF-8,
-// or the element itself for binary VRs and values without a text form.
-// A value's text, decoded; the first set that fails is noted in `undecodable`.
+// What reading a data set's text noted: the first set that failed, and how
+// undeclared text was read.
+struct TextNotes {
+    std::string undecodable;
+    std::uint8_t undeclared = kReadAsDeclared;
+};
+
+// A value's text, decoded, and what it notes.
 std::string Decoded(const IncomingText& incoming, VrCode vr, const char* bytes, std::size_t length,
-                    std::string& undecodable) {
+                    TextNotes& notes) {
     bool failed = false;
-    std::string text = incoming.Decode(vr, bytes, length, &failed);
-    if (failed && undecodable.empty()) undecodable = incoming.Declared();
+    std::string text = incoming.Decode(vr, bytes, length, &failed, &notes.undeclared);
+    if (failed && notes.undecodable.empty()) notes.undecodable = incoming.Declared();
     return text;
 }
 
+// The value of an element other than a sequence: its text decoded to UTF-8,
+// or the element itself for binary VRs and values without a text form.
 Element::Value LeafValue(DcmElement& source, VrCode vr, const IncomingText& incoming,
-                         std::string& undecodable) {
+                         TextNotes& notes) {
     if (IsKeptRaw(vr) || !source.isLeaf())
         return std::shared_ptr<DcmElement>(OFstatic_cast(DcmElement*, source.clone()));
     // Most values need no trimming (DCMTK has dropped the trailing padding):
@@ -185,15 +192,15 @@ Element::Value LeafValue(DcmElement& source, VrCode vr, const IncomingText& inco
     if (IsTextVr(source.ident()) &&
         OFstatic_cast(DcmByteString*, &source)->getString(bytes, length).good() &&
         IsUnpadded(std::string_view(bytes == nullptr ? "" : bytes, length))) {
-        return Decoded(incoming, vr, bytes == nullptr ? "" : bytes, length, undecodable);
+        return Decoded(incoming, vr, bytes == nullptr ? "" : bytes, length, notes);
     }
     if (OFString text; source.getOFStringArray(text, OFTrue).good())
-        return Decoded(incoming, vr, text.c_str(), text.size(), undecodable);
+        return Decoded(incoming, vr, text.c_str(), text.size(), notes);
     return std::shared_ptr<DcmElement>(OFstatic_cast(DcmElement*, source.clone()));
 }
 
 std::shared_ptr<DicomDataSet::Impl> FromItem(DcmItem& item, const IncomingText& inherited,
-                                             int depth, std::string& undecodable) {
+                                             int depth, TextNotes& notes) {
     if (depth > kMaxNesting)
         throw Exception(ErrorClass::EDicomError, "Sequences nested too deeply");
     IncomingText own;
@@ -221,15 +228,15 @@ std::shared_ptr<DicomDataSet::Impl> FromItem(DcmItem& item, const IncomingText& 
             items.GetImpl()->items.reserve(sequence->card());
             for (DcmObject* dcmItem = sequence->nextInContainer(nullptr); dcmItem != nullptr;
                  dcmItem = sequence->nextInContainer(dcmItem)) {
-                items.DataSetsAppend(DicomDataSet(FromItem(*OFstatic_cast(DcmItem*, dcmItem),
-                                                           *incoming, depth + 1, undecodable)));
+                items.DataSetsAppend(DicomDataSet(
+                    FromItem(*OFstatic_cast(DcmItem*, dcmItem), *incoming, depth + 1, notes)));
             }
             element.value = std::move(items);
         } else if (element.tag == kSpecificCharacterSet && rewrittenCharset &&
                    !IsKeptRaw(element.vr) && source->isLeaf()) {
             element.value = std::string(*rewrittenCharset);
         } else {
-            element.value = LeafValue(*source, element.vr, *incoming, undecodable);
+            element.value = LeafValue(*source, element.vr, *incoming, notes);
         }
         impl->elements.push_back(std::move(element));
     }
@@ -269,9 +276,10 @@ std::unique_ptr<DcmDataset> ToDcmDatasetInUtf8(const DicomDataSet& dataSet) {
 }
 
 DicomDataSet FromDcmItem(DcmItem& item) {
-    std::string undecodable;
-    auto impl = FromItem(item, IncomingText(std::string()), 0, undecodable);
-    impl->undecodableCharset = std::move(undecodable);
+    TextNotes notes;
+    auto impl = FromItem(item, IncomingText(std::string()), 0, notes);
+    impl->undecodableCharset = std::move(notes.undecodable);
+    impl->undeclaredReading = notes.undeclared;
     return DicomDataSet(std::move(impl));
 }
 

@@ -22,7 +22,8 @@ std::unique_ptr<DcmDataset> ToDcmDataset(const DicomDataSet& dataSet);
 std::unique_ptr<DcmDataset> ToDcmDatasetInUtf8(const DicomDataSet& dataSet);
 
 // A deep copy of a received data set, text decoded to UTF-8 from its
-// Specific Character Set (undeclared non-ASCII read as ISO_IR 100).
+// Specific Character Set (undeclared non-ASCII read as UTF-8 when it is
+// valid UTF-8, else as Windows-1252: IncomingText).
 DicomDataSet FromDcmItem(DcmItem& item);
 
 }  // namespace lumo::dicom::detail
