@@ -90,6 +90,10 @@ std::vector<std::string> ExchangeLines(const AssociationReport& report) {
                                                                      : "arrêt demandé"));
     }
     if (report.finalStatus) lines.push_back("Statut final : " + StatusText(*report.finalStatus));
+    if (report.CancelledByNode())
+        lines.push_back(NodeCancelText(report) +
+                        " : sans C-CANCEL de la console, probablement une limite de résultats "
+                        "du nœud");
     if (!report.errorComment.empty())
         lines.push_back("Error Comment (0000,0902) : " + report.errorComment);
     if (!report.offendingElements.empty()) {
@@ -142,6 +146,11 @@ std::string AbortText(const dicom::AssociationAbort& abort) {
     if (abort.source == 2)
         text += ", raison : " + NameOr(dicom::AbortReasonName(abort.reason), abort.reason);
     return text;
+}
+
+std::string NodeCancelText(const dicom::AssociationReport& report) {
+    return "Réponses interrompues par le nœud après " + std::to_string(report.responses) +
+           " réponses (statut FE00 non demandé)";
 }
 
 std::string TagText(std::uint32_t tag) {

@@ -33,6 +33,10 @@ std::string AbortText(const dicom::AssociationAbort& abort);
 // "(0010,0020)", for Offending Element.
 std::string TagText(std::uint32_t tag);
 
+// "Réponses interrompues par le nœud après N réponses (statut FE00 non
+// demandé)": a node that ended with Cancel this side never asked for.
+std::string NodeCancelText(const dicom::AssociationReport& report);
+
 // The whole report, a line each: AE titles and peer, every proposed context
 // and what became of it, maximum PDU both ways, the node's implementation,
 // how the association ended, its duration, the responses and the final

@@ -198,6 +198,11 @@ int RunButton(lumo::app::TFormTestWL& form, const CliOptions& options) {
         std::fprintf(stderr, "Statut final : %s\n", final.c_str());
         status = 1;
     }
+    // A node that cut its answers short on its own: the query ran (the
+    // listing's last line says so), the final status is told as for a stop.
+    if (report.CancelledByNode())
+        std::fprintf(stderr, "Statut final : %s\n",
+                     lumo::app::StatusText(*report.finalStatus).c_str());
     if (options.exportResult && !form.RunHandler([&] { form.Button5.Click(); })) status = 1;
     // The responses themselves, once the query has run to its end.
     const lumo::dicom::DicomDataSets& responses = form.LastQuery().responses;

@@ -103,6 +103,13 @@ struct AssociationReport {
     std::optional<std::uint16_t> finalStatus;
     std::string errorComment;                      // (0000,0902), on one line
     std::vector<std::uint32_t> offendingElements;  // (0000,0901), as group << 16 | element
+
+    // Whether the node ended the exchange with Cancel (FE00) although this
+    // side never cancelled it: the node cut its answers short on its own (a
+    // limit on results of its own, most often), and not every match came.
+    bool CancelledByNode() const {
+        return cancel == CancelReason::None && finalStatus == std::uint16_t{0xFE00};
+    }
 };
 
 }  // namespace lumo::dicom
