@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string_view>
 
+#include "app/VisibleText.h"
 #include "dicom/net/DicomNames.h"
 
 namespace lumo::app {
@@ -125,8 +126,12 @@ std::string TransferSyntaxText(const std::string& transferSyntaxUID) {
 }
 
 std::string ContextResultText(const dicom::ProposedContext& context) {
+    if (context.Accepted() && !context.AcceptedAsProposed())
+        return "faute de protocole du nœud : acceptée avec " +
+               VisibleText(TransferSyntaxText(context.acceptedTransferSyntax)) +
+               ", syntaxe de transfert qui ne lui a pas été proposée";
     if (context.Accepted())
-        return "acceptée (" + TransferSyntaxText(context.acceptedTransferSyntax) + ")";
+        return "acceptée (" + VisibleText(TransferSyntaxText(context.acceptedTransferSyntax)) + ")";
     if (context.result == dicom::ContextResult::NotAnswered) return "sans réponse";
     return "refusée (" +
            NameOr(dicom::ContextResultName(context.result), static_cast<unsigned>(context.result)) +
@@ -192,6 +197,10 @@ std::vector<std::string> ReportLines(const AssociationReport& report) {
     lines.push_back("Fin : " + EndText(report));
     lines.push_back("Durée : " + std::to_string(report.duration.count()) + " ms");
     for (std::string& line : ExchangeLines(report)) lines.push_back(std::move(line));
+    // What the node sent of itself (its implementation, an Error Comment, a
+    // transfer syntax it named) reaches a terminal and the log: a control
+    // character in it is shown, never passed on.
+    for (std::string& line : lines) line = VisibleText(std::move(line));
     return lines;
 }
 

@@ -21,7 +21,8 @@ std::string ServiceText(const std::string& sopClassUID);
 std::string TransferSyntaxText(const std::string& transferSyntaxUID);
 
 // "acceptée (Explicit VR Little Endian)" or "refusée (abstract syntax not
-// supported)".
+// supported)"; a context accepted with a transfer syntax that was never
+// proposed is said to be the node's protocol fault.
 std::string ContextResultText(const dicom::ProposedContext& context);
 
 // "rejet permanent, source : service user, raison : called AE title not

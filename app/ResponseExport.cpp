@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <map>
+#include <string_view>
 
 #include "app/LinesFile.h"
 #include "dicom/data/DicomAttribute.h"
@@ -55,11 +56,22 @@ void AppendRow(std::string& csv, const std::vector<std::string>& cells) {
 }  // namespace
 
 std::string CsvField(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-    std::string quoted = "\"";
+    // A cell a spreadsheet would take for a formula (a node's value such as
+    // "=HYPERLINK(...)") is written as text: quoted, after an apostrophe.
+    const bool formula =
+        !text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos;
+    if (!formula && text.find_first_of(std::string_view(",\"\r\n\0", 5)) == std::string::npos)
+        return text;
+    std::string quoted = formula ? "\"'" : "\"";
     for (const char c : text) {
         if (c == '"') quoted += '"';
-        quoted += c;
+        // A NUL would end the cell early in many readers: shown as the
+        // listing and the JSON export show it.
+        if (c == '\0') {
+            quoted += "<00>";
+        } else {
+            quoted += c;
+        }
     }
     return quoted + '"';
 }

@@ -23,6 +23,9 @@ std::string ResponsesCsv(const dicom::DicomDataSets& responses);
 void ExportResponsesCsv(const std::string& fileName, const dicom::DicomDataSets& responses);
 
 // A field of a CSV row, quoted when it holds a comma, a quote or a line end.
+// A field a spreadsheet would take for a formula (it starts with =, +, -, @,
+// a tab or a carriage return) is quoted after an apostrophe, so that it is
+// read as text; a NUL is written "<00>", as the listing shows it.
 std::string CsvField(const std::string& text);
 
 }  // namespace lumo::app

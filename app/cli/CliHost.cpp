@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "app/TFormTestWL.h"
+#include "app/VisibleText.h"
 
 namespace lumo::app {
 
@@ -14,20 +15,30 @@ void WriteLine(std::FILE* file, std::string_view text) {
     std::fputc('\n', file);
 }
 
+// A message for the terminal: its lines as they are, but every control
+// character a node or a file name put in them shown (VisibleText).
+void WriteMessage(std::FILE* file, std::string_view text) {
+    for (std::size_t start = 0;;) {
+        const std::size_t end = text.find('\n', start);
+        WriteLine(file, VisibleText(text.substr(start, end - start)));
+        if (end == std::string_view::npos) break;
+        start = end + 1;
+    }
+    std::fflush(file);
+}
+
 }  // namespace
 
 CliHost::CliHost(dicom::Dispatcher& dispatcher, std::FILE* out, std::FILE* err)
     : dispatcher_(dispatcher), out_(out), err_(err) {}
 
 void CliHost::ShowMessage(const std::string&, const std::string& text, MessageKind) {
-    WriteLine(err_, text);
-    std::fflush(err_);
+    WriteMessage(err_, text);
 }
 
 void CliHost::ShowException(const std::string& text) {
     ++errorReports_;
-    WriteLine(err_, text);
-    std::fflush(err_);
+    WriteMessage(err_, text);
 }
 
 std::optional<std::string> CliHost::ChooseFile(const TOpenDialog&) { return chosenFile_; }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -33,6 +34,13 @@ struct ProposedContext {
     std::string acceptedTransferSyntax;  // when accepted
 
     bool Accepted() const { return result == ContextResult::Acceptance; }
+    // Accepted with one of the transfer syntaxes proposed. A node that
+    // accepts with another breaks the protocol: nothing could be exchanged
+    // in an encoding nobody agreed on.
+    bool AcceptedAsProposed() const {
+        return Accepted() && std::find(transferSyntaxes.begin(), transferSyntaxes.end(),
+                                       acceptedTransferSyntax) != transferSyntaxes.end();
+    }
 };
 
 // An A-ASSOCIATE-RJ: result 1 permanent, 2 transient; source 1 service

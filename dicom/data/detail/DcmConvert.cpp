@@ -45,6 +45,7 @@ struct OutgoingText {
     bool latin1 = true;        // encode to ISO 8859-1; otherwise UTF-8 as is
     bool declareUtf8 = false;  // (0008,0005) is rewritten as ISO_IR 192
     bool allUtf8 = false;      // UTF-8 whatever each item declares
+    bool visibleNul = false;   // a NUL written "<00>"
 };
 
 OutgoingText OutgoingFor(const std::string& declared, bool outsideLatin1) {
@@ -95,6 +96,10 @@ std::unique_ptr<DcmElement> TextElement(const Element& element, const DcmTag& ta
         text = kUtf8Charset;
     } else if (outgoing.latin1 && !IsAscii(text)) {
         text = Utf8ToLatin1(text);
+    }
+    if (outgoing.visibleNul) {
+        for (std::size_t at = text.find('\0'); at != std::string::npos; at = text.find('\0', at))
+            text.replace(at, 1, "<00>");
     }
     if (!FitsBinaryVr(element.vr, text)) {
         throw Exception(ErrorClass::EDicomError, "Invalid value for " + TagText(element.tag) + " " +
@@ -271,7 +276,7 @@ std::unique_ptr<DcmDataset> ToDcmDataset(const DicomDataSet& dataSet) {
 std::unique_ptr<DcmDataset> ToDcmDatasetInUtf8(const DicomDataSet& dataSet) {
     auto dataset = std::make_unique<DcmDataset>();
     std::vector<const DicomDataSet::Impl*> path;
-    FillItem(*dataset, *dataSet.GetImpl(), OutgoingText{false, true, true}, path);
+    FillItem(*dataset, *dataSet.GetImpl(), OutgoingText{false, true, true, true}, path);
     return dataset;
 }
 
