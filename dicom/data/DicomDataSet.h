@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -42,6 +43,11 @@ class DicomDataSet {
     // differ. None when it declares its set or holds only ASCII.
     enum class AssumedCharset { None, Utf8, Latin1, Both };
     AssumedCharset DataSetAssumedCharset() const;
+
+    // About how many bytes of memory the data set holds: its kept bytes, or
+    // its values and items, and the bytes it arrived in when it keeps them.
+    // What a caller that holds many weighs them by.
+    std::size_t DataSetHeldBytes() const;
 
     // A new data set with the same attributes, to change without touching
     // this one (the items of its sequences are shared, not copied).
