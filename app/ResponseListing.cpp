@@ -226,6 +226,10 @@ void ResponseLister::operator()(const dicom::DicomDataSet& response) {
         failed_ = true;
         failure_ = ExceptionClassName(e) + ":" + e.what();
     }
+    if (!passOn_) return;
+    passOn_(lines_);
+    lines_.Clear();
+    copied_ = 0;
 }
 
 void ResponseLister::CopyNewLines(TStrings& shown) {

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "app/TFormTestWL.h"
+#include "app/TStrings.h"
 #include "app/VisibleText.h"
 
 namespace lumo::app {
@@ -53,6 +54,12 @@ void CliHost::QueryListed() {
     WriteLine(err_, "Demandée à : " + form_->lblDHDemande.Caption);
     WriteLine(err_, "Réponse à : " + form_->lblDHReponse.Caption);
     std::fflush(err_);
+}
+
+void CliHost::BlocksListed(const TStrings& lines) {
+    // Left to stdio's buffer: a terminal still sees each line as it comes.
+    lines.ForEachText(
+        [this](std::string_view text) { std::fwrite(text.data(), 1, text.size(), out_); });
 }
 
 void CliHost::BatchLineAdded(const std::string& line) {
