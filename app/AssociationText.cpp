@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string_view>
 
+#include "app/VisibleText.h"
 #include "dicom/net/DicomNames.h"
 
 namespace lumo::app {
@@ -90,6 +91,10 @@ std::vector<std::string> ExchangeLines(const AssociationReport& report) {
                                                                      : "arrêt demandé"));
     }
     if (report.finalStatus) lines.push_back("Statut final : " + StatusText(*report.finalStatus));
+    if (report.CancelledByNode())
+        lines.push_back(NodeCancelText(report) +
+                        " : sans C-CANCEL de la console, probablement une limite de résultats "
+                        "du nœud");
     if (!report.errorComment.empty())
         lines.push_back("Error Comment (0000,0902) : " + report.errorComment);
     if (!report.offendingElements.empty()) {
@@ -121,8 +126,12 @@ std::string TransferSyntaxText(const std::string& transferSyntaxUID) {
 }
 
 std::string ContextResultText(const dicom::ProposedContext& context) {
+    if (context.Accepted() && !context.AcceptedAsProposed())
+        return "faute de protocole du nœud : acceptée avec " +
+               VisibleText(TransferSyntaxText(context.acceptedTransferSyntax)) +
+               ", syntaxe de transfert qui ne lui a pas été proposée";
     if (context.Accepted())
-        return "acceptée (" + TransferSyntaxText(context.acceptedTransferSyntax) + ")";
+        return "acceptée (" + VisibleText(TransferSyntaxText(context.acceptedTransferSyntax)) + ")";
     if (context.result == dicom::ContextResult::NotAnswered) return "sans réponse";
     return "refusée (" +
            NameOr(dicom::ContextResultName(context.result), static_cast<unsigned>(context.result)) +
@@ -142,6 +151,11 @@ std::string AbortText(const dicom::AssociationAbort& abort) {
     if (abort.source == 2)
         text += ", raison : " + NameOr(dicom::AbortReasonName(abort.reason), abort.reason);
     return text;
+}
+
+std::string NodeCancelText(const dicom::AssociationReport& report) {
+    return "Réponses interrompues par le nœud après " + std::to_string(report.responses) +
+           " réponses (statut FE00 non demandé)";
 }
 
 std::string TagText(std::uint32_t tag) {
@@ -183,6 +197,10 @@ std::vector<std::string> ReportLines(const AssociationReport& report) {
     lines.push_back("Fin : " + EndText(report));
     lines.push_back("Durée : " + std::to_string(report.duration.count()) + " ms");
     for (std::string& line : ExchangeLines(report)) lines.push_back(std::move(line));
+    // What the node sent of itself (its implementation, an Error Comment, a
+    // transfer syntax it named) reaches a terminal and the log: a control
+    // character in it is shown, never passed on.
+    for (std::string& line : lines) line = VisibleText(std::move(line));
     return lines;
 }
 

@@ -21,7 +21,8 @@ std::string ServiceText(const std::string& sopClassUID);
 std::string TransferSyntaxText(const std::string& transferSyntaxUID);
 
 // "acceptée (Explicit VR Little Endian)" or "refusée (abstract syntax not
-// supported)".
+// supported)"; a context accepted with a transfer syntax that was never
+// proposed is said to be the node's protocol fault.
 std::string ContextResultText(const dicom::ProposedContext& context);
 
 // "rejet permanent, source : service user, raison : called AE title not
@@ -32,6 +33,10 @@ std::string AbortText(const dicom::AssociationAbort& abort);
 
 // "(0010,0020)", for Offending Element.
 std::string TagText(std::uint32_t tag);
+
+// "Réponses interrompues par le nœud après N réponses (statut FE00 non
+// demandé)": a node that ended with Cancel this side never asked for.
+std::string NodeCancelText(const dicom::AssociationReport& report);
 
 // The whole report, a line each: AE titles and peer, every proposed context
 // and what became of it, maximum PDU both ways, the node's implementation,

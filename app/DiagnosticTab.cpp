@@ -51,6 +51,10 @@ std::vector<std::string> ComparisonRunLines(const ComparisonRun& run) {
         lines.push_back(std::string("Noeud ") + node + " : " + outcome->failure->ClassName());
         lines.push_back(VisibleText(outcome->failure->message));
     }
+    if (run.failure) {
+        lines.push_back(run.failure->ClassName());
+        lines.push_back(run.failure->message);
+    }
     if (lines.empty()) {
         for (const std::string& line : ComparisonLines(run.comparison))
             lines.push_back(VisibleText(line));

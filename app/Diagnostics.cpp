@@ -9,9 +9,12 @@ namespace {
 
 // Why a probed service was not accepted, in words.
 std::string RefusalText(const dicom::ProbedService& service) {
+    if (service.context && service.context->result == dicom::ContextResult::NotAnswered)
+        return "refusée (le nœud l'a omis de sa réponse à l'association)";
     if (service.context) return ContextResultText(*service.context);
     if (service.rejection)
         return "refusée (association rejetée : " + RejectionText(*service.rejection) + ")";
+    if (service.failure.empty()) return "refusée (sans motif donné par le nœud)";
     return "refusée (" + VisibleText(service.failure) + ")";
 }
 

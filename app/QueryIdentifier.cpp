@@ -204,6 +204,25 @@ const Cell& CellOf(const CFindRow& row, QueryLevel level) {
     }
 }
 
+// Whether a text of the data set, or of its items, goes beyond ASCII.
+bool HoldsTextBeyondAscii(const DicomDataSet& dataSet) {
+    const DicomAttributes attributes = dataSet.DataSetAttributes();
+    for (int i = 1; i <= attributes.AttributesCount(); ++i) {
+        const Variant value = attributes.AttributesItemAt(i).AttributeWideValue();
+        if (value.GetType() == Variant::Type::Collection) {
+            const DicomDataSets items = value.AsCollection();
+            for (int j = 1; j <= items.DataSetsCount(); ++j) {
+                if (HoldsTextBeyondAscii(items.DataSetsItem(j))) return true;
+            }
+        } else if (value.GetType() == Variant::Type::Text) {
+            for (const char c : value.AsText()) {
+                if (static_cast<unsigned char>(c) >= 0x80) return true;
+            }
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 DicomDataSet BuildIdentifier(const QueryRequest& request) {
@@ -211,6 +230,12 @@ DicomDataSet BuildIdentifier(const QueryRequest& request) {
     if (request.level == QueryLevel::Worklist) {
         PutRows(identifier.DataSetAttributes(), kWorklistTop, request.keys);
         PutRows(AddStepItem(identifier).DataSetAttributes(), kWorklistStep, request.keys);
+        // Text beyond the default repertoire says which set it is in, as the
+        // other levels always do (the toolkit writes ISO_IR 192 instead when
+        // Latin-1 cannot hold it). An all-ASCII worklist query declares
+        // nothing, as nodes have always received it.
+        if (HoldsTextBeyondAscii(identifier))
+            identifier.DataSetAttributes().AttributesAdd(0x0008, 0x0005, Variant("ISO_IR 100"));
         return identifier;
     }
     DicomAttributes attributes = identifier.DataSetAttributes();

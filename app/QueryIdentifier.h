@@ -11,7 +11,8 @@ namespace lumo::app {
 
 // The identifier of the request's kind. Worklist: the accession number and
 // patient ID at the top level, and one scheduled-step item holding the
-// modality, the start date and the step's return keys. C-FIND: the keys and
+// modality, the start date and the step's return keys, and "ISO_IR 100" in
+// (0008,0005) only when a key holds text beyond ASCII. C-FIND: the keys and
 // return keys of its level, with the level in (0008,0052), "ISO_IR 100" in
 // (0008,0005) and the command-group elements the toolkit strips.
 dicom::DicomDataSet BuildIdentifier(const QueryRequest& request);

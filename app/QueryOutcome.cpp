@@ -23,9 +23,11 @@ std::string CancelLine(const QueryOutcome& outcome) {
         case dicom::CancelReason::Limit:
             return "Limite de " + std::to_string(outcome.request.node.limits.maxResults) +
                    " réponses atteinte : requête annulée";
-        default:
-            return {};
+        case dicom::CancelReason::None:
+            break;
     }
+    if (outcome.report.CancelledByNode()) return NodeCancelText(outcome.report);
+    return {};
 }
 
 }  // namespace lumo::app

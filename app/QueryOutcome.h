@@ -54,8 +54,9 @@ struct QueryOutcome {
 };
 
 // The line after the blocks of a query this side cancelled: "Annulée après
-// N réponses", or "Limite de N réponses atteinte : requête annulée"; empty
-// when it was not cancelled.
+// N réponses", or "Limite de N réponses atteinte : requête annulée"; of a
+// query the node ended with Cancel unasked: "Réponses interrompues par le
+// nœud après N réponses (statut FE00 non demandé)"; empty otherwise.
 std::string CancelLine(const QueryOutcome& outcome);
 
 }  // namespace lumo::app

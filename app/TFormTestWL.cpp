@@ -330,9 +330,13 @@ void TFormTestWL::RunAndList(const RelayedRequest* relayed) {
     // the bytes it came in.
     std::optional<ResponseLister> lister;
     if (!cbSaveResults.Checked) lister.emplace(lastQuery_.request.level);
+    // A front end that prints each block as it is listed takes it at once.
+    if (lister && !relayed && host_.TakesBlocksAsListed())
+        lister->PassOn([this](const TStrings& lines) { host_.BlocksListed(lines); });
     const auto onResponse = [&](const dicom::DicomDataSet& response, int number) {
         if (relayed) relayed->onResponse(response, number);
         if (lister) (*lister)(response);
+        if (!relayed && EachResponse) EachResponse(response, number);
     };
     // The caller's cancel, or its going, stops the relayed query.
     std::stop_source stop = runs_.QueryStopSource();

@@ -227,9 +227,15 @@ class TFormTestWL {
     void ShowExchange(const std::vector<dicom::AssociationReport>& reports, bool log);
 
     // Whether a query's outcome holds its responses after the listing (the
-    // export reads them again). The command line without --json or --csv
-    // lets them go: a million listed responses need not be held twice.
+    // export reads them again). The command line lets them go: it exports
+    // them as they arrive (EachResponse), and a million listed responses
+    // need not be held.
     bool KeepResponses = true;
+
+    // What the front end does with each response of a query button's query
+    // as it arrives, beside the listing: the command line's --json and
+    // --csv write it out. Not called for a relayed query.
+    ResponseHandler EachResponse;
 
     // Whether FormDestroy writes the connection settings back. The command
     // line reads them at start but leaves the store as it found it.

@@ -55,6 +55,10 @@ int RunCompareCommand(TFormTestWL& form, const CliOptions& options, std::FILE* o
     if (!ran || !run) return 1;
     const bool failedA = ReportFailure("A", run->a, err);
     const bool failedB = ReportFailure("B", run->b, err);
+    if (run->failure) {
+        Print(err, run->failure->ClassName());
+        Print(err, run->failure->message);
+    }
     if (failedA || failedB || !run->Answered()) return 1;
     for (const std::string& line : ComparisonLines(run->comparison)) Print(out, VisibleText(line));
     std::fflush(out);

@@ -186,7 +186,18 @@ int RunButton(lumo::app::TFormTestWL& form, const CliOptions& options) {
         return ran && (!check || form.LastQuery().Answered()) ? 0 : 1;
     }
     lumo::app::TButton& button = ButtonOf(form, options.command);
+    // The responses are written out as they arrive, and kept nowhere; the
+    // files take their names once the query has run to its end.
+    std::optional<lumo::app::JsonExport> json;
+    std::optional<lumo::app::CsvExport> csv;
+    if (!options.jsonFile.empty()) json.emplace(options.jsonFile);
+    if (!options.csvFile.empty()) csv.emplace(options.csvFile);
+    form.EachResponse = [&](const lumo::dicom::DicomDataSet& response, int) {
+        if (json) json->Add(response);
+        if (csv) csv->Add(response);
+    };
     const bool ran = RunStoppable(form, [&] { button.Click(); });
+    form.EachResponse = nullptr;
     if (options.verbose) lumo::app::PrintExchangeReport(form, stderr);
     int status = ran && form.LastQuery().Answered() ? 0 : 1;
     // A stopped query did not run to its end; the node's last word says how
@@ -198,15 +209,18 @@ int RunButton(lumo::app::TFormTestWL& form, const CliOptions& options) {
         std::fprintf(stderr, "Statut final : %s\n", final.c_str());
         status = 1;
     }
+    // A node that cut its answers short on its own: the query ran (the
+    // listing's last line says so), the final status is told as for a stop.
+    if (report.CancelledByNode())
+        std::fprintf(stderr, "Statut final : %s\n",
+                     lumo::app::StatusText(*report.finalStatus).c_str());
     if (options.exportResult && !form.RunHandler([&] { form.Button5.Click(); })) status = 1;
     // The responses themselves, once the query has run to its end.
-    const lumo::dicom::DicomDataSets& responses = form.LastQuery().responses;
-    const auto write = [&](const std::string& file, auto exporter) {
-        if (file.empty() || status != 0) return;
-        if (!form.RunHandler([&] { exporter(file, responses); })) status = 1;
-    };
-    write(options.jsonFile, lumo::app::ExportResponsesJson);
-    write(options.csvFile, lumo::app::ExportResponsesCsv);
+    for (lumo::app::ResponseExport* file :
+         {static_cast<lumo::app::ResponseExport*>(json ? &*json : nullptr),
+          static_cast<lumo::app::ResponseExport*>(csv ? &*csv : nullptr)}) {
+        if (file != nullptr && status == 0 && !form.RunHandler([&] { file->Commit(); })) status = 1;
+    }
     return status;
 }
 
@@ -265,7 +279,11 @@ int RunForm(const CliOptions& options) {
     // The stored settings give the start-up texts; what the options or an
     // incoming request put into the fields is not stored.
     form.WriteBackSettings = false;
-    form.KeepResponses = !options.jsonFile.empty() || !options.csvFile.empty();
+    // Nothing per response is held: the listing is printed block by block
+    // (unless --export needs the whole list), --json and --csv are written
+    // as the responses arrive.
+    form.KeepResponses = false;
+    host.SetPrintBlocksAsListed(!options.exportResult);
     form.ListenTls = options.listenTls;
     const bool created = form.RunHandler([&] { form.FormCreate(); });
 

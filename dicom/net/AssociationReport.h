@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -33,6 +34,13 @@ struct ProposedContext {
     std::string acceptedTransferSyntax;  // when accepted
 
     bool Accepted() const { return result == ContextResult::Acceptance; }
+    // Accepted with one of the transfer syntaxes proposed. A node that
+    // accepts with another breaks the protocol: nothing could be exchanged
+    // in an encoding nobody agreed on.
+    bool AcceptedAsProposed() const {
+        return Accepted() && std::find(transferSyntaxes.begin(), transferSyntaxes.end(),
+                                       acceptedTransferSyntax) != transferSyntaxes.end();
+    }
 };
 
 // An A-ASSOCIATE-RJ: result 1 permanent, 2 transient; source 1 service
@@ -103,6 +111,13 @@ struct AssociationReport {
     std::optional<std::uint16_t> finalStatus;
     std::string errorComment;                      // (0000,0902), on one line
     std::vector<std::uint32_t> offendingElements;  // (0000,0901), as group << 16 | element
+
+    // Whether the node ended the exchange with Cancel (FE00) although this
+    // side never cancelled it: the node cut its answers short on its own (a
+    // limit on results of its own, most often), and not every match came.
+    bool CancelledByNode() const {
+        return cancel == CancelReason::None && finalStatus == std::uint16_t{0xFE00};
+    }
 };
 
 }  // namespace lumo::dicom
