@@ -414,7 +414,8 @@ std::optional<IdentifierReading> ReceiveIdentifier(Listener& listener, Session& 
 enum class AfterRequest {
     Serve,    // it goes on: the next message
     Release,  // the caller asked to release it
-    End,      // it is over (aborted, broken, cut)
+    Aborted,  // the caller aborted it
+    End,      // it is over (broken, cut, or to be aborted)
 };
 
 // Runs a request's answer (the handler's event, then what the handler left
@@ -493,7 +494,8 @@ AfterRequest HearCaller(Listener& listener, Session& session, T_ASC_Association*
         const std::unique_ptr<DcmDataset> ownedDetail(statusDetail);
         if (cond.bad()) {
             connection->CallerEnded();
-            return cond == DUL_PEERREQUESTEDRELEASE ? AfterRequest::Release : AfterRequest::End;
+            if (cond == DUL_PEERREQUESTEDRELEASE) return AfterRequest::Release;
+            return cond == DUL_PEERABORTEDASSOCIATION ? AfterRequest::Aborted : AfterRequest::End;
         }
         if (message.CommandField == DIMSE_C_CANCEL_RQ) {
             connection->CancelHeard(message.msg.CCancelRQ.MessageIDBeingRespondedTo);
@@ -628,6 +630,9 @@ void ServeRequests(Listener& listener, Session& session, T_ASC_Association* asso
                         break;
                     case AfterRequest::Release:
                         return release();
+                    case AfterRequest::Aborted:
+                        guard.SetEstablished(false);
+                        return;
                     case AfterRequest::End:
                         return;
                 }
