@@ -1,6 +1,7 @@
 #include "app/QueryIdentifier.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "dicom/data/DicomAttributes.h"
@@ -243,6 +244,40 @@ DicomDataSet BuildIdentifier(const QueryRequest& request) {
         Put(attributes, row.group, row.element, CellOf(row, request.level), request.keys);
     }
     return identifier;
+}
+
+namespace {
+
+// The first item of the Scheduled Procedure Step Sequence, if there is one.
+std::optional<DicomDataSet> FirstStep(const DicomDataSet& dataSet) {
+    const dicom::DicomAttribute steps = dataSet.DataSetAttributes().AttributesFind(0x0040, 0x0100);
+    if (!steps.AttributeIsPresent() || steps.VR() != "SQ") return std::nullopt;
+    const DicomDataSets items = steps.AttributeValue().AsCollection();
+    if (items.DataSetsCount() < 1) return std::nullopt;
+    return items.DataSetsItem(1);
+}
+
+// Adds to `to`, empty, what `from` holds at its top level and `to` lacks.
+void AddMissingKeys(const DicomAttributes& from, DicomAttributes to) {
+    for (int i = 1; i <= from.AttributesCount(); ++i) {
+        const dicom::DicomAttribute key = from.AttributesItemAt(i);
+        const std::uint16_t group = key.Group();
+        const std::uint16_t element = key.Element();
+        if (group == 0x0000 || (group == 0x0008 && (element == 0x0005 || element == 0x0052)))
+            continue;
+        if (to.AttributesFind(group, element).AttributeIsPresent()) continue;
+        to.AttributesAdd(group, element,
+                         key.VR() == "SQ" ? Variant(DicomDataSets()) : Variant(std::string()));
+    }
+}
+
+}  // namespace
+
+void AddReturnKeysOf(const DicomDataSet& request, DicomDataSet& identifier) {
+    AddMissingKeys(request.DataSetAttributes(), identifier.DataSetAttributes());
+    const std::optional<DicomDataSet> asked = FirstStep(request);
+    const std::optional<DicomDataSet> ours = FirstStep(identifier);
+    if (asked && ours) AddMissingKeys(asked->DataSetAttributes(), ours->DataSetAttributes());
 }
 
 DicomDataSet BuildWorklistCheckIdentifier(const QueryRequest& request) {

@@ -17,6 +17,15 @@ namespace lumo::app {
 // (0008,0005) and the command-group elements the toolkit strips.
 dicom::DicomDataSet BuildIdentifier(const QueryRequest& request);
 
+// A relayed worklist query's identifier with its caller's other keys asked
+// back: each attribute of the caller's `request` that `identifier` lacks is
+// added as an empty key (an empty sequence for a sequence), which every
+// value matches, at the top level, and in the scheduled-step item those of
+// the caller's first scheduled-step item. What the identifier holds stays,
+// so matching is unchanged. The character set and the query level are not
+// keys and are not added.
+void AddReturnKeysOf(const dicom::DicomDataSet& request, dicom::DicomDataSet& identifier);
+
 // The worklist check's own identifier: level "STUDY", a top level and one
 // scheduled-step item. With an accession text (blanks only count as a text)
 // the top level matches it and the item asks for the scheduled start date

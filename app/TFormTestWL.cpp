@@ -41,12 +41,6 @@ void LogListingFailure(QueryLevel level, const std::string& failure) {
                     LogLevel::Error, 0);
 }
 
-// Requests a stop: what a stop callback runs.
-struct RequestStopOf {
-    std::stop_source source;
-    void operator()() noexcept { source.request_stop(); }
-};
-
 }  // namespace
 
 TFormTestWL::TFormTestWL(FormHost& host)
@@ -131,10 +125,8 @@ void TFormTestWL::FormCreate() {
         {design(EditIP), design(EditPort), design(EditAETitle), design(EditCallingAETitle), ""});
 
     QueryLimits.maxResponseBytes = ReadByteLimit("MaxResponseBytes", QueryLimits.maxResponseBytes);
-    dicom::ViewerLimits viewerLimits;
-    viewerLimits.maxIdentifierBytes =
-        ReadByteLimit("MaxIdentifierBytes", viewerLimits.maxIdentifierBytes);
-    DicomViewer1.Viewer.SetLimits(viewerLimits);
+    listenIdentifierBytes_ =
+        ReadByteLimit("MaxIdentifierBytes", dicom::ViewerLimits().maxIdentifierBytes);
     const ConnectionValues values =
         ReadConnectionValues({QueryTimeouts, QueryMaxPdu, QueryLimits.maxResults});
     QueryTimeouts = values.timeouts;
@@ -142,6 +134,8 @@ void TFormTestWL::FormCreate() {
     QueryLimits.maxResults = values.maxResults;
     ShowConnectionFields();
     ShowTlsSettings(ReadTlsSettings(TlsSettingsOfFields()));
+    ListenLimits = ReadListenBounds(ListenLimits);
+    ApplyListenSettings();
 
     const std::vector<std::string> params = CommandLineParams();
     if (!params.empty() && params[0] == "LISTEN") {
@@ -168,6 +162,21 @@ void TFormTestWL::FormDestroy() {
     connectionFields_.ApplyValid(values);
     WriteConnectionValues(values);
     WriteTlsSettings(TlsSettingsOfFields());
+    WriteListenBounds(ListenLimits);
+}
+
+void TFormTestWL::ApplyListenSettings() {
+    ConnectionValues values{QueryTimeouts, QueryMaxPdu, QueryLimits.maxResults};
+    connectionFields_.ApplyValid(values);
+    DicomViewer1.Viewer.SetTimeouts(
+        static_cast<int>(SettingValue(ConnectionSetting::AssocTimeout, values)),
+        static_cast<int>(SettingValue(ConnectionSetting::ResponseTimeout, values)));
+    dicom::ViewerLimits limits;
+    limits.maxAssociations = static_cast<int>(ListenLimits.maxAssociations);
+    limits.maxAssociationsPerAddress = static_cast<int>(ListenLimits.maxAssociationsPerAddress);
+    limits.maxIdentifierBytes = listenIdentifierBytes_;
+    DicomViewer1.Viewer.SetLimits(limits);
+    relayPlaces_.SetBound(static_cast<int>(ListenLimits.maxRelayedQueries));
 }
 
 void TFormTestWL::ShowConnectionFields() {
@@ -288,18 +297,18 @@ QueryRequest TFormTestWL::QueryRequestFromFields(QueryLevel level) const {
     return request;
 }
 
-void TFormTestWL::PressQueryButton(QueryLevel level, const RelayedRequest* relayed) {
+void TFormTestWL::PressQueryButton(QueryLevel level) {
     const RunState::Scope running(runs_);
     const TDateTime requested = Now();
     lblDHDemande.Caption = TimeStamp(requested);
     lblDHReponse.Caption.clear();
     host_.ProcessMessages();
-    LaunchQuery(level, relayed);
+    LaunchQuery(level);
     lastQuery_.requested = requested;
     host_.QueryListed();
 }
 
-void TFormTestWL::LaunchQuery(QueryLevel level, const RelayedRequest* relayed) {
+void TFormTestWL::LaunchQuery(QueryLevel level) {
     ListBoxResult.Items.Clear();
     lastQuery_ = QueryOutcome();
     try {
@@ -308,40 +317,32 @@ void TFormTestWL::LaunchQuery(QueryLevel level, const RelayedRequest* relayed) {
         // Nothing was sent; say so rather than leave an empty list.
         lastQuery_.failure = QueryFailure::Of(e);
         ShowOutcome(nullptr);
-        if (relayed && relayed->onEnd) relayed->onEnd(lastQuery_);
         return;
     }
     try {
-        RunAndList(relayed);
+        RunAndList();
     } catch (const std::exception& e) {
         // A failure of the listing or of a save, not of the query: what is
         // listed stays, and the log says why it stopped.
         LogListingFailure(level, ExceptionClassName(e) + ":" + e.what());
     }
-    if (relayed && relayed->onEnd) relayed->onEnd(lastQuery_);
 }
 
-void TFormTestWL::RunAndList(const RelayedRequest* relayed) {
+void TFormTestWL::RunAndList() {
     const dicom::DicomDataSet identifier = BuildIdentifier(lastQuery_.request);
     // Without save files, each block is listed as its response arrives,
     // while the node prepares the next one. Save files are written after a
     // successful query only, each before its block, so that listing waits
-    // for the end. A relayed response goes back to the caller first, in
-    // the bytes it came in.
+    // for the end.
     std::optional<ResponseLister> lister;
     if (!cbSaveResults.Checked) lister.emplace(lastQuery_.request.level);
     // A front end that prints each block as it is listed takes it at once.
-    if (lister && !relayed && host_.TakesBlocksAsListed())
+    if (lister && host_.TakesBlocksAsListed())
         lister->PassOn([this](const TStrings& lines) { host_.BlocksListed(lines); });
     const auto onResponse = [&](const dicom::DicomDataSet& response, int number) {
-        if (relayed) relayed->onResponse(response, number);
         if (lister) (*lister)(response);
-        if (!relayed && EachResponse) EachResponse(response, number);
+        if (EachResponse) EachResponse(response, number);
     };
-    // The caller's cancel, or its going, stops the relayed query.
-    std::stop_source stop = runs_.QueryStopSource();
-    std::optional<std::stop_callback<RequestStopOf>> callerStop;
-    if (relayed) callerStop.emplace(relayed->callerStop, RequestStopOf{stop});
     // The window shows the blocks listed so far, or a count of the
     // responses when they are listed at the end.
     const auto progress = [&](int received) {
@@ -351,12 +352,47 @@ void TFormTestWL::RunAndList(const RelayedRequest* relayed) {
         shown.Add(std::to_string(received) + " réponses reçues");
     };
     const QueryRequest request = lastQuery_.request;
-    RunQueryBusy(request, identifier, onResponse, stop.get_token(),
-                 relayed ? std::function<void(int)>() : progress);
-    // The relay writes its own lines to the log for every request it
-    // serves; its reports stay on the tab.
-    ShowExchange({lastQuery_.report}, relayed == nullptr);
+    RunQueryBusy(request, identifier, onResponse, runs_.QueryStopSource().get_token(), progress);
+    ShowExchange({lastQuery_.report}, true);
     ShowOutcome(lister ? &*lister : nullptr);
+}
+
+std::optional<RelayedQuery> TFormTestWL::BeginRelayedQuery() {
+    const TDateTime requested = Now();
+    lblDHDemande.Caption = TimeStamp(requested);
+    lblDHReponse.Caption.clear();
+    ListBoxResult.Items.Clear();
+    try {
+        RelayedQuery query{
+            QueryRequestFromFields(QueryLevel::Worklist), {}, !cbSaveResults.Checked, requested};
+        query.identifier = BuildIdentifier(query.request);
+        return query;
+    } catch (const Exception& e) {
+        // Nothing is sent; the list says why, as LaunchQuery does.
+        lastQuery_ = QueryOutcome();
+        lastQuery_.failure = QueryFailure::Of(e);
+        lastQuery_.requested = requested;
+        ShowOutcome(nullptr);
+        host_.QueryListed();
+        return std::nullopt;
+    }
+}
+
+void TFormTestWL::EndRelayedQuery(QueryOutcome outcome, ResponseLister* listed) {
+    lastQuery_ = std::move(outcome);
+    // Another relayed query may have begun or ended since: the labels and
+    // the list are this one's alone (its lister listed off the form).
+    lblDHDemande.Caption = TimeStamp(lastQuery_.requested);
+    ListBoxResult.Items.Clear();
+    try {
+        // The relay writes its own lines to the log for every request it
+        // serves; its reports stay on the tab.
+        ShowExchange({lastQuery_.report}, false);
+        ShowOutcome(listed);
+    } catch (const std::exception& e) {
+        LogListingFailure(QueryLevel::Worklist, ExceptionClassName(e) + ":" + e.what());
+    }
+    host_.QueryListed();
 }
 
 void TFormTestWL::ShowOutcome(ResponseLister* listed) {

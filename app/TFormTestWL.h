@@ -31,9 +31,10 @@ namespace lumo::app {
 // A handler reads the fields, calls the unit that does the job (the query
 // path, the worklist check, the batch, the relay, the Diagnostic tab, the
 // settings) and shows the result. Owns its controls, the listener, the
-// last recorded incoming connection and the run state. Used on one thread,
-// the form's: the host's dispatcher brings the listener's events there;
-// RequestStop alone may come from any thread.
+// last recorded incoming connection, the places of the relayed queries and
+// the run state. Used on one thread, the form's: the host's dispatcher
+// brings the listener's events there; RequestStop and RelayedQueries alone
+// may be used from any thread.
 class TFormTestWL {
     // Made first, so that each control below adds itself as it is made.
     ControlList controls_;
@@ -175,6 +176,14 @@ class TFormTestWL {
     // DICOM over TLS for the callers of listen mode, independent of the
     // queries' side; set before FormCreate, which starts the listener.
     dicom::DicomTls ListenTls;
+    // Listen mode's bounds; FormCreate reads them from the store.
+    ListenBounds ListenLimits;
+    // Gives the listener its bounds (ListenLimits) and its timeouts (those
+    // of the connection fields: the association timeout bounds a caller's
+    // association request, the response timeout each message it sends or
+    // takes), for what comes next. FormCreate calls it; call it again after
+    // changing them.
+    void ApplyListenSettings();
 
     // Whether listen mode started (the listener opened its port).
     bool Listening() const { return listening_; }
@@ -184,6 +193,14 @@ class TFormTestWL {
     void SetPendingConnection(std::optional<dicom::DicomConnection> connection) {
         PendingConnection = std::move(connection);
     }
+    // `connection`'s request is over: it no longer waits, unless another
+    // request was recorded since.
+    void EndPendingConnection(const dicom::DicomConnection& connection) {
+        if (PendingConnection && PendingConnection->GetImpl() == connection.GetImpl())
+            PendingConnection.reset();
+    }
+    // The relayed queries under way and their bound. Any thread.
+    RelayPlaces& RelayedQueries() { return relayPlaces_; }
 
     // Asks what runs to stop (the stop button, the window's close, a signal
     // to the command line): a query is cancelled at once, the batch stops
@@ -202,9 +219,19 @@ class TFormTestWL {
     QueryRequest QueryRequestFromFields(QueryLevel level) const;
 
     // A query button's press: stamps the request time, lets the window
-    // repaint, runs the query and lets the front end show it. `relayed`:
-    // what an incoming request that waits for the responses adds.
-    void PressQueryButton(QueryLevel level, const RelayedRequest* relayed = nullptr);
+    // repaint, runs the query and lets the front end show it.
+    void PressQueryButton(QueryLevel level);
+
+    // A relayed query's two halves on the form's thread, around its
+    // exchange off it (app/Relay.h). The start: the request time shown, the
+    // list emptied, the worklist request and its identifier made from the
+    // fields as LaunchQuery makes them; a request the fields cannot make is
+    // listed as the failure it is, and nothing is returned. The end: the
+    // outcome becomes the last query and is listed whole, as a query button
+    // lists it (`listed`: its blocks, built as the responses arrived; none:
+    // saved and listed now), with its own request time.
+    std::optional<RelayedQuery> BeginRelayedQuery();
+    void EndRelayedQuery(QueryOutcome outcome, ResponseLister* listed);
 
     // Runs a query through the front end, which keeps the window alive
     // meanwhile and calls `progress` (if any) with the count of responses
@@ -242,8 +269,8 @@ class TFormTestWL {
     bool WriteBackSettings = true;
 
   private:
-    void LaunchQuery(QueryLevel level, const RelayedRequest* relayed);
-    void RunAndList(const RelayedRequest* relayed);
+    void LaunchQuery(QueryLevel level);
+    void RunAndList();
     // The response time and the listing of the last query, `listed` as its
     // responses arrived or, without it, saved and listed now.
     void ShowOutcome(ResponseLister* listed);
@@ -261,6 +288,8 @@ class TFormTestWL {
     ConnectionFields connectionFields_;
     bool diagnosticSucceeded_ = false;
     RunState runs_;
+    RelayPlaces relayPlaces_;
+    std::size_t listenIdentifierBytes_ = 0;  // 0: the listener's default
 };
 
 }  // namespace lumo::app

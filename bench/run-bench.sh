@@ -40,6 +40,8 @@ fi
 if [ -f "$here/bench/relay/relay-bench.py" ]; then
     echo "== relay: findscu through lumo4410-cli listen next to findscu straight to the node"
     python3 "$here/bench/relay/relay-bench.py" "$build"
+    echo "== relay: callers at once through lumo4410-cli listen next to straight to wlmscpfs"
+    python3 "$here/bench/relay/relay-callers-bench.py" "$build"
 fi
 
 for program in "$build"/bench/logging/* "$build"/bench/gui/*; do

@@ -142,6 +142,17 @@ bool ReadOption(const std::vector<std::string>& args, std::size_t& i, CliOptions
         if (!ReadListenTls(name, value, options)) Usage("unknown option --" + name);
         return false;
     }
+    if (const std::optional<ConnectionSetting> bound = ListenSettingOfOption(name)) {
+        const std::string value = hasValue
+                                      ? arg.substr(equals + 1)
+                                      : NextWord(args, i, "option --" + name + " needs a value");
+        try {
+            options.listenBounds.emplace_back(*bound, ParseSetting(*bound, value));
+        } catch (const Exception& e) {
+            Usage("--" + name + ": " + e.Message());
+        }
+        return false;
+    }
     if (help || name == "version" || name == "save" || name == "export") {
         if (hasValue) Usage("option --" + name + " takes no value");
         if (name == "save") options.save = true;
@@ -282,6 +293,11 @@ std::string CliUsage() {
            "  --listen-tls       listen mode over TLS, with --listen-cert FILE,\n"
            "                     --listen-key FILE, --listen-ca PATH and\n"
            "                     --listen-verify require|ignore (a caller's certificate)\n"
+           "  --max-associations N   --max-associations-per-address N   listen mode: the\n"
+           "                     callers held at once, in all and from one address\n"
+           "                     (1-1024, defaults 32 and 8)\n"
+           "  --max-relayed-queries N   listen mode: the callers' queries relayed at once\n"
+           "                     (1-256, default 8); more wait for a place\n"
            "  --help             --version\n"
            "Words of the form name=value are kept as command-line parameters.\n"
            "SIGINT or SIGTERM during a query cancels it (C-CANCEL) and lists what came.\n"

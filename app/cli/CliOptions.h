@@ -1,9 +1,11 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "app/ConnectionSettings.h"
 #include "dicom/net/DicomTls.h"
 
 namespace lumo::app {
@@ -47,6 +49,9 @@ struct CliOptions {
     // Listen mode's own TLS (--listen-tls, --listen-cert, --listen-key,
     // --listen-ca, --listen-verify), independent of the queries' --tls.
     dicom::DicomTls listenTls;
+    // Listen mode's bounds (--max-associations, --max-associations-per-address,
+    // --max-relayed-queries), in the order given, over the stored ones.
+    std::vector<std::pair<ConnectionSetting, std::uint32_t>> listenBounds;
 };
 
 // Reads the arguments after the program name. Options are written

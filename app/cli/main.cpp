@@ -289,6 +289,12 @@ int RunForm(const CliOptions& options) {
 
     int status = 1;
     if (!listen || (created && form.Listening())) ApplyFields(form, options);
+    if (listen && created && form.Listening()) {
+        // The options' timeouts and bounds reach the listener too.
+        for (const auto& [setting, value] : options.listenBounds)
+            lumo::app::ListenBound(setting, form.ListenLimits) = value;
+        form.ApplyListenSettings();
+    }
     if (listen) {
         status = RunListen(form, dispatcher, options, created);
     } else if (batch) {

@@ -83,6 +83,12 @@ TEST(CliOptionsTest, BadUsageSaysWhatIsWrong) {
     EXPECT_EQ(UsageError({"study", "--tls=yes"}), "option --tls takes on or off");
     EXPECT_NE(UsageError({"study", "--max-results=-1"}).find("Max. réponses : '-1' refusé"),
               std::string::npos);
+    EXPECT_EQ(UsageError({"listen", "0", "--max-relayed-queries=0"}),
+              "--max-relayed-queries: Requêtes relayées max. : '0' refusé, un nombre entier de "
+              "requêtes de 1 à 256 est attendu");
+    EXPECT_EQ(ParseCliOptions({"listen", "0", "--max-associations-per-address", "2"}).listenBounds,
+              (std::vector<std::pair<ConnectionSetting, std::uint32_t>>{
+                  {ConnectionSetting::MaxAssociationsPerAddress, 2}}));
 }
 
 // --tls alone turns TLS on; with a value it may also turn a stored one off.

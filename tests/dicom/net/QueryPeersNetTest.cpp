@@ -29,7 +29,6 @@ using lumo::testing::ArchiveServer;
 using lumo::testing::ChildProcess;
 using lumo::testing::FreePort;
 using lumo::testing::Instance;
-using lumo::testing::RunProgram;
 using lumo::testing::StartServer;
 using lumo::testing::TempDir;
 using lumo::testing::WaitForPort;
@@ -51,33 +50,7 @@ DicomPeer PeerAt(std::uint16_t port, const std::string& called,
 
 // --- wlmscpfs ---------------------------------------------------------------
 
-// wlmscpfs serving dcmtk's ten sample worklists under the AE title OFFIS.
-class WorklistServer {
-  public:
-    WorklistServer() {
-        const std::string folder = dir_.File("OFFIS");
-        std::filesystem::create_directory(folder);
-        const std::string samples = "/usr/share/doc/dcmtk/examples/wlistdb/OFFIS";
-        for (const auto& entry : std::filesystem::directory_iterator(samples)) {
-            if (entry.path().extension() != ".dump") continue;
-            const std::string target = folder + "/" + entry.path().stem().string() + ".wl";
-            if (RunProgram({"dump2dcm", "--write-xfer-little", entry.path().string(), target}) != 0)
-                throw std::runtime_error("dump2dcm failed on " + entry.path().string());
-        }
-        lumo::testing::WriteFile(folder + "/lockfile", "");
-        server_ = StartServer(
-            [&](std::uint16_t p) {
-                return std::vector<std::string>{"wlmscpfs", "-dfp", dir_.Path(), std::to_string(p)};
-            },
-            port_);
-    }
-    std::uint16_t Port() const { return port_; }
-
-  private:
-    TempDir dir_{"lumo-wlm"};
-    std::uint16_t port_ = 0;
-    std::unique_ptr<ChildProcess> server_;
-};
+using lumo::testing::WorklistServer;  // dcmtk's ten sample worklists, AE title OFFIS
 
 DicomDataSet WorklistIdentifier(const std::string& accession, const std::string& modality) {
     DicomDataSet id;
