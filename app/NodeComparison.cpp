@@ -1,5 +1,6 @@
 #include "app/NodeComparison.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <unordered_map>
 #include <utility>
@@ -64,8 +65,24 @@ std::string DataSetText(const DicomDataSet& dataSet) {
     return text + "}";
 }
 
+// The top-level tags of an identifier, in order; empty without one.
+std::vector<std::uint32_t> AskedTags(const DicomDataSet* identifier) {
+    std::vector<std::uint32_t> tags;
+    if (identifier == nullptr) return tags;
+    const DicomAttributes attributes = identifier->DataSetAttributes();
+    for (int i = 1; i <= attributes.AttributesCount(); ++i)
+        tags.push_back(TagOf(attributes.AttributesItemAt(i)));
+    return tags;
+}
+
+bool Compared(std::uint32_t tag, const std::vector<std::uint32_t>& asked) {
+    return tag != kSpecificCharacterSet &&
+           (asked.empty() || std::binary_search(asked.begin(), asked.end(), tag));
+}
+
 // The attributes of both, walked in tag order side by side.
-std::vector<AttributeDifference> Differences(const DicomDataSet& a, const DicomDataSet& b) {
+std::vector<AttributeDifference> Differences(const DicomDataSet& a, const DicomDataSet& b,
+                                             const std::vector<std::uint32_t>& asked) {
     const DicomAttributes left = a.DataSetAttributes();
     const DicomAttributes right = b.DataSetAttributes();
     const int leftCount = left.AttributesCount();
@@ -80,7 +97,7 @@ std::vector<AttributeDifference> Differences(const DicomDataSet& a, const DicomD
             tag == leftTag ? left.AttributesItemAt(i) : right.AttributesItemAt(j);
         const std::string leftText = tag == leftTag ? ValueText(left.AttributesItemAt(i++)) : "";
         const std::string rightText = tag == rightTag ? ValueText(right.AttributesItemAt(j++)) : "";
-        if (tag != kSpecificCharacterSet && leftText != rightText)
+        if (Compared(tag, asked) && leftText != rightText)
             differences.push_back({shown.AttributeKeyword(), leftText, rightText});
     }
     return differences;
@@ -147,7 +164,9 @@ std::string MatchKey(QueryLevel level, const DicomDataSet& response) {
     return TextAt(response, 0x0008, 0x0050) + "/" + step;
 }
 
-NodeComparison CompareResponses(QueryLevel level, const DicomDataSets& a, const DicomDataSets& b) {
+NodeComparison CompareResponses(QueryLevel level, const DicomDataSets& a, const DicomDataSets& b,
+                                const DicomDataSet* identifier) {
+    const std::vector<std::uint32_t> asked = AskedTags(identifier);
     NodeComparison comparison;
     comparison.countA = a.DataSetsCount();
     comparison.countB = b.DataSetsCount();
@@ -165,7 +184,7 @@ NodeComparison CompareResponses(QueryLevel level, const DicomDataSets& a, const 
         }
         ++comparison.matched;
         std::vector<AttributeDifference> differences =
-            Differences(left, b.DataSetsItem(found->second));
+            Differences(left, b.DataSetsItem(found->second), asked);
         if (!differences.empty()) comparison.differing.push_back({key, std::move(differences)});
     }
     for (int j = 1; j <= comparison.countB; ++j) {
@@ -198,22 +217,25 @@ DicomDataSet KeyIdentifier(QueryLevel level, const DicomDataSet& response) {
     return identifier;
 }
 
-ComparisonRun CompareNodes(const QueryRequest& asked, const QueryNode& bNode) {
+ComparisonRun CompareNodes(const QueryRequest& asked, const QueryNode& bNode,
+                           std::optional<QueryTransport> bTransport) {
     ComparisonRun run;
     // The comparison reads every response of both sides.
     QueryRequest a = asked;
     a.keepResponses = true;
     QueryRequest b = a;
     b.node = bNode;
+    b.transport = bTransport.value_or(a.transport);
     const DicomDataSet identifier = BuildIdentifier(a);
     run.a = RunQuery(a, identifier);
     run.b = RunQuery(b, identifier);
     if (!run.Answered()) return run;
-    const NodeComparison first = CompareResponses(a.level, run.a.responses, run.b.responses);
+    const NodeComparison first =
+        CompareResponses(a.level, run.a.responses, run.b.responses, &identifier);
     const DicomDataSets moreA = AskAgainByKey(a, run.b.responses, first.onlyInB);
     const DicomDataSets moreB = AskAgainByKey(b, run.a.responses, first.onlyInA);
-    run.comparison =
-        CompareResponses(a.level, Joined(run.a.responses, moreA), Joined(run.b.responses, moreB));
+    run.comparison = CompareResponses(a.level, Joined(run.a.responses, moreA),
+                                      Joined(run.b.responses, moreB), &identifier);
     run.comparison.countA = run.a.responses.DataSetsCount();
     run.comparison.countB = run.b.responses.DataSetsCount();
     return run;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,9 +46,13 @@ std::string MatchKey(QueryLevel level, const dicom::DicomDataSet& response);
 
 // The comparison of two lists of responses. Values are compared as text,
 // trimmed and decoded; a sequence by its items. (0008,0005) is left out: two
-// nodes may declare different sets for the same text.
+// nodes may declare different sets for the same text. With the identifier
+// both answered, only the keys it asked are compared: nodes add attributes
+// nobody asked for (a Retrieve AE Title, a DICOMweb service's URLs), and an
+// absent key reads as an empty one.
 NodeComparison CompareResponses(QueryLevel level, const dicom::DicomDataSets& a,
-                                const dicom::DicomDataSets& b);
+                                const dicom::DicomDataSets& b,
+                                const dicom::DicomDataSet* identifier = nullptr);
 
 // The identifier that asks a node for one response again by its key alone
 // (with the keys of the levels above, which hierarchical nodes need).
@@ -63,7 +68,9 @@ struct ComparisonRun {
 
     bool Answered() const { return a.Answered() && b.Answered(); }
 };
-ComparisonRun CompareNodes(const QueryRequest& a, const QueryNode& b);
+// B goes by `bTransport`, by A's when not given.
+ComparisonRun CompareNodes(const QueryRequest& a, const QueryNode& b,
+                           std::optional<QueryTransport> bTransport = std::nullopt);
 
 // The report as the operator reads it, and as CSV rows.
 std::vector<std::string> ComparisonLines(const NodeComparison& comparison);

@@ -58,4 +58,9 @@ struct QueryOutcome {
 // when it was not cancelled.
 std::string CancelLine(const QueryOutcome& outcome);
 
+// The line after the blocks of a search whose service left answers out that
+// could not be had: "Réponse tronquée par le service après N réponses : ..."
+// (TruncationText); empty otherwise.
+std::string TruncationLine(const QueryOutcome& outcome);
+
 }  // namespace lumo::app
