@@ -62,7 +62,7 @@ class DicomWebCommandNet : public ::testing::Test {
                             "--aet=ORTHANC",  "--date=",
                             "--tls-ca",       files_->Ca(),
                             "--http-user",    "alice"};
-        args.insert(args.begin() + 1, node.begin(), node.end());
+        args.insert(args.begin() + (args[0] == "compare" ? 2 : 1), node.begin(), node.end());
         return testing::RunProgram(LUMO_CLI_PROGRAM, args, folder_.Path());
     }
     std::string Url() const { return server_->BaseUrl(); }

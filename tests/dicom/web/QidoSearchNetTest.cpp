@@ -5,9 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <stdexcept>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,6 +13,7 @@
 #include "dicom/data/DicomAttributes.h"
 #include "dicom/web/QidoSearch.h"
 #include "support/Exception.h"
+#include "tests/fixtures/PeerServers.h"
 #include "tests/fixtures/TestSupport.h"
 
 namespace lumo::dicom {
@@ -26,20 +25,15 @@ using testing::TempDir;
 // The scripted node, on a loopback port of its own. Owns the process.
 class HttpTestNode {
   public:
-    HttpTestNode() {
-        for (int i = 0; i < 600 && !std::filesystem::exists(dir_.File("port")); ++i)
-            std::this_thread::sleep_for(100ms);
-        std::ifstream(dir_.File("port")) >> port_;
-        if (port_.empty()) throw std::runtime_error("the HTTP test node did not start");
-    }
+    HttpTestNode() : process_(testing::StartHttpTestNode(dir_, {}, port_)) {}
     std::string Url(const std::string& root) const {
         return "http://127.0.0.1:" + port_ + "/" + root;
     }
 
   private:
     TempDir dir_{"lumo-http"};
-    testing::ChildProcess process_{{"python3", LUMO_HTTP_TEST_NODE, dir_.File("port")}};
     std::string port_;
+    std::unique_ptr<testing::ChildProcess> process_;
 };
 
 const HttpTestNode& Node() {
