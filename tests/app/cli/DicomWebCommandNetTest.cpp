@@ -48,10 +48,6 @@ class DicomWebCommandNet : public ::testing::Test {
             lumo::testing::OrthancWebServer::Options{"alice", kPassword, files_->Cert("node"),
                                                      files_->Key("node")});
     }
-    static void TearDownTestSuite() {
-        server_.reset();
-        files_.reset();
-    }
     void SetUp() override { ::setenv("LUMO4410_HTTP_PASSWORD", kPassword, 1); }
     void TearDown() override { ::unsetenv("LUMO4410_HTTP_PASSWORD"); }
 
@@ -132,10 +128,6 @@ TEST_F(DicomWebCommandNet, AuthenticationIsAskedForAndChecked) {
               "Sans authentification : HTTP 401 Unauthorized, le service demande Basic "
               "realm=\"Orthanc Secure Area\"");
     EXPECT_EQ(lines[1], "Authentification montrée : Basic (alice)");
-    EXPECT_EQ(lines[3].rfind("Recherche QIDO-RS series : HTTP 200 OK, application/dicom+json, "
-                             "1 réponse(s) en ",
-                             0),
-              0u);
 }
 
 TEST_F(DicomWebCommandNet, HttpsIsCheckedAsDicomOverTls) {

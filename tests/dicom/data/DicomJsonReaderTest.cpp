@@ -86,10 +86,6 @@ TEST(DicomJsonReader, SequencesNestAndBrokenModelsAreRefused) {
         {R"({"00100010": {}})", "Cannot read DICOM JSON: the answer is not an array of data sets"},
         {R"([{"PatientName": {"vr": "PN"}}])",
          "Cannot read DICOM JSON: \"PatientName\" is not a tag (8 hexadecimal digits)"},
-        {R"([{"00100020": {"vr": "LO", "Value": [{"x": 1}]}}])",
-         "Cannot read DICOM JSON: a value of 00100020 is neither a text nor a number"},
-        {R"([{"00091001": {"vr": "OB", "InlineBinary": "*"}}])",
-         "Cannot read DICOM JSON: InlineBinary of 00091001 is not base64"},
         {"[" + deep + "]", "Cannot read DICOM JSON: sequences nested too deeply"},
     };
     for (const auto& c : refused) {

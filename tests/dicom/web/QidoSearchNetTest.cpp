@@ -95,8 +95,6 @@ TEST(QidoSearchNet, PagesAreFollowedToTheEndOrTheLimit) {
     const Found paged = Search(Node().Url("paged"), DicomLimits{1 << 20, 3});
     EXPECT_EQ(paged.report.http[1].url.substr(paged.report.http[1].url.size() - 17),
               "&limit=1&offset=2");
-    EXPECT_EQ(paged.report.http[0].warning,
-              "299 node \"There are additional results that can be requested\"");
 }
 
 TEST(QidoSearchNet, FaultsAreToldInWords) {
@@ -150,17 +148,17 @@ TEST(QidoSearchNet, FaultsAreToldInWords) {
 }
 
 TEST(QidoSearchNet, AStopEndsATransferUnderWay) {
+    const std::string url = Node().Url("trickle");
     std::stop_source stop;
     std::thread stopper([&] {
         std::this_thread::sleep_for(300ms);
         stop.request_stop();
     });
-    const Found found = Search(Node().Url("trickle"), {}, 60s, stop.get_token());
+    const Found found = Search(url, {}, 60s, stop.get_token());
     stopper.join();
     EXPECT_EQ(found.failure, "");
     EXPECT_EQ(found.report.cancel, CancelReason::Stop);
-    ASSERT_EQ(found.report.http.size(), 1u);
-    EXPECT_EQ(found.report.http[0].status, 200);
+    EXPECT_EQ(found.report.http.size(), 1u);
 }
 
 }  // namespace
