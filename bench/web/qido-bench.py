@@ -287,7 +287,9 @@ def main():
     print(f"machine: {machine()}")
     print(f"load average (1/5/15 min) before: {before}, after: {after}")
     print(f"first page: {urls[0]}")
-    print("then offset " + ", ".join(re.search(r"offset=(\d+)", u).group(1) for u in urls[1:]))
+    if len(urls) > 1:
+        print("then offset " + ", ".join(re.search(r"offset=(\d+)", u).group(1)
+                                         for u in urls[1:]))
     for name, row in rows.items():
         print(f"{name:>15}: wall {row['wall'] * 1000:7.0f} ms, CPU {row['cpu'] * 1000:6.0f} ms, "
               f"peak {row['rss'] / 1024:6.1f} MB")
