@@ -179,7 +179,59 @@ std::vector<std::string> TlsLines(const dicom::TlsReport& tls) {
     return lines;
 }
 
+// One request to a DICOMweb service: its URL, then what came back.
+std::vector<std::string> HttpLines(const dicom::HttpExchange& exchange) {
+    std::vector<std::string> lines{exchange.method + " " + exchange.url};
+    std::string answer = "  → ";
+    if (exchange.status == 0) {
+        answer += "pas de réponse";
+    } else {
+        answer += "HTTP " + std::to_string(exchange.status) +
+                  (exchange.reason.empty() ? "" : " " + VisibleText(exchange.reason)) + ", " +
+                  (exchange.contentType.empty() ? "sans type" : VisibleText(exchange.contentType)) +
+                  ", " + std::to_string(exchange.bytes) + " octets";
+    }
+    answer += ", " + std::to_string(exchange.duration.count()) + " ms";
+    if (exchange.answers) answer += ", " + std::to_string(*exchange.answers) + " réponses";
+    lines.push_back(answer);
+    if (!exchange.authenticate.empty())
+        lines.push_back("  WWW-Authenticate : " + VisibleText(exchange.authenticate));
+    if (!exchange.warning.empty()) lines.push_back("  Warning : " + VisibleText(exchange.warning));
+    return lines;
+}
+
+// The report of an exchange with a DICOMweb service.
+std::vector<std::string> DicomWebReportLines(const AssociationReport& report) {
+    std::vector<std::string> lines;
+    lines.push_back("Échange " + report.command + " : " + report.serviceUrl);
+    lines.push_back("Authentification : " +
+                    (report.credentials.empty() ? std::string("aucune") : report.credentials));
+    if (report.tls) {
+        for (std::string& line : TlsLines(*report.tls)) lines.push_back(std::move(line));
+    }
+    for (const dicom::HttpExchange& exchange : report.http) {
+        for (std::string& line : HttpLines(exchange)) lines.push_back(std::move(line));
+    }
+    lines.push_back("Durée : " + std::to_string(report.duration.count()) + " ms");
+    for (std::string& line : ExchangeLines(report)) lines.push_back(std::move(line));
+    if (report.truncation) lines.push_back(TruncationText(*report.truncation));
+    return lines;
+}
+
+std::string TruncationText(const dicom::AssociationReport::Truncation& truncation) {
+    std::string text = "Réponse tronquée par le service après " + std::to_string(truncation.after) +
+                       " réponses : ";
+    if (truncation.offsetIgnored) {
+        text += "il renvoie sa première page quand la suite est demandée (offset)";
+        if (!truncation.warning.empty()) text += " ; Warning : " + VisibleText(truncation.warning);
+    } else {
+        text += "Warning : " + VisibleText(truncation.warning);
+    }
+    return text;
+}
+
 std::vector<std::string> ReportLines(const AssociationReport& report) {
+    if (!report.serviceUrl.empty()) return DicomWebReportLines(report);
     std::vector<std::string> lines;
     lines.push_back("Échange " + report.command + " : " + report.callingAETitle + " → " +
                     report.calledAETitle + " sur " + report.peerAddress + ":" +

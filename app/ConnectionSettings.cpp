@@ -290,6 +290,32 @@ dicom::DicomTls TlsOfSettings(const TlsSettings& settings) {
     return tls;
 }
 
+QueryTransport ParseTransport(const std::string& text) {
+    if (const std::optional<QueryTransport> transport = TransportOfName(text)) return *transport;
+    throw Exception(ErrorClass::EConvertError,
+                    "Transport : '" + text + "' refusé, DIMSE ou DICOMweb est attendu");
+}
+
+DicomWebSettings ReadDicomWebSettings(const DicomWebSettings& defaults) {
+    DicomWebSettings settings = defaults;
+    settings.url = Read("DicomWebURL");
+    settings.user = Read("HttpUser");
+    const std::string transport = Read("Transport");
+    if (transport.empty()) return settings;
+    if (TransportOfName(transport)) {
+        settings.transport = TransportName(*TransportOfName(transport));
+    } else {
+        LogKeptDefault("Transport", transport, settings.transport);
+    }
+    return settings;
+}
+
+void WriteDicomWebSettings(const DicomWebSettings& settings) {
+    WriteSetting(kSettingsSection, "DicomWebURL", settings.url);
+    WriteSetting(kSettingsSection, "Transport", settings.transport);
+    WriteSetting(kSettingsSection, "HttpUser", settings.user);
+}
+
 ConnectionFields::ConnectionFields(const std::array<TEdit*, std::size(kConnectionSettings)>& fields)
     : fields_(fields) {}
 

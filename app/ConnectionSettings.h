@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/QueryRequest.h"
 #include "app/TControls.h"
 #include "dicom/net/DicomPeer.h"
 
@@ -151,6 +152,23 @@ void WriteTlsSettings(const TlsSettings& settings);
 // The settings as a request takes them; a verification or profile that is
 // not one of the list raises EConvertError.
 dicom::DicomTls TlsOfSettings(const TlsSettings& settings);
+
+// The DICOMweb settings of the Diagnostic tab as the fields hold them, by
+// their names in the store (section "FormTestWL"): DicomWebURL, Transport
+// ("DIMSE" or "DICOMweb"), HttpUser. No secret is among them: the password
+// and the token come from the environment only.
+struct DicomWebSettings {
+    std::string url;
+    std::string transport;
+    std::string user;
+};
+// The stored settings; a stored transport that is not one of the two keeps
+// the one of `defaults`, and the log says so.
+DicomWebSettings ReadDicomWebSettings(const DicomWebSettings& defaults);
+void WriteDicomWebSettings(const DicomWebSettings& settings);
+// The transport a text names ("DIMSE", "DICOMweb", any case); anything else
+// raises lumo::Exception(EConvertError, <what is accepted>).
+QueryTransport ParseTransport(const std::string& text);
 
 // The five fields that show the connection settings, and what each showed
 // when last set from the values in force: a field the operator changed

@@ -157,7 +157,7 @@ constexpr ControlDesign kDesigns[] = {
     {.name = "EditMaxResults", .kind = K::Edit, .parent = "TabSheet2",
      .hint = "Réponses prises avant d'annuler la requête (0 : toutes)",
      .box = {236, 202, 58, 21}},
-    {.name = "MemoDiagnostic", .kind = K::Memo, .parent = "TabSheet2", .box = {4, 134, 290, 62}},
+    {.name = "MemoDiagnostic", .kind = K::Memo, .parent = "TabSheet2", .box = {4, 158, 290, 38}},
     {.name = "ButtonExporter", .kind = K::Button, .parent = "TabSheet2", .caption = "Exporter…",
      .box = {4, 200, 140, 25}},
     {.name = "lblSecondNode", .kind = K::Label, .parent = "TabSheet2",
@@ -187,6 +187,20 @@ constexpr ControlDesign kDesigns[] = {
     {.name = "EditTLSKey", .kind = K::Edit, .parent = "TabSheet2",
      .hint = "Sa clé privée, PEM ; mot de passe dans LUMO4410_TLS_KEY_PASSWORD",
      .box = {151, 110, 143, 21}},
+    // DICOMweb: the query buttons, echo and probe go to the node's DICOMweb
+    // service (QIDO-RS) rather than over DIMSE when the transport says so.
+    {.name = "lblDicomWeb", .kind = K::Label, .parent = "TabSheet2", .caption = "DICOMweb",
+     .box = {4, 134, 56, 21}},
+    {.name = "cboTransport", .kind = K::ComboBox, .parent = "TabSheet2", .text = "DIMSE",
+     .hint = "Transport des requêtes, de l'écho et de la sonde : DIMSE ou DICOMweb (QIDO-RS)",
+     .box = {62, 134, 76, 21}},
+    {.name = "EditDicomWebURL", .kind = K::Edit, .parent = "TabSheet2",
+     .hint = "URL de base DICOMweb du nœud, par exemple http://10.0.0.5:8042/dicom-web",
+     .box = {142, 134, 90, 21}},
+    {.name = "EditHttpUser", .kind = K::Edit, .parent = "TabSheet2",
+     .hint = "Utilisateur HTTP Basic ; mot de passe dans LUMO4410_HTTP_PASSWORD (sans "
+             "utilisateur : jeton dans LUMO4410_HTTP_TOKEN)",
+     .box = {236, 134, 58, 21}},
 
     // Result list, filling the rest of the window.
     {.name = "Panel1", .kind = K::Panel, .parent = "FormTestWL"},

@@ -1,5 +1,6 @@
 #include "app/NodeComparison.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <stop_token>
@@ -67,8 +68,24 @@ std::string DataSetText(const DicomDataSet& dataSet) {
     return text + "}";
 }
 
+// The top-level tags of an identifier, in order; empty without one.
+std::vector<std::uint32_t> AskedTags(const DicomDataSet* identifier) {
+    std::vector<std::uint32_t> tags;
+    if (identifier == nullptr) return tags;
+    const DicomAttributes attributes = identifier->DataSetAttributes();
+    for (int i = 1; i <= attributes.AttributesCount(); ++i)
+        tags.push_back(TagOf(attributes.AttributesItemAt(i)));
+    return tags;
+}
+
+bool Compared(std::uint32_t tag, const std::vector<std::uint32_t>& asked) {
+    return tag != kSpecificCharacterSet &&
+           (asked.empty() || std::binary_search(asked.begin(), asked.end(), tag));
+}
+
 // The attributes of both, walked in tag order side by side.
-std::vector<AttributeDifference> Differences(const DicomDataSet& a, const DicomDataSet& b) {
+std::vector<AttributeDifference> Differences(const DicomDataSet& a, const DicomDataSet& b,
+                                             const std::vector<std::uint32_t>& asked) {
     const DicomAttributes left = a.DataSetAttributes();
     const DicomAttributes right = b.DataSetAttributes();
     const int leftCount = left.AttributesCount();
@@ -83,7 +100,7 @@ std::vector<AttributeDifference> Differences(const DicomDataSet& a, const DicomD
             tag == leftTag ? left.AttributesItemAt(i) : right.AttributesItemAt(j);
         const std::string leftText = tag == leftTag ? ValueText(left.AttributesItemAt(i++)) : "";
         const std::string rightText = tag == rightTag ? ValueText(right.AttributesItemAt(j++)) : "";
-        if (tag != kSpecificCharacterSet && leftText != rightText)
+        if (Compared(tag, asked) && leftText != rightText)
             differences.push_back({shown.AttributeKeyword(), leftText, rightText});
     }
     return differences;
@@ -204,7 +221,9 @@ std::string MatchKey(QueryLevel level, const DicomDataSet& response) {
 
 bool HasMatchKey(const std::string& key) { return !key.empty() && key != "/"; }
 
-NodeComparison CompareResponses(QueryLevel level, const DicomDataSets& a, const DicomDataSets& b) {
+NodeComparison CompareResponses(QueryLevel level, const DicomDataSets& a, const DicomDataSets& b,
+                                const DicomDataSet* identifier) {
+    const std::vector<std::uint32_t> asked = AskedTags(identifier);
     NodeComparison comparison;
     comparison.countA = a.DataSetsCount();
     comparison.countB = b.DataSetsCount();
@@ -226,7 +245,7 @@ NodeComparison CompareResponses(QueryLevel level, const DicomDataSets& a, const 
         }
         ++comparison.matched;
         std::vector<AttributeDifference> differences =
-            Differences(left, b.DataSetsItem(found->second));
+            Differences(left, b.DataSetsItem(found->second), asked);
         if (!differences.empty()) comparison.differing.push_back({key, std::move(differences)});
     }
     for (int j = 1; j <= comparison.countB; ++j) {
@@ -264,6 +283,7 @@ DicomDataSet KeyIdentifier(QueryLevel level, const DicomDataSet& response) {
 }
 
 ComparisonRun CompareNodes(const QueryRequest& asked, const QueryNode& bNode,
+                           std::optional<QueryTransport> bTransport,
                            const ComparisonBounds& bounds) {
     ComparisonRun run;
     // The comparison reads every response of both sides.
@@ -272,12 +292,13 @@ ComparisonRun CompareNodes(const QueryRequest& asked, const QueryNode& bNode,
     QueryRequest b = a;
     b.node = bNode;
     HeldWeight weight(bounds.maxHeldBytes);
+    b.transport = bTransport.value_or(a.transport);
     const DicomDataSet identifier = BuildIdentifier(a);
     run.a = weight.Run(a, identifier);
     if (!weight.Exceeded()) run.b = weight.Run(b, identifier);
     if (weight.Exceeded()) run.failure = weight.Failure();
     if (!run.Answered()) return run;
-    const NodeComparison first = CompareResponses(a.level, run.a.responses, run.b.responses);
+    const NodeComparison first = CompareResponses(a.level, run.a.responses, run.b.responses, &identifier);
     int notAskedOfA = 0;
     int notAskedOfB = 0;
     const DicomDataSets moreA =
@@ -291,7 +312,8 @@ ComparisonRun CompareNodes(const QueryRequest& asked, const QueryNode& bNode,
         return run;
     }
     run.comparison =
-        CompareResponses(a.level, Joined(run.a.responses, moreA), Joined(run.b.responses, moreB));
+        CompareResponses(a.level, Joined(run.a.responses, moreA),
+                                       Joined(run.b.responses, moreB), &identifier);
     run.comparison.countA = run.a.responses.DataSetsCount();
     run.comparison.countB = run.b.responses.DataSetsCount();
     run.comparison.keylessA = first.keylessA;

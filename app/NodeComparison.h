@@ -59,9 +59,13 @@ bool HasMatchKey(const std::string& key);
 
 // The comparison of two lists of responses. Values are compared as text,
 // trimmed and decoded; a sequence by its items. (0008,0005) is left out: two
-// nodes may declare different sets for the same text.
+// nodes may declare different sets for the same text. With the identifier
+// both answered, only the keys it asked are compared: nodes add attributes
+// nobody asked for (a Retrieve AE Title, a DICOMweb service's URLs), and an
+// absent key reads as an empty one.
 NodeComparison CompareResponses(QueryLevel level, const dicom::DicomDataSets& a,
-                                const dicom::DicomDataSets& b);
+                                const dicom::DicomDataSets& b,
+                                const dicom::DicomDataSet* identifier = nullptr);
 
 // The identifier that asks a node for one response again by its key alone
 // (with the keys of the levels above, which hierarchical nodes need).
@@ -88,7 +92,9 @@ struct ComparisonRun {
 
     bool Answered() const { return a.Answered() && b.Answered() && !failure; }
 };
+// B goes by `bTransport`, by A's when not given.
 ComparisonRun CompareNodes(const QueryRequest& a, const QueryNode& b,
+                           std::optional<QueryTransport> bTransport = std::nullopt,
                            const ComparisonBounds& bounds = {});
 
 // The report as the operator reads it, and as CSV rows.

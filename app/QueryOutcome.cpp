@@ -30,4 +30,8 @@ std::string CancelLine(const QueryOutcome& outcome) {
     return {};
 }
 
+std::string TruncationLine(const QueryOutcome& outcome) {
+    return outcome.report.truncation ? TruncationText(*outcome.report.truncation) : std::string();
+}
+
 }  // namespace lumo::app

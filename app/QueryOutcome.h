@@ -59,4 +59,9 @@ struct QueryOutcome {
 // nœud après N réponses (statut FE00 non demandé)"; empty otherwise.
 std::string CancelLine(const QueryOutcome& outcome);
 
+// The line after the blocks of a search whose service left answers out that
+// could not be had: "Réponse tronquée par le service après N réponses : ..."
+// (TruncationText); empty otherwise.
+std::string TruncationLine(const QueryOutcome& outcome);
+
 }  // namespace lumo::app

@@ -3,8 +3,10 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "dicom/net/DicomQuery.h"
+#include "dicom/web/DicomWebService.h"
 
 namespace lumo::app {
 
@@ -28,8 +30,13 @@ enum class QueryService {
     Find,  // C-FIND: matching entries, each listed as a block
 };
 enum class QueryTransport {
-    Dimse,  // DICOM upper layer, over TCP or TLS
+    Dimse,     // DICOM upper layer, over TCP or TLS
+    DicomWeb,  // DICOMweb over HTTP or HTTPS: QIDO-RS for C-FIND
 };
+// "DIMSE", "DICOMweb", as the settings and the window name them; and back
+// (any case).
+const char* TransportName(QueryTransport transport);
+std::optional<QueryTransport> TransportOfName(std::string_view name);
 
 // Where a query goes and how long it may wait at each stage.
 struct QueryNode {
@@ -40,10 +47,16 @@ struct QueryNode {
     dicom::DicomTimeouts timeouts;
     dicom::DicomLimits limits;
     std::uint32_t maxPdu = dicom::kDefaultMaxPdu;
-    dicom::DicomTls tls;  // DICOM over TLS, when enabled
+    dicom::DicomTls tls;  // DICOM over TLS, when enabled; HTTPS's trust settings
+    // The node's DICOMweb service, for the DICOMweb transport: its base URL
+    // and the user of HTTP Basic (the secrets come from the environment).
+    std::string dicomWebUrl;
+    std::string httpUser;
 
     // The node as the toolkit's exchanges take it.
     dicom::DicomPeer Peer() const;
+    // Its DICOMweb service; a URL that is not one raises EConvertError.
+    dicom::DicomWebService WebService() const;
 };
 
 // The matching keys, each exactly as typed: no trimming, no change of case,

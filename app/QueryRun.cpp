@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "app/DicomWebFind.h"
 #include "app/DimseFind.h"
 
 namespace lumo::app {
@@ -16,6 +17,12 @@ QueryOutcome RunQuery(const QueryRequest& request, const dicom::DicomDataSet& id
             switch (request.service) {
                 case QueryService::Find:
                     return RunDimseFind(request, identifier, onResponse, std::move(stop));
+            }
+            break;
+        case QueryTransport::DicomWeb:
+            switch (request.service) {
+                case QueryService::Find:
+                    return RunDicomWebFind(request, identifier, onResponse, std::move(stop));
             }
             break;
     }

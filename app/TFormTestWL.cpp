@@ -66,6 +66,8 @@ void TFormTestWL::SetLists() {
     cboModalite.Items = {"CR", "US", "CT", "RF", "OT", "SC", "MR", "XA", "MG"};
     cboCompareKind.Items = {"worklist", "patient", "study", "series", "image"};
     cboTLSVerify.Items = {"require", "ignore"};
+    cboTransport.Items = {TransportName(QueryTransport::Dimse),
+                          TransportName(QueryTransport::DicomWeb)};
     for (const dicom::TlsProfile profile :
          {dicom::TlsProfile::Bcp195Nd, dicom::TlsProfile::Bcp195, dicom::TlsProfile::Bcp195Extended,
           dicom::TlsProfile::Aes, dicom::TlsProfile::Null})
@@ -136,6 +138,11 @@ void TFormTestWL::FormCreate() {
     ShowTlsSettings(ReadTlsSettings(TlsSettingsOfFields()));
     ListenLimits = ReadListenBounds(ListenLimits);
     ApplyListenSettings();
+    const DicomWebSettings web =
+        ReadDicomWebSettings({EditDicomWebURL.Text, cboTransport.Text, EditHttpUser.Text});
+    EditDicomWebURL.Text = web.url;
+    cboTransport.Text = web.transport;
+    EditHttpUser.Text = web.user;
 
     const std::vector<std::string> params = CommandLineParams();
     if (!params.empty() && params[0] == "LISTEN") {
@@ -163,6 +170,7 @@ void TFormTestWL::FormDestroy() {
     WriteConnectionValues(values);
     WriteTlsSettings(TlsSettingsOfFields());
     WriteListenBounds(ListenLimits);
+    WriteDicomWebSettings({EditDicomWebURL.Text, cboTransport.Text, EditHttpUser.Text});
 }
 
 void TFormTestWL::ApplyListenSettings() {
@@ -289,6 +297,9 @@ QueryRequest TFormTestWL::QueryRequestFromFields(QueryLevel level) const {
     request.node.maxPdu = values.maxPdu;
     request.node.limits.maxResults = values.maxResults;
     request.node.tls = TlsOfSettings(TlsSettingsOfFields());
+    request.transport = ParseTransport(cboTransport.Text);
+    request.node.dicomWebUrl = EditDicomWebURL.Text;
+    request.node.httpUser = EditHttpUser.Text;
     request.keys = {EditAccession.Text, EditDossier.Text,   EditNomPatient.Text,
                     EditNomMedRef.Text, EditDate.Text,      EditNaissance.Text,
                     EditStudyUID.Text,  EditSeriesUID.Text, cboModalite.Text};
@@ -413,6 +424,8 @@ void TFormTestWL::ShowOutcome(ResponseLister* listed) {
         SaveAndListResponses(lines, lastQuery_.responses, lastQuery_.request.level);
     }
     if (!cancel.empty()) lines.Add(cancel);
+    if (const std::string truncated = TruncationLine(lastQuery_); !truncated.empty())
+        lines.Add(truncated);
     if (!failure) return;
     lines.Add(failure->ClassName());
     lines.Add(VisibleText(failure->message));

@@ -124,6 +124,10 @@ class TFormTestWL {
     TEdit EditTLSCA{controls_, "EditTLSCA"};
     TEdit EditTLSCert{controls_, "EditTLSCert"};
     TEdit EditTLSKey{controls_, "EditTLSKey"};
+    TLabel lblDicomWeb{controls_, "lblDicomWeb"};
+    TComboBox cboTransport{controls_, "cboTransport"};
+    TEdit EditDicomWebURL{controls_, "EditDicomWebURL"};
+    TEdit EditHttpUser{controls_, "EditHttpUser"};
 
     // Result list.
     TControl Panel1{controls_, "Panel1", ControlKind::Panel};

@@ -44,7 +44,12 @@ if [ -f "$here/bench/relay/relay-bench.py" ]; then
     python3 "$here/bench/relay/relay-callers-bench.py" "$build"
 fi
 
-for program in "$build"/bench/logging/* "$build"/bench/gui/*; do
+if [ -f "$here/bench/web/qido-bench.py" ] && [ -x /usr/sbin/Orthanc ]; then
+    echo "== DICOMweb: lumo4410-cli study --dicomweb next to curl, 10,000 studies in Orthanc"
+    python3 "$here/bench/web/qido-bench.py" "$build"
+fi
+
+for program in "$build"/bench/logging/* "$build"/bench/gui/* "$build"/bench/web/*; do
     if [ -f "$program" ] && [ -x "$program" ]; then
         echo "== $(basename "$program")"
         "$program"

@@ -12,7 +12,8 @@ packages=(
   libssl-dev openssl
   qt6-base-dev qt6-qpa-plugins libgl-dev
   libpugixml-dev
-  orthanc
+  libcurl4-openssl-dev nlohmann-json3-dev
+  orthanc orthanc-dicomweb
   hyperfine python3 python3-pydicom
   binutils file procps
   locales

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "app/ConnectionSettings.h"
+#include "dicom/web/DicomWebService.h"
 #include "support/Exception.h"
 
 namespace lumo::app {
@@ -43,6 +44,7 @@ constexpr FieldOption kFieldOptions[] = {
     {"tls-ca", "EditTLSCA"},
     {"tls-verify", "cboTLSVerify"},
     {"tls-profile", "cboTLSProfile"},
+    {"http-user", "EditHttpUser"},
 };
 
 [[noreturn]] void Usage(const std::string& message) {
@@ -135,6 +137,11 @@ bool ReadOption(const std::vector<std::string>& args, std::size_t& i, CliOptions
     if (name == "tls-key-password")
         Usage(std::string("the key's password is read from the environment variable ") +
               dicom::kTlsKeyPasswordVariable + " only");
+    if (name == "http-password" || name == "http-token")
+        Usage(std::string("the HTTP ") + (name == "http-token" ? "token" : "password") +
+              " is read from the environment variable " +
+              (name == "http-token" ? dicom::kHttpTokenVariable : dicom::kHttpPasswordVariable) +
+              " only");
     if (name.rfind("listen-", 0) == 0) {
         const std::string value = hasValue
                                       ? arg.substr(equals + 1)
@@ -164,13 +171,26 @@ bool ReadOption(const std::vector<std::string>& args, std::size_t& i, CliOptions
     std::string* file = name == "json"  ? &options.jsonFile
                         : name == "csv" ? &options.csvFile
                                         : nullptr;
-    const bool second =
-        name == "ip2" || name == "port2" || name == "aet2" || name == "calling-aet2";
+    const bool second = name == "ip2" || name == "port2" || name == "aet2" ||
+                        name == "calling-aet2" || name == "dicomweb2";
+    const bool dicomWeb = name == "dicomweb";
     const char* control = FieldOf(name);
-    if (control == nullptr && file == nullptr && !second) Usage("unknown option --" + name);
+    if (control == nullptr && file == nullptr && !second && !dicomWeb)
+        Usage("unknown option --" + name);
     std::string value = hasValue ? arg.substr(equals + 1)
                                  : NextWord(args, i, "option --" + name + " needs a value");
-    if (second) {
+    if ((dicomWeb || name == "dicomweb2") && !value.empty()) {
+        try {
+            value = dicom::CheckedBaseUrl(value);
+        } catch (const Exception& e) {
+            Usage("--" + name + ": " + e.Message());
+        }
+    }
+    if (dicomWeb) {
+        // A URL chooses DICOMweb for the node; an empty one, DIMSE.
+        options.fields.emplace_back("EditDicomWebURL", value);
+        options.fields.emplace_back("cboTransport", value.empty() ? "DIMSE" : "DICOMweb");
+    } else if (second) {
         options.secondNode.emplace_back(name, std::move(value));
     } else if (file != nullptr) {
         if (value.empty()) Usage("option --" + name + " needs a file name");
@@ -265,6 +285,9 @@ std::string CliUsage() {
            "                                                know the AE titles\n"
            "  probe                                         which services the node accepts,\n"
            "                                                and whether this AE title may query\n"
+           "                                                (with --dicomweb: the service's\n"
+           "                                                searches and the authentication "
+           "asked)\n"
            "Options (each sets one field before the button is pressed; an omitted option\n"
            "keeps the field's start-up text; an empty value is allowed, e.g. --accession=):\n"
            "  --calling-aet AE   --ip ADDRESS     --port PORT      --aet AE\n"
@@ -290,6 +313,16 @@ std::string CliUsage() {
            "                     system's)\n"
            "  --tls-verify require|ignore   check the node's certificate (default require)\n"
            "  --tls-profile bcp195-nd|bcp195|bcp195-ex|aes|null   (default bcp195-nd)\n"
+           "  --dicomweb URL     the node's DICOMweb service (base URL, e.g.\n"
+           "                     http://10.0.0.5:8042/dicom-web): study, series and image\n"
+           "                     queries, echo and probe go over QIDO-RS; --dicomweb= goes\n"
+           "                     back to DIMSE; stored settings Transport, DicomWebURL\n"
+           "  --http-user NAME   HTTP Basic user; the password only from the environment\n"
+           "                     variable LUMO4410_HTTP_PASSWORD; without a user, a bearer\n"
+           "                     token from LUMO4410_HTTP_TOKEN; https:// takes the --tls-ca,\n"
+           "                     --tls-cert, --tls-key and --tls-verify settings\n"
+           "  --dicomweb2 URL    compare: node B over DICOMweb (--ip2, --port2, --aet2 make\n"
+           "                     B a DIMSE node; without either, B goes as A)\n"
            "  --listen-tls       listen mode over TLS, with --listen-cert FILE,\n"
            "                     --listen-key FILE, --listen-ca PATH and\n"
            "                     --listen-verify require|ignore (a caller's certificate)\n"

@@ -42,8 +42,8 @@ struct CliOptions {
     std::string jsonFile;       // --json: the responses as DICOM JSON
     std::string csvFile;        // --csv: the responses as CSV (compare: the report)
     std::string compareKind;    // the word after "compare": worklist, patient, ...
-    // The second node of compare (--ip2, --port2, --aet2, --calling-aet2), by
-    // option name; what is not given is the first node's.
+    // The second node of compare (--ip2, --port2, --aet2, --calling-aet2,
+    // --dicomweb2), by option name; what is not given is the first node's.
     std::vector<std::pair<std::string, std::string>> secondNode;
     std::vector<std::string> namedParams;
     // Listen mode's own TLS (--listen-tls, --listen-cert, --listen-key,

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/AssociationText.h"
+#include "app/DicomWebFind.h"
 #include "app/ResponseExport.h"
 #include "app/TFormTestWL.h"
 #include "app/cli/CliHost.h"
@@ -173,9 +174,32 @@ bool RunStoppable(lumo::app::TFormTestWL& form, const std::function<void()>& han
     return form.RunHandler(handler);
 }
 
+// Why the chosen transport cannot carry the command's query (the patient
+// level and the worklist have no QIDO-RS search): bad usage, said before
+// anything is sent. A field that holds no valid value is left to the query.
+std::optional<std::string> TransportRefusal(const lumo::app::TFormTestWL& form,
+                                            CliOptions::Command command) {
+    using lumo::app::QueryLevel;
+    const bool worklist =
+        command == CliOptions::Command::Worklist || command == CliOptions::Command::Check;
+    if (!worklist && command != CliOptions::Command::Patient) return std::nullopt;
+    try {
+        const lumo::app::QueryRequest request =
+            form.QueryRequestFromFields(worklist ? QueryLevel::Worklist : QueryLevel::Patient);
+        if (request.transport == lumo::app::QueryTransport::DicomWeb)
+            return lumo::app::DicomWebRefusal(request);
+    } catch (const std::exception&) {
+    }
+    return std::nullopt;
+}
+
 // A query button, the worklist check or the date self-test, once. A query
 // or a check succeeded when its query was answered and it ran to its end.
 int RunButton(lumo::app::TFormTestWL& form, const CliOptions& options) {
+    if (const std::optional<std::string> refusal = TransportRefusal(form, options.command)) {
+        std::fprintf(stderr, "lumo4410-cli: %s\n", refusal->c_str());
+        return 2;
+    }
     const bool check = options.command == CliOptions::Command::Check;
     if (check || options.command == CliOptions::Command::TestDate) {
         lumo::app::TButton& button = check ? form.Button3 : form.bTestDate;
@@ -205,7 +229,8 @@ int RunButton(lumo::app::TFormTestWL& form, const CliOptions& options) {
     const lumo::dicom::AssociationReport& report = form.LastQuery().report;
     if (report.cancel == lumo::dicom::CancelReason::Stop) {
         const std::string final = report.finalStatus ? lumo::app::StatusText(*report.finalStatus)
-                                                     : "aucun, association interrompue";
+                                  : report.serviceUrl.empty() ? "aucun, association interrompue"
+                                                              : "aucun, requête HTTP interrompue";
         std::fprintf(stderr, "Statut final : %s\n", final.c_str());
         status = 1;
     }

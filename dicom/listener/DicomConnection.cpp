@@ -325,14 +325,18 @@ void DicomConnection::Impl::EnsureWaiting() const {
 }
 
 void DicomConnection::Impl::CheckWaiting() const {
-    if (association_ == nullptr || callerEnded_) {
+    const auto ended = [this] {
         throw Exception(kConnectionError,
                         "Connection " + std::to_string(number) + ": the association has ended");
-    }
+    };
+    if (association_ == nullptr) ended();
+    // A send after the final status is the handler's own mistake, whether or
+    // not the caller has released meanwhile: say that one.
     if (state_ != RequestState::Waiting) {
         throw Exception(kConnectionError, "Connection " + std::to_string(number) +
                                               ": no request is waiting for a response");
     }
+    if (callerEnded_) ended();
 }
 
 OFCondition DicomConnection::Impl::SendEncoded(std::optional<std::string_view> dataSet,

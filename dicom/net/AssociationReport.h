@@ -76,6 +76,21 @@ struct TlsReport {
     std::string failure;  // why TLS failed, in words; empty when it did not
 };
 
+// One HTTP request to a DICOMweb service and what came back, as far as it
+// went (the URL as sent, never with a credential in it).
+struct HttpExchange {
+    std::string method = "GET";
+    std::string url;
+    int status = 0;  // 0: no answer
+    std::string reason;
+    std::string contentType;
+    std::uint64_t bytes = 0;  // of the body, as received
+    std::chrono::milliseconds duration{0};
+    std::optional<int> answers;  // the data sets of a search's page
+    std::string authenticate;    // WWW-Authenticate: what the service asks for
+    std::string warning;         // the Warning header (299: answers left out)
+};
+
 // What one association with a node was, for an operator who wants to know
 // why a node does not answer: who spoke to whom, what was proposed and what
 // the node made of it, how it ended, and the final status of the exchange.
@@ -118,6 +133,21 @@ struct AssociationReport {
     bool CancelledByNode() const {
         return cancel == CancelReason::None && finalStatus == std::uint16_t{0xFE00};
     }
+
+    // An exchange with a DICOMweb service rather than an association: the
+    // service's base URL, the credentials the console showed (their kind,
+    // "Basic (user)" or "Bearer"; never a secret), each request in order,
+    // and whether the service left answers out that could not be had by
+    // asking on. The upper-layer fields above stay empty.
+    std::string serviceUrl;
+    std::string credentials;
+    std::vector<HttpExchange> http;
+    struct Truncation {
+        int after = 0;               // the answers that came
+        bool offsetIgnored = false;  // a later page's offset brought the first page again
+        std::string warning;         // what the service said (Warning 299), if anything
+    };
+    std::optional<Truncation> truncation;
 };
 
 }  // namespace lumo::dicom

@@ -90,7 +90,7 @@ TEST(DiagnosticExportNet, ComparisonAsksAgainOncePerKeyWithinItsBounds) {
         QueryNode nodeB = on.form.QueryRequestFromFields(QueryLevel::Study).node;
         nodeB.port = b.Port();
         const ComparisonRun run =
-            CompareNodes(on.form.QueryRequestFromFields(QueryLevel::Study), nodeB, c.bounds);
+            CompareNodes(on.form.QueryRequestFromFields(QueryLevel::Study), nodeB, std::nullopt, c.bounds);
         EXPECT_EQ(b.ReceivedCount(), c.asksOfB) << c.line;
         const std::vector<std::string> lines = run.failure
                                                    ? std::vector<std::string>{run.failure->message}

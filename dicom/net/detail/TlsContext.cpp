@@ -167,7 +167,9 @@ void TrustCertificates(SSL_CTX* ctx, const std::string& path) {
 
 namespace detail {
 
-TlsContext::TlsContext(const DicomTls& settings, TlsSide side) : settings_(settings), side_(side) {
+namespace {
+
+void CheckPairing(const DicomTls& settings, TlsSide side) {
     const bool hasCert = !settings.certificateFile.empty();
     const bool hasKey = !settings.privateKeyFile.empty();
     if (side == TlsSide::Acceptor && !hasCert && !hasKey)
@@ -176,6 +178,27 @@ TlsContext::TlsContext(const DicomTls& settings, TlsSide side) : settings_(setti
         Refuse("the certificate " + settings.certificateFile + " is given without its private key");
     if (hasKey && !hasCert)
         Refuse("the private key " + settings.privateKeyFile + " is given without its certificate");
+}
+
+void UseFiles(SSL_CTX* ctx, const DicomTls& settings) {
+    if (!settings.certificateFile.empty()) UseOwnCertificate(ctx, settings);
+    if (settings.trusted.empty()) {
+        SSL_CTX_set_default_verify_paths(ctx);
+    } else {
+        TrustCertificates(ctx, settings.trusted);
+    }
+    ERR_clear_error();
+}
+
+}  // namespace
+
+void UseTlsFiles(ssl_ctx_st* ctx, const DicomTls& settings) {
+    CheckPairing(settings, TlsSide::Requestor);
+    UseFiles(ctx, settings);
+}
+
+TlsContext::TlsContext(const DicomTls& settings, TlsSide side) : settings_(settings), side_(side) {
+    CheckPairing(settings, side);
 
     layer_ = std::make_unique<DcmTLSTransportLayer>(
         side == TlsSide::Acceptor ? NET_ACCEPTOR : NET_REQUESTOR, nullptr, OFFalse);
@@ -185,14 +208,7 @@ TlsContext::TlsContext(const DicomTls& settings, TlsSide side) : settings_(setti
         Refuse(std::string("the TLS profile ") + TlsProfileName(settings.profile) +
                " is not available with this OpenSSL");
     if (side == TlsSide::Acceptor) layer_->setBuiltInDHParameters();
-    SSL_CTX* ctx = Native();
-    if (hasCert) UseOwnCertificate(ctx, settings);
-    if (settings.trusted.empty()) {
-        SSL_CTX_set_default_verify_paths(ctx);
-    } else {
-        TrustCertificates(ctx, settings.trusted);
-    }
-    ERR_clear_error();
+    UseFiles(Native(), settings);
 }
 
 TlsContext::~TlsContext() = default;
