@@ -67,6 +67,12 @@ class FormHost {
     // mode; a window needs nothing beyond Changed().
     virtual void QueryListed() {}
 
+    // A retrieval's live counts, one line per pending response
+    // ("Restant N · Terminées N · ..."), on the exchange's thread, which may
+    // not be the form's: the command line prints it at once; a window shows
+    // the counts through RunBusy's progress instead.
+    virtual void RetrievalProgress(const std::string& /*line*/) {}
+
     // The batch of the tab "Type 1" built one output line, then wrote its
     // output file. The command line prints them; a window shows MemoDest.
     virtual void BatchLineAdded(const std::string& /*line*/) {}

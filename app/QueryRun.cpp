@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "app/DimseFind.h"
+#include "app/DimseRetrieve.h"
 
 namespace lumo::app {
 
@@ -10,12 +11,16 @@ namespace lumo::app {
 // switch without a default: a service or transport added to the request
 // and not given its runner here does not compile.
 QueryOutcome RunQuery(const QueryRequest& request, const dicom::DicomDataSet& identifier,
-                      const ResponseHandler& onResponse, std::stop_token stop) {
+                      const ResponseHandler& onResponse, std::stop_token stop,
+                      const RetrievalHandler& onRetrieval) {
     switch (request.transport) {
         case QueryTransport::Dimse:
             switch (request.service) {
                 case QueryService::Find:
                     return RunDimseFind(request, identifier, onResponse, std::move(stop));
+                case QueryService::Move:
+                case QueryService::Get:
+                    return RunDimseRetrieve(request, identifier, onRetrieval, std::move(stop));
             }
             break;
     }

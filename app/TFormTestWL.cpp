@@ -11,6 +11,7 @@
 #include "app/LinesFile.h"
 #include "app/QueryIdentifier.h"
 #include "app/ResponseListing.h"
+#include "app/RetrievalTab.h"
 #include "app/SavedResponses.h"
 #include "app/StrToInt.h"
 #include "app/VisibleText.h"
@@ -71,6 +72,7 @@ TFormTestWL::~TFormTestWL() {
 void TFormTestWL::SetLists() {
     cboModalite.Items = {"CR", "US", "CT", "RF", "OT", "SC", "MR", "XA", "MG"};
     cboCompareKind.Items = {"worklist", "patient", "study", "series", "image"};
+    cboRetrieveLevel.Items = {"patient", "study", "series", "image"};
     cboTLSVerify.Items = {"require", "ignore"};
     for (const dicom::TlsProfile profile :
          {dicom::TlsProfile::Bcp195Nd, dicom::TlsProfile::Bcp195, dicom::TlsProfile::Bcp195Extended,
@@ -98,6 +100,9 @@ void TFormTestWL::BindHandlers() {
     bind(ButtonSonder, &TFormTestWL::ButtonSonderClick);
     bind(ButtonExporter, &TFormTestWL::ButtonExporterClick);
     bind(ButtonComparer, &TFormTestWL::ButtonComparerClick);
+    bind(ButtonCMove, &TFormTestWL::ButtonCMoveClick);
+    bind(ButtonCGet, &TFormTestWL::ButtonCMoveClick);
+    ListBoxResult.OnDblClick = [this](TControl& sender) { ListBoxResultDblClick(sender); };
     ButtonArreter.OnClick = [this](TControl&) { RequestStop(); };
 
     DicomViewer1.Viewer.OnAssociationRequest2 =
@@ -131,6 +136,7 @@ void TFormTestWL::FormCreate() {
         {design(EditIP), design(EditPort), design(EditAETitle), design(EditCallingAETitle), ""});
 
     QueryLimits.maxResponseBytes = ReadByteLimit("MaxResponseBytes", QueryLimits.maxResponseBytes);
+    RetrieveMaxInstanceBytes = ReadByteLimit("MaxInstanceBytes", RetrieveMaxInstanceBytes);
     dicom::ViewerLimits viewerLimits;
     viewerLimits.maxIdentifierBytes =
         ReadByteLimit("MaxIdentifierBytes", viewerLimits.maxIdentifierBytes);
@@ -142,6 +148,11 @@ void TFormTestWL::FormCreate() {
     QueryLimits.maxResults = values.maxResults;
     ShowConnectionFields();
     ShowTlsSettings(ReadTlsSettings(TlsSettingsOfFields()));
+    const RetrievalSettings retrieval =
+        ReadRetrievalSettings({EditMoveDest.Text, EditStorePort.Text, EditStoreFolder.Text});
+    EditMoveDest.Text = retrieval.moveDestination;
+    EditStorePort.Text = retrieval.storePort;
+    EditStoreFolder.Text = retrieval.storeFolder;
 
     const std::vector<std::string> params = CommandLineParams();
     if (!params.empty() && params[0] == "LISTEN") {
@@ -168,6 +179,7 @@ void TFormTestWL::FormDestroy() {
     connectionFields_.ApplyValid(values);
     WriteConnectionValues(values);
     WriteTlsSettings(TlsSettingsOfFields());
+    WriteRetrievalSettings({EditMoveDest.Text, EditStorePort.Text, EditStoreFolder.Text});
 }
 
 void TFormTestWL::ShowConnectionFields() {
@@ -256,6 +268,12 @@ void TFormTestWL::ButtonExporterClick(TControl&) { ExportLastResponses(*this); }
 
 void TFormTestWL::ButtonComparerClick(TControl&) { CompareWithSecondNode(*this); }
 
+void TFormTestWL::ButtonCMoveClick(TControl& sender) {
+    RunRetrieval(*this, &sender == &ButtonCMove ? QueryService::Move : QueryService::Get);
+}
+
+void TFormTestWL::ListBoxResultDblClick(TControl&) { FillKeysFromBlock(*this); }
+
 void TFormTestWL::DicomViewer1AssociationRequest2(dicom::DicomViewer&, dicom::DicomConnection&,
                                                   bool& isOK) {
     isOK = true;
@@ -280,11 +298,31 @@ QueryRequest TFormTestWL::QueryRequestFromFields(QueryLevel level) const {
     request.node.maxPdu = values.maxPdu;
     request.node.limits.maxResults = values.maxResults;
     request.node.tls = TlsOfSettings(TlsSettingsOfFields());
-    request.keys = {EditAccession.Text, EditDossier.Text,   EditNomPatient.Text,
-                    EditNomMedRef.Text, EditDate.Text,      EditNaissance.Text,
-                    EditStudyUID.Text,  EditSeriesUID.Text, cboModalite.Text};
+    request.keys = {EditAccession.Text,     EditDossier.Text,   EditNomPatient.Text,
+                    EditNomMedRef.Text,     EditDate.Text,      EditNaissance.Text,
+                    EditStudyUID.Text,      EditSeriesUID.Text, cboModalite.Text,
+                    EditSOPInstanceUID.Text};
     // The save files are written from the responses once the query is over.
     request.keepResponses = KeepResponses || cbSaveResults.Checked;
+    return request;
+}
+
+QueryRequest TFormTestWL::RetrievalRequestFromFields(QueryService service) const {
+    const std::optional<QueryLevel> level = LevelOfKind(cboRetrieveLevel.Text);
+    if (!level || *level == QueryLevel::Worklist)
+        throw Exception(ErrorClass::EConvertError,
+                        "Niveau de récupération '" + cboRetrieveLevel.Text +
+                            "' inconnu : patient, study, series ou image est attendu");
+    QueryRequest request = QueryRequestFromFields(*level);
+    request.service = service;
+    request.keepResponses = false;
+    RetrievalOptions& options = request.retrieval;
+    options.moveDestination = EditMoveDest.Text;
+    options.storePort = StrToInt(EditStorePort.Text);
+    options.storeFolder = EditStoreFolder.Text;
+    options.verify = cbVerify.Checked;
+    options.storeTls = ListenTls;
+    options.maxInstanceBytes = RetrieveMaxInstanceBytes;
     return request;
 }
 
@@ -380,19 +418,21 @@ const QueryOutcome& TFormTestWL::RunQueryBusy(const QueryRequest& request,
                                               const dicom::DicomDataSet& identifier,
                                               const ResponseHandler& onResponse,
                                               std::stop_token stop,
-                                              const std::function<void(int)>& progress) {
+                                              const std::function<void(int)>& progress,
+                                              const RetrievalHandler& onRetrieval) {
     std::atomic<int> received{0};
     const auto counted = [&](const dicom::DicomDataSet& response, int number) {
         received.store(number, std::memory_order_relaxed);
         if (onResponse) onResponse(response, number);
     };
     QueryOutcome outcome;
-    host_.RunBusy([&] { outcome = RunQuery(request, identifier, counted, std::move(stop)); },
-                  [&] {
-                      if (!progress) return;
-                      progress(received.load(std::memory_order_relaxed));
-                      host_.Changed();
-                  });
+    host_.RunBusy(
+        [&] { outcome = RunQuery(request, identifier, counted, std::move(stop), onRetrieval); },
+        [&] {
+            if (!progress) return;
+            progress(received.load(std::memory_order_relaxed));
+            host_.Changed();
+        });
     lastQuery_ = std::move(outcome);
     return lastQuery_;
 }

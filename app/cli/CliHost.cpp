@@ -44,6 +44,11 @@ void CliHost::QueryListed() {
     std::fflush(err_);
 }
 
+void CliHost::RetrievalProgress(const std::string& line) {
+    WriteLine(out_, line);
+    std::fflush(out_);
+}
+
 void CliHost::BatchLineAdded(const std::string& line) {
     WriteLine(out_, line);
     std::fflush(out_);

@@ -34,6 +34,7 @@ class CliHost : public FormHost {
     void ProcessMessages() override {}
     void Changed() override {}
     void QueryListed() override;
+    void RetrievalProgress(const std::string& line) override;
     void BatchLineAdded(const std::string& line) override;
     void BatchFileWritten(const std::string& fileName) override { batchFile_ = fileName; }
     dicom::Dispatcher& FormDispatcher() override { return dispatcher_; }

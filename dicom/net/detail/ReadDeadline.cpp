@@ -3,6 +3,8 @@
 #include <dcmtk/dcmnet/cond.h>
 #include <dcmtk/dcmnet/dcmtrans.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 
@@ -20,6 +22,20 @@ namespace lumo::dicom::detail {
 namespace {
 
 using std::chrono::milliseconds;
+
+// The address this side has on a connected socket, dotted.
+std::string LocalAddressOf(int socket) {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0) return {};
+    char text[INET6_ADDRSTRLEN] = {};
+    const void* bytes =
+        address.ss_family == AF_INET6
+            ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(&address)->sin6_addr)
+            : &reinterpret_cast<const sockaddr_in*>(&address)->sin_addr;
+    if (::inet_ntop(address.ss_family, bytes, text, sizeof text) == nullptr) return {};
+    return text;
+}
 
 // Writes all of `bytes` on a plain socket unless the connection fails or the
 // deadline passes first; what the node makes of it, the reads that follow
@@ -250,6 +266,7 @@ DcmTransportConnection* DeadlineTransport::createConnection(DcmNativeSocketType 
     if (static_cast<bool>(useSecureLayer) != (tls_ != nullptr)) return nullptr;
     deadline_.Start(negotiation_);
     watch_.Connected();
+    localAddress_ = LocalAddressOf(openSocket);
     SendAtOnce(openSocket);
     std::unique_ptr<TlsChannel> tls;
     if (tls_ != nullptr) tls = std::make_unique<TlsChannel>(*tls_, openSocket, peerAddress_);

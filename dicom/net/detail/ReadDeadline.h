@@ -65,6 +65,10 @@ class DeadlineTransport : public DcmTransportLayer {
     DcmTransportConnection* createConnection(DcmNativeSocketType openSocket,
                                              OFBool useSecureLayer) override;
 
+    // This side's address on the last connection made ("10.0.0.2"); empty
+    // before one.
+    const std::string& LocalAddress() const { return localAddress_; }
+
   private:
     ReadDeadline& deadline_;
     PeerWatch& watch_;
@@ -73,6 +77,7 @@ class DeadlineTransport : public DcmTransportLayer {
     const TlsContext* tls_ = nullptr;
     std::string peerAddress_;
     TlsReport* tlsReport_ = nullptr;
+    std::string localAddress_;
 };
 
 }  // namespace lumo::dicom::detail
