@@ -42,6 +42,11 @@ if [ -f "$here/bench/relay/relay-bench.py" ]; then
     python3 "$here/bench/relay/relay-bench.py" "$build"
 fi
 
+if [ -f "$here/bench/retrieve/retrieve-bench.py" ]; then
+    echo "== retrieve: lumo4410-cli move and get next to movescu and getscu"
+    python3 "$here/bench/retrieve/retrieve-bench.py" "$build"
+fi
+
 for program in "$build"/bench/logging/* "$build"/bench/gui/*; do
     if [ -f "$program" ] && [ -x "$program" ]; then
         echo "== $(basename "$program")"

@@ -4,7 +4,9 @@
 # and a second one with the same content serving DICOM over TLS on port
 # 3101 (its certificate made by openssl at start), then runs the console
 # against them: the window when a display is there, otherwise the command
-# line's worklist and study queries and a study query over TLS. The nodes
+# line's worklist and study queries, a study query over TLS, and a study
+# retrieved by C-MOVE (to the console's receiver, port 11113) and by C-GET.
+# The nodes
 # stop and their temporary folder goes when the demo ends, however it ends.
 #
 # Environment: LUMO_BUILD_DIR (default build/default), LUMO_DEMO_KEEP=1 keeps
@@ -20,7 +22,13 @@ plugin=/usr/share/orthanc/plugins/libModalityWorklists.so
 aet=NORVANEX
 port=3100
 tls_port=3101
+store_port=11113
 loader=LUMODEMO
+# As make-demo-data.sh makes them: the CT study of DURAND^Marie and the MR
+# study of LEFÈVRE^Hélène.
+root=2.25.58722118546115469654206030654912395254
+ct_study=$root.2.201
+mr_study=$root.2.203
 
 say() { printf 'demo: %s\n' "$*"; }
 die() { printf 'demo: %s\n' "$*" >&2; exit 1; }
@@ -32,7 +40,7 @@ done
 
 port_busy() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 
-for p in $port $tls_port; do
+for p in $port $tls_port $store_port; do
   if port_busy $p; then
     die "port $p is already in use on this machine (another demo node, or a DICOM service); stop it and run again"
   fi
@@ -157,5 +165,10 @@ else
   "$cli" study || status=1
   say "the same study query over DICOM over TLS, port $tls_port"
   "$cli" study --port $tls_port --tls --tls-ca "$work/tls/node.pem" || status=1
-  [[ $status == 0 ]] || die "a query of the demo failed"
+  say "retrieving DURAND^Marie's CT study by C-MOVE to the console's receiver (port $store_port)," \
+    "counted first by a C-FIND"
+  "$cli" move study --study-uid "$ct_study" --verify || status=1
+  say "retrieving LEFÈVRE^Hélène's MR study by C-GET, kept in $work/retrieved"
+  "$cli" get study --study-uid "$mr_study" --verify --store-dir "$work/retrieved" || status=1
+  [[ $status == 0 ]] || die "a query or a retrieval of the demo failed"
 fi

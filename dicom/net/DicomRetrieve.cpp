@@ -178,7 +178,10 @@ class RetrieveExchange {
 
 void RetrieveExchange::Open() {
     association_.Propose(model_.sopClass);
-    if (request_.service == RetrieveService::Get) ProposeStorage();
+    if (request_.service == RetrieveService::Get) {
+        ProposeStorage();
+        association_.AckAtOnce();
+    }
     association_.Open();
     presID_ = association_.Require(model_.sopClass, model_.name);
     if (request_.service == RetrieveService::Get) NoteRefusedStorage();

@@ -15,7 +15,9 @@
 #include "app/QueryRun.h"
 #include "app/RetrievalTab.h"
 #include "app/RetrievalText.h"
+#include "support/Global_Registry.h"
 #include "tests/app/FormTestSupport.h"
+#include "tests/app/ProgramFolder.h"
 #include "tests/fixtures/PeerServers.h"
 #include "tests/fixtures/TestNode.h"
 
@@ -276,6 +278,16 @@ TEST(RetrievalNet, TestNodeMisbehavioursAreTold) {
         run.Says("Succès annoncé avant la dernière image : 0 reçues au statut final sur 3"));
 
     node.SetResponseDelay(0ms);
+    script = Script(1, storePort);
+    script.calledAETitle = "PACS_STORE";
+    node.SetRetrieve(script);
+    run = Retrieve(OnTestNode(node, QueryService::Move, storePort));
+    EXPECT_TRUE(
+        run.Says("Le nœud s'est reconnecté depuis 127.0.0.1 sous NORVANEX, en appelant "
+                 "PACS_STORE : 1 images ; AE title appelé autre que la destination "
+                 "LUMO4410"))
+        << Dump(run);
+
     script = Script(3, storePort);
     script.claimedCompleted = 5;
     node.SetRetrieve(script);
@@ -303,6 +315,24 @@ TEST(RetrievalNet, TestNodeMisbehavioursAreTold) {
     EXPECT_EQ(run.outcome.status, 0xFE00);
     EXPECT_EQ(node.CancelsReceived().size(), 1u);
     EXPECT_TRUE(run.Says("Récupération annulée : 1 images reçues"));
+}
+
+TEST(RetrievalTab, SettingsGoToTheRequestAndBackToTheStore) {
+    testing::ProgramFolder folder;
+    testing::RecordingHost host;
+    TFormTestWL form{host};
+    WriteSetting("FormTestWL", "MoveDestination", "DEST");
+    WriteSetting("FormTestWL", "StoreFolder", "/data/in");
+    ASSERT_TRUE(form.RunHandler([&] { form.FormCreate(); }));
+    form.EditStudyUID.Text = "1.2";
+    const RetrievalOptions options = form.RetrievalRequestFromFields(QueryService::Move).retrieval;
+    EXPECT_EQ(options.moveDestination, "DEST");
+    EXPECT_EQ(options.storePort, 11113);
+    EXPECT_EQ(options.storeFolder, "/data/in");
+    form.EditStorePort.Text = "4000";
+    form.FormDestroy();
+    EXPECT_EQ(ReadSetting("FormTestWL", "StorePort"), "4000");
+    EXPECT_EQ(ReadSetting("FormTestWL", "MoveDestination"), "DEST");
 }
 
 TEST(RetrievalTab, DoubleClickOnABlockFillsTheKeys) {

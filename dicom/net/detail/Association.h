@@ -58,6 +58,10 @@ class Association {
     // The transfer syntaxes the console reads, in its order of preference.
     static std::vector<std::string> PlainTransferSyntaxes();
 
+    // The node's requests on this association (a C-GET's instances) are
+    // acknowledged at once. Before Open.
+    void AckAtOnce() { transport_.AckAtOnce(); }
+
     // Connects (over TLS when the peer asks for it) and negotiates. Raises,
     // with the report filled as far as it went, when a TLS file is unfit
     // (before connecting), the node cannot be reached, the TLS handshake

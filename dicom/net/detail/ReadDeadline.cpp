@@ -69,14 +69,15 @@ class DeadlineConnection : public DcmTCPConnection {
   public:
     DeadlineConnection(DcmNativeSocketType socket, ReadDeadline& deadline, PeerWatch& watch,
                        ExchangeStop& stop, std::unique_ptr<TlsChannel> tls, TlsReport* report,
-                       milliseconds writeBound)
+                       milliseconds writeBound, bool ackAtOnce)
         : DcmTCPConnection(socket),
           deadline_(deadline),
           watch_(watch),
           stop_(stop),
           tls_(std::move(tls)),
           report_(report),
-          writeBound_(writeBound) {
+          writeBound_(writeBound),
+          ackAtOnce_(ackAtOnce) {
         if (tls_) {
             stop_.SetWriter([this](const std::string& bytes, const ReadDeadline&) {
                 WriteAll(bytes.data(), bytes.size());
@@ -143,6 +144,7 @@ class DeadlineConnection : public DcmTCPConnection {
             const ssize_t got = ::recv(getSocket(), buf, nbyte, MSG_DONTWAIT);
             if (got >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
                 watch_.Read(buf, got);
+                if (got > 0 && ackAtOnce_) AckAtOnce(getSocket());
                 return got;
             }
             Wait(left);
@@ -247,6 +249,7 @@ class DeadlineConnection : public DcmTCPConnection {
     const std::unique_ptr<TlsChannel> tls_;
     TlsReport* const report_;
     const milliseconds writeBound_;
+    const bool ackAtOnce_;
 };
 
 }  // namespace
@@ -272,7 +275,8 @@ DcmTransportConnection* DeadlineTransport::createConnection(DcmNativeSocketType 
     if (tls_ != nullptr) tls = std::make_unique<TlsChannel>(*tls_, openSocket, peerAddress_);
     // DCMTK owns the connection from here and deletes it with the association.
     return std::make_unique<DeadlineConnection>(openSocket, deadline_, watch_, stop_,
-                                                std::move(tls), tlsReport_, negotiation_)
+                                                std::move(tls), tlsReport_, negotiation_,
+                                                ackAtOnce_)
         .release();
 }
 
