@@ -72,25 +72,32 @@ class CensusFinds {
 
     std::vector<DicomDataSet> Find(const DicomDataSet& identifier) {
         std::vector<DicomDataSet> responses;
+        Find(identifier, [&](const DicomDataSet& response) { responses.push_back(response); });
+        return responses;
+    }
+
+    void Find(const DicomDataSet& identifier,
+              const std::function<void(const DicomDataSet&)>& onResponse) {
         dicom::DicomQuery query = MakeDicomQuery(request_);
-        const dicom::DicomFindResult result = query.QueryFind(
-            identifier, [&](const DicomDataSet& response) { responses.push_back(response); },
-            stop_);
+        const dicom::DicomFindResult result = query.QueryFind(identifier, onResponse, stop_);
         if (result.cancel != dicom::CancelReason::None || result.cutOff)
             throw Exception(ErrorClass::EDicomError, "C-FIND de comptage interrompu");
         if (!result.Completed())
             throw Exception(ErrorClass::EDicomStatusError, result.FailureText());
-        return responses;
     }
 
-    // The images of a series (or of those instances), counted, their classes noted.
+    // The images of a series (or of those instances), counted, their classes
+    // noted as each answer comes: none is kept, whatever their number.
     void Images(const std::string& study, const std::string& series, const std::string& sops,
                 InstanceCensus& census) {
-        const std::vector<DicomDataSet> images = Find(Identifier(
-            "IMAGE", {{kSopClass, ""}, {kSopUid, sops}, {kStudyUid, study}, {kSeriesUid, series}}));
-        census.count = census.count.value_or(0) + images.size();
-        for (const DicomDataSet& image : images)
-            AddClass(census.sopClasses, TextOf(image, kSopClass));
+        census.count = census.count.value_or(0);
+        Find(Identifier(
+                 "IMAGE",
+                 {{kSopClass, ""}, {kSopUid, sops}, {kStudyUid, study}, {kSeriesUid, series}}),
+             [&](const DicomDataSet& image) {
+                 ++*census.count;
+                 AddClass(census.sopClasses, TextOf(image, kSopClass));
+             });
     }
 
     // The series of a study, each walked down to its images.

@@ -14,7 +14,7 @@ packages=(
   libpugixml-dev
   orthanc
   hyperfine python3 python3-pydicom
-  binutils file procps
+  binutils file procps time
   locales
 )
 

@@ -25,7 +25,14 @@ A second study of COUNT / 10 instances shows that the console's memory does
 not grow with the count when nothing is kept: its peak counting that study
 is printed beside its peak counting the large one.
 
-usage: retrieve-bench.py BUILD_DIR [--runs R] [--count N]
+dcmtk's tools spend some 50 to 110 ms per instance against dcmqrscp (each
+side waits for the other's delayed acknowledgements), so they run
+DCMTK_RUNS times (default 1: about 11 minutes at 1,000 instances), the
+console RUNS times. --node-nodelay starts dcmqrscp with TCP_NODELAY=1: then
+nobody waits for a delayed acknowledgement and the clients' own work shows.
+
+usage: retrieve-bench.py BUILD_DIR [--runs R] [--dcmtk-runs D] [--count N]
+                         [--node-nodelay]
 """
 
 import argparse
@@ -97,6 +104,9 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("build")
     parser.add_argument("--runs", type=int, default=3)
+    parser.add_argument("--dcmtk-runs", type=int, default=1)
+    parser.add_argument("--node-nodelay", action="store_true",
+                        help="dcmqrscp with TCP_NODELAY=1: no side waits for a delayed ack")
     parser.add_argument("--count", type=int, default=1000)
     args = parser.parse_args()
     cli = os.path.join(os.path.abspath(args.build), "app", "cli", "lumo4410-cli")
@@ -113,13 +123,16 @@ def main():
         small = max(1, args.count // 10)
         make_instances(os.path.join(work, "in"), args.count, STUDY)
         make_instances(os.path.join(work, "in"), small, SMALL_STUDY)
+        node_env = dict(os.environ, TCP_NODELAY="1") if args.node_nodelay else None
         node = subprocess.Popen(["dcmqrscp", "-c", config, str(node_port)],
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                env=node_env)
         try:
             wait_for_port(node_port, node)
             files = sorted(os.path.join(work, "in", n) for n in os.listdir(os.path.join(work, "in")))
+            # Loading is not measured: no delayed acknowledgement on this side.
             subprocess.run(["storescu", "-aec", "COMMON", "127.0.0.1", str(node_port)] + files,
-                           check=True)
+                           check=True, env=dict(os.environ, TCP_NODELAY="1"))
             env_dir = os.path.join(work, "config")
             os.makedirs(env_dir)
             os.environ["XDG_CONFIG_HOME"] = env_dir
@@ -133,16 +146,27 @@ def main():
                 return lambda: (shutil.rmtree(out, ignore_errors=True), os.makedirs(out),
                                 argv + [flag, out])[2]
 
-            tools = {
-                ("counted", "lumo move"): lambda: [cli, "move", "study", f"--store-port={lumo_port}"] + node_args,
-                ("counted", "movescu"): lambda: ["movescu", "--port", str(movescu_port), "--ignore"] + key,
-                ("counted", "lumo get"): lambda: [cli, "get", "study"] + node_args,
-                ("counted", "getscu"): lambda: ["getscu", "--ignore"] + key,
-                ("kept", "lumo move"): kept([cli, "move", "study", f"--store-port={lumo_port}"] + node_args, "--store-dir"),
-                ("kept", "movescu"): kept(["movescu", "--port", str(movescu_port)] + key, "-od"),
-                ("kept", "lumo get"): kept([cli, "get", "study"] + node_args, "--store-dir"),
-                ("kept", "getscu"): kept(["getscu"] + key, "-od"),
-            }
+            move = [cli, "move", "study", f"--store-port={lumo_port}"] + node_args
+            get = [cli, "get", "study"] + node_args
+            movescu = ["movescu", "--port", str(movescu_port)] + key
+            getscu = ["getscu"] + key
+            # dcmtk's tools leave Nagle's algorithm on unless TCP_NODELAY=1 says
+            # otherwise: both ways are measured, the console's ratio is to each.
+            nodelay = dict(os.environ, TCP_NODELAY="1")
+            tools = {}
+            for mode, flag, dcmtk_flag in (("counted", None, "--ignore"),
+                                           ("kept", "--store-dir", "-od")):
+                def with_flag(argv, flag):
+                    if flag is None:
+                        return lambda: argv
+                    if flag == "--ignore":
+                        return lambda: argv + [flag]
+                    return kept(argv, flag)
+                for name, lumo, dcmtk in (("move", move, movescu), ("get", get, getscu)):
+                    tools[(mode, f"lumo {name}")] = (with_flag(lumo, flag), None)
+                    tools[(mode, dcmtk[0])] = (with_flag(dcmtk, dcmtk_flag), None)
+                    tools[(mode, f"{dcmtk[0]} TCP_NODELAY=1")] = (with_flag(dcmtk, dcmtk_flag),
+                                                                   nodelay)
             small_args = [a.replace(STUDY, SMALL_STUDY) for a in node_args]
             memory = {
                 "lumo move": lambda: [cli, "move", "study", f"--store-port={lumo_port}"] + small_args,
@@ -151,24 +175,29 @@ def main():
             times = {name: [] for name in tools}
             small_peaks = {name: [] for name in memory}
 
-            def measure(name, argv, into):
-                wall, cpu, peak, code = run_once(argv, work)
+            def measure(name, argv, into, env=None):
+                wall, cpu, peak, code = run_once(argv, work, env)
                 if code != 0:
                     sys.exit(f"{name} failed with exit status {code}")
                 into.append((wall, cpu, peak))
 
-            for _ in range(args.runs):
-                for name, argv in tools.items():
-                    measure(name, argv(), times[name])
+            for run in range(max(args.runs, args.dcmtk_runs)):
+                for name, (argv, env) in tools.items():
+                    if run >= (args.runs if name[1].startswith("lumo") else args.dcmtk_runs):
+                        continue
+                    measure(name, argv(), times[name], env)
                 for name, argv in memory.items():
-                    measure(name, argv(), small_peaks[name])
+                    if run < args.runs:
+                        measure(name, argv(), small_peaks[name])
         finally:
             node.terminate()
             node.wait()
-    print(f"{args.count} instances, one study from dcmqrscp, median and best of {args.runs} runs")
+    node_words = "dcmqrscp with TCP_NODELAY=1" if args.node_nodelay else "dcmqrscp"
+    print(f"{args.count} instances, one study from {node_words}, median and best of {args.runs} runs "
+          f"of the console, {args.dcmtk_runs} of dcmtk's tools")
     print("| mode | client | median wall | best wall | instances/s | client CPU | client peak "
-          "| wall / dcmtk |")
-    print("|---|---|---:|---:|---:|---:|---:|---:|")
+          "| wall / dcmtk | wall / dcmtk TCP_NODELAY=1 |")
+    print("|---|---|---:|---:|---:|---:|---:|---:|---:|")
     medians = {}
     for (mode, client), runs in times.items():
         medians[(mode, client)] = statistics.median(w for w, _, _ in runs)
@@ -178,11 +207,16 @@ def main():
         median = medians[(mode, client)]
         cpu = statistics.median(c for _, c, _ in runs)
         peak = statistics.median(p for _, _, p in runs)
-        ratio = (f"{median / medians[(mode, reference[client])]:.2f}"
-                 if client in reference else "")
+        ratios = ""
+        if client in reference:
+            plain = medians[(mode, reference[client])]
+            quick = medians[(mode, reference[client] + " TCP_NODELAY=1")]
+            ratios = f"{median / plain:.2f} | {median / quick:.2f}"
+        else:
+            ratios = " | "
         print(f"| {mode} | {client} | {median * 1000:,.0f} ms | {walls[0] * 1000:,.0f} ms | "
               f"{args.count / median:,.0f} | {cpu * 1000:,.0f} ms | {peak / 1024:.1f} MB | "
-              f"{ratio} |")
+              f"{ratios} |")
     print()
     print("The console's peak counting without --store-dir, by instance count:")
     print(f"| client | {small:,} instances | {args.count:,} instances |")
