@@ -113,8 +113,12 @@ class CensusFinds {
 };
 
 // The studies asked for, by their count and classes when the node gives
-// both for each, else walked down.
-void Studies(CensusFinds& finds, const QueryRequest& request, InstanceCensus& census) {
+// both for each. Else walked down to their images when the count is needed
+// (a check asked for); without, the classes stay unknown (a C-GET then
+// proposes its broad list), as walking a large study costs more than the
+// retrieval itself.
+void Studies(CensusFinds& finds, const QueryRequest& request, bool needCount,
+             InstanceCensus& census) {
     const bool patient = request.level == QueryLevel::Patient;
     const std::vector<DicomDataSet> studies =
         finds.Find(Identifier("STUDY", {{kSopClassesInStudy, ""},
@@ -143,6 +147,7 @@ void Studies(CensusFinds& finds, const QueryRequest& request, InstanceCensus& ce
         census.sopClasses = std::move(classes);
         return;
     }
+    if (!needCount) return;
     census.count = 0;
     for (const DicomDataSet& study : studies) finds.Series(TextOf(study, kStudyUid), census);
 }
@@ -246,7 +251,7 @@ InstanceCensus TakeInstanceCensus(const QueryRequest& request, std::stop_token s
                         census);
                 break;
             default:
-                Studies(finds, request, census);
+                Studies(finds, request, request.retrieval.verify, census);
         }
     } catch (const std::exception& e) {
         census.count.reset();

@@ -39,8 +39,9 @@ struct InstanceCensus {
 };
 // Asks the request's node: for a study or a patient, the study's Number of
 // Study Related Instances and SOP Classes in Study, walking down its
-// series and images when the node leaves them out; for a series or an
-// image, its images. Raises nothing.
+// series and images when the node leaves them out and the request asks for
+// a check (else the classes stay unknown); for a series or an image, its
+// images. Raises nothing.
 InstanceCensus TakeInstanceCensus(const QueryRequest& request, std::stop_token stop);
 
 // The exchange (see RunQuery).
