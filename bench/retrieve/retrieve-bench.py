@@ -13,9 +13,9 @@ study, RUNS times each, interleaved, in two ways:
   kept      each instance written to a fresh folder: the console with
             --store-dir, dcmtk's tools with -od
 
-The console's C-GET asks a C-FIND first for the SOP classes to propose
-(dcmqrscp gives no SOP Classes in Study, so that walks the study's series
-and images); getscu proposes its long list without asking. The table gives
+The console's C-GET asks a study C-FIND first for the SOP classes to
+propose; dcmqrscp gives no SOP Classes in Study, so it proposes its broad
+list, as getscu does without asking. The table gives
 the median and the best wall time of each, instances per second at the
 median, the client's CPU time (user + system, from wait4) and its peak
 resident set at the median, and the console's wall time over the dcmtk
