@@ -58,9 +58,43 @@ const char* const kProbeHint =
     "lumo4410-cli probe (bouton « Sonder » de l'onglet Diagnostic) montre les services qu'il "
     "accepte";
 
+// Who this side is on a context: the standard's default role is SCU.
+std::string RoleText(dicom::ContextRole role) {
+    switch (role) {
+        case dicom::ContextRole::Scp:
+            return "SCP";
+        case dicom::ContextRole::Both:
+            return "SCU et SCP";
+        default:
+            return "SCU";
+    }
+}
+
+// A report of more contexts than this (a C-GET's storage contexts, a
+// node's proposals to the storage receiver) details the first one and
+// those refused, and counts the others.
+constexpr std::size_t kContextsInFull = 16;
+
+bool Granted(const dicom::ProposedContext& context) {
+    return context.proposedRole == dicom::ContextRole::Default ||
+           context.acceptedRole == context.proposedRole ||
+           context.acceptedRole == dicom::ContextRole::Both;
+}
+
 std::vector<std::string> ContextLines(const AssociationReport& report) {
     std::vector<std::string> lines;
-    for (const dicom::ProposedContext& context : report.contexts) {
+    const bool many = report.contexts.size() > kContextsInFull;
+    std::size_t counted = 0;
+    std::string syntaxes;
+    for (std::size_t i = 0; i < report.contexts.size(); ++i) {
+        const dicom::ProposedContext& context = report.contexts[i];
+        if (many && i > 0 && context.Accepted() && Granted(context)) {
+            ++counted;
+            const std::string syntax = TransferSyntaxText(context.acceptedTransferSyntax);
+            if (syntaxes.find(syntax) == std::string::npos)
+                syntaxes += (syntaxes.empty() ? "" : ", ") + syntax;
+            continue;
+        }
         lines.push_back("Contexte " + std::to_string(context.id) + " : " +
                         ServiceText(context.abstractSyntax) + " (" + context.abstractSyntax + ")");
         std::string proposed;
@@ -68,7 +102,14 @@ std::vector<std::string> ContextLines(const AssociationReport& report) {
             proposed += (proposed.empty() ? "" : ", ") + TransferSyntaxText(uid);
         lines.push_back("  proposé avec : " + proposed);
         lines.push_back("  " + ContextResultText(context));
+        if (context.proposedRole != dicom::ContextRole::Default)
+            lines.push_back(
+                "  rôle de la console proposé : " + RoleText(context.proposedRole) +
+                ", accordé : " + (context.Accepted() ? RoleText(context.acceptedRole) : "aucun"));
     }
+    if (counted > 0)
+        lines.push_back("Autres contextes acceptés : " + std::to_string(counted) + " (" + syntaxes +
+                        ")");
     return lines;
 }
 

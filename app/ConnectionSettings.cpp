@@ -279,6 +279,23 @@ void WriteTlsSettings(const TlsSettings& settings) {
         WriteSetting(kSettingsSection, kTlsSettingNames[i], values[i]);
 }
 
+RetrievalSettings ReadRetrievalSettings(const RetrievalSettings& defaults) {
+    RetrievalSettings settings = defaults;
+    const auto take = [](std::string& value, const char* name) {
+        if (std::string stored = Read(name); !stored.empty()) value = std::move(stored);
+    };
+    take(settings.moveDestination, "MoveDestination");
+    take(settings.storePort, "StorePort");
+    take(settings.storeFolder, "StoreFolder");
+    return settings;
+}
+
+void WriteRetrievalSettings(const RetrievalSettings& settings) {
+    WriteSetting(kSettingsSection, "MoveDestination", settings.moveDestination);
+    WriteSetting(kSettingsSection, "StorePort", settings.storePort);
+    WriteSetting(kSettingsSection, "StoreFolder", settings.storeFolder);
+}
+
 dicom::DicomTls TlsOfSettings(const TlsSettings& settings) {
     dicom::DicomTls tls;
     tls.enabled = settings.enabled;

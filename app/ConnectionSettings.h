@@ -170,6 +170,18 @@ void WriteDicomWebSettings(const DicomWebSettings& settings);
 // raises lumo::Exception(EConvertError, <what is accepted>).
 QueryTransport ParseTransport(const std::string& text);
 
+// The retrieval's settings as the tab "Récupération" holds them, by their
+// names in the store (section "FormTestWL"): MoveDestination, StorePort,
+// StoreFolder.
+struct RetrievalSettings {
+    std::string moveDestination;
+    std::string storePort;
+    std::string storeFolder;
+};
+// The stored ones, each in place of its default when stored and not empty.
+RetrievalSettings ReadRetrievalSettings(const RetrievalSettings& defaults);
+void WriteRetrievalSettings(const RetrievalSettings& settings);
+
 // The five fields that show the connection settings, and what each showed
 // when last set from the values in force: a field the operator changed
 // since overrides its value, one left as shown keeps the value in force

@@ -202,6 +202,46 @@ constexpr ControlDesign kDesigns[] = {
              "utilisateur : jeton dans LUMO4410_HTTP_TOKEN)",
      .box = {236, 134, 58, 21}},
 
+    // The tab "Récupération": C-MOVE and C-GET of what a query found, the
+    // UIDs taken from the input block's fields (a double click on a block of
+    // the result list fills them) and the SOP Instance UID field here.
+    {.name = "TabSheet3", .kind = K::TabSheet, .parent = "PageControl1",
+     .caption = "Récupération"},
+    {.name = "lblRetrieveLevel", .kind = K::Label, .parent = "TabSheet3", .caption = "Niveau",
+     .box = {4, 6, 100, 21}},
+    {.name = "cboRetrieveLevel", .kind = K::ComboBox, .parent = "TabSheet3", .text = "study",
+     .hint = "Niveau de la récupération : patient (Dossier), study (StudyUID), series "
+             "(+ SeriesUID) ou image (+ SOP Instance UID)",
+     .box = {106, 4, 86, 21}},
+    {.name = "cbVerify", .kind = K::CheckBox, .parent = "TabSheet3", .caption = "Vérifier",
+     .hint = "Compte d'abord les images par un C-FIND, puis compare avec ce qui est arrivé",
+     .box = {198, 4, 96, 21}},
+    {.name = "lblMoveDest", .kind = K::Label, .parent = "TabSheet3",
+     .caption = "Destination (AE)", .box = {4, 30, 100, 21}},
+    {.name = "EditMoveDest", .kind = K::Edit, .parent = "TabSheet3",
+     .hint = "AE title de destination du C-MOVE, déclaré sur le nœud (vide : l'AE title "
+             "appelant)",
+     .box = {106, 30, 188, 21}},
+    {.name = "lblStorePort", .kind = K::Label, .parent = "TabSheet3",
+     .caption = "Port de réception", .box = {4, 54, 100, 21}},
+    {.name = "EditStorePort", .kind = K::Edit, .parent = "TabSheet3", .text = "11113",
+     .hint = "Port où la console reçoit les images d'un C-MOVE", .box = {106, 54, 60, 21}},
+    {.name = "lblStoreFolder", .kind = K::Label, .parent = "TabSheet3", .caption = "Dossier",
+     .box = {4, 78, 100, 21}},
+    {.name = "EditStoreFolder", .kind = K::Edit, .parent = "TabSheet3",
+     .hint = "Dossier où garder les images reçues, nommées par SOP Instance UID (vide : "
+             "vérifiées et comptées, non gardées)",
+     .box = {106, 78, 188, 21}},
+    {.name = "lblSOPInstanceUID", .kind = K::Label, .parent = "TabSheet3",
+     .caption = "SOP Instance UID", .box = {4, 102, 100, 21}},
+    {.name = "EditSOPInstanceUID", .kind = K::Edit, .parent = "TabSheet3",
+     .hint = "SOP Instance UID pour le niveau image (plusieurs séparés par \\)",
+     .box = {106, 102, 188, 21}},
+    {.name = "ButtonCMove", .kind = K::Button, .parent = "TabSheet3", .caption = "C-MOVE",
+     .box = {4, 130, 140, 25}},
+    {.name = "ButtonCGet", .kind = K::Button, .parent = "TabSheet3", .caption = "C-GET",
+     .box = {150, 130, 140, 25}},
+
     // Result list, filling the rest of the window.
     {.name = "Panel1", .kind = K::Panel, .parent = "FormTestWL"},
     {.name = "ListBoxResult", .kind = K::ListBox, .parent = "Panel1"},

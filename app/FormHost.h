@@ -74,6 +74,11 @@ class FormHost {
     // per response. A window shows, and so keeps, the whole list.
     virtual bool TakesBlocksAsListed() const { return false; }
     virtual void BlocksListed(const TStrings& /*lines*/) {}
+    // A retrieval's live counts, one line per pending response
+    // ("Restant N · Terminées N · ..."), on the exchange's thread, which may
+    // not be the form's: the command line prints it at once; a window shows
+    // the counts through RunBusy's progress instead.
+    virtual void RetrievalProgress(const std::string& /*line*/) {}
 
     // The batch of the tab "Type 1" built one output line, then wrote its
     // output file. The command line prints them; a window shows MemoDest.

@@ -298,7 +298,8 @@ ComparisonRun CompareNodes(const QueryRequest& asked, const QueryNode& bNode,
     if (!weight.Exceeded()) run.b = weight.Run(b, identifier);
     if (weight.Exceeded()) run.failure = weight.Failure();
     if (!run.Answered()) return run;
-    const NodeComparison first = CompareResponses(a.level, run.a.responses, run.b.responses, &identifier);
+    const NodeComparison first =
+        CompareResponses(a.level, run.a.responses, run.b.responses, &identifier);
     int notAskedOfA = 0;
     int notAskedOfB = 0;
     const DicomDataSets moreA =
@@ -311,9 +312,8 @@ ComparisonRun CompareNodes(const QueryRequest& asked, const QueryNode& bNode,
         run.failure = weight.Failure();
         return run;
     }
-    run.comparison =
-        CompareResponses(a.level, Joined(run.a.responses, moreA),
-                                       Joined(run.b.responses, moreB), &identifier);
+    run.comparison = CompareResponses(a.level, Joined(run.a.responses, moreA),
+                                      Joined(run.b.responses, moreB), &identifier);
     run.comparison.countA = run.a.responses.DataSetsCount();
     run.comparison.countB = run.b.responses.DataSetsCount();
     run.comparison.keylessA = first.keylessA;

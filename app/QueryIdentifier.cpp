@@ -227,6 +227,7 @@ bool HoldsTextBeyondAscii(const DicomDataSet& dataSet) {
 }  // namespace
 
 DicomDataSet BuildIdentifier(const QueryRequest& request) {
+    if (request.service != QueryService::Find) return BuildRetrieveIdentifier(request);
     DicomDataSet identifier;
     if (request.level == QueryLevel::Worklist) {
         PutRows(identifier.DataSetAttributes(), kWorklistTop, request.keys);
@@ -278,6 +279,23 @@ void AddReturnKeysOf(const DicomDataSet& request, DicomDataSet& identifier) {
     const std::optional<DicomDataSet> asked = FirstStep(request);
     const std::optional<DicomDataSet> ours = FirstStep(identifier);
     if (asked && ours) AddMissingKeys(asked->DataSetAttributes(), ours->DataSetAttributes());
+}
+
+DicomDataSet BuildRetrieveIdentifier(const QueryRequest& request) {
+    DicomDataSet identifier;
+    DicomAttributes attributes = identifier.DataSetAttributes();
+    const QueryKeys& keys = request.keys;
+    attributes.AttributesAdd(0x0008, 0x0052, Variant(std::string(LevelText(request.level))));
+    if (request.level == QueryLevel::Patient) {
+        attributes.AttributesAdd(0x0010, 0x0020, Variant(keys.patientId));
+        return identifier;
+    }
+    attributes.AttributesAdd(0x0020, 0x000D, Variant(keys.studyUid));
+    if (request.level == QueryLevel::Series || request.level == QueryLevel::Image)
+        attributes.AttributesAdd(0x0020, 0x000E, Variant(keys.seriesUid));
+    if (request.level == QueryLevel::Image)
+        attributes.AttributesAdd(0x0008, 0x0018, Variant(keys.sopInstanceUid));
+    return identifier;
 }
 
 DicomDataSet BuildWorklistCheckIdentifier(const QueryRequest& request) {

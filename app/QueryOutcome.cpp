@@ -2,6 +2,8 @@
 
 #include "app/AssociationText.h"
 
+#include <algorithm>
+
 namespace lumo::app {
 
 QueryFailure QueryFailure::Of(const std::exception& e) {
@@ -14,6 +16,15 @@ QueryFailure QueryFailure::Of(const std::exception& e, const dicom::AssociationR
     const std::string detail = FailureDetail(report);
     if (!detail.empty()) failure.message += " — " + detail;
     return failure;
+}
+
+std::uint64_t RetrievalOutcome::Wanted() const {
+    return std::max<std::uint64_t>(result.counts.completed.value_or(0), expected.value_or(0));
+}
+
+bool RetrievalOutcome::Shortfall() const {
+    return result.finalReceived && result.status == dicom::DimseStatus::Success &&
+           received.accepted < Wanted();
 }
 
 std::string CancelLine(const QueryOutcome& outcome) {

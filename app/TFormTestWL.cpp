@@ -11,6 +11,7 @@
 #include "app/LinesFile.h"
 #include "app/QueryIdentifier.h"
 #include "app/ResponseListing.h"
+#include "app/RetrievalTab.h"
 #include "app/SavedResponses.h"
 #include "app/StrToInt.h"
 #include "app/VisibleText.h"
@@ -65,6 +66,7 @@ TFormTestWL::~TFormTestWL() {
 void TFormTestWL::SetLists() {
     cboModalite.Items = {"CR", "US", "CT", "RF", "OT", "SC", "MR", "XA", "MG"};
     cboCompareKind.Items = {"worklist", "patient", "study", "series", "image"};
+    cboRetrieveLevel.Items = {"patient", "study", "series", "image"};
     cboTLSVerify.Items = {"require", "ignore"};
     cboTransport.Items = {TransportName(QueryTransport::Dimse),
                           TransportName(QueryTransport::DicomWeb)};
@@ -94,6 +96,9 @@ void TFormTestWL::BindHandlers() {
     bind(ButtonSonder, &TFormTestWL::ButtonSonderClick);
     bind(ButtonExporter, &TFormTestWL::ButtonExporterClick);
     bind(ButtonComparer, &TFormTestWL::ButtonComparerClick);
+    bind(ButtonCMove, &TFormTestWL::ButtonCMoveClick);
+    bind(ButtonCGet, &TFormTestWL::ButtonCMoveClick);
+    ListBoxResult.OnDblClick = [this](TControl& sender) { ListBoxResultDblClick(sender); };
     ButtonArreter.OnClick = [this](TControl&) { RequestStop(); };
 
     DicomViewer1.Viewer.OnAssociationRequest2 =
@@ -129,6 +134,7 @@ void TFormTestWL::FormCreate() {
     QueryLimits.maxResponseBytes = ReadByteLimit("MaxResponseBytes", QueryLimits.maxResponseBytes);
     listenIdentifierBytes_ =
         ReadByteLimit("MaxIdentifierBytes", dicom::ViewerLimits().maxIdentifierBytes);
+    RetrieveMaxInstanceBytes = ReadByteLimit("MaxInstanceBytes", RetrieveMaxInstanceBytes);
     const ConnectionValues values =
         ReadConnectionValues({QueryTimeouts, QueryMaxPdu, QueryLimits.maxResults});
     QueryTimeouts = values.timeouts;
@@ -143,6 +149,11 @@ void TFormTestWL::FormCreate() {
     EditDicomWebURL.Text = web.url;
     cboTransport.Text = web.transport;
     EditHttpUser.Text = web.user;
+    const RetrievalSettings retrieval =
+        ReadRetrievalSettings({EditMoveDest.Text, EditStorePort.Text, EditStoreFolder.Text});
+    EditMoveDest.Text = retrieval.moveDestination;
+    EditStorePort.Text = retrieval.storePort;
+    EditStoreFolder.Text = retrieval.storeFolder;
 
     const std::vector<std::string> params = CommandLineParams();
     if (!params.empty() && params[0] == "LISTEN") {
@@ -171,6 +182,7 @@ void TFormTestWL::FormDestroy() {
     WriteTlsSettings(TlsSettingsOfFields());
     WriteListenBounds(ListenLimits);
     WriteDicomWebSettings({EditDicomWebURL.Text, cboTransport.Text, EditHttpUser.Text});
+    WriteRetrievalSettings({EditMoveDest.Text, EditStorePort.Text, EditStoreFolder.Text});
 }
 
 void TFormTestWL::ApplyListenSettings() {
@@ -273,6 +285,12 @@ void TFormTestWL::ButtonExporterClick(TControl&) { ExportLastResponses(*this); }
 
 void TFormTestWL::ButtonComparerClick(TControl&) { CompareWithSecondNode(*this); }
 
+void TFormTestWL::ButtonCMoveClick(TControl& sender) {
+    RunRetrieval(*this, &sender == &ButtonCMove ? QueryService::Move : QueryService::Get);
+}
+
+void TFormTestWL::ListBoxResultDblClick(TControl&) { FillKeysFromBlock(*this); }
+
 void TFormTestWL::DicomViewer1AssociationRequest2(dicom::DicomViewer&, dicom::DicomConnection&,
                                                   bool& isOK) {
     isOK = true;
@@ -300,11 +318,33 @@ QueryRequest TFormTestWL::QueryRequestFromFields(QueryLevel level) const {
     request.transport = ParseTransport(cboTransport.Text);
     request.node.dicomWebUrl = EditDicomWebURL.Text;
     request.node.httpUser = EditHttpUser.Text;
-    request.keys = {EditAccession.Text, EditDossier.Text,   EditNomPatient.Text,
-                    EditNomMedRef.Text, EditDate.Text,      EditNaissance.Text,
-                    EditStudyUID.Text,  EditSeriesUID.Text, cboModalite.Text};
+    request.keys = {EditAccession.Text,     EditDossier.Text,   EditNomPatient.Text,
+                    EditNomMedRef.Text,     EditDate.Text,      EditNaissance.Text,
+                    EditStudyUID.Text,      EditSeriesUID.Text, cboModalite.Text,
+                    EditSOPInstanceUID.Text};
     // The save files are written from the responses once the query is over.
     request.keepResponses = KeepResponses || cbSaveResults.Checked;
+    return request;
+}
+
+QueryRequest TFormTestWL::RetrievalRequestFromFields(QueryService service) const {
+    const std::optional<QueryLevel> level = LevelOfKind(cboRetrieveLevel.Text);
+    if (!level || *level == QueryLevel::Worklist)
+        throw Exception(ErrorClass::EConvertError,
+                        "Niveau de récupération '" + cboRetrieveLevel.Text +
+                            "' inconnu : patient, study, series ou image est attendu");
+    QueryRequest request = QueryRequestFromFields(*level);
+    request.service = service;
+    // Retrieval is DIMSE's whatever transport the query buttons use.
+    request.transport = QueryTransport::Dimse;
+    request.keepResponses = false;
+    RetrievalOptions& options = request.retrieval;
+    options.moveDestination = EditMoveDest.Text;
+    options.storePort = StrToInt(EditStorePort.Text);
+    options.storeFolder = EditStoreFolder.Text;
+    options.verify = cbVerify.Checked;
+    options.storeTls = ListenTls;
+    options.maxInstanceBytes = RetrieveMaxInstanceBytes;
     return request;
 }
 
@@ -435,19 +475,21 @@ const QueryOutcome& TFormTestWL::RunQueryBusy(const QueryRequest& request,
                                               const dicom::DicomDataSet& identifier,
                                               const ResponseHandler& onResponse,
                                               std::stop_token stop,
-                                              const std::function<void(int)>& progress) {
+                                              const std::function<void(int)>& progress,
+                                              const RetrievalHandler& onRetrieval) {
     std::atomic<int> received{0};
     const auto counted = [&](const dicom::DicomDataSet& response, int number) {
         received.store(number, std::memory_order_relaxed);
         if (onResponse) onResponse(response, number);
     };
     QueryOutcome outcome;
-    host_.RunBusy([&] { outcome = RunQuery(request, identifier, counted, std::move(stop)); },
-                  [&] {
-                      if (!progress) return;
-                      progress(received.load(std::memory_order_relaxed));
-                      host_.Changed();
-                  });
+    host_.RunBusy(
+        [&] { outcome = RunQuery(request, identifier, counted, std::move(stop), onRetrieval); },
+        [&] {
+            if (!progress) return;
+            progress(received.load(std::memory_order_relaxed));
+            host_.Changed();
+        });
     lastQuery_ = std::move(outcome);
     return lastQuery_;
 }

@@ -129,6 +129,22 @@ class TFormTestWL {
     TEdit EditDicomWebURL{controls_, "EditDicomWebURL"};
     TEdit EditHttpUser{controls_, "EditHttpUser"};
 
+    // The tab "Récupération".
+    TControl TabSheet3{controls_, "TabSheet3", ControlKind::TabSheet};
+    TLabel lblRetrieveLevel{controls_, "lblRetrieveLevel"};
+    TComboBox cboRetrieveLevel{controls_, "cboRetrieveLevel"};
+    TCheckBox cbVerify{controls_, "cbVerify"};
+    TLabel lblMoveDest{controls_, "lblMoveDest"};
+    TEdit EditMoveDest{controls_, "EditMoveDest"};
+    TLabel lblStorePort{controls_, "lblStorePort"};
+    TEdit EditStorePort{controls_, "EditStorePort"};
+    TLabel lblStoreFolder{controls_, "lblStoreFolder"};
+    TEdit EditStoreFolder{controls_, "EditStoreFolder"};
+    TLabel lblSOPInstanceUID{controls_, "lblSOPInstanceUID"};
+    TEdit EditSOPInstanceUID{controls_, "EditSOPInstanceUID"};
+    TButton ButtonCMove{controls_, "ButtonCMove"};
+    TButton ButtonCGet{controls_, "ButtonCGet"};
+
     // Result list.
     TControl Panel1{controls_, "Panel1", ControlKind::Panel};
     TListBox ListBoxResult{controls_, "ListBoxResult"};
@@ -162,6 +178,8 @@ class TFormTestWL {
     void ButtonSonderClick(TControl& sender);  // the node probe
     void ButtonExporterClick(TControl& sender);
     void ButtonComparerClick(TControl& sender);
+    void ButtonCMoveClick(TControl& sender);  // and ButtonCGet: the retrieval
+    void ListBoxResultDblClick(TControl& sender);
     void DicomViewer1AssociationRequest2(dicom::DicomViewer& sender,
                                          dicom::DicomConnection& connection, bool& isOK);
     void DicomViewer1QueryRequest(dicom::DicomViewer& sender, dicom::DicomConnection& connection);
@@ -178,7 +196,8 @@ class TFormTestWL {
     // How large a response may be; the settings may change it (MaxResponseBytes).
     dicom::DicomLimits QueryLimits;
     // DICOM over TLS for the callers of listen mode, independent of the
-    // queries' side; set before FormCreate, which starts the listener.
+    // queries' side; set before FormCreate, which starts the listener. A
+    // C-MOVE's storage receiver takes it too.
     dicom::DicomTls ListenTls;
     // Listen mode's bounds; FormCreate reads them from the store.
     ListenBounds ListenLimits;
@@ -188,6 +207,9 @@ class TFormTestWL {
     // takes), for what comes next. FormCreate calls it; call it again after
     // changing them.
     void ApplyListenSettings();
+
+    // How large one retrieved instance may be (MaxInstanceBytes).
+    std::size_t RetrieveMaxInstanceBytes = std::size_t{256} << 20;
 
     // Whether listen mode started (the listener opened its port).
     bool Listening() const { return listening_; }
@@ -221,6 +243,12 @@ class TFormTestWL {
     // The request the fields make; a port that is not a whole number raises
     // EConvertError.
     QueryRequest QueryRequestFromFields(QueryLevel level) const;
+    // The retrieval the fields and the tab "Récupération" make; a level or a
+    // store port the fields do not give raises EConvertError.
+    QueryRequest RetrievalRequestFromFields(QueryService service) const;
+    // Sets the last query's outcome (the retrieval, which runs outside
+    // RunQueryBusy's listing).
+    void SetLastQuery(QueryOutcome outcome) { lastQuery_ = std::move(outcome); }
 
     // A query button's press: stamps the request time, lets the window
     // repaint, runs the query and lets the front end show it.
@@ -244,7 +272,8 @@ class TFormTestWL {
     const QueryOutcome& RunQueryBusy(const QueryRequest& request,
                                      const dicom::DicomDataSet& identifier,
                                      const ResponseHandler& onResponse, std::stop_token stop,
-                                     const std::function<void(int)>& progress);
+                                     const std::function<void(int)>& progress,
+                                     const RetrievalHandler& onRetrieval = nullptr);
 
     // How the last query went: a query button's, the relay's or the
     // worklist check's. Empty until a query runs.

@@ -44,6 +44,11 @@ if [ -f "$here/bench/relay/relay-bench.py" ]; then
     python3 "$here/bench/relay/relay-callers-bench.py" "$build"
 fi
 
+if [ -f "$here/bench/retrieve/retrieve-bench.py" ]; then
+    echo "== retrieve: lumo4410-cli move and get next to movescu and getscu"
+    python3 "$here/bench/retrieve/retrieve-bench.py" "$build"
+fi
+
 if [ -f "$here/bench/web/qido-bench.py" ] && [ -x /usr/sbin/Orthanc ]; then
     echo "== DICOMweb: lumo4410-cli study --dicomweb next to curl, 10,000 studies in Orthanc"
     python3 "$here/bench/web/qido-bench.py" "$build"

@@ -5,7 +5,9 @@
 # 3101 (its certificate made by openssl at start), then runs the console
 # against them: the window when a display is there, otherwise the command
 # line's worklist and study queries, a study query over TLS, and the same
-# study query over DICOMweb (QIDO-RS) next to C-FIND. The nodes
+# study query over DICOMweb (QIDO-RS) next to C-FIND,
+# and a study retrieved by C-MOVE (to the console's receiver, port 11113)
+# and by C-GET. The nodes
 # stop and their temporary folder goes when the demo ends, however it ends.
 #
 # Environment: LUMO_BUILD_DIR (default build/default), LUMO_DEMO_KEEP=1 keeps
@@ -22,7 +24,13 @@ web_plugin=/usr/share/orthanc/plugins/libOrthancDicomWeb.so
 aet=NORVANEX
 port=3100
 tls_port=3101
+store_port=11113
 loader=LUMODEMO
+# As make-demo-data.sh makes them: the CT study of DURAND^Marie and the MR
+# study of LEFÈVRE^Hélène.
+root=2.25.58722118546115469654206030654912395254
+ct_study=$root.2.201
+mr_study=$root.2.203
 
 say() { printf 'demo: %s\n' "$*"; }
 die() { printf 'demo: %s\n' "$*" >&2; exit 1; }
@@ -36,7 +44,7 @@ done
 
 port_busy() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 
-for p in $port $tls_port; do
+for p in $port $tls_port $store_port; do
   if port_busy $p; then
     die "port $p is already in use on this machine (another demo node, or a DICOM service); stop it and run again"
   fi
@@ -165,12 +173,17 @@ else
   "$cli" study || status=1
   say "the same study query over DICOM over TLS, port $tls_port"
   "$cli" study --port $tls_port --tls --tls-ca "$work/tls/node.pem" || status=1
-  say "the same study query over DICOMweb (QIDO-RS, $dicomweb), next to C-FIND"
+  say "retrieving DURAND^Marie's CT study by C-MOVE to the console's receiver (port $store_port)," \
+    "counted first by a C-FIND"
+  "$cli" move study --study-uid "$ct_study" --verify || status=1
+  say "retrieving LEFÈVRE^Hélène's MR study by C-GET, kept in $work/retrieved"
+  "$cli" get study --study-uid "$mr_study" --verify --store-dir "$work/retrieved" || status=1
+    say "the same study query over DICOMweb (QIDO-RS, $dicomweb), next to C-FIND"
   "$cli" study --dicomweb "$dicomweb" --verbose >"$work/study-qido.txt" || status=1
   "$cli" study >"$work/study-cfind.txt" || status=1
   paste -d '|' "$work/study-cfind.txt" "$work/study-qido.txt" |
     awk -F'|' '{ printf "%-48.48s | %s\n", $1, $2 }'
   say "the two compared answer by answer (series level; exit 0: no difference)"
   "$cli" compare series --dicomweb2 "$dicomweb" || status=1
-  [[ $status == 0 ]] || die "a query of the demo failed"
+  [[ $status == 0 ]] || die "a query or a retrieval of the demo failed"
 fi

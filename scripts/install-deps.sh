@@ -15,7 +15,7 @@ packages=(
   libcurl4-openssl-dev nlohmann-json3-dev
   orthanc orthanc-dicomweb
   hyperfine python3 python3-pydicom
-  binutils file procps
+  binutils file procps time
   locales
 )
 

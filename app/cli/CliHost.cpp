@@ -62,6 +62,11 @@ void CliHost::BlocksListed(const TStrings& lines) {
         [this](std::string_view text) { std::fwrite(text.data(), 1, text.size(), out_); });
 }
 
+void CliHost::RetrievalProgress(const std::string& line) {
+    WriteLine(out_, line);
+    std::fflush(out_);
+}
+
 void CliHost::BatchLineAdded(const std::string& line) {
     WriteLine(out_, line);
     std::fflush(out_);

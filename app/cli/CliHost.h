@@ -40,6 +40,7 @@ class CliHost : public FormHost {
     void QueryListed() override;
     bool TakesBlocksAsListed() const override { return printListings_ && printBlocks_; }
     void BlocksListed(const TStrings& lines) override;
+    void RetrievalProgress(const std::string& line) override;
     void BatchLineAdded(const std::string& line) override;
     void BatchFileWritten(const std::string& fileName) override { batchFile_ = fileName; }
     dicom::Dispatcher& FormDispatcher() override { return dispatcher_; }

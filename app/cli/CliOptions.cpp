@@ -1,10 +1,12 @@
 #include "app/cli/CliOptions.h"
 
+#include <charconv>
 #include <cstddef>
 #include <optional>
 #include <string_view>
 
 #include "app/ConnectionSettings.h"
+#include "app/QueryRequest.h"
 #include "dicom/web/DicomWebService.h"
 #include "support/Exception.h"
 
@@ -45,6 +47,10 @@ constexpr FieldOption kFieldOptions[] = {
     {"tls-verify", "cboTLSVerify"},
     {"tls-profile", "cboTLSProfile"},
     {"http-user", "EditHttpUser"},
+    {"sop-uid", "EditSOPInstanceUID"},
+    {"move-dest", "EditMoveDest"},
+    {"store-port", "EditStorePort"},
+    {"store-dir", "EditStoreFolder"},
 };
 
 [[noreturn]] void Usage(const std::string& message) {
@@ -110,7 +116,8 @@ bool ReadListenTls(const std::string& name, const std::string& value, CliOptions
 // The options that take no value (--tls may say on or off, to override
 // the stored setting); false for any other.
 bool ReadFlag(const std::string& name, const std::string& arg, bool hasValue, CliOptions& options) {
-    if (name != "verbose" && name != "tls" && name != "listen-tls") return false;
+    if (name != "verbose" && name != "tls" && name != "listen-tls" && name != "verify")
+        return false;
     if (name == "tls" && hasValue) {
         const std::string value = arg.substr(arg.find('=') + 1);
         if (value != "on" && value != "off") Usage("option --tls takes on or off");
@@ -121,6 +128,7 @@ bool ReadFlag(const std::string& name, const std::string& arg, bool hasValue, Cl
     if (name == "verbose") options.verbose = true;
     if (name == "tls") options.fields.emplace_back("cbTLS", "1");
     if (name == "listen-tls") options.listenTls.enabled = true;
+    if (name == "verify") options.fields.emplace_back("cbVerify", "1");
     return true;
 }
 
@@ -225,12 +233,59 @@ void ReadCommand(const std::vector<std::string>& args, std::size_t& i, CliOption
     } else if (arg == "batch") {
         options.batchFile = NextWord(args, i, "batch needs a file");
         options.command = CliOptions::Command::Batch;
+    } else if (arg == "move" || arg == "get") {
+        options.retrieveLevel =
+            NextWord(args, i, arg + " needs a level: patient, study, series or image");
+        const std::optional<QueryLevel> level = LevelOfKind(options.retrieveLevel);
+        if (!level || *level == QueryLevel::Worklist)
+            Usage(arg + " needs a level: patient, study, series or image, not '" +
+                  options.retrieveLevel + "'");
+        options.command = arg == "move" ? CliOptions::Command::Move : CliOptions::Command::Get;
     } else if (arg == "compare") {
         options.compareKind = NextWord(args, i, "compare needs a kind of query");
         options.command = CliOptions::Command::Compare;
     } else {
         Usage("unknown command '" + arg + "'");
     }
+}
+
+// The value given for a field, the last one given winning; empty when none.
+std::string GivenField(const CliOptions& options, std::string_view control) {
+    std::string value;
+    for (const auto& [name, given] : options.fields)
+        if (name == control) value = given;
+    return value;
+}
+
+// A retrieval names the keys of its level, and a store port that can be one.
+void CheckRetrieval(CliOptions& options) {
+    const bool move = options.command == CliOptions::Command::Move;
+    if (!move && options.command != CliOptions::Command::Get) return;
+    const std::string what = std::string(move ? "move " : "get ") + options.retrieveLevel;
+    struct Key {
+        const char* level;  // the key is needed from this level down
+        const char* control;
+        const char* option;
+        const char* name;
+    };
+    constexpr Key kKeys[] = {
+        {"patient", "EditDossier", "--dossier", "Patient ID"},
+        {"study", "EditStudyUID", "--study-uid", "Study Instance UID"},
+        {"series", "EditSeriesUID", "--series-uid", "Series Instance UID"},
+        {"image", "EditSOPInstanceUID", "--sop-uid", "SOP Instance UID"},
+    };
+    const std::string& level = options.retrieveLevel;
+    const int depth = level == "patient" ? 0 : level == "study" ? 1 : level == "series" ? 2 : 3;
+    for (int k = depth == 0 ? 0 : 1; k <= depth; ++k)
+        if (GivenField(options, kKeys[k].control).find_first_not_of(" \\") == std::string::npos)
+            Usage(what + " needs " + kKeys[k].option + " (" + kKeys[k].name + ")");
+    if (const std::string port = GivenField(options, "EditStorePort"); !port.empty()) {
+        int value = 0;
+        const auto [end, error] = std::from_chars(port.data(), port.data() + port.size(), value);
+        if (error != std::errc() || end != port.data() + port.size() || value < 1 || value > 65535)
+            Usage("--store-port: '" + port + "' refused, a port from 1 to 65535 is expected");
+    }
+    options.fields.insert(options.fields.begin(), {"cboRetrieveLevel", options.retrieveLevel});
 }
 
 }  // namespace
@@ -259,6 +314,7 @@ CliOptions ParseCliOptions(const std::vector<std::string>& args) {
         return options;
     }
     if (!haveCommand) Usage("no command given");
+    CheckRetrieval(options);
     return options;
 }
 
@@ -288,6 +344,10 @@ std::string CliUsage() {
            "                                                (with --dicomweb: the service's\n"
            "                                                searches and the authentication "
            "asked)\n"
+           "  move LEVEL | get LEVEL                        C-MOVE or C-GET of a patient, study,\n"
+           "                                                series or image (--dossier,\n"
+           "                                                --study-uid, --series-uid, --sop-uid;\n"
+           "                                                several UIDs separated by \\)\n"
            "Options (each sets one field before the button is pressed; an omitted option\n"
            "keeps the field's start-up text; an empty value is allowed, e.g. --accession=):\n"
            "  --calling-aet AE   --ip ADDRESS     --port PORT      --aet AE\n"
@@ -331,11 +391,19 @@ std::string CliUsage() {
            "                     (1-1024, defaults 32 and 8)\n"
            "  --max-relayed-queries N   listen mode: the callers' queries relayed at once\n"
            "                     (1-256, default 8); more wait for a place\n"
+           "  --sop-uid UID      the SOP Instance UID of an image (move image, get image)\n"
+           "  --move-dest AE     C-MOVE destination (default: the calling AE title)\n"
+           "  --store-port PORT  where the console receives a C-MOVE's images (default 11113)\n"
+           "  --store-dir DIR    keep what arrives as DIR/<SOP Instance UID>.dcm (default:\n"
+           "                     checked and counted, not kept)\n"
+           "  --verify           count the instances with a C-FIND first, compare at the end\n"
            "  --help             --version\n"
            "Words of the form name=value are kept as command-line parameters.\n"
            "SIGINT or SIGTERM during a query cancels it (C-CANCEL) and lists what came.\n"
            "Exit status: 0 the query ran (or stopped at --max-results), 1 it failed or\n"
-           "was stopped, 2 bad usage.\n";
+           "was stopped, 2 bad usage.\n"
+           "move and get: 0 everything asked for arrived, 3 the node reported success but\n"
+           "fewer instances arrived, 1 it failed or was stopped.\n";
 }
 
 }  // namespace lumo::app

@@ -21,6 +21,7 @@
 #include "app/cli/CompareCommand.h"
 #include "app/cli/FormOutput.h"
 #include "app/cli/NodeCheckCommands.h"
+#include "app/cli/RetrieveCommand.h"
 #include "dicom/listener/EventLoopDispatcher.h"
 #include "logging/uApplicationLogger.h"
 #include "support/Application.h"
@@ -249,6 +250,16 @@ int RunButton(lumo::app::TFormTestWL& form, const CliOptions& options) {
     return status;
 }
 
+// A C-MOVE or C-GET, which SIGINT and SIGTERM cancel; its live lines went
+// to stdout as they came, its end lines with the listing.
+int RunRetrieve(lumo::app::TFormTestWL& form, const CliOptions& options) {
+    lumo::app::TButton& button =
+        options.command == CliOptions::Command::Move ? form.ButtonCMove : form.ButtonCGet;
+    const bool ran = RunStoppable(form, [&] { button.Click(); });
+    if (options.verbose) lumo::app::PrintExchangeReport(form, stderr);
+    return lumo::app::RetrievalExitStatus(form.LastQuery(), ran, stderr);
+}
+
 // The commands that are units of their own, run on the created form.
 using CommandUnit = int (*)(lumo::app::TFormTestWL&, const CliOptions&, std::FILE*, std::FILE*);
 CommandUnit UnitOf(CliOptions::Command command) {
@@ -285,6 +296,8 @@ bool Stoppable(CliOptions::Command command) {
         case CliOptions::Command::Series:
         case CliOptions::Command::Image:
         case CliOptions::Command::Check:
+        case CliOptions::Command::Move:
+        case CliOptions::Command::Get:
             return true;
         default:
             return false;
@@ -324,6 +337,9 @@ int RunForm(const CliOptions& options) {
         status = RunListen(form, dispatcher, options, created);
     } else if (batch) {
         status = RunBatch(form, host, options);
+    } else if (options.command == CliOptions::Command::Move ||
+               options.command == CliOptions::Command::Get) {
+        status = RunRetrieve(form, options);
     } else if (const CommandUnit unit = UnitOf(options.command)) {
         status = unit(form, options, stdout, stderr);
     } else {

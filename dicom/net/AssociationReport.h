@@ -25,6 +25,12 @@ enum class ContextResult : std::uint8_t {
     NotAnswered = 255,  // the association never got as far
 };
 
+// Which side plays which part of a service on a context (SCP/SCU role
+// selection): left to the standard's default, or this side as SCU, SCP or
+// both. A C-GET proposes this side as the storage SCP, as the instances
+// come back on the same association.
+enum class ContextRole : std::uint8_t { Default, Scu, Scp, Both };
+
 // One presentation context as proposed and as answered.
 struct ProposedContext {
     std::uint8_t id = 0;
@@ -32,6 +38,8 @@ struct ProposedContext {
     std::vector<std::string> transferSyntaxes;  // proposed, in order of preference
     ContextResult result = ContextResult::NotAnswered;
     std::string acceptedTransferSyntax;  // when accepted
+    ContextRole proposedRole = ContextRole::Default;
+    ContextRole acceptedRole = ContextRole::Default;  // as the node answered it
 
     bool Accepted() const { return result == ContextResult::Acceptance; }
     // Accepted with one of the transfer syntaxes proposed. A node that
@@ -97,11 +105,14 @@ struct HttpExchange {
 // Filled by the toolkit as the exchange goes, also when it fails; the
 // console words it. A plain value; any thread.
 struct AssociationReport {
-    std::string command;  // the exchange: "C-FIND", "C-ECHO"
+    std::string command;  // the exchange: "C-FIND", "C-ECHO", "C-MOVE", "C-STORE"
     std::string callingAETitle;
     std::string calledAETitle;
     std::string peerAddress;
     std::int32_t peerPort = 0;
+    // This side's address on the association, as the node sees it (what a
+    // node must be told to connect back to); empty when not connected.
+    std::string localAddress;
 
     std::vector<ProposedContext> contexts;
     std::uint32_t ourMaxPdu = 0;   // what this side said it takes
