@@ -99,17 +99,18 @@ TlsChannel::TlsChannel(const TlsContext& context, int socket, const std::string&
     if (ssl_ == nullptr) return;
     SSL_set_fd(ssl_, socket);
     SSL_set_app_data(ssl_, this);
-    const bool require = context.Settings().verify == TlsVerify::Require;
+    const TlsVerify verify = context.Settings().verify;
+    const bool chain = verify != TlsVerify::Ignore;
     if (context.Side() == TlsSide::Acceptor) {
-        SSL_set_verify(ssl_, require ? SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT : 0,
+        SSL_set_verify(ssl_, chain ? SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT : 0,
                        VerifyCallback);
         SSL_set_accept_state(ssl_);
         return;
     }
-    SSL_set_verify(ssl_, require ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, VerifyCallback);
+    SSL_set_verify(ssl_, chain ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, VerifyCallback);
     const bool address = IsAddress(peerAddress);
     if (!address) SSL_set_tlsext_host_name(ssl_, peerAddress.c_str());
-    if (require) {
+    if (verify == TlsVerify::Require) {
         X509_VERIFY_PARAM* param = SSL_get0_param(ssl_);
         if (address) {
             X509_VERIFY_PARAM_set1_ip_asc(param, peerAddress.c_str());
@@ -212,6 +213,8 @@ void TlsChannel::Close() noexcept {
 void TlsChannel::Describe(TlsReport& report) const {
     if (ssl_ == nullptr) return;
     report.established = true;
+    report.nameNotChecked =
+        context_.Side() == TlsSide::Requestor && context_.Settings().verify == TlsVerify::Chain;
     report.protocol = SSL_get_version(ssl_);
     if (const SSL_CIPHER* cipher = SSL_get_current_cipher(ssl_))
         report.cipherSuite = SSL_CIPHER_standard_name(cipher);
@@ -222,6 +225,10 @@ void TlsChannel::Describe(TlsReport& report) const {
     report.peerNotBefore = TimeText(X509_get0_notBefore(cert));
     report.peerNotAfter = TimeText(X509_get0_notAfter(cert));
     X509_free(cert);
+}
+
+std::string TlsChannel::FirstName() const {
+    return fault_.names.substr(0, fault_.names.find(", "));
 }
 
 std::string TlsChannel::Other() const {
@@ -239,7 +246,10 @@ std::string TlsChannel::CertificateFailure() const {
             return whose + " is not valid before " + fault_.notBefore;
         case X509_V_ERR_HOSTNAME_MISMATCH:
         case X509_V_ERR_IP_ADDRESS_MISMATCH:
-            return whose + " is issued for " + fault_.names + ", not for " + peerAddress_;
+            // Two ways out: the name the certificate gives, or no name check.
+            return whose + " is issued for " + fault_.names + ", not for " + peerAddress_ +
+                   ": call the node by the name in its certificate (--ip " + FirstName() +
+                   "), or check its chain only (--tls-verify chain)";
         case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
         case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
         case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
@@ -261,7 +271,7 @@ std::string TlsChannel::CertificateFailure() const {
 
 std::string TlsChannel::Failure(bool handshaking) const {
     const bool node = context_.Side() == TlsSide::Requestor;
-    if (fault_.error != X509_V_OK && context_.Settings().verify == TlsVerify::Require)
+    if (fault_.error != X509_V_OK && context_.Settings().verify != TlsVerify::Ignore)
         return CertificateFailure();
     if (closedAbruptly_ && handshaking)
         return Other() + " closed the connection during the TLS handshake: " +

@@ -59,6 +59,8 @@ class TlsChannel {
   private:
     TlsStep StepOf(int result);
     std::string Other() const;
+    // The first name the faulty certificate is issued for.
+    std::string FirstName() const;
     std::string CertificateFailure() const;
 
     const TlsContext& context_;
