@@ -1,8 +1,11 @@
 #include "app/DiagnosticTab.h"
 
 #include <filesystem>
+#include <functional>
 #include <optional>
+#include <stop_token>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -45,6 +48,7 @@ QueryNode SecondNode(const TFormTestWL& form, QueryNode node) {
 }
 
 std::vector<std::string> ComparisonRunLines(const ComparisonRun& run) {
+    if (run.stopped) return {"Comparaison interrompue"};
     std::vector<std::string> lines;
     for (const auto& [node, outcome] : {std::pair{"A", &run.a}, std::pair{"B", &run.b}}) {
         if (!outcome->failure) continue;
@@ -58,14 +62,24 @@ std::vector<std::string> ComparisonRunLines(const ComparisonRun& run) {
     return lines;
 }
 
+// Runs `work` as a query runs: the inputs disabled and "Arrêter" enabled
+// meanwhile, the window alive, and a stop asked for passed to `work`
+// through its token.
+void RunStoppable(TFormTestWL& form, const std::function<void(std::stop_token)>& work) {
+    const RunState::Scope running(form.Runs());
+    const std::stop_source stop = form.Runs().QueryStopSource();
+    form.Host().ProcessMessages();
+    form.Host().RunBusy([&] { work(stop.get_token()); }, [] {});
+}
+
 }  // namespace
 
 bool EchoNode(TFormTestWL& form) {
     const std::optional<dicom::DicomPeer> peer = PeerOfFields(form, form.ListBoxResult.Items);
     if (!peer) return false;
     form.ListBoxResult.Items.Clear();
-    form.Host().ProcessMessages();
-    const EchoOutcome outcome = RunEcho(*peer);
+    EchoOutcome outcome;
+    RunStoppable(form, [&](std::stop_token stop) { outcome = RunEcho(*peer, std::move(stop)); });
     ListLines(form.ListBoxResult.Items, EchoLines(outcome));
     form.ShowExchange({outcome.report}, true);
     return outcome.Succeeded();
@@ -75,8 +89,9 @@ bool ProbeNode(TFormTestWL& form) {
     const std::optional<dicom::DicomPeer> peer = PeerOfFields(form, form.ListBoxResult.Items);
     if (!peer) return false;
     form.ListBoxResult.Items.Clear();
-    form.Host().ProcessMessages();
-    const dicom::DicomProbeResult probe = dicom::DicomProbe(*peer);
+    dicom::DicomProbeResult probe;
+    RunStoppable(form,
+                 [&](std::stop_token stop) { probe = dicom::DicomProbe(*peer, std::move(stop)); });
     ListLines(form.ListBoxResult.Items, ProbeLines(probe));
     form.ShowExchange(probe.reports, true);
     return probe.Reached() && probe.AnyAccepted();
@@ -121,10 +136,19 @@ void CompareWithSecondNode(TFormTestWL& form) {
         return;
     }
     list.Clear();
-    form.Host().ProcessMessages();
-    const ComparisonRun run = CompareNodes(*a, b);
+    ComparisonRun run;
+    RunStoppable(form, [&](std::stop_token stop) { run = CompareNodes(*a, b, std::move(stop)); });
     ListLines(list, ComparisonRunLines(run));
     form.ShowExchange({run.a.report, run.b.report}, true);
+}
+
+void CopyExchangeReport(TFormTestWL& form) {
+    std::string text;
+    for (const std::string_view line : form.MemoDiagnostic.Lines) {
+        text.append(line);
+        text += '\n';
+    }
+    form.Host().CopyText(text);
 }
 
 }  // namespace lumo::app

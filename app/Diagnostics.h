@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -19,18 +20,23 @@ struct EchoOutcome {
     std::optional<QueryFailure> failure;
 
     bool Succeeded() const { return !failure; }
+    // Whether a stop ended it.
+    bool Stopped() const { return report.cancel == dicom::CancelReason::Stop; }
 };
 
-// A C-ECHO to the node; nothing raises.
-EchoOutcome RunEcho(const dicom::DicomPeer& peer);
+// A C-ECHO to the node, which `stop` (from any thread) ends at once;
+// nothing raises.
+EchoOutcome RunEcho(const dicom::DicomPeer& peer, std::stop_token stop = {});
 
 // "Echo réussi : NORVANEX@127.0.0.1:3100 en 4 ms", the node's implementation
-// and its maximum PDU; or the failure's class name and message.
+// and its maximum PDU; the failure's class name and message; or, stopped,
+// "Echo interrompu".
 std::vector<std::string> EchoLines(const EchoOutcome& outcome);
 
 // One line per probed service (accepted with its transfer syntax, or
-// refused and why), then one per C-FIND check; or, when the node could not
-// be reached, the failure's class name and message.
+// refused and why), then one per C-FIND check; when the node could not be
+// reached, the failure's class name and message; stopped, "Sonde
+// interrompue".
 std::vector<std::string> ProbeLines(const dicom::DicomProbeResult& probe);
 
 }  // namespace lumo::app

@@ -97,7 +97,7 @@ std::unordered_map<std::string, int> ByKey(QueryLevel level, const DicomDataSets
 // The responses of `asked` found again by key alone, for the keys that only
 // `other` answered with.
 DicomDataSets AskAgainByKey(const QueryRequest& asked, const DicomDataSets& other,
-                            const std::vector<std::string>& keys) {
+                            const std::vector<std::string>& keys, const std::stop_token& stop) {
     DicomDataSets found;
     if (keys.empty()) return found;
     std::unordered_map<std::string, int> wanted;
@@ -106,7 +106,8 @@ DicomDataSets AskAgainByKey(const QueryRequest& asked, const DicomDataSets& othe
         const DicomDataSet response = other.DataSetsItem(i);
         const std::string key = MatchKey(asked.level, response);
         if (!wanted.count(key)) continue;
-        const QueryOutcome again = RunQuery(asked, KeyIdentifier(asked.level, response));
+        if (stop.stop_requested()) break;
+        const QueryOutcome again = RunQuery(asked, KeyIdentifier(asked.level, response), {}, stop);
         for (int j = 1; again.Answered() && j <= again.responses.DataSetsCount(); ++j) {
             if (MatchKey(asked.level, again.responses.DataSetsItem(j)) == key) {
                 found.DataSetsAppend(again.responses.DataSetsItem(j));
@@ -198,7 +199,8 @@ DicomDataSet KeyIdentifier(QueryLevel level, const DicomDataSet& response) {
     return identifier;
 }
 
-ComparisonRun CompareNodes(const QueryRequest& asked, const QueryNode& bNode) {
+ComparisonRun CompareNodes(const QueryRequest& asked, const QueryNode& bNode,
+                           std::stop_token stop) {
     ComparisonRun run;
     // The comparison reads every response of both sides.
     QueryRequest a = asked;
@@ -206,12 +208,16 @@ ComparisonRun CompareNodes(const QueryRequest& asked, const QueryNode& bNode) {
     QueryRequest b = a;
     b.node = bNode;
     const DicomDataSet identifier = BuildIdentifier(a);
-    run.a = RunQuery(a, identifier);
-    run.b = RunQuery(b, identifier);
-    if (!run.Answered()) return run;
+    // A stop ends the run at once: half the answers compare to nothing.
+    const auto stopped = [&] { return run.stopped = stop.stop_requested(); };
+    run.a = RunQuery(a, identifier, {}, stop);
+    if (stopped()) return run;
+    run.b = RunQuery(b, identifier, {}, stop);
+    if (stopped() || !run.Answered()) return run;
     const NodeComparison first = CompareResponses(a.level, run.a.responses, run.b.responses);
-    const DicomDataSets moreA = AskAgainByKey(a, run.b.responses, first.onlyInB);
-    const DicomDataSets moreB = AskAgainByKey(b, run.a.responses, first.onlyInA);
+    const DicomDataSets moreA = AskAgainByKey(a, run.b.responses, first.onlyInB, stop);
+    const DicomDataSets moreB = AskAgainByKey(b, run.a.responses, first.onlyInA, stop);
+    if (stopped()) return run;
     run.comparison =
         CompareResponses(a.level, Joined(run.a.responses, moreA), Joined(run.b.responses, moreB));
     run.comparison.countA = run.a.responses.DataSetsCount();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -55,15 +56,17 @@ dicom::DicomDataSet KeyIdentifier(QueryLevel level, const dicom::DicomDataSet& r
 
 // Both queries, then a second question by key for each response found on
 // one side only (archives differ on dates and other matching keys), then the
-// comparison. A failed query leaves `comparison` empty.
+// comparison. A failed query leaves `comparison` empty; so does `stop`
+// (from any thread), which cancels the query under way and ends the run.
 struct ComparisonRun {
     QueryOutcome a;
     QueryOutcome b;
     NodeComparison comparison;
+    bool stopped = false;
 
-    bool Answered() const { return a.Answered() && b.Answered(); }
+    bool Answered() const { return !stopped && a.Answered() && b.Answered(); }
 };
-ComparisonRun CompareNodes(const QueryRequest& a, const QueryNode& b);
+ComparisonRun CompareNodes(const QueryRequest& a, const QueryNode& b, std::stop_token stop = {});
 
 // The report as the operator reads it, and as CSV rows.
 std::vector<std::string> ComparisonLines(const NodeComparison& comparison);

@@ -9,6 +9,7 @@
 #include "app/DiagnosticTab.h"
 #include "app/FormControlDesign.h"
 #include "app/LinesFile.h"
+#include "app/NodeChooser.h"
 #include "app/QueryIdentifier.h"
 #include "app/ResponseListing.h"
 #include "app/SavedResponses.h"
@@ -71,7 +72,7 @@ TFormTestWL::~TFormTestWL() {
 void TFormTestWL::SetLists() {
     cboModalite.Items = {"CR", "US", "CT", "RF", "OT", "SC", "MR", "XA", "MG"};
     cboCompareKind.Items = {"worklist", "patient", "study", "series", "image"};
-    cboTLSVerify.Items = {"require", "ignore"};
+    cboTLSVerify.Items = {"require", "chain", "ignore"};
     for (const dicom::TlsProfile profile :
          {dicom::TlsProfile::Bcp195Nd, dicom::TlsProfile::Bcp195, dicom::TlsProfile::Bcp195Extended,
           dicom::TlsProfile::Aes, dicom::TlsProfile::Null})
@@ -98,6 +99,9 @@ void TFormTestWL::BindHandlers() {
     bind(ButtonSonder, &TFormTestWL::ButtonSonderClick);
     bind(ButtonExporter, &TFormTestWL::ButtonExporterClick);
     bind(ButtonComparer, &TFormTestWL::ButtonComparerClick);
+    bind(ButtonCopierRapport, &TFormTestWL::ButtonCopierRapportClick);
+    bind(ButtonEnregistrerNoeud, &TFormTestWL::ButtonEnregistrerNoeudClick);
+    cboNoeud.OnSelect = [this](TControl& sender) { cboNoeudSelect(sender); };
     ButtonArreter.OnClick = [this](TControl&) { RequestStop(); };
 
     DicomViewer1.Viewer.OnAssociationRequest2 =
@@ -142,6 +146,7 @@ void TFormTestWL::FormCreate() {
     QueryLimits.maxResults = values.maxResults;
     ShowConnectionFields();
     ShowTlsSettings(ReadTlsSettings(TlsSettingsOfFields()));
+    ListBookNodes(*this);
 
     const std::vector<std::string> params = CommandLineParams();
     if (!params.empty() && params[0] == "LISTEN") {
@@ -227,13 +232,16 @@ void TFormTestWL::Button2Click(TControl&) {
 void TFormTestWL::ButtonCFINDType1Click(TControl&) { RunBatchType1(*this); }
 
 // The result file is named relative to the current folder, not the
-// program's: it lands where the operator started the console.
-void TFormTestWL::Button5Click(TControl&) { SaveLinesToFile(kResultFileName, ListBoxResult.Items); }
+// program's: it lands where the operator started the console (or in the
+// files' folder of the window started from its desktop entry).
+void TFormTestWL::Button5Click(TControl&) {
+    SaveLinesToFile(FilesFolder + kResultFileName, ListBoxResult.Items);
+}
 
 void TFormTestWL::Button6Click(TControl&) {
     // Read in full before the list is touched: a file that cannot be read
     // leaves the list as it was.
-    ListBoxResult.Items.Assign(LoadLinesFromFile(kResultFileName).lines);
+    ListBoxResult.Items.Assign(LoadLinesFromFile(FilesFolder + kResultFileName).lines);
 }
 
 void TFormTestWL::Button3Click(TControl&) { RunWorklistCheck(*this); }
@@ -255,6 +263,12 @@ void TFormTestWL::ButtonSonderClick(TControl&) {
 void TFormTestWL::ButtonExporterClick(TControl&) { ExportLastResponses(*this); }
 
 void TFormTestWL::ButtonComparerClick(TControl&) { CompareWithSecondNode(*this); }
+
+void TFormTestWL::ButtonCopierRapportClick(TControl&) { CopyExchangeReport(*this); }
+
+void TFormTestWL::cboNoeudSelect(TControl&) { ChooseBookNode(*this); }
+
+void TFormTestWL::ButtonEnregistrerNoeudClick(TControl&) { SaveFieldsAsNode(*this); }
 
 void TFormTestWL::DicomViewer1AssociationRequest2(dicom::DicomViewer&, dicom::DicomConnection&,
                                                   bool& isOK) {
@@ -368,7 +382,7 @@ void TFormTestWL::ShowOutcome(ResponseLister* listed) {
         lines.Assign(std::move(listed->Lines()));
         if (listed->Failed()) LogListingFailure(lastQuery_.request.level, listed->Failure());
     } else {
-        SaveAndListResponses(lines, lastQuery_.responses, lastQuery_.request.level);
+        SaveAndListResponses(lines, lastQuery_.responses, lastQuery_.request.level, FilesFolder);
     }
     if (!cancel.empty()) lines.Add(cancel);
     if (!failure) return;

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "app/ConnectionSettings.h"
 #include "dicom/net/DicomTls.h"
 
 namespace lumo::app {
@@ -28,7 +30,10 @@ struct CliOptions {
         Compare,   // the same query to two nodes, side by side
         Echo,      // a C-ECHO to the node ("Echo")
         Probe,     // what the node offers ("Sonder")
+        Nodes,     // the address book: list, add, remove, import, export
     };
+    // What `nodes` does; List without a word after it.
+    enum class NodesAction { List, Add, Remove, Import, Export };
 
     Command command = Command::Help;
     std::string listenPort;  // the word after "listen", as typed
@@ -47,6 +52,18 @@ struct CliOptions {
     // Listen mode's own TLS (--listen-tls, --listen-cert, --listen-key,
     // --listen-ca, --listen-verify), independent of the queries' --tls.
     dicom::DicomTls listenTls;
+    // Nodes of the address book whose connection fills the fields (--node)
+    // and the second node of compare (--node2), before the options beside
+    // them, which win.
+    std::string node;
+    std::string node2;
+    // The TLS of --node2's node, for the second node of compare.
+    std::optional<TlsSettings> secondTls;
+    NodesAction nodesAction = NodesAction::List;
+    std::string nodesWord;  // the node's name (add, remove) or the file (import, export)
+    // What `nodes add` keeps beside the connection: --comment, --dicomweb-url.
+    std::optional<std::string> comment;
+    std::optional<std::string> dicomWebUrl;
 };
 
 // Reads the arguments after the program name. Options are written
@@ -56,5 +73,10 @@ CliOptions ParseCliOptions(const std::vector<std::string>& args);
 
 // The usage text, ending with a newline.
 std::string CliUsage();
+
+// Every command word and every option the command line takes (without its
+// "--"): what the usage, the manual page and the shell completion name.
+std::vector<std::string> CliCommandNames();
+std::vector<std::string> CliOptionNames();
 
 }  // namespace lumo::app

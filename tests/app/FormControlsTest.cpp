@@ -109,7 +109,8 @@ TEST_F(FormTest, ButtonsWindowAndBatchTab) {
     EXPECT_EQ(form.Form.Caption, "Query Worklist / CFIND");
     EXPECT_EQ(form.Form.Width, 905);
     EXPECT_EQ(form.Form.Height, 628);
-    EXPECT_EQ(form.Panel2.Height, 329);
+    // The design's 329 and the node chooser's row.
+    EXPECT_EQ(form.Panel2.Height, 354);
     EXPECT_EQ(form.Panel3.Width, 312);
     EXPECT_EQ(form.TabSheet1.Caption, "Type 1");
     EXPECT_EQ(form.TabSheet1.Parent, "PageControl1");
@@ -146,9 +147,10 @@ TEST_F(FormTest, EveryControlIsListedOnceUnderItsContainer) {
         }
     }
     EXPECT_EQ(form.FindControl("NoSuchControl"), nullptr);
-    // The design's controls, the batch's progress label, the stop button
-    // and the Diagnostic tab with its twenty-six.
-    EXPECT_EQ(names.size(), 75u);
+    // The design's controls, the batch's progress label, the stop button,
+    // the node chooser and its button, and the Diagnostic tab with its
+    // thirty-seven.
+    EXPECT_EQ(names.size(), 88u);
     // Made from the table of controls, row by row, in its order.
     const auto designs = FormControlDesigns();
     ASSERT_EQ(designs.size(), form.Controls().size());
