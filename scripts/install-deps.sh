@@ -15,6 +15,7 @@ packages=(
   orthanc
   hyperfine python3 python3-pydicom
   binutils file procps
+  debhelper dpkg-dev lintian desktop-file-utils
   locales
 )
 
