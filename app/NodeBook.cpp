@@ -75,8 +75,11 @@ BookNode NodeOfValues(const std::string& name,
                       const std::vector<std::pair<std::string, std::string>>& values) {
     BookNode node;
     node.name = name;
-    for (const auto& [key, value] : values) {
-        const auto is = [&](const char* wanted) { return SameName(key, wanted); };
+    for (const auto& entry : values) {
+        // Not a structured binding: clang 14 cannot capture one.
+        const std::string& key = entry.first;
+        const std::string& value = entry.second;
+        const auto is = [&key](const char* wanted) { return SameName(key, wanted); };
         if (is("IP")) node.ip = value;
         if (is("Port")) node.port = value;
         if (is("AETitle")) node.aeTitle = value;
