@@ -1,6 +1,6 @@
 # The README's two commands. Both set everything up first: packages through
 # scripts/install-deps.sh, then configure and build with the CMake presets.
-.PHONY: all deps build test demo bench bench-million clean
+.PHONY: all deps build test demo bench bench-million package clean
 
 JOBS ?= $(shell nproc)
 
@@ -32,6 +32,11 @@ bench: build
 # minutes), and the window showing them.
 bench-million: build
 	bash bench/run-bench.sh million
+
+# The Debian package (build/package/lumo4410_<version>_<arch>.deb), built by
+# dpkg-buildpackage from a copy of the tree and checked by lintian.
+package: deps
+	JOBS=$(JOBS) bash scripts/build-package.sh
 
 clean:
 	rm -rf build

@@ -216,6 +216,8 @@ std::vector<std::string> TlsLines(const dicom::TlsReport& tls) {
         lines.push_back("  émis par : " + tls.peerIssuer);
         lines.push_back("  valide du " + tls.peerNotBefore + " au " + tls.peerNotAfter);
     }
+    if (tls.nameNotChecked)
+        lines.push_back("  nom du certificat non vérifié (--tls-verify chain) : sa chaîne seule");
     if (!tls.failure.empty()) lines.push_back("  puis : " + tls.failure);
     return lines;
 }

@@ -150,8 +150,9 @@ void ApplySetting(ConnectionSetting setting, std::uint32_t value, ConnectionValu
 
 dicom::TlsVerify ParseTlsVerify(const std::string& text) {
     if (const std::optional<dicom::TlsVerify> verify = dicom::TlsVerifyOfName(text)) return *verify;
-    throw Exception(ErrorClass::EConvertError,
-                    "Vérification TLS : '" + text + "' refusée, require ou ignore est attendu");
+    throw Exception(
+        ErrorClass::EConvertError,
+        "Vérification TLS : '" + text + "' refusée, require, chain ou ignore est attendu");
 }
 
 dicom::TlsProfile ParseTlsProfile(const std::string& text) {

@@ -1,8 +1,11 @@
 #include "app/DiagnosticTab.h"
 
 #include <filesystem>
+#include <functional>
 #include <optional>
+#include <stop_token>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -60,6 +63,7 @@ std::optional<QueryTransport> SecondTransport(const TFormTestWL& form) {
 }
 
 std::vector<std::string> ComparisonRunLines(const ComparisonRun& run) {
+    if (run.stopped) return {"Comparaison interrompue"};
     std::vector<std::string> lines;
     for (const auto& [node, outcome] : {std::pair{"A", &run.a}, std::pair{"B", &run.b}}) {
         if (!outcome->failure) continue;
@@ -77,14 +81,27 @@ std::vector<std::string> ComparisonRunLines(const ComparisonRun& run) {
     return lines;
 }
 
+// Runs `work` as a query runs: the inputs disabled and "Arrêter" enabled
+// meanwhile, the window alive, and a stop asked for passed to `work`
+// through its token.
+void RunStoppable(TFormTestWL& form, const std::function<void(std::stop_token)>& work) {
+    const RunState::Scope running(form.Runs());
+    const std::stop_source stop = form.Runs().QueryStopSource();
+    form.Host().ProcessMessages();
+    form.Host().RunBusy([&] { work(stop.get_token()); }, [] {});
+}
+
 }  // namespace
 
 bool EchoNode(TFormTestWL& form) {
     const std::optional<NodeOfFields> node = CheckedNodeOfFields(form, form.ListBoxResult.Items);
     if (!node) return false;
     form.ListBoxResult.Items.Clear();
-    form.Host().ProcessMessages();
-    const EchoOutcome outcome = node->service ? RunEcho(*node->service) : RunEcho(*node->peer);
+    EchoOutcome outcome;
+    // An HTTP check ends within its timeouts; "Arrêter" stops a DIMSE one at once.
+    RunStoppable(form, [&](std::stop_token stop) {
+        outcome = node->service ? RunEcho(*node->service) : RunEcho(*node->peer, std::move(stop));
+    });
     ListLines(form.ListBoxResult.Items, EchoLines(outcome));
     form.ShowExchange({outcome.report}, true);
     return outcome.Succeeded();
@@ -94,14 +111,17 @@ bool ProbeNode(TFormTestWL& form) {
     const std::optional<NodeOfFields> node = CheckedNodeOfFields(form, form.ListBoxResult.Items);
     if (!node) return false;
     form.ListBoxResult.Items.Clear();
-    form.Host().ProcessMessages();
     if (node->service) {
-        const dicom::DicomWebProbeResult probe = dicom::DicomWebProbe(*node->service);
+        dicom::DicomWebProbeResult probe;
+        RunStoppable(form, [&](std::stop_token) { probe = dicom::DicomWebProbe(*node->service); });
         ListLines(form.ListBoxResult.Items, ProbeLines(probe));
         form.ShowExchange({probe.report}, true);
         return probe.Reached() && probe.AnySearchAnswered();
     }
-    const dicom::DicomProbeResult probe = dicom::DicomProbe(*node->peer);
+    dicom::DicomProbeResult probe;
+    RunStoppable(form, [&](std::stop_token stop) {
+        probe = dicom::DicomProbe(*node->peer, std::move(stop));
+    });
     ListLines(form.ListBoxResult.Items, ProbeLines(probe));
     form.ShowExchange(probe.reports, true);
     return probe.Reached() && probe.AnyAccepted();
@@ -146,10 +166,21 @@ void CompareWithSecondNode(TFormTestWL& form) {
         return;
     }
     list.Clear();
-    form.Host().ProcessMessages();
-    const ComparisonRun run = CompareNodes(*a, b, SecondTransport(form));
+    ComparisonRun run;
+    RunStoppable(form, [&](std::stop_token stop) {
+        run = CompareNodes(*a, b, SecondTransport(form), {}, std::move(stop));
+    });
     ListLines(list, ComparisonRunLines(run));
     form.ShowExchange({run.a.report, run.b.report}, true);
+}
+
+void CopyExchangeReport(TFormTestWL& form) {
+    std::string text;
+    for (const std::string_view line : form.MemoDiagnostic.Lines) {
+        text.append(line);
+        text += '\n';
+    }
+    form.Host().CopyText(text);
 }
 
 }  // namespace lumo::app

@@ -7,8 +7,10 @@ class TFormTestWL;
 // The actions of the tab "Diagnostic": echo and probe of the node of the
 // fields, the export of the last query's responses, and the comparison of
 // its answers with a second node's. Each lists its lines in the result list
-// and shows the report of its associations on the tab. Free functions over
-// the form; the form's thread.
+// and shows the report of its associations on the tab. Echo, probe and
+// comparison run as queries do: through the host's RunBusy, so that the
+// window stays alive, with "Arrêter" the one control enabled, which stops
+// them. Free functions over the form; the form's thread.
 
 // Whether the echo answered Success.
 bool EchoNode(TFormTestWL& form);
@@ -21,5 +23,8 @@ void ExportLastResponses(TFormTestWL& form);
 // second address (B, the first one's for what is left empty); the report in
 // the result list.
 void CompareWithSecondNode(TFormTestWL& form);
+// The whole report of the last exchange, as the tab shows it, to the
+// clipboard ("Copier le rapport").
+void CopyExchangeReport(TFormTestWL& form);
 
 }  // namespace lumo::app

@@ -1,5 +1,7 @@
 #include "app/Diagnostics.h"
 
+#include <utility>
+
 #include "app/AssociationText.h"
 #include "app/VisibleText.h"
 
@@ -52,10 +54,10 @@ EchoOutcome RunEcho(const dicom::DicomWebService& service) {
     return outcome;
 }
 
-EchoOutcome RunEcho(const dicom::DicomPeer& peer) {
+EchoOutcome RunEcho(const dicom::DicomPeer& peer, std::stop_token stop) {
     EchoOutcome outcome;
     try {
-        dicom::DicomEcho(peer, outcome.report);
+        dicom::DicomEcho(peer, outcome.report, std::move(stop));
     } catch (const std::exception& e) {
         outcome.failure = QueryFailure::Of(e, outcome.report);
     }
@@ -63,6 +65,7 @@ EchoOutcome RunEcho(const dicom::DicomPeer& peer) {
 }
 
 std::vector<std::string> EchoLines(const EchoOutcome& outcome) {
+    if (outcome.Stopped()) return {"Echo interrompu"};
     if (outcome.failure)
         return {outcome.failure->ClassName(), VisibleText(outcome.failure->message)};
     const dicom::AssociationReport& report = outcome.report;
@@ -82,6 +85,7 @@ std::vector<std::string> EchoLines(const EchoOutcome& outcome) {
 }
 
 std::vector<std::string> ProbeLines(const dicom::DicomProbeResult& probe) {
+    if (probe.stopped) return {"Sonde interrompue"};
     if (!probe.Reached()) return {ErrorClassName(*probe.failureClass), VisibleText(probe.failure)};
     std::vector<std::string> lines;
     for (const dicom::ProbedService& service : probe.services) {

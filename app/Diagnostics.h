@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -20,23 +21,27 @@ struct EchoOutcome {
     std::optional<QueryFailure> failure;
 
     bool Succeeded() const { return !failure; }
+    // Whether a stop ended it.
+    bool Stopped() const { return report.cancel == dicom::CancelReason::Stop; }
 };
 
-// A C-ECHO to the node; nothing raises.
-EchoOutcome RunEcho(const dicom::DicomPeer& peer);
+// A C-ECHO to the node, which `stop` (from any thread) ends at once;
+// nothing raises.
+EchoOutcome RunEcho(const dicom::DicomPeer& peer, std::stop_token stop = {});
 // The same check of a DICOMweb service (the first study asked for); nothing
 // raises.
 EchoOutcome RunEcho(const dicom::DicomWebService& service);
 
 // "Echo réussi : NORVANEX@127.0.0.1:3100 en 4 ms", the node's implementation
-// and its maximum PDU; or the failure's class name and message. For a
-// DICOMweb service: "Echo DICOMweb réussi : <URL> en 4 ms", its answer and
-// the authentication shown.
+// and its maximum PDU; the failure's class name and message; or, stopped,
+// "Echo interrompu". For a DICOMweb service: "Echo DICOMweb réussi : <URL>
+// en 4 ms", its answer and the authentication shown.
 std::vector<std::string> EchoLines(const EchoOutcome& outcome);
 
 // One line per probed service (accepted with its transfer syntax, or
-// refused and why), then one per C-FIND check; or, when the node could not
-// be reached, the failure's class name and message.
+// refused and why), then one per C-FIND check; when the node could not be
+// reached, the failure's class name and message; stopped, "Sonde
+// interrompue".
 std::vector<std::string> ProbeLines(const dicom::DicomProbeResult& probe);
 // For a DICOMweb service: what it answered without credentials (and the
 // authentication it asks for), then each search with them; or, when it

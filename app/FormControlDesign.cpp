@@ -16,14 +16,15 @@ constexpr const char* kHintCFind = "Paramètre CFIND => Norvanex 2.5.3.7 minimum
 constexpr int kColA = kInputColumnA;
 constexpr int kColB = kInputColumnB;
 constexpr int kRow = 25;  // row pitch
-constexpr int kTop = 8;
+// Below the row of the node chooser, at the top.
+constexpr int kTop = 8 + kRow;
 constexpr int kField = 21;  // input height
 
 constexpr ControlBox Field(int column, int row, int width) {
     return {column, kTop + row * kRow, width, kField};
 }
 constexpr ControlBox Button(int column, int row) {
-    return {8 + column * 145, 212 + row * 28, 140, 25};
+    return {8 + column * 145, 212 + kRow + row * 28, 140, 25};
 }
 
 constexpr unsigned kBoth = MarkW | MarkCF;
@@ -31,10 +32,12 @@ constexpr unsigned kBoth = MarkW | MarkCF;
 // clang-format off
 constexpr ControlDesign kDesigns[] = {
     {.name = "FormTestWL", .kind = K::Form, .parent = "", .caption = "Query Worklist / CFIND",
-     .box = {0, 0, 905, 628}},
+     .box = {0, 0, 905, 676}},
 
-    // Input block (top, 329 pixels high).
-    {.name = "Panel2", .kind = K::Panel, .parent = "FormTestWL", .box = {0, 0, 0, 329}},
+    // Input block (top, 402 pixels high: the node chooser's row above the
+    // design's 329, and two rows more for the Diagnostic tab's DICOMweb
+    // fields; the window is as much taller, the result list as high).
+    {.name = "Panel2", .kind = K::Panel, .parent = "FormTestWL", .box = {0, 0, 0, 402}},
     {.name = "EditCallingAETitle", .kind = K::Edit, .parent = "Panel2", .label = "AETitleCalling:",
      .text = "Lumo4410", .marks = kBoth, .tabOrder = 0, .box = Field(kColA, 0, 150)},
     {.name = "EditIP", .kind = K::Edit, .parent = "Panel2", .label = "IP:", .text = "127.0.0.1",
@@ -66,9 +69,9 @@ constexpr ControlDesign kDesigns[] = {
 
     // Request and response times; the label beside each is its field label.
     {.name = "lblDHDemande", .kind = K::Label, .parent = "Panel2", .label = "Demandée à :",
-     .box = {kColA, 300, 110, 17}},
+     .box = {kColA, 300 + kRow, 110, 17}},
     {.name = "lblDHReponse", .kind = K::Label, .parent = "Panel2", .label = "Réponse à :",
-     .box = {352, 300, 110, 17}},
+     .box = {352, 300 + kRow, 110, 17}},
 
     {.name = "ButtonWL", .kind = K::Button, .parent = "Panel2", .caption = "Worklist",
      .box = Button(0, 0)},
@@ -97,6 +100,15 @@ constexpr ControlDesign kDesigns[] = {
     {.name = "ButtonArreter", .kind = K::Button, .parent = "Panel2", .caption = "Arrêter",
      .hint = "Arrête la requête en cours (C-CANCEL) ou le traitement par lot",
      .box = Button(3, 2)},
+    // The address book, above the connection fields: choosing a node fills
+    // them; the button keeps them under the name typed in the chooser.
+    {.name = "cboNoeud", .kind = K::ComboBox, .parent = "Panel2", .label = "Nœud:",
+     .hint = "Nœuds du carnet d'adresses : en choisir un remplit les champs de connexion",
+     .box = {kColA, 8, 150, kField}},
+    {.name = "ButtonEnregistrerNoeud", .kind = K::Button, .parent = "Panel2",
+     .caption = "Enregistrer le nœud",
+     .hint = "Garde IP, port, AE titles et TLS sous le nom tapé dans la liste « Nœud »",
+     .box = {280, 6, 150, 25}},
 
     // Batch panel at the right of the input block (312 pixels wide).
     {.name = "Panel3", .kind = K::Panel, .parent = "Panel2", .box = {0, 0, 312, 0}},
@@ -131,76 +143,108 @@ constexpr ControlDesign kDesigns[] = {
      .box = {4, 272, 290, 15}, .visible = false},
 
     // The tab "Diagnostic": echo and probe of the node, the connection's
-    // timeouts and maximum PDU, DICOM over TLS, the report of the last
-    // exchange, the export of the responses and the comparison with a
-    // second node.
+    // timeouts and maximum PDU, DICOM over TLS, the comparison with a second
+    // node, the export of the responses, and the report of the last
+    // exchange, which takes the rest of the tab and grows with it. Every
+    // field has its label on its left.
     {.name = "TabSheet2", .kind = K::TabSheet, .parent = "PageControl1", .caption = "Diagnostic"},
     {.name = "ButtonEcho", .kind = K::Button, .parent = "TabSheet2", .caption = "Echo",
-     .box = {4, 4, 140, 25}},
+     .box = {4, 4, 96, 25}},
     {.name = "ButtonSonder", .kind = K::Button, .parent = "TabSheet2", .caption = "Sonder",
-     .box = {150, 4, 140, 25}},
+     .box = {104, 4, 96, 25}},
     {.name = "lblConnectTimeout", .kind = K::Label, .parent = "TabSheet2",
-     .caption = "Connexion (s)", .box = {4, 36, 92, 21}},
-    {.name = "EditConnectTimeout", .kind = K::Edit, .parent = "TabSheet2", .box = {98, 36, 48, 21}},
+     .caption = "Connexion (s)", .box = {4, 33, 92, 21}},
+    {.name = "EditConnectTimeout", .kind = K::Edit, .parent = "TabSheet2", .box = {98, 33, 48, 21}},
     {.name = "lblAssocTimeout", .kind = K::Label, .parent = "TabSheet2",
-     .caption = "Association (s)", .box = {152, 36, 92, 21}},
-    {.name = "EditAssocTimeout", .kind = K::Edit, .parent = "TabSheet2", .box = {246, 36, 48, 21}},
+     .caption = "Association (s)", .box = {152, 33, 100, 21}},
+    {.name = "EditAssocTimeout", .kind = K::Edit, .parent = "TabSheet2", .box = {254, 33, 50, 21}},
     {.name = "lblResponseTimeout", .kind = K::Label, .parent = "TabSheet2",
-     .caption = "Réponse (s)", .box = {4, 60, 92, 21}},
+     .caption = "Réponse (s)", .box = {4, 57, 92, 21}},
     {.name = "EditResponseTimeout", .kind = K::Edit, .parent = "TabSheet2",
-     .box = {98, 60, 48, 21}},
+     .box = {98, 57, 48, 21}},
     {.name = "lblMaxPDU", .kind = K::Label, .parent = "TabSheet2", .caption = "PDU max (octets)",
-     .box = {152, 60, 84, 21}},
-    {.name = "EditMaxPDU", .kind = K::Edit, .parent = "TabSheet2", .box = {238, 60, 56, 21}},
+     .box = {152, 57, 100, 21}},
+    {.name = "EditMaxPDU", .kind = K::Edit, .parent = "TabSheet2", .box = {254, 57, 50, 21}},
     {.name = "lblMaxResults", .kind = K::Label, .parent = "TabSheet2", .caption = "Max. réponses",
-     .box = {150, 202, 84, 21}},
+     .box = {4, 81, 92, 21}},
     {.name = "EditMaxResults", .kind = K::Edit, .parent = "TabSheet2",
      .hint = "Réponses prises avant d'annuler la requête (0 : toutes)",
-     .box = {236, 202, 58, 21}},
-    {.name = "MemoDiagnostic", .kind = K::Memo, .parent = "TabSheet2", .box = {4, 158, 290, 38}},
+     .box = {98, 81, 48, 21}},
+    {.name = "MemoDiagnostic", .kind = K::Memo, .parent = "TabSheet2", .box = {4, 324, 300, 46},
+     .anchors = AnchorRight | AnchorBottom},
     {.name = "ButtonExporter", .kind = K::Button, .parent = "TabSheet2", .caption = "Exporter…",
-     .box = {4, 200, 140, 25}},
+     .box = {204, 4, 100, 25}},
     {.name = "lblSecondNode", .kind = K::Label, .parent = "TabSheet2",
-     .caption = "Second nœud : IP, port, AE title", .box = {4, 228, 290, 17}},
+     .caption = "Second nœud : IP, port, AE title", .box = {4, 225, 300, 17}},
     {.name = "EditIP2", .kind = K::Edit, .parent = "TabSheet2",
-     .hint = "Adresse du second nœud (vide : celle du premier)", .box = {4, 246, 110, 21}},
+     .hint = "Adresse du second nœud (vide : celle du premier)", .box = {20, 243, 92, 21}},
     {.name = "EditPort2", .kind = K::Edit, .parent = "TabSheet2",
-     .hint = "Port du second nœud (vide : celui du premier)", .box = {118, 246, 50, 21}},
+     .hint = "Port du second nœud (vide : celui du premier)", .box = {144, 243, 46, 21}},
     {.name = "EditAETitle2", .kind = K::Edit, .parent = "TabSheet2",
-     .hint = "AE title du second nœud (vide : celui du premier)", .box = {172, 246, 122, 21}},
+     .hint = "AE title du second nœud (vide : celui du premier)", .box = {238, 243, 66, 21},
+     .anchors = AnchorRight},
     {.name = "cboCompareKind", .kind = K::ComboBox, .parent = "TabSheet2", .text = "study",
-     .hint = "Requête envoyée aux deux nœuds", .box = {4, 271, 110, 21}},
+     .hint = "Requête envoyée aux deux nœuds", .box = {54, 268, 86, 21}},
     {.name = "ButtonComparer", .kind = K::Button, .parent = "TabSheet2", .caption = "Comparer",
-     .box = {118, 269, 176, 25}},
+     .box = {144, 266, 160, 25}},
     {.name = "cbTLS", .kind = K::CheckBox, .parent = "TabSheet2", .caption = "TLS",
-     .hint = "DICOM sur TLS pour tout échange avec le nœud", .box = {4, 86, 44, 21}},
+     .hint = "DICOM sur TLS pour tout échange avec le nœud", .box = {152, 81, 60, 21}},
     {.name = "cboTLSVerify", .kind = K::ComboBox, .parent = "TabSheet2", .text = "require",
-     .hint = "Certificat du nœud : vérifié (require) ou non (ignore)", .box = {50, 86, 78, 21}},
+     .hint = "Certificat du nœud : chaîne et nom vérifiés (require), chaîne seule (chain) ou "
+             "rien (ignore)",
+     .box = {70, 105, 80, 21}},
     {.name = "cboTLSProfile", .kind = K::ComboBox, .parent = "TabSheet2", .text = "bcp195-nd",
      .hint = "Profil TLS : versions et suites de chiffrement proposées",
-     .box = {132, 86, 84, 21}},
+     .box = {192, 105, 112, 21}},
     {.name = "EditTLSCA", .kind = K::Edit, .parent = "TabSheet2",
      .hint = "Certificats de confiance : fichier PEM ou dossier (vide : ceux du système)",
-     .box = {220, 86, 74, 21}},
+     .box = {60, 129, 244, 21}, .anchors = AnchorRight},
     {.name = "EditTLSCert", .kind = K::Edit, .parent = "TabSheet2",
-     .hint = "Notre certificat, PEM (si le nœud en demande un)", .box = {4, 110, 143, 21}},
+     .hint = "Notre certificat, PEM (si le nœud en demande un)", .box = {60, 153, 110, 21}},
     {.name = "EditTLSKey", .kind = K::Edit, .parent = "TabSheet2",
      .hint = "Sa clé privée, PEM ; mot de passe dans LUMO4410_TLS_KEY_PASSWORD",
-     .box = {151, 110, 143, 21}},
+     .box = {198, 153, 106, 21}, .anchors = AnchorRight},
+    {.name = "lblTLSVerify", .kind = K::Label, .parent = "TabSheet2", .caption = "Vérification",
+     .box = {4, 105, 64, 21}},
+    {.name = "lblTLSProfile", .kind = K::Label, .parent = "TabSheet2", .caption = "Profil",
+     .box = {156, 105, 34, 21}},
+    {.name = "lblTLSCA", .kind = K::Label, .parent = "TabSheet2", .caption = "CA",
+     .box = {4, 129, 54, 21}},
+    {.name = "lblTLSCert", .kind = K::Label, .parent = "TabSheet2", .caption = "Certificat",
+     .box = {4, 153, 54, 21}},
+    {.name = "lblTLSKey", .kind = K::Label, .parent = "TabSheet2", .caption = "Clé",
+     .box = {174, 153, 22, 21}},
+    {.name = "lblIP2", .kind = K::Label, .parent = "TabSheet2", .caption = "IP",
+     .box = {4, 243, 14, 21}},
+    {.name = "lblPort2", .kind = K::Label, .parent = "TabSheet2", .caption = "Port",
+     .box = {116, 243, 26, 21}},
+    {.name = "lblAETitle2", .kind = K::Label, .parent = "TabSheet2", .caption = "AE title",
+     .box = {194, 243, 42, 21}},
+    {.name = "lblCompareKind", .kind = K::Label, .parent = "TabSheet2", .caption = "Requête",
+     .box = {4, 268, 48, 21}},
+    {.name = "lblRapport", .kind = K::Label, .parent = "TabSheet2",
+     .caption = "Rapport de l'échange", .box = {4, 298, 124, 21}},
+    {.name = "ButtonCopierRapport", .kind = K::Button, .parent = "TabSheet2",
+     .caption = "Copier le rapport", .hint = "Le rapport entier dans le presse-papiers",
+     .box = {194, 296, 110, 25}},
     // DICOMweb: the query buttons, echo and probe go to the node's DICOMweb
     // service (QIDO-RS) rather than over DIMSE when the transport says so.
     {.name = "lblDicomWeb", .kind = K::Label, .parent = "TabSheet2", .caption = "DICOMweb",
-     .box = {4, 134, 56, 21}},
+     .box = {4, 177, 62, 21}},
     {.name = "cboTransport", .kind = K::ComboBox, .parent = "TabSheet2", .text = "DIMSE",
      .hint = "Transport des requêtes, de l'écho et de la sonde : DIMSE ou DICOMweb (QIDO-RS)",
-     .box = {62, 134, 76, 21}},
-    {.name = "EditDicomWebURL", .kind = K::Edit, .parent = "TabSheet2",
-     .hint = "URL de base DICOMweb du nœud, par exemple http://10.0.0.5:8042/dicom-web",
-     .box = {142, 134, 90, 21}},
+     .box = {70, 177, 100, 21}},
+    {.name = "lblHttpUser", .kind = K::Label, .parent = "TabSheet2", .caption = "Utilisateur",
+     .box = {176, 177, 62, 21}},
     {.name = "EditHttpUser", .kind = K::Edit, .parent = "TabSheet2",
      .hint = "Utilisateur HTTP Basic ; mot de passe dans LUMO4410_HTTP_PASSWORD (sans "
              "utilisateur : jeton dans LUMO4410_HTTP_TOKEN)",
-     .box = {236, 134, 58, 21}},
+     .box = {242, 177, 62, 21}},
+    {.name = "lblDicomWebURL", .kind = K::Label, .parent = "TabSheet2", .caption = "URL",
+     .box = {4, 201, 54, 21}},
+    {.name = "EditDicomWebURL", .kind = K::Edit, .parent = "TabSheet2",
+     .hint = "URL de base DICOMweb du nœud, par exemple http://10.0.0.5:8042/dicom-web",
+     .box = {60, 201, 244, 21}, .anchors = AnchorRight},
 
     // The tab "Récupération": C-MOVE and C-GET of what a query found, the
     // UIDs taken from the input block's fields (a double click on a block of

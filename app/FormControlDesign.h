@@ -21,10 +21,16 @@ struct ControlBox {
     int height = 0;
 };
 
+// The client area of a tab of the batch panel at the window's default size:
+// a control of a tab anchored to its right or bottom edge keeps the
+// distance it has to that edge here.
+inline constexpr ControlBox kTabPage{0, 0, 308, 374};
+
 // One control of the console's window as designed: its design name, kind and
 // container, the texts a front end draws (caption, field label, hint, the
 // text an input starts with), the marks, the place in the tab order, the
-// box and whether it shows. The form makes its controls from these rows,
+// box, whether it shows, and the edges that follow its container when it
+// grows. The form makes its controls from these rows,
 // the window draws them where they say, and the tests read them. Constant
 // data; any thread.
 struct ControlDesign {
@@ -39,6 +45,7 @@ struct ControlDesign {
     int tabOrder = -1;
     ControlBox box{};
     bool visible = true;
+    unsigned anchors = AnchorNone;
 };
 
 // Every control of the form, in the order the form declares them: the

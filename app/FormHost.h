@@ -44,6 +44,9 @@ class FormHost {
         return std::nullopt;
     }
 
+    // Puts `text` on the clipboard, where there is one.
+    virtual void CopyText(const std::string& text) { (void)text; }
+
     // Lets the front end handle what waits in its queue (repaint the labels
     // before a query blocks the thread). The view refreshes from the form here.
     virtual void ProcessMessages() = 0;

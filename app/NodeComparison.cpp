@@ -123,7 +123,9 @@ std::unordered_map<std::string, int> ByKey(QueryLevel level, const DicomDataSets
 // thread of the run.
 class HeldWeight {
   public:
-    explicit HeldWeight(std::size_t bound) : bound_(bound) {}
+    // `outer`, the operator's stop, stops every query run through it too.
+    HeldWeight(std::size_t bound, std::stop_token outer)
+        : bound_(bound), outer_(std::move(outer)) {}
 
     // Adds a response kept; asks `stop` once the bound is passed.
     void Add(const DicomDataSet& response, std::stop_source& stop) {
@@ -131,10 +133,13 @@ class HeldWeight {
         if (held_ > bound_) stop.request_stop();
     }
     bool Exceeded() const { return held_ > bound_; }
+    bool Stopped() const { return outer_.stop_requested(); }
+    const std::stop_token& Outer() const { return outer_; }
 
     // A query whose responses are all kept, weighed.
     QueryOutcome Run(const QueryRequest& request, const DicomDataSet& identifier) {
         std::stop_source stop;
+        const std::stop_callback follow(outer_, [&stop] { stop.request_stop(); });
         return RunQuery(
             request, identifier, [&](const DicomDataSet& response, int) { Add(response, stop); },
             stop.get_token());
@@ -148,6 +153,7 @@ class HeldWeight {
 
   private:
     const std::size_t bound_;
+    const std::stop_token outer_;
     std::size_t held_ = 0;
 };
 
@@ -172,9 +178,11 @@ DicomDataSets AskAgainByKey(const QueryRequest& asked, const DicomDataSets& othe
             ++notAsked;
             continue;
         }
+        if (weight.Stopped()) break;
         ++queries;
         std::optional<DicomDataSet> match;
         std::stop_source stop;
+        const std::stop_callback follow(weight.Outer(), [&stop] { stop.request_stop(); });
         const QueryOutcome outcome = RunQuery(
             again, KeyIdentifier(asked.level, other.DataSetsItem(at->second)),
             [&](const DicomDataSet& response, int) {
@@ -283,21 +291,24 @@ DicomDataSet KeyIdentifier(QueryLevel level, const DicomDataSet& response) {
 }
 
 ComparisonRun CompareNodes(const QueryRequest& asked, const QueryNode& bNode,
-                           std::optional<QueryTransport> bTransport,
-                           const ComparisonBounds& bounds) {
+                           std::optional<QueryTransport> bTransport, const ComparisonBounds& bounds,
+                           std::stop_token stop) {
     ComparisonRun run;
     // The comparison reads every response of both sides.
     QueryRequest a = asked;
     a.keepResponses = true;
     QueryRequest b = a;
     b.node = bNode;
-    HeldWeight weight(bounds.maxHeldBytes);
+    HeldWeight weight(bounds.maxHeldBytes, stop);
     b.transport = bTransport.value_or(a.transport);
     const DicomDataSet identifier = BuildIdentifier(a);
+    // A stop ends the run at once: half the answers compare to nothing.
+    const auto stopped = [&] { return run.stopped = stop.stop_requested(); };
     run.a = weight.Run(a, identifier);
+    if (stopped()) return run;
     if (!weight.Exceeded()) run.b = weight.Run(b, identifier);
     if (weight.Exceeded()) run.failure = weight.Failure();
-    if (!run.Answered()) return run;
+    if (stopped() || !run.Answered()) return run;
     const NodeComparison first =
         CompareResponses(a.level, run.a.responses, run.b.responses, &identifier);
     int notAskedOfA = 0;
@@ -312,6 +323,7 @@ ComparisonRun CompareNodes(const QueryRequest& asked, const QueryNode& bNode,
         run.failure = weight.Failure();
         return run;
     }
+    if (stopped()) return run;
     run.comparison = CompareResponses(a.level, Joined(run.a.responses, moreA),
                                       Joined(run.b.responses, moreB), &identifier);
     run.comparison.countA = run.a.responses.DataSetsCount();

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -83,19 +84,21 @@ struct ComparisonBounds {
 // one side only (archives differ on dates and other matching keys), then the
 // comparison. A failed query leaves `comparison` empty; so does the bound on
 // what the comparison holds, which stops the query under way and is the
-// run's own `failure`.
+// run's own `failure`; and so does `stop` (from any thread), which cancels
+// the query under way and ends the run.
 struct ComparisonRun {
     QueryOutcome a;
     QueryOutcome b;
     NodeComparison comparison;
     std::optional<QueryFailure> failure;
+    bool stopped = false;
 
-    bool Answered() const { return a.Answered() && b.Answered() && !failure; }
+    bool Answered() const { return !stopped && a.Answered() && b.Answered() && !failure; }
 };
 // B goes by `bTransport`, by A's when not given.
 ComparisonRun CompareNodes(const QueryRequest& a, const QueryNode& b,
                            std::optional<QueryTransport> bTransport = std::nullopt,
-                           const ComparisonBounds& bounds = {});
+                           const ComparisonBounds& bounds = {}, std::stop_token stop = {});
 
 // The report as the operator reads it, and as CSV rows.
 std::vector<std::string> ComparisonLines(const NodeComparison& comparison);

@@ -33,6 +33,7 @@ TControl::TControl(ControlList& list, std::string name, ControlKind kind)
     LabelCaption = design.label;
     Hint = design.hint;
     Marks = design.marks;
+    Anchors = design.anchors;
     TabOrder = design.tabOrder;
     Visible = design.visible;
     Left = design.box.left;

@@ -31,6 +31,11 @@ enum class ControlKind {
 // worklist query uses, a blue "CF" for those the C-FIND queries use.
 enum ControlMarks : unsigned { MarkNone = 0u, MarkW = 1u, MarkCF = 2u };
 
+// Which edges of a control keep their distance to the same edges of its
+// container when the container grows: the left and top ones always; with
+// AnchorRight the control widens with it, with AnchorBottom it grows taller.
+enum ControlAnchors : unsigned { AnchorNone = 0u, AnchorRight = 1u, AnchorBottom = 2u };
+
 class TControl;
 
 // The controls of one form, in the order they were made: a control made
@@ -70,6 +75,7 @@ class TControl {
     std::string LabelCaption;  // the field label drawn beside an input ("IP:"); empty when none
     std::string Hint;          // an edit with a hint is drawn on the light 3-D colour
     unsigned Marks = MarkNone;
+    unsigned Anchors = AnchorNone;
     int TabOrder = -1;  // -1: no fixed place in the tab order
     bool Visible = true;
     bool Enabled = true;  // false while a query runs, for every input but the stop
@@ -103,12 +109,15 @@ class TEdit : public TControl {
 };
 
 // An editable drop-down list: Text is what the box shows, listed or typed.
+// OnSelect, when set, runs once the operator has chosen an item of the list
+// (Text then holds it).
 class TComboBox : public TControl {
   public:
     TComboBox(ControlList& list, std::string name)
         : TControl(list, std::move(name), ControlKind::ComboBox), Text(DesignText()) {}
     std::string Text;
     std::vector<std::string> Items;
+    std::function<void(TControl& sender)> OnSelect;
 };
 
 class TCheckBox : public TControl {

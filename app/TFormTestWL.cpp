@@ -9,6 +9,7 @@
 #include "app/DiagnosticTab.h"
 #include "app/FormControlDesign.h"
 #include "app/LinesFile.h"
+#include "app/NodeChooser.h"
 #include "app/QueryIdentifier.h"
 #include "app/ResponseListing.h"
 #include "app/RetrievalTab.h"
@@ -67,7 +68,7 @@ void TFormTestWL::SetLists() {
     cboModalite.Items = {"CR", "US", "CT", "RF", "OT", "SC", "MR", "XA", "MG"};
     cboCompareKind.Items = {"worklist", "patient", "study", "series", "image"};
     cboRetrieveLevel.Items = {"patient", "study", "series", "image"};
-    cboTLSVerify.Items = {"require", "ignore"};
+    cboTLSVerify.Items = {"require", "chain", "ignore"};
     cboTransport.Items = {TransportName(QueryTransport::Dimse),
                           TransportName(QueryTransport::DicomWeb)};
     for (const dicom::TlsProfile profile :
@@ -99,6 +100,9 @@ void TFormTestWL::BindHandlers() {
     bind(ButtonCMove, &TFormTestWL::ButtonCMoveClick);
     bind(ButtonCGet, &TFormTestWL::ButtonCMoveClick);
     ListBoxResult.OnDblClick = [this](TControl& sender) { ListBoxResultDblClick(sender); };
+    bind(ButtonCopierRapport, &TFormTestWL::ButtonCopierRapportClick);
+    bind(ButtonEnregistrerNoeud, &TFormTestWL::ButtonEnregistrerNoeudClick);
+    cboNoeud.OnSelect = [this](TControl& sender) { cboNoeudSelect(sender); };
     ButtonArreter.OnClick = [this](TControl&) { RequestStop(); };
 
     DicomViewer1.Viewer.OnAssociationRequest2 =
@@ -154,6 +158,7 @@ void TFormTestWL::FormCreate() {
     EditMoveDest.Text = retrieval.moveDestination;
     EditStorePort.Text = retrieval.storePort;
     EditStoreFolder.Text = retrieval.storeFolder;
+    ListBookNodes(*this);
 
     const std::vector<std::string> params = CommandLineParams();
     if (!params.empty() && params[0] == "LISTEN") {
@@ -256,13 +261,16 @@ void TFormTestWL::Button2Click(TControl&) {
 void TFormTestWL::ButtonCFINDType1Click(TControl&) { RunBatchType1(*this); }
 
 // The result file is named relative to the current folder, not the
-// program's: it lands where the operator started the console.
-void TFormTestWL::Button5Click(TControl&) { SaveLinesToFile(kResultFileName, ListBoxResult.Items); }
+// program's: it lands where the operator started the console (or in the
+// files' folder of the window started from its desktop entry).
+void TFormTestWL::Button5Click(TControl&) {
+    SaveLinesToFile(FilesFolder + kResultFileName, ListBoxResult.Items);
+}
 
 void TFormTestWL::Button6Click(TControl&) {
     // Read in full before the list is touched: a file that cannot be read
     // leaves the list as it was.
-    ListBoxResult.Items.Assign(LoadLinesFromFile(kResultFileName).lines);
+    ListBoxResult.Items.Assign(LoadLinesFromFile(FilesFolder + kResultFileName).lines);
 }
 
 void TFormTestWL::Button3Click(TControl&) { RunWorklistCheck(*this); }
@@ -290,6 +298,12 @@ void TFormTestWL::ButtonCMoveClick(TControl& sender) {
 }
 
 void TFormTestWL::ListBoxResultDblClick(TControl&) { FillKeysFromBlock(*this); }
+
+void TFormTestWL::ButtonCopierRapportClick(TControl&) { CopyExchangeReport(*this); }
+
+void TFormTestWL::cboNoeudSelect(TControl&) { ChooseBookNode(*this); }
+
+void TFormTestWL::ButtonEnregistrerNoeudClick(TControl&) { SaveFieldsAsNode(*this); }
 
 void TFormTestWL::DicomViewer1AssociationRequest2(dicom::DicomViewer&, dicom::DicomConnection&,
                                                   bool& isOK) {
@@ -461,7 +475,7 @@ void TFormTestWL::ShowOutcome(ResponseLister* listed) {
         listed->MoveNewLines(lines);
         if (listed->Failed()) LogListingFailure(lastQuery_.request.level, listed->Failure());
     } else {
-        SaveAndListResponses(lines, lastQuery_.responses, lastQuery_.request.level);
+        SaveAndListResponses(lines, lastQuery_.responses, lastQuery_.request.level, FilesFolder);
     }
     if (!cancel.empty()) lines.Add(cancel);
     if (const std::string truncated = TruncationLine(lastQuery_); !truncated.empty())

@@ -79,6 +79,8 @@ class TFormTestWL {
     TButton Button5{controls_, "Button5"};
     TButton Button6{controls_, "Button6"};
     TButton ButtonArreter{controls_, "ButtonArreter"};
+    TComboBox cboNoeud{controls_, "cboNoeud"};
+    TButton ButtonEnregistrerNoeud{controls_, "ButtonEnregistrerNoeud"};
 
     // Batch panel, tab "Type 1".
     TControl Panel3{controls_, "Panel3", ControlKind::Panel};
@@ -124,10 +126,23 @@ class TFormTestWL {
     TEdit EditTLSCA{controls_, "EditTLSCA"};
     TEdit EditTLSCert{controls_, "EditTLSCert"};
     TEdit EditTLSKey{controls_, "EditTLSKey"};
+    TLabel lblTLSVerify{controls_, "lblTLSVerify"};
+    TLabel lblTLSProfile{controls_, "lblTLSProfile"};
+    TLabel lblTLSCA{controls_, "lblTLSCA"};
+    TLabel lblTLSCert{controls_, "lblTLSCert"};
+    TLabel lblTLSKey{controls_, "lblTLSKey"};
+    TLabel lblIP2{controls_, "lblIP2"};
+    TLabel lblPort2{controls_, "lblPort2"};
+    TLabel lblAETitle2{controls_, "lblAETitle2"};
+    TLabel lblCompareKind{controls_, "lblCompareKind"};
+    TLabel lblRapport{controls_, "lblRapport"};
+    TButton ButtonCopierRapport{controls_, "ButtonCopierRapport"};
     TLabel lblDicomWeb{controls_, "lblDicomWeb"};
     TComboBox cboTransport{controls_, "cboTransport"};
-    TEdit EditDicomWebURL{controls_, "EditDicomWebURL"};
+    TLabel lblHttpUser{controls_, "lblHttpUser"};
     TEdit EditHttpUser{controls_, "EditHttpUser"};
+    TLabel lblDicomWebURL{controls_, "lblDicomWebURL"};
+    TEdit EditDicomWebURL{controls_, "EditDicomWebURL"};
 
     // The tab "Récupération".
     TControl TabSheet3{controls_, "TabSheet3", ControlKind::TabSheet};
@@ -180,6 +195,11 @@ class TFormTestWL {
     void ButtonComparerClick(TControl& sender);
     void ButtonCMoveClick(TControl& sender);  // and ButtonCGet: the retrieval
     void ListBoxResultDblClick(TControl& sender);
+    void ButtonCopierRapportClick(TControl& sender);
+    // The address book: a node chosen fills the connection fields; the
+    // button keeps them under the chooser's name.
+    void cboNoeudSelect(TControl& sender);
+    void ButtonEnregistrerNoeudClick(TControl& sender);
     void DicomViewer1AssociationRequest2(dicom::DicomViewer& sender,
                                          dicom::DicomConnection& connection, bool& isOK);
     void DicomViewer1QueryRequest(dicom::DicomViewer& sender, dicom::DicomConnection& connection);
@@ -300,6 +320,11 @@ class TFormTestWL {
     // Whether FormDestroy writes the connection settings back. The command
     // line reads them at start but leaves the store as it found it.
     bool WriteBackSettings = true;
+
+    // Where "Save Results" (Logs/) and "Export Result" (ResultQuery.TXT)
+    // write, with a trailing slash; empty: the current folder, as ever. The
+    // window started from its desktop entry keeps them in its state folder.
+    std::string FilesFolder;
 
   private:
     void LaunchQuery(QueryLevel level);

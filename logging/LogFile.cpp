@@ -6,9 +6,9 @@
 
 #include <cerrno>
 
-#include "support/Application.h"
 #include "support/Exception.h"
 #include "support/Global_File.h"
+#include "support/ProgramFiles.h"
 #include "support/RegularFile.h"
 
 namespace lumo {
@@ -67,7 +67,7 @@ bool SameFileNameText(const std::string& a, const std::string& b) {
 void SwitchLogFile(const std::string& name, std::string& current, bool append,
                    const std::function<int(const std::string&, LogOpenMode)>& open) {
     if (SameFileNameText(name, current)) return;
-    const std::string absolute = GlobalFile().GetAbsoluteFileName(name, ProgramFolder());
+    const std::string absolute = GlobalFile().GetAbsoluteFileName(name, LogFolder());
     if (SameFileNameText(absolute, current)) return;
     current = absolute;
     const auto mode =

@@ -48,10 +48,10 @@ bool LogFileExists(const std::string& fileName);
 // Case-insensitive comparison of two names, ASCII letters only.
 bool SameFileNameText(const std::string& a, const std::string& b);
 
-// Switches a logger to the file `name`, made absolute against the program's
-// folder: nothing happens when it is already `current`; otherwise it becomes
-// `current` and is created empty, or kept as it is when `append` is set and
-// it exists. On failure `current` is emptied and the error raised. `open`
+// Switches a logger to the file `name`, made absolute against the log
+// folder (the program's, or the one of the configuration read, LogFolder()): nothing happens when
+// it is already `current`; otherwise it becomes `current` and is created empty, or kept as it is
+// when `append` is set and it exists. On failure `current` is emptied and the error raised. `open`
 // is the logger's way to open a file (tests make it fail).
 void SwitchLogFile(const std::string& name, std::string& current, bool append,
                    const std::function<int(const std::string&, LogOpenMode)>& open);

@@ -15,6 +15,7 @@
 #include "support/Exception.h"
 #include "support/Global_Computer.h"
 #include "support/Global_File.h"
+#include "support/ProgramFiles.h"
 #include "support/WholeFile.h"
 
 namespace lumo {
@@ -204,7 +205,13 @@ TApplicationLogger::TApplicationLogger() {
                         "fonction AppLogger");
     thread_ = std::make_unique<TAppLoggerThread>();
     thread_->SetLogger(this);
-    LoadConfiguration("./AppLogger.xml");
+    // Beside the program as ever; an installed program's elsewhere, its
+    // relative log names then taken from a folder it may write in.
+    const LoggerConfiguration found = FindLoggerConfiguration();
+    const bool ownFolder = found.logFolder == ProgramFolder();
+    if (!ownFolder && found.logFolder == StateFolder()) MakeStateFolder();
+    SetLogFolder(ownFolder ? std::string() : found.logFolder);
+    LoadConfiguration(ownFolder ? std::string("./AppLogger.xml") : found.file);
 }
 
 TApplicationLogger::~TApplicationLogger() {

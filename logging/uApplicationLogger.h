@@ -93,7 +93,8 @@ class TAppLoggerThread {
 };
 
 // The one application-wide logger, reached through AppLogger(). At creation
-// it reads "AppLogger.xml" from the program's folder, takes the section for
+// it reads "AppLogger.xml" from the program's folder (an installed program:
+// from where FindLoggerConfiguration says), takes the section for
 // this station and this program, and creates one destination per entry; the
 // log call only queues the message for its thread. It owns its destinations
 // (in configuration order) and its thread. Created and destroyed on the main

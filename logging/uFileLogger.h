@@ -23,8 +23,8 @@ class TFileLogger : public TLogger {
                 bool InsertTime, const std::string& FormatDateTime, bool InsertNiveauLog);
     ~TFileLogger() override;
 
-    // Switches to the file of that name (made absolute against the program's
-    // folder), emptying it unless DoAppend is set and it exists. On failure
+    // Switches to the file of that name (made absolute against the log
+    // folder, LogFolder()), emptying it unless DoAppend is set and it exists. On failure
     // no file is assigned and the error goes on.
     void SetFileName(const std::string& name);
 

@@ -16,6 +16,7 @@ packages=(
   orthanc orthanc-dicomweb
   hyperfine python3 python3-pydicom
   binutils file procps time
+  debhelper dpkg-dev lintian desktop-file-utils
   locales
 )
 

@@ -1,14 +1,15 @@
 #include "support/Global_Registry.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "support/Exception.h"
 #include "support/FileDescriptor.h"
 #include "support/Global_Utils.h"
+#include "support/ProgramFiles.h"
 #include "support/RegularFile.h"
 #include "support/WholeFile.h"
 
@@ -63,27 +65,6 @@ bool HasControl(const std::string& text) {
     for (const char c : text)
         if (static_cast<unsigned char>(c) < 32 || c == 127) return true;
     return false;
-}
-
-std::string Env(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr ? value : "";
-}
-
-std::string ConfigHome() {
-    // Relative values are to be ignored, as the base-directory rules say.
-    const std::string xdg = Env("XDG_CONFIG_HOME");
-    if (!xdg.empty() && xdg[0] == '/') return xdg;
-    std::string home = Env("HOME");
-    if (home.empty()) {
-        std::vector<char> buffer(16384);
-        passwd entry{};
-        passwd* found = nullptr;
-        if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
-            found != nullptr && found->pw_dir != nullptr)
-            home = found->pw_dir;
-    }
-    return home + "/.config";
 }
 
 std::string StoreFolder() { return ConfigHome() + "/Brevalis"; }
@@ -282,11 +263,11 @@ std::string UpdatedStore(const std::optional<std::string>& store, const std::str
     return text;
 }
 
-void StoreEntry(const std::string& section, const std::string& name, const std::string& entry,
-                const std::string& appName) {
-    const std::string key = FullKey(appName, section);
+// The whole store read, changed by `update` and put back in place, under
+// the writers' lock; a failure raises the store's error for `name`.
+void RewriteStore(const std::string& name,
+                  const std::function<std::string(const std::optional<std::string>&)>& update) {
     try {
-        if (HasControl(key)) throw WriteFailure{};
         const std::string folder = StoreFolder();
         MakeFolders(folder);
         const std::string path = folder + "/settings.reg";
@@ -297,7 +278,7 @@ void StoreEntry(const std::string& section, const std::string& name, const std::
         while (flock(lock.Get(), LOCK_EX) != 0)
             if (errno != EINTR) throw WriteFailure{};
 
-        const std::string text = UpdatedStore(ReadStore(path), key, name, entry);
+        const std::string text = update(ReadStore(path));
         std::string tempName = path + ".XXXXXX";
         FileDescriptor temp(mkostemp(tempName.data(), O_CLOEXEC));
         if (!temp.IsOpen()) throw WriteFailure{};
@@ -312,7 +293,120 @@ void StoreEntry(const std::string& section, const std::string& name, const std::
     }
 }
 
+void StoreEntry(const std::string& section, const std::string& name, const std::string& entry,
+                const std::string& appName) {
+    const std::string key = FullKey(appName, section);
+    if (HasControl(key)) throw Exception(kRegistryError, "Failed to set data for '" + name + "'");
+    RewriteStore(name, [&](const std::optional<std::string>& store) {
+        return UpdatedStore(store, key, name, entry);
+    });
+}
+
+// The store without any section of the keys in `removed`, then with a new
+// section for each key of `added`, in order.
+std::string ReplacedKeys(const std::optional<std::string>& store,
+                         const std::vector<std::string>& removed,
+                         const std::vector<std::pair<std::string, std::string>>& added) {
+    const std::vector<std::string> lines =
+        store ? SplitLines(*store) : SplitLines(std::string(StoreHeader) + "\n");
+    std::vector<std::string> kept;
+    bool dropping = false;
+    for (const std::string& line : lines) {
+        if (const auto k = KeyOfLine(line)) {
+            dropping = std::any_of(removed.begin(), removed.end(),
+                                   [&](const std::string& key) { return SameText(*k, key); });
+            // The blank line before a dropped section goes with it.
+            if (dropping && !kept.empty() && TrimBlanks(kept.back()).empty()) kept.pop_back();
+        }
+        if (!dropping) kept.push_back(line);
+    }
+    std::string text;
+    for (const std::string& line : kept) text += line + "\n";
+    for (const auto& [key, entries] : added) {
+        if (!text.empty() && !(text.size() >= 2 && text.compare(text.size() - 2, 2, "\n\n") == 0))
+            text += "\n";
+        text += "[" + key + "]\n" + entries;
+    }
+    return text;
+}
+
 }  // namespace
+
+std::vector<std::string> SettingSubkeys(const std::string& section) {
+    const std::string prefix = FullKey(ApplicationTitle(), section) + "\\";
+    std::optional<std::string> store;
+    try {
+        store = ReadStore(SettingsFileName());
+    } catch (const WriteFailure&) {
+        return {};
+    }
+    std::vector<std::string> names;
+    if (!store) return names;
+    for (const std::string& line : SplitLines(*store)) {
+        const auto k = KeyOfLine(line);
+        if (!k || k->size() <= prefix.size() || !SameText(k->substr(0, prefix.size()), prefix))
+            continue;
+        const std::string name = k->substr(prefix.size());
+        if (name.find('\\') != std::string::npos) continue;
+        if (std::none_of(names.begin(), names.end(),
+                         [&](const std::string& seen) { return SameText(seen, name); }))
+            names.push_back(name);
+    }
+    return names;
+}
+
+std::vector<std::pair<std::string, std::string>> ReadSettingSection(const std::string& section) {
+    const std::string key = FullKey(ApplicationTitle(), section);
+    std::optional<std::string> store;
+    try {
+        store = ReadStore(SettingsFileName());
+    } catch (const WriteFailure&) {
+        return {};
+    }
+    std::vector<std::pair<std::string, std::string>> values;
+    if (!store) return values;
+    bool inKey = false;
+    for (const std::string& line : SplitLines(*store)) {
+        if (const auto k = KeyOfLine(line)) {
+            inKey = SameText(*k, key);
+            continue;
+        }
+        const auto v = inKey ? ValueOfLine(line) : std::nullopt;
+        if (!v) continue;
+        auto text = TextOfData(v->data);
+        if (!text) throw Exception(kRegistryError, "Invalid data type for '" + v->name + "'");
+        // A later line of the same name is the one reads see.
+        const auto same = std::find_if(values.begin(), values.end(), [&](const auto& value) {
+            return SameText(value.first, v->name);
+        });
+        if (same != values.end()) {
+            same->second = std::move(*text);
+        } else {
+            values.emplace_back(v->name, std::move(*text));
+        }
+    }
+    return values;
+}
+
+void ReplaceSettingSections(const std::vector<SettingSection>& sections) {
+    std::vector<std::string> removed;
+    std::vector<std::pair<std::string, std::string>> added;
+    for (const SettingSection& section : sections) {
+        const std::string key = FullKey(ApplicationTitle(), section.name);
+        if (HasControl(key))
+            throw Exception(kRegistryError, "Failed to set data for '" + section.name + "'");
+        removed.push_back(key);
+        if (!section.values) continue;
+        std::string entries;
+        for (const auto& [name, value] : *section.values)
+            entries += ValueNameField(name) + "=" + Quote(value) + "\n";
+        added.emplace_back(key, entries);
+    }
+    const std::string name = sections.empty() ? std::string() : sections.front().name;
+    RewriteStore(name, [&](const std::optional<std::string>& store) {
+        return ReplacedKeys(store, removed, added);
+    });
+}
 
 std::string SettingsKeyPath(const std::string& appName, const std::string& section) {
     return std::string("\\Software\\Brevalis") + ChooseStr(!appName.empty(), "\\" + appName, "") +

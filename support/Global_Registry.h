@@ -1,6 +1,9 @@
 #pragma once
 
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace lumo {
 
@@ -41,6 +44,28 @@ void WriteSetting(const std::string& section, const std::string& name, const std
 void WriteSettingInteger(const std::string& section, const std::string& name, int value);
 void WriteSettingInteger(const std::string& section, const std::string& name, int value,
                          const std::string& appName);
+
+// Sections under a section of ApplicationTitle()'s settings, each a key of
+// its own ("Nodes\PACS1" below "Nodes"): their names below `section`, in the
+// order the store holds them, once each whatever their case.
+std::vector<std::string> SettingSubkeys(const std::string& section);
+
+// Every text value of a section of ApplicationTitle()'s settings, by name
+// in the order the store holds them; a value that is not text raises as
+// ReadSetting does.
+std::vector<std::pair<std::string, std::string>> ReadSettingSection(const std::string& section);
+
+// A section of ApplicationTitle()'s settings as a whole: its values, or
+// nothing to remove it.
+struct SettingSection {
+    std::string name;
+    std::optional<std::vector<std::pair<std::string, std::string>>> values;
+};
+// Every section given is removed, then written anew with its values, in one
+// change of the store: another reader sees all of them changed or none. A
+// failure raises "Failed to set data for '<first section>'" and changes
+// nothing.
+void ReplaceSettingSections(const std::vector<SettingSection>& sections);
 
 // The key path for an application name and a section, as the store files it
 // ("\Software\Brevalis\Test Worklist\FormTestWL").

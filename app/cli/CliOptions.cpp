@@ -113,6 +113,27 @@ bool ReadListenTls(const std::string& name, const std::string& value, CliOptions
     return true;
 }
 
+// The options beside the fields: the address book's (--node, --node2,
+// --comment, --dicomweb-url); false for any other.
+bool ReadBookOption(const std::vector<std::string>& args, std::size_t& i, const std::string& name,
+                    bool hasValue, CliOptions& options) {
+    std::string* node = name == "node" ? &options.node : name == "node2" ? &options.node2 : nullptr;
+    std::optional<std::string>* kept = name == "comment"        ? &options.comment
+                                       : name == "dicomweb-url" ? &options.dicomWebUrl
+                                                                : nullptr;
+    if (node == nullptr && kept == nullptr) return false;
+    const std::string& arg = args[i];
+    std::string value = hasValue ? arg.substr(arg.find('=') + 1)
+                                 : NextWord(args, i, "option --" + name + " needs a value");
+    if (node != nullptr) {
+        if (value.empty()) Usage("option --" + name + " needs a node's name");
+        *node = std::move(value);
+    } else {
+        *kept = std::move(value);
+    }
+    return true;
+}
+
 // The options that take no value (--tls may say on or off, to override
 // the stored setting); false for any other.
 bool ReadFlag(const std::string& name, const std::string& arg, bool hasValue, CliOptions& options) {
@@ -141,6 +162,7 @@ bool ReadOption(const std::vector<std::string>& args, std::size_t& i, CliOptions
     const std::string name = arg.substr(2, hasValue ? equals - 2 : std::string::npos);
     const bool help = name == "help";
     if (ReadFlag(name, arg, hasValue, options)) return false;
+    if (ReadBookOption(args, i, name, hasValue, options)) return false;
     // A password on the command line would show in every process listing.
     if (name == "tls-key-password")
         Usage(std::string("the key's password is read from the environment variable ") +
@@ -218,6 +240,30 @@ bool ReadOption(const std::vector<std::string>& args, std::size_t& i, CliOptions
     return false;
 }
 
+constexpr std::pair<std::string_view, CliOptions::NodesAction> kNodesActions[] = {
+    {"add", CliOptions::NodesAction::Add},
+    {"remove", CliOptions::NodesAction::Remove},
+    {"import", CliOptions::NodesAction::Import},
+    {"export", CliOptions::NodesAction::Export},
+};
+
+// What follows "nodes": nothing (or an option) lists the book; otherwise an
+// action and the word it takes.
+void ReadNodesAction(const std::vector<std::string>& args, std::size_t& i, CliOptions& options) {
+    if (i + 1 >= args.size() || args[i + 1].rfind("--", 0) == 0) return;
+    const std::string& word = args[++i];
+    for (const auto& [name, action] : kNodesActions) {
+        if (word != name) continue;
+        options.nodesAction = action;
+        const bool file =
+            action == CliOptions::NodesAction::Import || action == CliOptions::NodesAction::Export;
+        options.nodesWord =
+            NextWord(args, i, "nodes " + word + (file ? " needs a file" : " needs a node's name"));
+        return;
+    }
+    Usage("unknown nodes action '" + word + "' (add, remove, import or export)");
+}
+
 // The command at `i`, with the word it takes, if any.
 void ReadCommand(const std::vector<std::string>& args, std::size_t& i, CliOptions& options) {
     const std::string& arg = args[i];
@@ -244,6 +290,9 @@ void ReadCommand(const std::vector<std::string>& args, std::size_t& i, CliOption
     } else if (arg == "compare") {
         options.compareKind = NextWord(args, i, "compare needs a kind of query");
         options.command = CliOptions::Command::Compare;
+    } else if (arg == "nodes") {
+        options.command = CliOptions::Command::Nodes;
+        ReadNodesAction(args, i, options);
     } else {
         Usage("unknown command '" + arg + "'");
     }
@@ -348,8 +397,17 @@ std::string CliUsage() {
            "                                                series or image (--dossier,\n"
            "                                                --study-uid, --series-uid, --sop-uid;\n"
            "                                                several UIDs separated by \\)\n"
+           "  nodes                                         list the address book's nodes\n"
+           "  nodes add NAME                                keep the connection the options make\n"
+           "                                                (--node, --ip, ..., --tls...) as NAME\n"
+           "  nodes remove NAME                             forget the node NAME\n"
+           "  nodes import FILE | nodes export FILE         the book as CSV (name, ip, port, aet,\n"
+           "                                                calling-aet, tls, comment)\n"
            "Options (each sets one field before the button is pressed; an omitted option\n"
            "keeps the field's start-up text; an empty value is allowed, e.g. --accession=):\n"
+           "  --node NAME        the connection of the address book's node NAME (the options\n"
+           "                     beside it win); --node2 NAME the second node of compare\n"
+           "  --comment TEXT     --dicomweb-url URL   what nodes add keeps with the node\n"
            "  --calling-aet AE   --ip ADDRESS     --port PORT      --aet AE\n"
            "  --accession TEXT   --dossier TEXT   --name TEXT      --referring TEXT\n"
            "  --date TEXT        --birth-date TEXT --study-uid UID --series-uid UID\n"
@@ -371,7 +429,9 @@ std::string CliUsage() {
            "                     environment variable LUMO4410_TLS_KEY_PASSWORD\n"
            "  --tls-ca PATH      trusted certificates, a PEM file or a folder (default: the\n"
            "                     system's)\n"
-           "  --tls-verify require|ignore   check the node's certificate (default require)\n"
+           "  --tls-verify require|chain|ignore   the node's certificate: its chain and the\n"
+           "                     name called (require, the default), its chain only\n"
+           "                     (chain), or nothing (ignore)\n"
            "  --tls-profile bcp195-nd|bcp195|bcp195-ex|aes|null   (default bcp195-nd)\n"
            "  --dicomweb URL     the node's DICOMweb service (base URL, e.g.\n"
            "                     http://10.0.0.5:8042/dicom-web): study, series and image\n"
@@ -385,7 +445,8 @@ std::string CliUsage() {
            "                     B a DIMSE node; without either, B goes as A)\n"
            "  --listen-tls       listen mode over TLS, with --listen-cert FILE,\n"
            "                     --listen-key FILE, --listen-ca PATH and\n"
-           "                     --listen-verify require|ignore (a caller's certificate)\n"
+           "                     --listen-verify require|chain|ignore (a caller's\n"
+           "                     certificate; a caller's name is never checked)\n"
            "  --max-associations N   --max-associations-per-address N   listen mode: the\n"
            "                     callers held at once, in all and from one address\n"
            "                     (1-1024, defaults 32 and 8)\n"
@@ -399,11 +460,63 @@ std::string CliUsage() {
            "  --verify           count the instances with a C-FIND first, compare at the end\n"
            "  --help             --version\n"
            "Words of the form name=value are kept as command-line parameters.\n"
-           "SIGINT or SIGTERM during a query cancels it (C-CANCEL) and lists what came.\n"
+           "SIGINT or SIGTERM during a query cancels it (C-CANCEL) and lists what came;\n"
+           "during echo, probe or compare it stops them.\n"
+           "Files: --save writes Logs/Lumo4410_N.dcm and --export ResultQuery.TXT in the\n"
+           "current folder. The settings and the address book:\n"
+           "  $XDG_CONFIG_HOME/Brevalis/settings.reg (default ~/.config)\n"
+           "The logger configuration: AppLogger.xml beside the program; installed in\n"
+           "/usr/bin, the first of\n"
+           "  ./AppLogger.xml (log names taken from the current folder)\n"
+           "  $XDG_CONFIG_HOME/lumo4410/AppLogger.xml\n"
+           "  /etc/lumo4410/AppLogger.xml\n"
+           "the last two logging under $XDG_STATE_HOME/lumo4410/ (~/.local/state/lumo4410/).\n"
            "Exit status: 0 the query ran (or stopped at --max-results), 1 it failed or\n"
            "was stopped, 2 bad usage.\n"
            "move and get: 0 everything asked for arrived, 3 the node reported success but\n"
            "fewer instances arrived, 1 it failed or was stopped.\n";
+}
+
+std::vector<std::string> CliCommandNames() {
+    std::vector<std::string> names;
+    for (const CommandWord& command : kCommands) names.emplace_back(command.word);
+    for (const char* word : {"listen", "batch", "compare", "nodes", "move", "get"})
+        names.emplace_back(word);
+    return names;
+}
+
+std::vector<std::string> CliOptionNames() {
+    std::vector<std::string> names;
+    for (const FieldOption& field : kFieldOptions) names.emplace_back(field.option);
+    for (const char* name : {"save",
+                             "export",
+                             "json",
+                             "csv",
+                             "verbose",
+                             "tls",
+                             "ip2",
+                             "port2",
+                             "aet2",
+                             "calling-aet2",
+                             "listen-tls",
+                             "listen-cert",
+                             "listen-key",
+                             "listen-ca",
+                             "listen-verify",
+                             "node",
+                             "node2",
+                             "comment",
+                             "dicomweb-url",
+                             "help",
+                             "version",
+                             "dicomweb",
+                             "dicomweb2",
+                             "verify",
+                             "max-associations",
+                             "max-associations-per-address",
+                             "max-relayed-queries"})
+        names.emplace_back(name);
+    return names;
 }
 
 }  // namespace lumo::app

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -32,7 +33,10 @@ struct CliOptions {
         Probe,     // what the node offers ("Sonder")
         Move,      // C-MOVE of a level ("C-MOVE" of the tab "Récupération")
         Get,       // C-GET of a level ("C-GET")
+        Nodes,     // the address book: list, add, remove, import, export
     };
+    // What `nodes` does; List without a word after it.
+    enum class NodesAction { List, Add, Remove, Import, Export };
 
     Command command = Command::Help;
     std::string listenPort;  // the word after "listen", as typed
@@ -55,6 +59,18 @@ struct CliOptions {
     // Listen mode's bounds (--max-associations, --max-associations-per-address,
     // --max-relayed-queries), in the order given, over the stored ones.
     std::vector<std::pair<ConnectionSetting, std::uint32_t>> listenBounds;
+    // Nodes of the address book whose connection fills the fields (--node)
+    // and the second node of compare (--node2), before the options beside
+    // them, which win.
+    std::string node;
+    std::string node2;
+    // The TLS of --node2's node, for the second node of compare.
+    std::optional<TlsSettings> secondTls;
+    NodesAction nodesAction = NodesAction::List;
+    std::string nodesWord;  // the node's name (add, remove) or the file (import, export)
+    // What `nodes add` keeps beside the connection: --comment, --dicomweb-url.
+    std::optional<std::string> comment;
+    std::optional<std::string> dicomWebUrl;
 };
 
 // Reads the arguments after the program name. Options are written
@@ -64,5 +80,10 @@ CliOptions ParseCliOptions(const std::vector<std::string>& args);
 
 // The usage text, ending with a newline.
 std::string CliUsage();
+
+// Every command word and every option the command line takes (without its
+// "--"): what the usage, the manual page and the shell completion name.
+std::vector<std::string> CliCommandNames();
+std::vector<std::string> CliOptionNames();
 
 }  // namespace lumo::app

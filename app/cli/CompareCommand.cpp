@@ -13,9 +13,10 @@ namespace lumo::app {
 
 namespace {
 
-// Node B: node A but for what the options of B say.
+// Node B: node A but for what the options of B say (--node2's first).
 QueryNode SecondNode(const QueryNode& first, const CliOptions& options) {
     QueryNode second = first;
+    if (options.secondTls) second.tls = TlsOfSettings(*options.secondTls);
     for (const auto& [name, value] : options.secondNode) {
         if (name == "ip2") second.address = value;
         if (name == "port2") second.port = StrToInt(value);
@@ -67,13 +68,20 @@ int RunCompareCommand(TFormTestWL& form, const CliOptions& options, std::FILE* o
         const std::optional<QueryTransport> bTransport = SecondTransport(options);
         if (a.transport == QueryTransport::DicomWeb || bTransport == QueryTransport::DicomWeb)
             refusal = DicomWebRefusal(a);
-        if (!refusal) run = CompareNodes(a, SecondNode(a.node, options), bTransport);
+        if (refusal) return;
+        const QueryNode b = SecondNode(a.node, options);
+        const RunState::Scope running(form.Runs());
+        run = CompareNodes(a, b, bTransport, {}, form.Runs().QueryStopSource().get_token());
     });
     if (refusal) {
         Print(err, "lumo4410-cli: " + *refusal);
         return 2;
     }
     if (!ran || !run) return 1;
+    if (run->stopped) {
+        Print(err, "Comparaison interrompue");
+        return 1;
+    }
     const bool failedA = ReportFailure("A", run->a, err);
     const bool failedB = ReportFailure("B", run->b, err);
     if (run->failure) {

@@ -21,6 +21,7 @@
 #include "app/cli/CompareCommand.h"
 #include "app/cli/FormOutput.h"
 #include "app/cli/NodeCheckCommands.h"
+#include "app/cli/NodesCommand.h"
 #include "app/cli/RetrieveCommand.h"
 #include "dicom/listener/EventLoopDispatcher.h"
 #include "logging/uApplicationLogger.h"
@@ -270,6 +271,8 @@ CommandUnit UnitOf(CliOptions::Command command) {
             return lumo::app::RunEchoCommand;
         case CliOptions::Command::Probe:
             return lumo::app::RunProbeCommand;
+        case CliOptions::Command::Nodes:
+            return lumo::app::RunNodesCommand;
         default:
             return nullptr;
     }
@@ -298,13 +301,16 @@ bool Stoppable(CliOptions::Command command) {
         case CliOptions::Command::Check:
         case CliOptions::Command::Move:
         case CliOptions::Command::Get:
+        case CliOptions::Command::Echo:
+        case CliOptions::Command::Probe:
+        case CliOptions::Command::Compare:
             return true;
         default:
             return false;
     }
 }
 
-int RunForm(const CliOptions& options) {
+int RunForm(CliOptions& options) {
     const bool listen = options.command == CliOptions::Command::Listen;
     const bool batch = options.command == CliOptions::Command::Batch;
     // Before any thread starts, so that only the watcher receives them.
@@ -326,6 +332,12 @@ int RunForm(const CliOptions& options) {
     const bool created = form.RunHandler([&] { form.FormCreate(); });
 
     int status = 1;
+    // The book's nodes first, the options beside them over them.
+    if (!lumo::app::ApplyBookNodes(form, options, stderr)) {
+        form.RunHandler([&] { form.FormDestroy(); });
+        dispatcher.Stop();
+        return 2;
+    }
     if (!listen || (created && form.Listening())) ApplyFields(form, options);
     if (listen && created && form.Listening()) {
         // The options' timeouts and bounds reach the listener too.
@@ -341,7 +353,12 @@ int RunForm(const CliOptions& options) {
                options.command == CliOptions::Command::Get) {
         status = RunRetrieve(form, options);
     } else if (const CommandUnit unit = UnitOf(options.command)) {
-        status = unit(form, options, stdout, stderr);
+        // Echo, probe and compare stop at SIGINT or SIGTERM, as a query.
+        if (Stoppable(options.command)) {
+            RunStoppable(form, [&] { status = unit(form, options, stdout, stderr); });
+        } else {
+            status = unit(form, options, stdout, stderr);
+        }
     } else {
         status = RunButton(form, options);
     }

@@ -16,6 +16,7 @@
 #include <QListView>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QScreen>
 #include <QShowEvent>
 #include <QTabWidget>
@@ -66,6 +67,42 @@ QLabel* MakeMark(const QString& text, const QColor& color, const QString& name,
     mark->setPalette(palette);
     return mark;
 }
+
+// Keeps the anchored controls of a tab at the distance they have, as
+// designed (kTabPage), to its right or bottom edge: they grow with it.
+class AnchorKeeper final : public QObject {
+  public:
+    explicit AnchorKeeper(QWidget& container) : QObject(&container) {
+        container.installEventFilter(this);
+    }
+    void Add(QWidget& widget, const QRect& box, unsigned anchors) {
+        anchored_.push_back({&widget, box, anchors});
+    }
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Resize) Place(static_cast<QWidget*>(watched)->size());
+        return false;
+    }
+
+  private:
+    struct Anchored {
+        QWidget* widget;
+        QRect box;
+        unsigned anchors;
+    };
+    void Place(const QSize& size) const {
+        const int wider = size.width() - app::kTabPage.width;
+        const int taller = size.height() - app::kTabPage.height;
+        for (const Anchored& item : anchored_) {
+            QRect box = item.box;
+            // A container smaller than designed never squeezes a control away.
+            if (item.anchors & app::AnchorRight) box.setWidth(std::max(box.width() + wider, 16));
+            if (item.anchors & app::AnchorBottom)
+                box.setHeight(std::max(box.height() + taller, 16));
+            item.widget->setGeometry(box);
+        }
+    }
+    std::vector<Anchored> anchored_;
+};
 
 // Shows or hides a widget only when that changes, so a refresh costs little.
 void SyncVisible(QWidget& widget, bool visible) {
@@ -167,6 +204,24 @@ void MainWindow::showEvent(QShowEvent* event) {
     }
 }
 
+void MainWindow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    FitBatchPanel();
+}
+
+// The batch panel keeps its designed size, but for the Diagnostic tab,
+// which takes the width the window has beyond its default and half the
+// height, so that its report grows with the window; the result list keeps
+// the rest.
+void MainWindow::FitBatchPanel() {
+    if (panel2_ == nullptr || frame_.pages == nullptr) return;
+    const bool diagnostic = frame_.pages->currentWidget() == widgets_[form_.TabSheet2.Name];
+    const int wider = diagnostic ? std::max(0, width() - form_.Form.Width) : 0;
+    const int taller = diagnostic ? std::max(0, height() - form_.Form.Height) / 2 : 0;
+    panel3_->setFixedWidth(form_.Panel3.Width + wider);
+    panel2_->setFixedHeight(form_.Panel2.Height + taller);
+}
+
 void MainWindow::Refresh() {
     refreshing_ = true;
     for (const auto& refresh : refresh_) refresh();
@@ -182,9 +237,10 @@ void MainWindow::Build() {
         const QString caption = Q(form_.Form.Caption);
         if (windowTitle() != caption) setWindowTitle(caption);
     });
-    const Frame frame = BuildFrame();
-    for (TControl* control : form_.Controls()) AddControl(*control, frame);
+    frame_ = BuildFrame();
+    for (TControl* control : form_.Controls()) AddControl(*control, frame_);
     SetTabOrder();
+    connect(frame_.pages, &QTabWidget::currentChanged, this, [this] { FitBatchPanel(); });
 }
 
 // Top: the input block, with the batch panel at its right; below: the
@@ -227,6 +283,8 @@ MainWindow::Frame MainWindow::BuildFrame() {
 
     widgets_[form_.Panel2.Name] = panel2;
     widgets_[form_.Panel3.Name] = panel3;
+    panel2_ = panel2;
+    panel3_ = panel3;
     widgets_[form_.PageControl1.Name] = frame.pages;
     widgets_[form_.Panel1.Name] = frame.panel1;
     return frame;
@@ -270,6 +328,11 @@ void MainWindow::AddControl(TControl& control, const Frame& frame) {
         frame.bottom->addWidget(widget);
     } else if (const std::optional<QRect> box = PlaceOf(control)) {
         widget->setGeometry(*box);
+        if (control.Anchors != app::AnchorNone) {
+            QObject*& keeper = anchors_[container];
+            if (keeper == nullptr) keeper = new AnchorKeeper(*container);
+            static_cast<AnchorKeeper*>(keeper)->Add(*widget, *box, control.Anchors);
+        }
         if (!control.LabelCaption.empty() || control.Marks != app::MarkNone) {
             AddFieldLabel(control, container, *box);
         }
@@ -335,6 +398,13 @@ QWidget* MainWindow::MakeComboBox(app::TComboBox& combo, QWidget* container) {
     connect(widget, &QComboBox::editTextChanged, this, [this, &combo](const QString& text) {
         if (!refreshing_) combo.Text = text.toStdString();
     });
+    if (combo.OnSelect) {
+        connect(widget, &QComboBox::textActivated, this, [this, &combo](const QString& text) {
+            if (refreshing_) return;
+            combo.Text = text.toStdString();
+            Run([&combo] { combo.OnSelect(combo); });
+        });
+    }
     refresh_.push_back([widget, &combo] {
         QStringList items;
         for (const std::string& item : combo.Items) items << Q(item);

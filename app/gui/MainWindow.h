@@ -13,6 +13,7 @@
 #include "app/gui/QtFormHost.h"
 
 class QCloseEvent;
+class QResizeEvent;
 class QTabWidget;
 class QVBoxLayout;
 class QShowEvent;
@@ -24,7 +25,8 @@ namespace lumo::gui {
 // the form, refreshes from the form after every handler and whenever the form
 // lets the window repaint, and runs every handler through the form's wrapper
 // so that an error shows the standard error report and the window stays
-// usable. Owns the form, its host and the dispatcher that brings the
+// usable. The Diagnostic tab, when shown, grows with the window (its
+// anchored controls with it). Owns the form, its host and the dispatcher that brings the
 // listener's events onto this thread; every widget carries its control's
 // design name. Runs FormCreate when built and FormDestroy when closed. A close
 // asked for while a handler runs (a signal, the window manager) waits until
@@ -51,6 +53,7 @@ class MainWindow final : public QWidget {
   protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
   private:
     class Running;
@@ -77,6 +80,7 @@ class MainWindow final : public QWidget {
     QWidget* MakeLabel(app::TControl& control, QWidget* container);
     void AddFieldLabel(app::TControl& control, QWidget* container, const QRect& field);
     void SetTabOrder();
+    void FitBatchPanel();
     void Centre();
     void FocusStartControl();
 
@@ -86,6 +90,11 @@ class MainWindow final : public QWidget {
     // Every widget that reads the form lives in here, and goes before it.
     std::unique_ptr<QWidget> body_;
 
+    Frame frame_;
+    QWidget* panel2_ = nullptr;  // the input block
+    QWidget* panel3_ = nullptr;  // the batch panel, at its right
+    // What keeps the anchored controls of a container in place, by container.
+    std::map<QWidget*, QObject*> anchors_;
     std::map<std::string, QWidget*> widgets_;     // by design name
     std::vector<std::function<void()>> refresh_;  // one per bound widget
     int running_ = 0;

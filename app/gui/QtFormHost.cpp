@@ -5,11 +5,13 @@
 #include <thread>
 #include <utility>
 
+#include <QClipboard>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QTimer>
@@ -78,6 +80,10 @@ void QtFormHost::ProcessMessages() {
 }
 
 void QtFormHost::Changed() { refresh_(); }
+
+void QtFormHost::CopyText(const std::string& text) {
+    QGuiApplication::clipboard()->setText(QString::fromStdString(text));
+}
 
 // The work runs on a thread of its own while this thread runs a loop of its
 // own: the window paints, scrolls and takes the clicks of the controls the

@@ -28,6 +28,7 @@ class QtFormHost final : public app::FormHost {
     std::optional<std::string> ChooseSaveFile(const std::string& suggested) override;
     void ProcessMessages() override;
     void Changed() override;
+    void CopyText(const std::string& text) override;
     void RunBusy(const std::function<void()>& work, const std::function<void()>& progress) override;
     dicom::Dispatcher& FormDispatcher() override;
 

@@ -151,6 +151,11 @@ void DicomConnection::Impl::BeginRequest(T_ASC_PresentationContextID presentatio
     cancelled_ = false;
 }
 
+bool DicomConnection::Impl::Answered() const {
+    std::lock_guard lock(mutex_);
+    return state_ == RequestState::None;
+}
+
 void DicomConnection::Impl::LendRequest() {
     std::lock_guard lock(mutex_);
     if (state_ == RequestState::Received) state_ = RequestState::Waiting;

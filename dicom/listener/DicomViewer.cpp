@@ -481,6 +481,15 @@ AfterRequest HearCaller(Listener& listener, Session& session, T_ASC_Association*
             if (fds[0].revents != 0) return AfterRequest::Serve;
             if (fds[1].revents == 0) continue;
         }
+        if (connection->Answered()) {
+            // The final status is out and the caller has moved on (its next
+            // C-FIND, a late cancel, a release): that is for the association's
+            // loop to read once the answer's thread is done.
+            pollfd done{worker.DoneFd(), POLLIN, 0};
+            while (!worker.Ended() && ::poll(&done, 1, -1) < 0 && errno == EINTR) {
+            }
+            return AfterRequest::Serve;
+        }
         T_DIMSE_Message message{};
         T_ASC_PresentationContextID presentationContext = 0;
         DcmDataset* statusDetail = nullptr;

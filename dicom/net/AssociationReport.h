@@ -81,6 +81,9 @@ struct TlsReport {
     std::string peerIssuer;
     std::string peerNotBefore;  // "2026-12-08 13:59:00 UTC"
     std::string peerNotAfter;
+    // The node's certificate was checked for its chain only, not for the
+    // name called (--tls-verify chain).
+    bool nameNotChecked = false;
     std::string failure;  // why TLS failed, in words; empty when it did not
 };
 

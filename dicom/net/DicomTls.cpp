@@ -34,12 +34,19 @@ std::optional<TlsProfile> TlsProfileOfName(std::string_view name) {
 }
 
 const char* TlsVerifyName(TlsVerify verify) {
-    return verify == TlsVerify::Ignore ? "ignore" : "require";
+    switch (verify) {
+        case TlsVerify::Chain:
+            return "chain";
+        case TlsVerify::Ignore:
+            return "ignore";
+        default:
+            return "require";
+    }
 }
 
 std::optional<TlsVerify> TlsVerifyOfName(std::string_view name) {
-    if (name == "require") return TlsVerify::Require;
-    if (name == "ignore") return TlsVerify::Ignore;
+    for (const TlsVerify verify : {TlsVerify::Require, TlsVerify::Chain, TlsVerify::Ignore})
+        if (name == TlsVerifyName(verify)) return verify;
     return std::nullopt;
 }
 

@@ -12,9 +12,12 @@ namespace lumo::dicom {
 // encryption.
 enum class TlsProfile { Bcp195Nd, Bcp195, Bcp195Extended, Aes, Null };
 
-// Whether the other side's certificate must chain to a trusted one (and, for
-// a node this side calls, be issued for the address called).
-enum class TlsVerify { Require, Ignore };
+// How the other side's certificate is checked: it must chain to a trusted
+// one and, for a node this side calls, be issued for the address called
+// (Require); only chain to a trusted one, whatever name it is issued for, as
+// dcmtk's tools check it (Chain); or not at all (Ignore). A caller's name is
+// never checked, so a listener takes Chain as Require.
+enum class TlsVerify { Require, Chain, Ignore };
 
 // Which end of the connection this side is: it calls a node, or a caller
 // comes to its listener (which then needs a certificate of its own).
@@ -38,7 +41,7 @@ struct DicomTls {
 // "bcp195-nd", "bcp195", "bcp195-ex", "aes", "null", and back.
 const char* TlsProfileName(TlsProfile profile);
 std::optional<TlsProfile> TlsProfileOfName(std::string_view name);
-// "require", "ignore", and back.
+// "require", "chain", "ignore", and back.
 const char* TlsVerifyName(TlsVerify verify);
 std::optional<TlsVerify> TlsVerifyOfName(std::string_view name);
 

@@ -6,6 +6,7 @@
 #include <dcmtk/dcmnet/dimse.h>
 
 #include <algorithm>
+#include <stop_token>
 #include <string>
 #include <utility>
 
@@ -14,6 +15,7 @@
 #include "dicom/net/DicomQuery.h"
 #include "dicom/net/DimseStatus.h"
 #include "dicom/net/detail/Association.h"
+#include "dicom/net/detail/ExchangeStop.h"
 #include "dicom/net/detail/ResponseReceiver.h"
 
 namespace lumo::dicom {
@@ -68,6 +70,13 @@ detail::ResponseCommand ExchangeEcho(detail::Association& association,
     return response;
 }
 
+// Raises an exchange's stop: what a stop callback runs, on the thread that
+// requests the stop.
+struct RaiseStop {
+    detail::ExchangeStop* stop;
+    void operator()() const noexcept { stop->Raise(); }
+};
+
 // --- probe -----------------------------------------------------------------
 
 // One association proposing `services`, released as soon as it is
@@ -78,11 +87,13 @@ struct Negotiation {
     std::string failure;
 };
 
-Negotiation Negotiate(const DicomPeer& peer, const std::vector<std::string>& services) {
+Negotiation Negotiate(const DicomPeer& peer, const std::vector<std::string>& services,
+                      const std::stop_token& stop) {
     Negotiation negotiation;
     negotiation.report.command = "A-ASSOCIATE";
     try {
         detail::Association association(peer, negotiation.report);
+        const std::stop_callback<RaiseStop> onStop(stop, RaiseStop{&association.Stop()});
         for (const std::string& service : services) association.Propose(service);
         association.Open();
         association.Release();
@@ -133,7 +144,8 @@ DicomDataSet MatchingNothing(const std::string& root) {
 // A C-FIND on the service that answers whether this calling AE title may
 // query it.
 ProbedService::FindCheck CheckFind(const DicomPeer& peer, const std::string& root,
-                                   std::vector<AssociationReport>& reports) {
+                                   std::vector<AssociationReport>& reports,
+                                   const std::stop_token& stop) {
     DicomQuery query;
     query.QuerySetCallingAETitle(peer.callingAETitle);
     query.QuerySetCalledAETitle(peer.calledAETitle);
@@ -145,7 +157,7 @@ ProbedService::FindCheck CheckFind(const DicomPeer& peer, const std::string& roo
     query.QuerySetRoot(root);
     ProbedService::FindCheck check;
     try {
-        const DicomFindResult found = query.QueryFind(MatchingNothing(root));
+        const DicomFindResult found = query.QueryFind(MatchingNothing(root), nullptr, stop);
         check.status = found.status;
     } catch (const Exception& e) {
         check.failure = e.ClassName() + ": " + e.Message();
@@ -173,16 +185,28 @@ bool AskEachAlone(const Negotiation& together) {
 
 }  // namespace
 
-void DicomEcho(const DicomPeer& peer, AssociationReport& report) {
+void DicomEcho(const DicomPeer& peer, AssociationReport& report, std::stop_token stop) {
     report = AssociationReport();
     report.command = kEcho;
     detail::Association association(peer, report);
+    const std::stop_callback<RaiseStop> onStop(std::move(stop), RaiseStop{&association.Stop()});
     if (std::optional<Exception> unfit = Unfit(peer)) throw *unfit;
-    association.Propose(UID_VerificationSOPClass);
-    association.Open();
-    const T_ASC_PresentationContextID presID =
-        association.Require(UID_VerificationSOPClass, "Verification");
-    const detail::ResponseCommand response = ExchangeEcho(association, presID);
+    detail::ResponseCommand response;
+    try {
+        // A stop asked before anything went out sends nothing.
+        if (association.Stop().Raised()) throw Exception(kNetworkError, "");
+        association.Propose(UID_VerificationSOPClass);
+        association.Open();
+        const T_ASC_PresentationContextID presID =
+            association.Require(UID_VerificationSOPClass, "Verification");
+        response = ExchangeEcho(association, presID);
+    } catch (const Exception&) {
+        // What a stop cut short is the stop's doing, not the node's.
+        if (!association.Stop().Raised()) throw;
+        association.Abort();
+        report.cancel = CancelReason::Stop;
+        throw Exception(kNetworkError, "C-ECHO to " + association.Peer() + " stopped");
+    }
     association.Release();
     report.finalStatus = response.status;
     report.errorComment = detail::OneLine(response.errorComment);
@@ -205,7 +229,7 @@ bool DicomProbeResult::AnyAccepted() const {
                        [](const ProbedService& service) { return service.Accepted(); });
 }
 
-DicomProbeResult DicomProbe(const DicomPeer& peer) {
+DicomProbeResult DicomProbe(const DicomPeer& peer, std::stop_token stop) {
     DicomProbeResult result;
     for (const std::string& sopClass : ProbedServices()) {
         ProbedService service;
@@ -217,8 +241,11 @@ DicomProbeResult DicomProbe(const DicomPeer& peer) {
         result.failure = unfit->Message();
         return result;
     }
-    const Negotiation together = Negotiate(peer, ProbedServices());
+    const auto stopped = [&] { return result.stopped = stop.stop_requested(); };
+    if (stopped()) return result;
+    const Negotiation together = Negotiate(peer, ProbedServices(), stop);
     result.reports.push_back(together.report);
+    if (stopped()) return result;
     if (!together.report.connected) {
         result.failureClass = together.errorClass.value_or(kNetworkError);
         result.failure = together.failure;
@@ -230,13 +257,15 @@ DicomProbeResult DicomProbe(const DicomPeer& peer) {
             Learn(service, together);
             continue;
         }
-        const Negotiation single = Negotiate(peer, {service.sopClass});
+        const Negotiation single = Negotiate(peer, {service.sopClass}, stop);
         result.reports.push_back(single.report);
+        if (stopped()) return result;
         Learn(service, single);
     }
     for (ProbedService& service : result.services) {
         if (const char* root = RootOf(service.sopClass); root != nullptr && service.Accepted())
-            service.find = CheckFind(peer, root, result.reports);
+            service.find = CheckFind(peer, root, result.reports, stop);
+        if (stopped()) return result;
     }
     return result;
 }

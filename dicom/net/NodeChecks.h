@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -19,8 +20,10 @@ namespace lumo::dicom {
 // class name and a one-line message when it is not (the texts of a failing
 // query: no connection, a rejection, a timeout, an abort), or when the node
 // answers with a status other than Success (EDicomStatusError). `report`
-// holds what happened, also when it raises. On the calling thread.
-void DicomEcho(const DicomPeer& peer, AssociationReport& report);
+// holds what happened, also when it raises. `stop`, once requested (from
+// any thread), ends the echo at once: it raises, and the report's cancel
+// says Stop. On the calling thread.
+void DicomEcho(const DicomPeer& peer, AssociationReport& report, std::stop_token stop = {});
 
 // The services a probe asks about, in this order: Verification, Modality
 // Worklist FIND, Patient Root FIND, Study Root FIND.
@@ -60,6 +63,8 @@ struct DicomProbeResult {
     // Set when no association could even be asked for (no connection).
     std::optional<ErrorClass> failureClass;
     std::string failure;
+    // Set when a stop ended the probe before all was learnt.
+    bool stopped = false;
 
     bool Reached() const { return !failureClass.has_value(); }
     bool AnyAccepted() const;
@@ -69,8 +74,9 @@ struct DicomProbeResult {
 // association or fails it, proposes each on an association of its own, so
 // that one service the node refuses hides none of the others. Then sends a
 // C-FIND that can match nothing (a Patient ID made of a fresh UID) on each
-// accepted FIND service. Raises nothing: what failed is in the result. On
-// the calling thread.
-DicomProbeResult DicomProbe(const DicomPeer& peer);
+// accepted FIND service. Raises nothing: what failed is in the result. A
+// `stop` requested meanwhile (from any thread) ends it at once, `stopped`
+// set. On the calling thread.
+DicomProbeResult DicomProbe(const DicomPeer& peer, std::stop_token stop = {});
 
 }  // namespace lumo::dicom

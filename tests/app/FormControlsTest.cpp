@@ -108,8 +108,9 @@ TEST_F(FormTest, ButtonsWindowAndBatchTab) {
     }
     EXPECT_EQ(form.Form.Caption, "Query Worklist / CFIND");
     EXPECT_EQ(form.Form.Width, 905);
-    EXPECT_EQ(form.Form.Height, 628);
-    EXPECT_EQ(form.Panel2.Height, 329);
+    EXPECT_EQ(form.Form.Height, 676);
+    // The design's 329 and the node chooser's row.
+    EXPECT_EQ(form.Panel2.Height, 402);
     EXPECT_EQ(form.Panel3.Width, 312);
     EXPECT_EQ(form.TabSheet1.Caption, "Type 1");
     EXPECT_EQ(form.TabSheet1.Parent, "PageControl1");
@@ -147,9 +148,9 @@ TEST_F(FormTest, EveryControlIsListedOnceUnderItsContainer) {
     }
     EXPECT_EQ(form.FindControl("NoSuchControl"), nullptr);
     // The design's controls, the batch's progress label, the stop button,
-    // the Diagnostic tab with its thirty, and the Récupération tab with its
-    // thirteen.
-    EXPECT_EQ(names.size(), 93u);
+    // the node chooser and its button, the Diagnostic tab with its
+    // forty-three, and the Récupération tab with its thirteen.
+    EXPECT_EQ(names.size(), 108u);
     // Made from the table of controls, row by row, in its order.
     const auto designs = FormControlDesigns();
     ASSERT_EQ(designs.size(), form.Controls().size());

@@ -141,5 +141,30 @@ TEST(ResultFileNet, ListingExportedAndLoadedBack) {
     EXPECT_EQ(form.ListBoxResult.Items.Copy(), listed);
 }
 
+// The window started from its desktop entry: "Save Results" and "Export
+// Result" in its files' folder, nothing in the current folder.
+TEST(ResultFileNet, AFilesFolderTakesTheSavedAndExportedFiles) {
+    TestNode node;
+    node.SetResponses([] {
+        std::vector<DcmDataset> sets;
+        sets.push_back(MakeDataSet({{DCM_AccessionNumber, "A1"}}));
+        return sets;
+    }());
+    FormOnNode fixture{testing::Started(node)};
+    TempDir dir;
+    TempDir state;
+    CurrentDir here(dir.Path());
+    TFormTestWL& form = fixture.form;
+    form.FilesFolder = state.Path() + "/";
+    form.cbSaveResults.Checked = true;
+    form.ButtonCFindStudyStudy.Click();
+    ASSERT_TRUE(form.RunHandler([&] { form.Button5.Click(); }));
+    ASSERT_TRUE(form.RunHandler([&] { form.Button6.Click(); }));
+
+    EXPECT_TRUE(std::filesystem::is_regular_file(state.Path() + "/Logs/Lumo4410_1.dcm"));
+    EXPECT_EQ(ReadBytes(state.Path() + "/ResultQuery.TXT").rfind("A1", 0), 0u);
+    EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
+}
+
 }  // namespace
 }  // namespace lumo::app

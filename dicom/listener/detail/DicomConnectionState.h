@@ -76,6 +76,10 @@ struct DicomConnection::Impl {
     std::string Root() const;
     DicomDataSet Request() const;
     bool Waiting() const;
+    // Whether the current request has had its final status (or there is
+    // none): what the caller sends now is its next message, not a word
+    // about this request. Set before the final status is written.
+    bool Answered() const;
     // The current request's stop, requested when the caller cancels or goes.
     std::stop_token StopToken() const;
     bool Cancelled() const;

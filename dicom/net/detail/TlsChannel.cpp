@@ -49,17 +49,18 @@ TlsChannel::TlsChannel(const TlsContext& context, int socket, const std::string&
     if (ssl_ == nullptr) return;
     SSL_set_fd(ssl_, socket);
     SSL_set_app_data(ssl_, this);
-    const bool require = context.Settings().verify == TlsVerify::Require;
+    const TlsVerify verify = context.Settings().verify;
+    const bool chain = verify != TlsVerify::Ignore;
     if (context.Side() == TlsSide::Acceptor) {
-        SSL_set_verify(ssl_, require ? SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT : 0,
+        SSL_set_verify(ssl_, chain ? SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT : 0,
                        VerifyCallback);
         SSL_set_accept_state(ssl_);
         return;
     }
-    SSL_set_verify(ssl_, require ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, VerifyCallback);
+    SSL_set_verify(ssl_, chain ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, VerifyCallback);
     const bool address = IsAddress(peerAddress);
     if (!address) SSL_set_tlsext_host_name(ssl_, peerAddress.c_str());
-    if (require) {
+    if (verify == TlsVerify::Require) {
         X509_VERIFY_PARAM* param = SSL_get0_param(ssl_);
         if (address) {
             X509_VERIFY_PARAM_set1_ip_asc(param, peerAddress.c_str());
@@ -147,7 +148,11 @@ void TlsChannel::Close() noexcept {
     ERR_clear_error();
 }
 
-void TlsChannel::Describe(TlsReport& report) const { DescribeTlsSession(ssl_, report); }
+void TlsChannel::Describe(TlsReport& report) const {
+    DescribeTlsSession(ssl_, report);
+    report.nameNotChecked = report.established && context_.Side() == TlsSide::Requestor &&
+                            context_.Settings().verify == TlsVerify::Chain;
+}
 
 std::string TlsChannel::Other() const {
     return context_.Side() == TlsSide::Requestor ? "the node" : "the caller";
@@ -160,7 +165,7 @@ TlsSideFacts TlsChannel::SideFacts() const {
 
 std::string TlsChannel::Failure(bool handshaking) const {
     const bool node = context_.Side() == TlsSide::Requestor;
-    if (fault_.Noted() && context_.Settings().verify == TlsVerify::Require)
+    if (fault_.Noted() && context_.Settings().verify != TlsVerify::Ignore)
         return CertificateFaultText(fault_, SideFacts());
     if (closedAbruptly_ && handshaking)
         return Other() + " closed the connection during the TLS handshake: " +

@@ -94,7 +94,11 @@ std::string CertificateFaultText(const CertificateFault& fault, const TlsSideFac
             return whose + " is not valid before " + fault.notBefore;
         case X509_V_ERR_HOSTNAME_MISMATCH:
         case X509_V_ERR_IP_ADDRESS_MISMATCH:
-            return whose + " is issued for " + fault.names + ", not for " + side.peerAddress;
+            // Two ways out: the name the certificate gives, or no name check.
+            return whose + " is issued for " + fault.names + ", not for " + side.peerAddress +
+                   ": call the node by the name in its certificate (--ip " +
+                   fault.names.substr(0, fault.names.find(", ")) +
+                   "), or check its chain only (--tls-verify chain)";
         case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
         case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
         case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:

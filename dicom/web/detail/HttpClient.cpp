@@ -270,13 +270,14 @@ void HttpClient::Impl::Configure() {
     curl_easy_setopt(h, CURLOPT_TCP_NODELAY, 1L);
     if (!Https()) return;
     // The trust of DICOM over TLS: the certificates named (or the system's),
-    // this side's certificate when one is named, the node's name checked.
-    const bool verify = service.tls.verify == TlsVerify::Require;
+    // this side's certificate when one is named, the node's name checked
+    // unless only its chain is (chain).
+    const bool verify = service.tls.verify != TlsVerify::Ignore;
     curl_easy_setopt(h, CURLOPT_CAINFO, kNone);
     curl_easy_setopt(h, CURLOPT_CAPATH, kNone);
     curl_easy_setopt(h, CURLOPT_CA_CACHE_TIMEOUT, 0L);
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, verify ? 1L : 0L);
-    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, verify ? 2L : 0L);
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, service.tls.verify == TlsVerify::Require ? 2L : 0L);
     curl_easy_setopt(h, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
     curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, &Impl::OnSslContext);
     curl_easy_setopt(h, CURLOPT_SSL_CTX_DATA, this);
@@ -352,7 +353,7 @@ CURLcode HttpClient::Impl::Perform(bool& stopped, bool& timedOut, bool& connecte
 
 std::string HttpClient::Impl::TlsFailure() const {
     if (!filesFailure.empty()) return filesFailure;
-    if (fault.Noted() && service.tls.verify == TlsVerify::Require)
+    if (fault.Noted() && service.tls.verify != TlsVerify::Ignore)
         return CertificateFaultText(fault, SideFacts());
     if (const unsigned long code = QuotedSslError(errorBuffer))
         return TlsErrorText(code, SideFacts());

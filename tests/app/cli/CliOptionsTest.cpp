@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
+
 #include "app/cli/CliOptions.h"
 #include "support/Exception.h"
 
@@ -132,6 +135,54 @@ TEST(CliOptionsTest, UsageNamesEveryCommandAndOption) {
           "--name",        "--referring", "--date",  "--birth-date", "--study-uid", "--series-uid",
           "--modality",    "--save",      "--help",  "--version"}) {
         EXPECT_NE(usage.find(word), std::string::npos) << word;
+    }
+}
+
+// Whether `text` holds `word` whole (not as the head of a longer option).
+bool NamesWord(const std::string& text, const std::string& word) {
+    for (std::size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1)) {
+        const std::size_t end = at + word.size();
+        const auto part = [&](std::size_t i) {
+            const char c = text[i];
+            return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
+        };
+        // roff writes a hyphen "\-": the word may end at its backslash.
+        if ((at == 0 || !part(at - 1)) && (end == text.size() || !part(end))) return true;
+    }
+    return false;
+}
+
+std::string SourceFile(const std::string& path) {
+    std::ifstream file(std::string(LUMO_SOURCE_DIR) + "/" + path);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// The usage, the manual page and the bash completion keep up with the
+// options the command line takes.
+TEST(CliOptionsTest, UsageManualPageAndCompletionNameEveryCommandAndOption) {
+    const struct {
+        const char* name;
+        std::string text;
+        std::string hyphen;  // how the text writes "-"
+    } documents[] = {{"usage", CliUsage(), "-"},
+                     {"dist/lumo4410-cli.1", SourceFile("dist/lumo4410-cli.1"), "\\-"},
+                     {"dist/lumo4410-cli.bash-completion",
+                      SourceFile("dist/lumo4410-cli.bash-completion"), "-"}};
+    for (const auto& document : documents) {
+        SCOPED_TRACE(document.name);
+        ASSERT_FALSE(document.text.empty());
+        const auto written = [&](std::string word) {
+            for (std::size_t at = word.find('-'); at != std::string::npos;
+                 at = word.find('-', at + document.hyphen.size()))
+                word.replace(at, 1, document.hyphen);
+            return word;
+        };
+        for (const std::string& command : CliCommandNames())
+            EXPECT_TRUE(NamesWord(document.text, written(command))) << command;
+        for (const std::string& option : CliOptionNames())
+            EXPECT_TRUE(NamesWord(document.text, written("--" + option))) << option;
     }
 }
 

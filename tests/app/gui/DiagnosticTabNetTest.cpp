@@ -4,12 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QComboBox>
 #include <QLineEdit>
 #include <QListView>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimer>
 
 #include "tests/app/gui/GuiTestSupport.h"
 #include "tests/fixtures/TestNode.h"
@@ -55,6 +57,40 @@ TEST_F(DiagnosticTabNet, EchoAndProbeShowTheirLinesAndTheReport) {
     EXPECT_EQ(list->model()->rowCount(), 4);
     EXPECT_EQ(memo->toPlainText().count(QString::fromUtf8("Échange ")), 1);
     EXPECT_TRUE(dialogs_->seen.empty());
+}
+
+// An echo to a node that never answers runs as a query does: the window
+// alive, "Arrêter" the one input, and a click on it ends the echo.
+TEST_F(DiagnosticTabNet, TheStopButtonEndsAnEchoThatWaits) {
+    TestNode node;
+    node.SetSilent(lumo::testing::Silence::BeforeAssociation);
+    node.Start();
+    MainWindow& window = Open();
+    Retype(*Find<QLineEdit>("EditIP"), "127.0.0.1");
+    Retype(*Find<QLineEdit>("EditPort"), QString::number(node.Port()));
+    QStringList enabledDuring;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* stop = Find<QPushButton>("ButtonArreter");
+        if (!stop->isEnabled()) return;
+        poll.stop();
+        for (QWidget* widget : window.findChildren<QWidget*>()) {
+            const bool input = qobject_cast<QPushButton*>(widget) ||
+                               qobject_cast<QLineEdit*>(widget) || qobject_cast<QComboBox*>(widget);
+            if (input && !widget->objectName().isEmpty() && !widget->testAttribute(Qt::WA_Disabled))
+                enabledDuring << widget->objectName();
+        }
+        QTest::mouseClick(stop, Qt::LeftButton);
+    });
+    poll.start(50);
+
+    QTest::mouseClick(Find<QPushButton>("ButtonEcho"), Qt::LeftButton);
+
+    EXPECT_EQ(enabledDuring, QStringList{"ButtonArreter"});
+    auto* list = Find<QListView>("ListBoxResult");
+    ASSERT_EQ(list->model()->rowCount(), 1);
+    EXPECT_EQ(list->model()->index(0, 0).data().toString(), "Echo interrompu");
+    EXPECT_TRUE(Find<QPushButton>("ButtonEcho")->isEnabled());
 }
 
 }  // namespace

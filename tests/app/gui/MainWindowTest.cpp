@@ -68,7 +68,7 @@ TEST_F(WindowTest, WindowHasItsCaptionSizeAndPanels) {
     EXPECT_EQ(window.objectName(), "FormTestWL");
     EXPECT_TRUE(window.windowTitle().startsWith("Query Worklist / CFIND"))
         << window.windowTitle().toStdString();
-    EXPECT_EQ(window.size(), QSize(905, 628));
+    EXPECT_EQ(window.size(), QSize(905, 676));
     const QPoint offCentre =
         window.frameGeometry().center() - window.screen()->availableGeometry().center();
     EXPECT_LE(offCentre.manhattanLength(), 2);  // rounding of odd sizes
@@ -77,21 +77,25 @@ TEST_F(WindowTest, WindowHasItsCaptionSizeAndPanels) {
     auto* panel1 = Find<QWidget>("Panel1");
     auto* panel3 = Find<QWidget>("Panel3");
     ASSERT_TRUE(panel2 && panel1 && panel3);
-    EXPECT_EQ(panel2->height(), 329);
+    // The design's 329 pixels and the node chooser's row above them.
+    EXPECT_EQ(panel2->height(), 402);
     EXPECT_EQ(panel2->mapTo(&window, QPoint(0, 0)), QPoint(0, 0));
     EXPECT_EQ(panel2->width(), 905);
     // The result list's panel takes the rest, below the input block.
-    EXPECT_EQ(panel1->mapTo(&window, QPoint(0, 0)), QPoint(0, 329));
-    EXPECT_EQ(panel1->height(), 628 - 329);
+    EXPECT_EQ(panel1->mapTo(&window, QPoint(0, 0)), QPoint(0, 402));
+    EXPECT_EQ(panel1->height(), 676 - 402);
     EXPECT_EQ(panel1->width(), 905);
     // The batch panel at the right edge of the input block.
     EXPECT_EQ(panel3->width(), 312);
     EXPECT_EQ(panel3->mapTo(&window, QPoint(0, 0)).x() + panel3->width(), 905);
     EXPECT_TRUE(panel2->isAncestorOf(panel3));
-    EXPECT_EQ(panel3->height(), 329);
+    EXPECT_EQ(panel3->height(), 402);
+    // Its tabs' pages have the size their anchored controls are designed for.
+    EXPECT_EQ(Find<QWidget>("TabSheet1")->size(), QSize(app::kTabPage.width, app::kTabPage.height));
     // The fields stay clear of it.
-    for (const char* name : {"EditNomPatient", "cbSaveResults", "EditStudyUID",
-                             "EditSeriesUIDMarkCF", "ButtonCFindStudySeries"}) {
+    for (const char* name :
+         {"EditNomPatient", "cbSaveResults", "EditStudyUID", "EditSeriesUIDMarkCF",
+          "ButtonCFindStudySeries", "ButtonEnregistrerNoeud"}) {
         const QWidget* widget = Find<QWidget>(name);
         ASSERT_NE(widget, nullptr) << name;
         EXPECT_LT(widget->mapTo(&window, QPoint(widget->width(), 0)).x(), 905 - 312) << name;

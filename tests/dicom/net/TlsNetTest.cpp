@@ -69,6 +69,7 @@ struct TlsFailureCase {
 };
 
 const auto kSame = [](DicomTls&, const TlsFiles&) {};
+const auto kChain = [](DicomTls& tls, const TlsFiles&) { tls.verify = TlsVerify::Chain; };
 const auto kUse = [](const char* cert, const char* key) {
     return [=](DicomTls& tls, const TlsFiles& files) {
         tls.certificateFile = *cert ? files.Cert(cert) : "";
@@ -95,7 +96,13 @@ const TlsFailureCase kFailures[] = {
      "on 20"},
     {"NodeCertificateForAnotherName", "othername", false, kSame, nullptr,
      "EDicomNetworkError: No association with <peer>: the node's certificate (CN=othername) is "
-     "issued for other.example, not for 127.0.0.1"},
+     "issued for other.example, not for 127.0.0.1: call the node by the name in its certificate "
+     "(--ip other.example), or check its chain only (--tls-verify chain)"},
+    // The chain alone: any name, but still a trusted issuer.
+    {"ChainTakesACertificateForAnotherName", "othername", false, kChain, nullptr, "no error"},
+    {"ChainStillWantsATrustedIssuer", "selfsigned", false, kChain, nullptr,
+     "EDicomNetworkError: No association with <peer>: the node's certificate (CN=selfsigned, "
+     "issued by CN=selfsigned) is not trusted"},
     {"NodeWantsACertificateWeDoNotHave", "node", true, kUse("", ""), nullptr,
      "EDicomNetworkError: No association with <peer>: the node requires a client certificate: "
      "give one with --tls-cert and --tls-key"},
@@ -172,6 +179,29 @@ TEST_P(TlsFailureNet, SaysWhatToDo) {
 
 INSTANTIATE_TEST_SUITE_P(EveryCause, TlsFailureNet, ::testing::ValuesIn(kFailures),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Checked for its chain only, the association's report says the name was
+// not checked.
+TEST(TlsNet, AChainOnlyCheckIsToldInTheReport) {
+    TlsFiles files;
+    lumo::testing::TempDir out{"lumo-storescp"};
+    std::uint16_t port = 0;
+    const auto server = lumo::testing::StartServer(
+        [&](std::uint16_t p) {
+            return std::vector<std::string>{
+                "storescp", "+tls",     files.Key("othername"), files.Cert("othername"), "-ic",
+                "-od",      out.Path(), std::to_string(p)};
+        },
+        port);
+    DicomPeer peer = TlsPeer(port, "STORESCP", files);
+    AssociationReport report;
+    for (const TlsVerify verify : {TlsVerify::Chain, TlsVerify::Ignore}) {
+        peer.tls.verify = verify;
+        DicomEcho(peer, report);
+        ASSERT_TRUE(report.tls && report.tls->established);
+        EXPECT_EQ(report.tls->nameNotChecked, verify == TlsVerify::Chain);
+    }
+}
 
 // A node that takes the connection and never answers the handshake is
 // given up at the association timeout.
