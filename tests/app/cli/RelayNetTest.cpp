@@ -517,7 +517,7 @@ TEST_F(RelayNet, CallersAtOnceEachGetTheirOwnAnswersListedWhole) {
     std::vector<FindResult> found(days.size());
     std::vector<std::thread> callers;
     for (const auto& [day, accession] : days)
-        callers.emplace_back([&, day, i = callers.size()] {
+        callers.emplace_back([&, day = day, i = callers.size()] {
             found[i] = Find("-W", {"0040,0100[0].0040,0002=" + day, "0008,0050"});
         });
     for (std::thread& caller : callers) caller.join();
