@@ -136,9 +136,14 @@ constexpr ControlDesign kDesigns[] = {
     // second node.
     {.name = "TabSheet2", .kind = K::TabSheet, .parent = "PageControl1", .caption = "Diagnostic"},
     {.name = "ButtonEcho", .kind = K::Button, .parent = "TabSheet2", .caption = "Echo",
-     .box = {4, 4, 140, 25}},
+     .box = {4, 4, 92, 25}},
     {.name = "ButtonSonder", .kind = K::Button, .parent = "TabSheet2", .caption = "Sonder",
-     .box = {150, 4, 140, 25}},
+     .box = {100, 4, 92, 25}},
+    // A battery of queries: how the node matches, what it returns, where it
+    // stops, its character sets, extended negotiation and timings.
+    {.name = "ButtonProfil", .kind = K::Button, .parent = "TabSheet2", .caption = "Profil",
+     .hint = "Profil du nœud : appariements, clés, limite, jeux de caractères, temps",
+     .box = {196, 4, 98, 25}},
     {.name = "lblConnectTimeout", .kind = K::Label, .parent = "TabSheet2",
      .caption = "Connexion (s)", .box = {4, 36, 92, 21}},
     {.name = "EditConnectTimeout", .kind = K::Edit, .parent = "TabSheet2", .box = {98, 36, 48, 21}},

@@ -42,6 +42,11 @@ if [ -f "$here/bench/relay/relay-bench.py" ]; then
     python3 "$here/bench/relay/relay-bench.py" "$build"
 fi
 
+if [ -f "$here/bench/profile/profile-bench.py" ]; then
+    echo "== profile: lumo4410-cli profile against nodes of growing size"
+    python3 "$here/bench/profile/profile-bench.py" "$build"
+fi
+
 for program in "$build"/bench/logging/* "$build"/bench/gui/*; do
     if [ -f "$program" ] && [ -x "$program" ]; then
         echo "== $(basename "$program")"

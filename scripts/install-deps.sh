@@ -12,6 +12,7 @@ packages=(
   libssl-dev openssl
   qt6-base-dev qt6-qpa-plugins libgl-dev
   libpugixml-dev
+  nlohmann-json3-dev
   orthanc
   hyperfine python3 python3-pydicom
   binutils file procps

@@ -28,6 +28,7 @@ struct CliOptions {
         Compare,   // the same query to two nodes, side by side
         Echo,      // a C-ECHO to the node ("Echo")
         Probe,     // what the node offers ("Sonder")
+        Profile,   // how the node matches, returns, caps and times ("Profil")
     };
 
     Command command = Command::Help;
@@ -40,6 +41,8 @@ struct CliOptions {
     std::string jsonFile;       // --json: the responses as DICOM JSON
     std::string csvFile;        // --csv: the responses as CSV (compare: the report)
     std::string compareKind;    // the word after "compare": worklist, patient, ...
+    std::string againstFile;    // profile --against: the earlier profile to compare with
+    int repeat = 1;             // profile --repeat: runs of the timed query
     // The second node of compare (--ip2, --port2, --aet2, --calling-aet2), by
     // option name; what is not given is the first node's.
     std::vector<std::pair<std::string, std::string>> secondNode;

@@ -20,6 +20,7 @@
 #include "app/cli/CompareCommand.h"
 #include "app/cli/FormOutput.h"
 #include "app/cli/NodeCheckCommands.h"
+#include "app/cli/ProfileCommand.h"
 #include "dicom/listener/EventLoopDispatcher.h"
 #include "logging/uApplicationLogger.h"
 #include "support/Application.h"
@@ -246,6 +247,7 @@ bool Stoppable(CliOptions::Command command) {
         case CliOptions::Command::Series:
         case CliOptions::Command::Image:
         case CliOptions::Command::Check:
+        case CliOptions::Command::Profile:
             return true;
         default:
             return false;
@@ -275,6 +277,10 @@ int RunForm(const CliOptions& options) {
         status = RunListen(form, dispatcher, options, created);
     } else if (batch) {
         status = RunBatch(form, host, options);
+    } else if (options.command == CliOptions::Command::Profile) {
+        // SIGINT and SIGTERM stop the profile as they stop a query.
+        RunStoppable(form,
+                     [&] { status = lumo::app::RunProfileCommand(form, options, stdout, stderr); });
     } else if (const CommandUnit unit = UnitOf(options.command)) {
         status = unit(form, options, stdout, stderr);
     } else {

@@ -70,31 +70,8 @@ detail::ResponseCommand ExchangeEcho(detail::Association& association,
 
 // --- probe -----------------------------------------------------------------
 
-// One association proposing `services`, released as soon as it is
-// negotiated: its report, and how it failed if it did.
-struct Negotiation {
-    AssociationReport report;
-    std::optional<ErrorClass> errorClass;
-    std::string failure;
-};
-
-Negotiation Negotiate(const DicomPeer& peer, const std::vector<std::string>& services) {
-    Negotiation negotiation;
-    negotiation.report.command = "A-ASSOCIATE";
-    try {
-        detail::Association association(peer, negotiation.report);
-        for (const std::string& service : services) association.Propose(service);
-        association.Open();
-        association.Release();
-    } catch (const Exception& e) {
-        negotiation.errorClass = e.Class();
-        negotiation.failure = e.Message();
-    }
-    return negotiation;
-}
-
 // What a negotiation that proposed the service says of it.
-void Learn(ProbedService& service, const Negotiation& negotiation) {
+void Learn(ProbedService& service, const DicomNegotiation& negotiation) {
     for (const ProposedContext& context : negotiation.report.contexts) {
         if (context.abstractSyntax == service.sopClass &&
             context.result != ContextResult::NotAnswered)
@@ -160,7 +137,7 @@ ProbedService::FindCheck CheckFind(const DicomPeer& peer, const std::string& roo
 // may do so for one service it will not have: each service is then asked
 // alone. A rejection for the AE titles or the node's load, or a silence,
 // would only come again.
-bool AskEachAlone(const Negotiation& together) {
+bool AskEachAlone(const DicomNegotiation& together) {
     const AssociationReport& report = together.report;
     if (report.accepted) return false;
     if (report.rejection)
@@ -170,6 +147,29 @@ bool AskEachAlone(const Negotiation& together) {
 }
 
 }  // namespace
+
+DicomNegotiation DicomNegotiate(const DicomPeer& peer, const std::vector<std::string>& services,
+                                const std::vector<ExtendedNegotiation>& extended) {
+    DicomNegotiation negotiation;
+    negotiation.report.command = "A-ASSOCIATE";
+    if (std::optional<Exception> unfit = Unfit(peer)) {
+        negotiation.failureClass = unfit->Class();
+        negotiation.failure = unfit->Message();
+        return negotiation;
+    }
+    try {
+        detail::Association association(peer, negotiation.report);
+        for (const std::string& service : services) association.Propose(service);
+        for (const ExtendedNegotiation& item : extended)
+            association.ProposeExtended(item.sopClass, item.info);
+        association.Open();
+        association.Release();
+    } catch (const Exception& e) {
+        negotiation.failureClass = e.Class();
+        negotiation.failure = e.Message();
+    }
+    return negotiation;
+}
 
 void DicomEcho(const DicomPeer& peer, AssociationReport& report) {
     report = AssociationReport();
@@ -215,10 +215,10 @@ DicomProbeResult DicomProbe(const DicomPeer& peer) {
         result.failure = unfit->Message();
         return result;
     }
-    const Negotiation together = Negotiate(peer, ProbedServices());
+    const DicomNegotiation together = DicomNegotiate(peer, ProbedServices());
     result.reports.push_back(together.report);
     if (!together.report.connected) {
-        result.failureClass = together.errorClass.value_or(kNetworkError);
+        result.failureClass = together.failureClass.value_or(kNetworkError);
         result.failure = together.failure;
         return result;
     }
@@ -228,7 +228,7 @@ DicomProbeResult DicomProbe(const DicomPeer& peer) {
             Learn(service, together);
             continue;
         }
-        const Negotiation single = Negotiate(peer, {service.sopClass});
+        const DicomNegotiation single = DicomNegotiate(peer, {service.sopClass});
         result.reports.push_back(single.report);
         Learn(service, single);
     }

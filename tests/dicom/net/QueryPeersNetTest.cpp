@@ -8,9 +8,6 @@
 #include <dcmtk/dcmdata/dcuid.h>
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <functional>
-#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -26,13 +23,9 @@ namespace {
 
 using namespace std::chrono_literals;
 using lumo::testing::ArchiveServer;
-using lumo::testing::ChildProcess;
-using lumo::testing::FreePort;
 using lumo::testing::Instance;
-using lumo::testing::RunProgram;
-using lumo::testing::StartServer;
-using lumo::testing::TempDir;
-using lumo::testing::WaitForPort;
+using lumo::testing::OrthancServer;
+using lumo::testing::WorklistServer;
 using testing::Add;
 using testing::FailureOf;
 using testing::MakeQuery;
@@ -50,34 +43,6 @@ DicomPeer PeerAt(std::uint16_t port, const std::string& called,
 }
 
 // --- wlmscpfs ---------------------------------------------------------------
-
-// wlmscpfs serving dcmtk's ten sample worklists under the AE title OFFIS.
-class WorklistServer {
-  public:
-    WorklistServer() {
-        const std::string folder = dir_.File("OFFIS");
-        std::filesystem::create_directory(folder);
-        const std::string samples = "/usr/share/doc/dcmtk/examples/wlistdb/OFFIS";
-        for (const auto& entry : std::filesystem::directory_iterator(samples)) {
-            if (entry.path().extension() != ".dump") continue;
-            const std::string target = folder + "/" + entry.path().stem().string() + ".wl";
-            if (RunProgram({"dump2dcm", "--write-xfer-little", entry.path().string(), target}) != 0)
-                throw std::runtime_error("dump2dcm failed on " + entry.path().string());
-        }
-        lumo::testing::WriteFile(folder + "/lockfile", "");
-        server_ = StartServer(
-            [&](std::uint16_t p) {
-                return std::vector<std::string>{"wlmscpfs", "-dfp", dir_.Path(), std::to_string(p)};
-            },
-            port_);
-    }
-    std::uint16_t Port() const { return port_; }
-
-  private:
-    TempDir dir_{"lumo-wlm"};
-    std::uint16_t port_ = 0;
-    std::unique_ptr<ChildProcess> server_;
-};
 
 DicomDataSet WorklistIdentifier(const std::string& accession, const std::string& modality) {
     DicomDataSet id;
@@ -362,44 +327,6 @@ TEST_F(QueryArchiveNet, ProbeFindsBothQueryRootsAndNoWorklist) {
 }
 
 // --- Orthanc ----------------------------------------------------------------
-
-// Debian's Orthanc (with its worklist plugin) as a site runs it: it checks
-// the called AE title and answers only the modalities it knows, here
-// "Lumo4410" from the loopback address.
-class OrthancServer {
-  public:
-    OrthancServer() {
-        std::filesystem::create_directory(dir_.File("worklists"));
-        server_ = StartServer(
-            [&](std::uint16_t p) {
-                const std::string config = dir_.File("orthanc.json");
-                lumo::testing::WriteFile(config, Config(p));
-                return std::vector<std::string>{"Orthanc", config};
-            },
-            port_);
-    }
-    std::uint16_t Port() const { return port_; }
-
-  private:
-    std::string Config(std::uint16_t port) const {
-        return R"({"StorageDirectory": ")" + dir_.File("storage") + R"(", "IndexDirectory": ")" +
-               dir_.File("storage") +
-               R"(", "Plugins": ["/usr/share/orthanc/plugins/libModalityWorklists.so"],
-                   "Worklists": {"Enable": true, "Database": ")" +
-               dir_.File("worklists") + R"("}, "HttpServerEnabled": false,
-                   "DicomAet": "ORTHANC", "DicomPort": )" +
-               std::to_string(port) + R"(, "DicomCheckCalledAet": true,
-                   "DicomAlwaysAllowEcho": false, "DicomAlwaysAllowFind": false,
-                   "DicomAlwaysAllowFindWorklist": false, "DicomAlwaysAllowStore": false,
-                   "DicomCheckModalityHost": true,
-                   "DicomModalities": {"console": {"AET": "Lumo4410", "Host": "127.0.0.1",
-                                                   "Port": 104}}})";
-    }
-
-    TempDir dir_{"lumo-orthanc"};
-    std::uint16_t port_ = 0;
-    std::unique_ptr<ChildProcess> server_;
-};
 
 TEST(QueryPeersNet, OrthancKnowsItsTitleAndItsModalities) {
     OrthancServer server;
