@@ -147,8 +147,8 @@ TEST_F(FormTest, EveryControlIsListedOnceUnderItsContainer) {
     }
     EXPECT_EQ(form.FindControl("NoSuchControl"), nullptr);
     // The design's controls, the batch's progress label, the stop button
-    // and the Diagnostic tab with its twenty-six.
-    EXPECT_EQ(names.size(), 75u);
+    // and the Diagnostic tab with its twenty-seven.
+    EXPECT_EQ(names.size(), 76u);
     // Made from the table of controls, row by row, in its order.
     const auto designs = FormControlDesigns();
     ASSERT_EQ(designs.size(), form.Controls().size());
