@@ -104,8 +104,9 @@ std::optional<NodeProfile> ProfileNode(TFormTestWL& form, int repeat, bool verbo
     NodeProfile profile;
     form.Host().RunBusy(
         [&] {
-            profile = RunProfile(request, options, stop.get_token(),
-                                 [&](int queries) { sent.store(queries, std::memory_order_relaxed); });
+            profile = RunProfile(request, options, stop.get_token(), [&](int queries) {
+                sent.store(queries, std::memory_order_relaxed);
+            });
         },
         [&] {
             ListLines(list, {"Profil en cours : " +

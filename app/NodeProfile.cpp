@@ -46,9 +46,12 @@ struct PhaseName {
 };
 
 constexpr PhaseName kPhases[] = {
-    {"connect", "Connexion TCP"},        {"tls", "Poignée de main TLS"},
-    {"association", "Association acceptée"}, {"first-response", "Première réponse"},
-    {"gap", "Écart entre réponses"},     {"end", "Échange complet"},
+    {"connect", "Connexion TCP"},
+    {"tls", "Poignée de main TLS"},
+    {"association", "Association acceptée"},
+    {"first-response", "Première réponse"},
+    {"gap", "Écart entre réponses"},
+    {"end", "Échange complet"},
 };
 
 const char* PhaseTitle(const std::string& phase) {
@@ -191,8 +194,8 @@ std::vector<std::string> ProfileLines(const NodeProfile& profile, bool verbose) 
         if (!timings) continue;
         for (const PhaseStats& stats : profile.timings) {
             lines.push_back(std::string(PhaseTitle(stats.phase)) + " : médiane " +
-                            Milliseconds(stats.median) + ", 95e centile " + Milliseconds(stats.p95) +
-                            ", pire " + Milliseconds(stats.worst) + " (" +
+                            Milliseconds(stats.median) + ", 95e centile " +
+                            Milliseconds(stats.p95) + ", pire " + Milliseconds(stats.worst) + " (" +
                             std::to_string(stats.samples) + " mesures sur " +
                             std::to_string(profile.timedRuns) + " essais)");
         }

@@ -14,7 +14,16 @@ namespace lumo::app {
 // any thread.
 
 // Where a finding belongs, in the order the profile lists them.
-enum class ProfileSection { Services, Negotiation, Patient, Study, Series, Image, Worklist, Timings };
+enum class ProfileSection {
+    Services,
+    Negotiation,
+    Patient,
+    Study,
+    Series,
+    Image,
+    Worklist,
+    Timings
+};
 
 // One thing learnt of the node, with the query that proved it.
 struct ProfileFinding {

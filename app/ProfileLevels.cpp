@@ -91,16 +91,16 @@ struct Match {
 // What a level's battery uses.
 struct Plan {
     ProfileSection section = ProfileSection::Study;
-    std::vector<Key> parents;     // the unique keys of the levels above, from the parent entry
-    Key own;                      // the level's unique key: the reference entry's anchor
+    std::vector<Key> parents;      // the unique keys of the levels above, from the parent entry
+    Key own;                       // the level's unique key: the reference entry's anchor
     std::optional<Key> alternate;  // the anchor of probes about the own key
-    std::vector<Key> identity;    // what tells one entry from another in an answer
-    std::vector<Key> ignored;     // keys tried with a value that matches nothing
+    std::vector<Key> identity;     // what tells one entry from another in an answer
+    std::vector<Key> ignored;      // keys tried with a value that matches nothing
     std::vector<Match> matches;
-    std::optional<Key> name;       // the person name of the character set probes
-    std::optional<Key> partition;  // the date that splits a broad answer in two
+    std::optional<Key> name;          // the person name of the character set probes
+    std::optional<Key> partition;     // the date that splits a broad answer in two
     std::optional<ProfileKey> count;  // in the parent: how many entries the level holds
-    std::vector<Key> asked;        // asked back by the broad query beyond the console's keys
+    std::vector<Key> asked;           // asked back by the broad query beyond the console's keys
 };
 
 std::vector<Match> NameMatches(const Key& name) {
@@ -134,7 +134,7 @@ Plan PlanOf(QueryLevel level) {
             plan.section = ProfileSection::Study;
             plan.own = kStudyUid;
             plan.identity = {kStudyUid};
-            plan.ignored = {kStudyDate, kStudyTime,  kAccession, kModality,
+            plan.ignored = {kStudyDate, kStudyTime,   kAccession, kModality,
                             kReferring, kPatientName, kPatientID, kBirthDate};
             plan.matches = {{Family::Exact, kAccession}, {Family::Exact, kPatientID}};
             Append(plan.matches, NameMatches(kPatientName));
@@ -258,8 +258,10 @@ std::string MatchingNothing(const Key& key, const std::string& held) {
 std::string SwappedCase(std::string text) {
     for (char& c : text) {
         const auto u = static_cast<unsigned char>(c);
-        if (std::islower(u)) c = static_cast<char>(std::toupper(u));
-        else if (std::isupper(u)) c = static_cast<char>(std::tolower(u));
+        if (std::islower(u))
+            c = static_cast<char>(std::toupper(u));
+        else if (std::isupper(u))
+            c = static_cast<char>(std::tolower(u));
     }
     return text;
 }
@@ -414,7 +416,8 @@ DicomDataSet LevelBattery::Base() const {
 DicomDataSet LevelBattery::Anchored(const Key* about) const {
     const DicomDataSet identifier = Base();
     const Key* anchor = &plan_.own;
-    if (about != nullptr && *about == plan_.own) anchor = plan_.alternate ? &*plan_.alternate : nullptr;
+    if (about != nullptr && *about == plan_.own)
+        anchor = plan_.alternate ? &*plan_.alternate : nullptr;
     if (anchor != nullptr) SetKey(identifier, anchor->tag, KeyText(reference_, anchor->tag));
     return identifier;
 }
@@ -491,7 +494,9 @@ void LevelBattery::ReturnKeys() {
             filled = filled || Filled(entry, key.tag);
         }
         Add("return/" + key.name, "Clé de retour " + key.name, broadIdentifier_, broad_,
-            filled ? "rempli" : present ? "vide" : "absent");
+            filled    ? "rempli"
+            : present ? "vide"
+                      : "absent");
     }
 }
 
@@ -537,7 +542,9 @@ void LevelBattery::CheckAnchor() {
     anchored_ = Holds(*outcome);
     const std::string failed = FailureVerdict(*outcome);
     Add("anchor", title, identifier, outcome,
-        !failed.empty() ? failed : anchored_ ? "conforme" : "non conforme",
+        !failed.empty() ? failed
+        : anchored_     ? "conforme"
+                        : "non conforme",
         anchored_ ? "" : "l'entrée attendue manque");
 }
 
@@ -610,7 +617,8 @@ void LevelBattery::TryMatch(const Match& match) {
                   : match.family == Family::After  ? value + "-"
                                                    : value;
             if (match.family == Family::DateTime)
-                time = TimeText(std::max(seconds - 60, 0)) + "-" + TimeText(std::min(seconds + 60, 86399));
+                time = TimeText(std::max(seconds - 60, 0)) + "-" +
+                       TimeText(std::min(seconds + 60, 86399));
             if (match.family == Family::Combined) {
                 // From the first day at a later time to the entry's day at
                 // that later time: the entry is inside only if date and time
@@ -693,7 +701,8 @@ void LevelBattery::TryUtf8Query() {
     std::string verdict = FailureVerdict(*outcome), detail;
     const std::string name = KeyText(reference_, plan_.name->tag);
     if (verdict.empty()) verdict = "entrée non trouvée";
-    for (int i = 1; i <= outcome->responses.DataSetsCount() && verdict == "entrée non trouvée"; ++i) {
+    for (int i = 1; i <= outcome->responses.DataSetsCount() && verdict == "entrée non trouvée";
+         ++i) {
         const DicomDataSet response = outcome->responses.DataSetsItem(i);
         if (Identity(response) != Identity(reference_)) continue;
         const std::string answered = KeyText(response, plan_.name->tag);
@@ -745,9 +754,9 @@ void LevelBattery::TryCap() {
         detail = AnswerText(outcome);
     } else if (plan_.count) {
         const std::string held = parent_ ? KeyText(*parent_, *plan_.count) : std::string();
-        const bool number = !held.empty() && std::all_of(held.begin(), held.end(), [](unsigned char c) {
-            return std::isdigit(c);
-        });
+        const bool number =
+            !held.empty() &&
+            std::all_of(held.begin(), held.end(), [](unsigned char c) { return std::isdigit(c); });
         if (!number)
             return NotMeasured("cap", "Limite de réponses",
                                std::string("le nœud ne donne pas ") + plan_.count->name);

@@ -125,7 +125,8 @@ std::vector<const Model*> Services(ProfileSession& session, const dicom::DicomPe
         session.Add(std::move(finding));
     }
     if (accepted.empty())
-        profile.failure = together.failure.empty() ? "aucun service C-FIND accepté" : together.failure;
+        profile.failure =
+            together.failure.empty() ? "aucun service C-FIND accepté" : together.failure;
     return accepted;
 }
 
@@ -149,7 +150,8 @@ void TryOption(ProfileSession& session, const dicom::DicomPeer& peer,
         finding.section = ProfileSection::Negotiation;
         finding.id = std::string(model->id) + "/" + option.id;
         finding.title = std::string(model->name) + ", " + option.name;
-        finding.query = ProposedText(proposed) + " + sous-élément " + Bytes(SubItem(*model, option));
+        finding.query =
+            ProposedText(proposed) + " + sous-élément " + Bytes(SubItem(*model, option));
         if (!negotiation.report.accepted) {
             finding.verdict = "association refusée";
             finding.answer = negotiation.failure;

@@ -18,9 +18,7 @@ namespace {
 // The timed query takes this many responses, so that it has gaps to measure.
 constexpr std::uint32_t kTimedLimit = 20;
 
-double Ms(std::chrono::microseconds value) {
-    return static_cast<double>(value.count()) / 1000.0;
-}
+double Ms(std::chrono::microseconds value) { return static_cast<double>(value.count()) / 1000.0; }
 
 bool Has(const std::vector<QueryLevel>& levels, QueryLevel level) {
     return std::find(levels.begin(), levels.end(), level) != levels.end();
@@ -66,8 +64,8 @@ void ProfileTimings(ProfileSession& session, const std::vector<QueryLevel>& leve
     profile.timedRuns = runs;
     for (std::size_t i = 0; i < samples.size(); ++i)
         if (!samples[i].empty()) profile.timings.push_back(StatsOf(phases[i], samples[i]));
-    ProfileFinding finding = ProfileSession::Finding(ProfileSection::Timings, "timed-query",
-                                                     "Requête chronométrée", level, identifier, last);
+    ProfileFinding finding = ProfileSession::Finding(
+        ProfileSection::Timings, "timed-query", "Requête chronométrée", level, identifier, last);
     finding.verdict = runs == repeat ? "mesurée" : runs > 0 ? "mesurée en partie" : "non mesuré";
     finding.detail = std::to_string(runs) + " essai(s) sur " + std::to_string(repeat) +
                      ", chacun sur sa propre association";
@@ -85,8 +83,8 @@ NodeProfile RunProfile(const QueryRequest& base, const ProfileOptions& options,
     bounds.maxQueries += static_cast<std::size_t>(bounds.repeat);
     ProfileSession session(base, bounds, std::move(stop), progress);
     NodeProfile& profile = session.Profile();
-    profile.node = base.node.calledAETitle + "@" + base.node.address + ":" +
-                   std::to_string(base.node.port);
+    profile.node =
+        base.node.calledAETitle + "@" + base.node.address + ":" + std::to_string(base.node.port);
     profile.started = FormatDateTime("yyyy-mm-dd hh:nn:ss", Now());
     const auto start = std::chrono::steady_clock::now();
     std::vector<QueryLevel> levels;
@@ -99,7 +97,8 @@ NodeProfile RunProfile(const QueryRequest& base, const ProfileOptions& options,
     profile.reached = !levels.empty();
     if (profile.reached) {
         ProfileTimings(session, levels, bounds.repeat);
-        if (Has(levels, QueryLevel::Patient)) ProfileLevel(session, QueryLevel::Patient, std::nullopt);
+        if (Has(levels, QueryLevel::Patient))
+            ProfileLevel(session, QueryLevel::Patient, std::nullopt);
         if (Has(levels, QueryLevel::Study)) {
             const auto study = ProfileLevel(session, QueryLevel::Study, std::nullopt);
             const auto series = ProfileLevel(session, QueryLevel::Series, study);
@@ -110,7 +109,8 @@ NodeProfile RunProfile(const QueryRequest& base, const ProfileOptions& options,
         profile.failure = session.CutShortBy();
     }
     profile.stopped = session.StopToken().stop_requested();
-    profile.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    profile.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return profile;
 }
 

@@ -87,7 +87,8 @@ void AddSummary(std::string& summary, const DicomDataSet& dataSet, const std::st
 }  // namespace
 
 std::optional<DicomDataSet> StepItem(const DicomDataSet& dataSet) {
-    const DicomAttribute steps = dataSet.DataSetAttributes().AttributesFind(kStepGroup, kStepElement);
+    const DicomAttribute steps =
+        dataSet.DataSetAttributes().AttributesFind(kStepGroup, kStepElement);
     if (!steps.AttributeIsPresent() || !IsSequence(steps)) return std::nullopt;
     const dicom::DicomDataSets items = steps.AttributeWideValue().AsCollection();
     if (items.DataSetsCount() == 0) return std::nullopt;
@@ -123,8 +124,8 @@ void RemoveKey(const DicomDataSet& identifier, const ProfileKey& key) {
 }
 
 std::string QuerySummary(QueryLevel level, const DicomDataSet& identifier) {
-    std::string summary = std::string("C-FIND ") +
-                          (level == QueryLevel::Worklist ? "WORKLIST" : LevelText(level));
+    std::string summary =
+        std::string("C-FIND ") + (level == QueryLevel::Worklist ? "WORKLIST" : LevelText(level));
     AddSummary(summary, identifier, "");
     return summary;
 }

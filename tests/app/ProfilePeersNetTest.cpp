@@ -17,12 +17,12 @@ using lumo::testing::Instance;
 
 std::vector<Instance> Instances() {
     const std::string root = "1.2.826.0.1.3680043.9.7433.5.";
-    return {{"PID1", "DUPONT^JEAN", root + "1", "ACC1", "CT", root + "1.1", "1", root + "1.1.1"},
-            {"PID1", "DUPONT^JEAN", root + "1", "ACC1", "CT", root + "1.1", "1", root + "1.1.2"},
-            {"PID1", "DUPONT^JEAN", root + "1", "ACC1", "SR", root + "1.2", "2", root + "1.2.1"},
-            // Latin-1 bytes, as the instance's ISO_IR 100 says.
-            {"PID2", "M\xDCLLER^J\xD6RG", root + "2", "ACC2", "MR", root + "2.1", "1",
-             root + "2.1.1"}};
+    return {
+        {"PID1", "DUPONT^JEAN", root + "1", "ACC1", "CT", root + "1.1", "1", root + "1.1.1"},
+        {"PID1", "DUPONT^JEAN", root + "1", "ACC1", "CT", root + "1.1", "1", root + "1.1.2"},
+        {"PID1", "DUPONT^JEAN", root + "1", "ACC1", "SR", root + "1.2", "2", root + "1.2.1"},
+        // Latin-1 bytes, as the instance's ISO_IR 100 says.
+        {"PID2", "M\xDCLLER^J\xD6RG", root + "2", "ACC2", "MR", root + "2.1", "1", root + "2.1.1"}};
 }
 
 TEST(ProfilePeersNet, RunsToItsEndOnEachRealNode) {

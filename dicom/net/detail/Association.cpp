@@ -166,7 +166,8 @@ void Association::PrepareExtended() {
         auto item = std::make_unique<SOPClassExtendedNegotiationSubItem>();
         item->sopClassUID = proposed.sopClass.c_str();
         item->serviceClassAppInfoLength = static_cast<unsigned short>(proposed.info.size());
-        item->serviceClassAppInfo = std::make_unique<unsigned char[]>(proposed.info.size()).release();
+        item->serviceClassAppInfo =
+            std::make_unique<unsigned char[]>(proposed.info.size()).release();
         std::copy(proposed.info.begin(), proposed.info.end(), item->serviceClassAppInfo);
         list->push_back(item.release());
     }
@@ -280,8 +281,9 @@ void Association::NoteNegotiation(const OFCondition& cond) {
         const unsigned char* info = item->serviceClassAppInfo;
         report_.extendedAccepted.push_back(
             {OneLine(item->sopClassUID.c_str()),
-             info == nullptr ? std::vector<std::uint8_t>()
-                             : std::vector<std::uint8_t>(info, info + item->serviceClassAppInfoLength)});
+             info == nullptr
+                 ? std::vector<std::uint8_t>()
+                 : std::vector<std::uint8_t>(info, info + item->serviceClassAppInfoLength)});
     }
 }
 

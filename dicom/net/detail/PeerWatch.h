@@ -18,8 +18,8 @@
 namespace lumo::dicom::detail {
 
 // Follows the protocol data units in the bytes an association's connection
-// reads, and notes when the connection and its TLS handshake were made. Owned by the exchange and fed by its connection, both on the
-// exchange's thread.
+// reads, and notes when the connection and its TLS handshake were made. Owned by the exchange and
+// fed by its connection, both on the exchange's thread.
 class PeerWatch {
   public:
     using Clock = std::chrono::steady_clock;
