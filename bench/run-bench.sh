@@ -43,7 +43,7 @@ if [ -f "$here/bench/relay/relay-bench.py" ]; then
 fi
 
 if [ -f "$here/bench/profile/profile-bench.py" ]; then
-    echo "== profile: lumo4410-cli profile against nodes of growing size"
+    echo "== profile: lumo4410-cli profile against Orthanc holding 10,000 studies and the test node"
     python3 "$here/bench/profile/profile-bench.py" "$build"
 fi
 
