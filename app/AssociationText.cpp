@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string_view>
 
+#include "app/VisibleText.h"
 #include "dicom/net/DicomNames.h"
 
 namespace lumo::app {
@@ -57,9 +58,43 @@ const char* const kProbeHint =
     "lumo4410-cli probe (bouton « Sonder » de l'onglet Diagnostic) montre les services qu'il "
     "accepte";
 
+// Who this side is on a context: the standard's default role is SCU.
+std::string RoleText(dicom::ContextRole role) {
+    switch (role) {
+        case dicom::ContextRole::Scp:
+            return "SCP";
+        case dicom::ContextRole::Both:
+            return "SCU et SCP";
+        default:
+            return "SCU";
+    }
+}
+
+// A report of more contexts than this (a C-GET's storage contexts, a
+// node's proposals to the storage receiver) details the first one and
+// those refused, and counts the others.
+constexpr std::size_t kContextsInFull = 16;
+
+bool Granted(const dicom::ProposedContext& context) {
+    return context.proposedRole == dicom::ContextRole::Default ||
+           context.acceptedRole == context.proposedRole ||
+           context.acceptedRole == dicom::ContextRole::Both;
+}
+
 std::vector<std::string> ContextLines(const AssociationReport& report) {
     std::vector<std::string> lines;
-    for (const dicom::ProposedContext& context : report.contexts) {
+    const bool many = report.contexts.size() > kContextsInFull;
+    std::size_t counted = 0;
+    std::string syntaxes;
+    for (std::size_t i = 0; i < report.contexts.size(); ++i) {
+        const dicom::ProposedContext& context = report.contexts[i];
+        if (many && i > 0 && context.Accepted() && Granted(context)) {
+            ++counted;
+            const std::string syntax = TransferSyntaxText(context.acceptedTransferSyntax);
+            if (syntaxes.find(syntax) == std::string::npos)
+                syntaxes += (syntaxes.empty() ? "" : ", ") + syntax;
+            continue;
+        }
         lines.push_back("Contexte " + std::to_string(context.id) + " : " +
                         ServiceText(context.abstractSyntax) + " (" + context.abstractSyntax + ")");
         std::string proposed;
@@ -67,7 +102,14 @@ std::vector<std::string> ContextLines(const AssociationReport& report) {
             proposed += (proposed.empty() ? "" : ", ") + TransferSyntaxText(uid);
         lines.push_back("  proposé avec : " + proposed);
         lines.push_back("  " + ContextResultText(context));
+        if (context.proposedRole != dicom::ContextRole::Default)
+            lines.push_back(
+                "  rôle de la console proposé : " + RoleText(context.proposedRole) +
+                ", accordé : " + (context.Accepted() ? RoleText(context.acceptedRole) : "aucun"));
     }
+    if (counted > 0)
+        lines.push_back("Autres contextes acceptés : " + std::to_string(counted) + " (" + syntaxes +
+                        ")");
     return lines;
 }
 
@@ -90,6 +132,10 @@ std::vector<std::string> ExchangeLines(const AssociationReport& report) {
                                                                      : "arrêt demandé"));
     }
     if (report.finalStatus) lines.push_back("Statut final : " + StatusText(*report.finalStatus));
+    if (report.CancelledByNode())
+        lines.push_back(NodeCancelText(report) +
+                        " : sans C-CANCEL de la console, probablement une limite de résultats "
+                        "du nœud");
     if (!report.errorComment.empty())
         lines.push_back("Error Comment (0000,0902) : " + report.errorComment);
     if (!report.offendingElements.empty()) {
@@ -121,8 +167,12 @@ std::string TransferSyntaxText(const std::string& transferSyntaxUID) {
 }
 
 std::string ContextResultText(const dicom::ProposedContext& context) {
+    if (context.Accepted() && !context.AcceptedAsProposed())
+        return "faute de protocole du nœud : acceptée avec " +
+               VisibleText(TransferSyntaxText(context.acceptedTransferSyntax)) +
+               ", syntaxe de transfert qui ne lui a pas été proposée";
     if (context.Accepted())
-        return "acceptée (" + TransferSyntaxText(context.acceptedTransferSyntax) + ")";
+        return "acceptée (" + VisibleText(TransferSyntaxText(context.acceptedTransferSyntax)) + ")";
     if (context.result == dicom::ContextResult::NotAnswered) return "sans réponse";
     return "refusée (" +
            NameOr(dicom::ContextResultName(context.result), static_cast<unsigned>(context.result)) +
@@ -142,6 +192,11 @@ std::string AbortText(const dicom::AssociationAbort& abort) {
     if (abort.source == 2)
         text += ", raison : " + NameOr(dicom::AbortReasonName(abort.reason), abort.reason);
     return text;
+}
+
+std::string NodeCancelText(const dicom::AssociationReport& report) {
+    return "Réponses interrompues par le nœud après " + std::to_string(report.responses) +
+           " réponses (statut FE00 non demandé)";
 }
 
 std::string TagText(std::uint32_t tag) {
@@ -165,7 +220,59 @@ std::vector<std::string> TlsLines(const dicom::TlsReport& tls) {
     return lines;
 }
 
+// One request to a DICOMweb service: its URL, then what came back.
+std::vector<std::string> HttpLines(const dicom::HttpExchange& exchange) {
+    std::vector<std::string> lines{exchange.method + " " + exchange.url};
+    std::string answer = "  → ";
+    if (exchange.status == 0) {
+        answer += "pas de réponse";
+    } else {
+        answer += "HTTP " + std::to_string(exchange.status) +
+                  (exchange.reason.empty() ? "" : " " + VisibleText(exchange.reason)) + ", " +
+                  (exchange.contentType.empty() ? "sans type" : VisibleText(exchange.contentType)) +
+                  ", " + std::to_string(exchange.bytes) + " octets";
+    }
+    answer += ", " + std::to_string(exchange.duration.count()) + " ms";
+    if (exchange.answers) answer += ", " + std::to_string(*exchange.answers) + " réponses";
+    lines.push_back(answer);
+    if (!exchange.authenticate.empty())
+        lines.push_back("  WWW-Authenticate : " + VisibleText(exchange.authenticate));
+    if (!exchange.warning.empty()) lines.push_back("  Warning : " + VisibleText(exchange.warning));
+    return lines;
+}
+
+// The report of an exchange with a DICOMweb service.
+std::vector<std::string> DicomWebReportLines(const AssociationReport& report) {
+    std::vector<std::string> lines;
+    lines.push_back("Échange " + report.command + " : " + report.serviceUrl);
+    lines.push_back("Authentification : " +
+                    (report.credentials.empty() ? std::string("aucune") : report.credentials));
+    if (report.tls) {
+        for (std::string& line : TlsLines(*report.tls)) lines.push_back(std::move(line));
+    }
+    for (const dicom::HttpExchange& exchange : report.http) {
+        for (std::string& line : HttpLines(exchange)) lines.push_back(std::move(line));
+    }
+    lines.push_back("Durée : " + std::to_string(report.duration.count()) + " ms");
+    for (std::string& line : ExchangeLines(report)) lines.push_back(std::move(line));
+    if (report.truncation) lines.push_back(TruncationText(*report.truncation));
+    return lines;
+}
+
+std::string TruncationText(const dicom::AssociationReport::Truncation& truncation) {
+    std::string text = "Réponse tronquée par le service après " + std::to_string(truncation.after) +
+                       " réponses : ";
+    if (truncation.offsetIgnored) {
+        text += "il renvoie sa première page quand la suite est demandée (offset)";
+        if (!truncation.warning.empty()) text += " ; Warning : " + VisibleText(truncation.warning);
+    } else {
+        text += "Warning : " + VisibleText(truncation.warning);
+    }
+    return text;
+}
+
 std::vector<std::string> ReportLines(const AssociationReport& report) {
+    if (!report.serviceUrl.empty()) return DicomWebReportLines(report);
     std::vector<std::string> lines;
     lines.push_back("Échange " + report.command + " : " + report.callingAETitle + " → " +
                     report.calledAETitle + " sur " + report.peerAddress + ":" +
@@ -183,6 +290,10 @@ std::vector<std::string> ReportLines(const AssociationReport& report) {
     lines.push_back("Fin : " + EndText(report));
     lines.push_back("Durée : " + std::to_string(report.duration.count()) + " ms");
     for (std::string& line : ExchangeLines(report)) lines.push_back(std::move(line));
+    // What the node sent of itself (its implementation, an Error Comment, a
+    // transfer syntax it named) reaches a terminal and the log: a control
+    // character in it is shown, never passed on.
+    for (std::string& line : lines) line = VisibleText(std::move(line));
     return lines;
 }
 

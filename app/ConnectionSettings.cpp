@@ -35,6 +35,12 @@ constexpr SettingFacts kFacts[] = {
      dicom::kSmallestMaxPdu, dicom::kLargestMaxPdu},
     {ConnectionSetting::MaxResults, "MaxResults", "EditMaxResults", "Max. réponses", "de réponses",
      0, 4294967295u},
+    {ConnectionSetting::MaxAssociations, "MaxAssociations", "", "Associations max.",
+     "d'associations", 1, 1024},
+    {ConnectionSetting::MaxAssociationsPerAddress, "MaxAssociationsPerAddress", "",
+     "Associations max. par adresse", "d'associations", 1, 1024},
+    {ConnectionSetting::MaxRelayedQueries, "MaxRelayedQueries", "", "Requêtes relayées max.",
+     "de requêtes", 1, 256},
 };
 
 const SettingFacts& FactsOf(ConnectionSetting setting) {
@@ -57,9 +63,41 @@ const char* SettingField(ConnectionSetting setting) { return FactsOf(setting).fi
 
 std::optional<ConnectionSetting> SettingOfField(std::string_view fieldName) {
     for (const SettingFacts& facts : kFacts) {
-        if (fieldName == facts.field) return facts.setting;
+        if (!fieldName.empty() && fieldName == facts.field) return facts.setting;
     }
     return std::nullopt;
+}
+
+// "MaxAssociationsPerAddress" gives "max-associations-per-address".
+std::string SettingOption(ConnectionSetting setting) {
+    std::string option;
+    for (const char c : std::string_view(SettingName(setting))) {
+        if (c >= 'A' && c <= 'Z') {
+            if (!option.empty()) option += '-';
+            option += static_cast<char>(c - 'A' + 'a');
+        } else {
+            option += c;
+        }
+    }
+    return option;
+}
+
+std::optional<ConnectionSetting> ListenSettingOfOption(std::string_view option) {
+    for (const ConnectionSetting setting : kListenSettings) {
+        if (option == SettingOption(setting)) return setting;
+    }
+    return std::nullopt;
+}
+
+std::uint32_t& ListenBound(ConnectionSetting setting, ListenBounds& bounds) {
+    switch (setting) {
+        case ConnectionSetting::MaxAssociations:
+            return bounds.maxAssociations;
+        case ConnectionSetting::MaxAssociationsPerAddress:
+            return bounds.maxAssociationsPerAddress;
+        default:
+            return bounds.maxRelayedQueries;
+    }
 }
 
 std::uint32_t ParseSetting(ConnectionSetting setting, const std::string& text) {
@@ -178,6 +216,27 @@ void WriteConnectionValues(const ConnectionValues& values) {
                      std::to_string(SettingValue(setting, values)));
 }
 
+ListenBounds ReadListenBounds(ListenBounds bounds) {
+    for (const ConnectionSetting setting : kListenSettings) {
+        const std::string text = Read(SettingName(setting));
+        if (text.empty()) continue;
+        std::uint32_t& bound = ListenBound(setting, bounds);
+        try {
+            bound = ParseSetting(setting, text);
+        } catch (const Exception&) {
+            LogKeptDefault(SettingName(setting), text, std::to_string(bound));
+        }
+    }
+    return bounds;
+}
+
+void WriteListenBounds(const ListenBounds& bounds) {
+    ListenBounds written = bounds;
+    for (const ConnectionSetting setting : kListenSettings)
+        WriteSetting(kSettingsSection, SettingName(setting),
+                     std::to_string(ListenBound(setting, written)));
+}
+
 std::size_t ReadByteLimit(const char* name, std::size_t fallback) {
     const std::string text = Read(name);
     if (text.empty()) return fallback;
@@ -220,6 +279,23 @@ void WriteTlsSettings(const TlsSettings& settings) {
         WriteSetting(kSettingsSection, kTlsSettingNames[i], values[i]);
 }
 
+RetrievalSettings ReadRetrievalSettings(const RetrievalSettings& defaults) {
+    RetrievalSettings settings = defaults;
+    const auto take = [](std::string& value, const char* name) {
+        if (std::string stored = Read(name); !stored.empty()) value = std::move(stored);
+    };
+    take(settings.moveDestination, "MoveDestination");
+    take(settings.storePort, "StorePort");
+    take(settings.storeFolder, "StoreFolder");
+    return settings;
+}
+
+void WriteRetrievalSettings(const RetrievalSettings& settings) {
+    WriteSetting(kSettingsSection, "MoveDestination", settings.moveDestination);
+    WriteSetting(kSettingsSection, "StorePort", settings.storePort);
+    WriteSetting(kSettingsSection, "StoreFolder", settings.storeFolder);
+}
+
 dicom::DicomTls TlsOfSettings(const TlsSettings& settings) {
     dicom::DicomTls tls;
     tls.enabled = settings.enabled;
@@ -229,6 +305,32 @@ dicom::DicomTls TlsOfSettings(const TlsSettings& settings) {
     tls.verify = ParseTlsVerify(settings.verify);
     tls.profile = ParseTlsProfile(settings.profile);
     return tls;
+}
+
+QueryTransport ParseTransport(const std::string& text) {
+    if (const std::optional<QueryTransport> transport = TransportOfName(text)) return *transport;
+    throw Exception(ErrorClass::EConvertError,
+                    "Transport : '" + text + "' refusé, DIMSE ou DICOMweb est attendu");
+}
+
+DicomWebSettings ReadDicomWebSettings(const DicomWebSettings& defaults) {
+    DicomWebSettings settings = defaults;
+    settings.url = Read("DicomWebURL");
+    settings.user = Read("HttpUser");
+    const std::string transport = Read("Transport");
+    if (transport.empty()) return settings;
+    if (TransportOfName(transport)) {
+        settings.transport = TransportName(*TransportOfName(transport));
+    } else {
+        LogKeptDefault("Transport", transport, settings.transport);
+    }
+    return settings;
+}
+
+void WriteDicomWebSettings(const DicomWebSettings& settings) {
+    WriteSetting(kSettingsSection, "DicomWebURL", settings.url);
+    WriteSetting(kSettingsSection, "Transport", settings.transport);
+    WriteSetting(kSettingsSection, "HttpUser", settings.user);
 }
 
 ConnectionFields::ConnectionFields(const std::array<TEdit*, std::size(kConnectionSettings)>& fields)

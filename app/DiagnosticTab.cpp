@@ -27,11 +27,19 @@ void ListLines(TStrings& list, const std::vector<std::string>& lines) {
     for (const std::string& line : lines) list.Add(line);
 }
 
-// The node of the fields; a field that holds no valid value is listed as a
-// failed query's is, and nothing is sent.
-std::optional<dicom::DicomPeer> PeerOfFields(const TFormTestWL& form, TStrings& list) {
+// The node of the fields, by the transport chosen: its DICOM peer, or its
+// DICOMweb service. A field that holds no valid value is listed as a failed
+// query's is, and nothing is sent.
+struct NodeOfFields {
+    std::optional<dicom::DicomPeer> peer;
+    std::optional<dicom::DicomWebService> service;
+};
+std::optional<NodeOfFields> CheckedNodeOfFields(const TFormTestWL& form, TStrings& list) {
     try {
-        return form.QueryRequestFromFields(QueryLevel::Worklist).node.Peer();
+        const QueryRequest request = form.QueryRequestFromFields(QueryLevel::Study);
+        if (request.transport == QueryTransport::DicomWeb)
+            return NodeOfFields{std::nullopt, request.node.WebService()};
+        return NodeOfFields{request.node.Peer(), std::nullopt};
     } catch (const Exception& e) {
         ListLines(list, {e.ClassName(), e.Message()});
         return std::nullopt;
@@ -39,12 +47,19 @@ std::optional<dicom::DicomPeer> PeerOfFields(const TFormTestWL& form, TStrings& 
 }
 
 // The second node: the first one's address, port and AE title where its
-// fields are left empty.
+// fields are left empty. A second node given by any of them is a DICOM
+// node; without, it is the first one's, by its transport.
 QueryNode SecondNode(const TFormTestWL& form, QueryNode node) {
     if (!form.EditIP2.Text.empty()) node.address = form.EditIP2.Text;
     if (!form.EditPort2.Text.empty()) node.port = StrToInt(form.EditPort2.Text);
     if (!form.EditAETitle2.Text.empty()) node.calledAETitle = form.EditAETitle2.Text;
     return node;
+}
+
+std::optional<QueryTransport> SecondTransport(const TFormTestWL& form) {
+    if (form.EditIP2.Text.empty() && form.EditPort2.Text.empty() && form.EditAETitle2.Text.empty())
+        return std::nullopt;
+    return QueryTransport::Dimse;
 }
 
 std::vector<std::string> ComparisonRunLines(const ComparisonRun& run) {
@@ -53,6 +68,10 @@ std::vector<std::string> ComparisonRunLines(const ComparisonRun& run) {
         if (!outcome->failure) continue;
         lines.push_back(std::string("Noeud ") + node + " : " + outcome->failure->ClassName());
         lines.push_back(VisibleText(outcome->failure->message));
+    }
+    if (run.failure) {
+        lines.push_back(run.failure->ClassName());
+        lines.push_back(run.failure->message);
     }
     if (lines.empty()) {
         for (const std::string& line : ComparisonLines(run.comparison))
@@ -64,22 +83,28 @@ std::vector<std::string> ComparisonRunLines(const ComparisonRun& run) {
 }  // namespace
 
 bool EchoNode(TFormTestWL& form) {
-    const std::optional<dicom::DicomPeer> peer = PeerOfFields(form, form.ListBoxResult.Items);
-    if (!peer) return false;
+    const std::optional<NodeOfFields> node = CheckedNodeOfFields(form, form.ListBoxResult.Items);
+    if (!node) return false;
     form.ListBoxResult.Items.Clear();
     form.Host().ProcessMessages();
-    const EchoOutcome outcome = RunEcho(*peer);
+    const EchoOutcome outcome = node->service ? RunEcho(*node->service) : RunEcho(*node->peer);
     ListLines(form.ListBoxResult.Items, EchoLines(outcome));
     form.ShowExchange({outcome.report}, true);
     return outcome.Succeeded();
 }
 
 bool ProbeNode(TFormTestWL& form) {
-    const std::optional<dicom::DicomPeer> peer = PeerOfFields(form, form.ListBoxResult.Items);
-    if (!peer) return false;
+    const std::optional<NodeOfFields> node = CheckedNodeOfFields(form, form.ListBoxResult.Items);
+    if (!node) return false;
     form.ListBoxResult.Items.Clear();
     form.Host().ProcessMessages();
-    const dicom::DicomProbeResult probe = dicom::DicomProbe(*peer);
+    if (node->service) {
+        const dicom::DicomWebProbeResult probe = dicom::DicomWebProbe(*node->service);
+        ListLines(form.ListBoxResult.Items, ProbeLines(probe));
+        form.ShowExchange({probe.report}, true);
+        return probe.Reached() && probe.AnySearchAnswered();
+    }
+    const dicom::DicomProbeResult probe = dicom::DicomProbe(*node->peer);
     ListLines(form.ListBoxResult.Items, ProbeLines(probe));
     form.ShowExchange(probe.reports, true);
     return probe.Reached() && probe.AnyAccepted();
@@ -160,7 +185,7 @@ void CompareWithSecondNode(TFormTestWL& form) {
     }
     list.Clear();
     form.Host().ProcessMessages();
-    const ComparisonRun run = CompareNodes(*a, b);
+    const ComparisonRun run = CompareNodes(*a, b, SecondTransport(form));
     ListLines(list, ComparisonRunLines(run));
     form.ShowExchange({run.a.report, run.b.report}, true);
 }

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "app/AssociationText.h"
+#include "app/VisibleText.h"
 #include "logging/uApplicationLogger.h"
 
 namespace lumo::app {
@@ -18,8 +19,31 @@ void LogUndecodable(const dicom::DicomDataSet& response, int number) {
     const std::string charset = response.DataSetUndecodableCharset();
     if (charset.empty()) return;
     AppLogger().Log("Réponse " + std::to_string(number) +
-                        " : texte illisible dans le jeu de caractères \"" + charset +
+                        " : texte illisible dans le jeu de caractères \"" + VisibleText(charset) +
                         "\", marqué \uFFFD",
+                    LogLevel::Finding, 0);
+}
+
+// Text beyond ASCII without a declared character set was read by its bytes;
+// the log says how, once per response, so that a wrong guess can be traced.
+void LogAssumedCharset(const dicom::DicomDataSet& response, int number) {
+    using Assumed = dicom::DicomDataSet::AssumedCharset;
+    const char* read = nullptr;
+    switch (response.DataSetAssumedCharset()) {
+        case Assumed::None:
+            return;
+        case Assumed::Utf8:
+            read = "UTF-8";
+            break;
+        case Assumed::Latin1:
+            read = "Latin-1 (Windows-1252)";
+            break;
+        case Assumed::Both:
+            read = "UTF-8 ou Latin-1 (Windows-1252) selon la valeur";
+            break;
+    }
+    AppLogger().Log("Réponse " + std::to_string(number) +
+                        " : jeu de caractères non déclaré (0008,0005), texte lu en " + read,
                     LogLevel::Finding, 0);
 }
 
@@ -67,6 +91,7 @@ QueryOutcome RunDimseFind(const QueryRequest& request, const dicom::DicomDataSet
         ++count;
         if (request.keepResponses) outcome.responses.DataSetsAppend(response);
         LogUndecodable(response, count);
+        LogAssumedCharset(response, count);
         if (onResponse) onResponse(response, count);
     };
     dicom::DicomQuery query = MakeDicomQuery(request);

@@ -162,7 +162,7 @@ constexpr ControlDesign kDesigns[] = {
     {.name = "EditMaxResults", .kind = K::Edit, .parent = "TabSheet2",
      .hint = "Réponses prises avant d'annuler la requête (0 : toutes)",
      .box = {236, 202, 58, 21}},
-    {.name = "MemoDiagnostic", .kind = K::Memo, .parent = "TabSheet2", .box = {4, 134, 290, 62}},
+    {.name = "MemoDiagnostic", .kind = K::Memo, .parent = "TabSheet2", .box = {4, 158, 290, 38}},
     {.name = "ButtonExporter", .kind = K::Button, .parent = "TabSheet2", .caption = "Exporter…",
      .box = {4, 200, 140, 25}},
     {.name = "lblSecondNode", .kind = K::Label, .parent = "TabSheet2",
@@ -192,6 +192,60 @@ constexpr ControlDesign kDesigns[] = {
     {.name = "EditTLSKey", .kind = K::Edit, .parent = "TabSheet2",
      .hint = "Sa clé privée, PEM ; mot de passe dans LUMO4410_TLS_KEY_PASSWORD",
      .box = {151, 110, 143, 21}},
+    // DICOMweb: the query buttons, echo and probe go to the node's DICOMweb
+    // service (QIDO-RS) rather than over DIMSE when the transport says so.
+    {.name = "lblDicomWeb", .kind = K::Label, .parent = "TabSheet2", .caption = "DICOMweb",
+     .box = {4, 134, 56, 21}},
+    {.name = "cboTransport", .kind = K::ComboBox, .parent = "TabSheet2", .text = "DIMSE",
+     .hint = "Transport des requêtes, de l'écho et de la sonde : DIMSE ou DICOMweb (QIDO-RS)",
+     .box = {62, 134, 76, 21}},
+    {.name = "EditDicomWebURL", .kind = K::Edit, .parent = "TabSheet2",
+     .hint = "URL de base DICOMweb du nœud, par exemple http://10.0.0.5:8042/dicom-web",
+     .box = {142, 134, 90, 21}},
+    {.name = "EditHttpUser", .kind = K::Edit, .parent = "TabSheet2",
+     .hint = "Utilisateur HTTP Basic ; mot de passe dans LUMO4410_HTTP_PASSWORD (sans "
+             "utilisateur : jeton dans LUMO4410_HTTP_TOKEN)",
+     .box = {236, 134, 58, 21}},
+
+    // The tab "Récupération": C-MOVE and C-GET of what a query found, the
+    // UIDs taken from the input block's fields (a double click on a block of
+    // the result list fills them) and the SOP Instance UID field here.
+    {.name = "TabSheet3", .kind = K::TabSheet, .parent = "PageControl1",
+     .caption = "Récupération"},
+    {.name = "lblRetrieveLevel", .kind = K::Label, .parent = "TabSheet3", .caption = "Niveau",
+     .box = {4, 6, 100, 21}},
+    {.name = "cboRetrieveLevel", .kind = K::ComboBox, .parent = "TabSheet3", .text = "study",
+     .hint = "Niveau de la récupération : patient (Dossier), study (StudyUID), series "
+             "(+ SeriesUID) ou image (+ SOP Instance UID)",
+     .box = {106, 4, 86, 21}},
+    {.name = "cbVerify", .kind = K::CheckBox, .parent = "TabSheet3", .caption = "Vérifier",
+     .hint = "Compte d'abord les images par un C-FIND, puis compare avec ce qui est arrivé",
+     .box = {198, 4, 96, 21}},
+    {.name = "lblMoveDest", .kind = K::Label, .parent = "TabSheet3",
+     .caption = "Destination (AE)", .box = {4, 30, 100, 21}},
+    {.name = "EditMoveDest", .kind = K::Edit, .parent = "TabSheet3",
+     .hint = "AE title de destination du C-MOVE, déclaré sur le nœud (vide : l'AE title "
+             "appelant)",
+     .box = {106, 30, 188, 21}},
+    {.name = "lblStorePort", .kind = K::Label, .parent = "TabSheet3",
+     .caption = "Port de réception", .box = {4, 54, 100, 21}},
+    {.name = "EditStorePort", .kind = K::Edit, .parent = "TabSheet3", .text = "11113",
+     .hint = "Port où la console reçoit les images d'un C-MOVE", .box = {106, 54, 60, 21}},
+    {.name = "lblStoreFolder", .kind = K::Label, .parent = "TabSheet3", .caption = "Dossier",
+     .box = {4, 78, 100, 21}},
+    {.name = "EditStoreFolder", .kind = K::Edit, .parent = "TabSheet3",
+     .hint = "Dossier où garder les images reçues, nommées par SOP Instance UID (vide : "
+             "vérifiées et comptées, non gardées)",
+     .box = {106, 78, 188, 21}},
+    {.name = "lblSOPInstanceUID", .kind = K::Label, .parent = "TabSheet3",
+     .caption = "SOP Instance UID", .box = {4, 102, 100, 21}},
+    {.name = "EditSOPInstanceUID", .kind = K::Edit, .parent = "TabSheet3",
+     .hint = "SOP Instance UID pour le niveau image (plusieurs séparés par \\)",
+     .box = {106, 102, 188, 21}},
+    {.name = "ButtonCMove", .kind = K::Button, .parent = "TabSheet3", .caption = "C-MOVE",
+     .box = {4, 130, 140, 25}},
+    {.name = "ButtonCGet", .kind = K::Button, .parent = "TabSheet3", .caption = "C-GET",
+     .box = {150, 130, 140, 25}},
 
     // Result list, filling the rest of the window.
     {.name = "Panel1", .kind = K::Panel, .parent = "FormTestWL"},

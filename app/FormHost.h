@@ -11,6 +11,7 @@ class Dispatcher;
 namespace lumo::app {
 
 class TOpenDialog;
+class TStrings;
 
 // How a message box looks: a plain one (no icon, one OK button) or an error
 // dialog (error icon, one OK button).
@@ -66,6 +67,18 @@ class FormHost {
     // labels hold its outcome). The command line prints it here in listen
     // mode; a window needs nothing beyond Changed().
     virtual void QueryListed() {}
+
+    // Whether the front end takes the blocks of a query button's listing as
+    // each is built (BlocksListed), ListBoxResult then holding only what
+    // follows them: the command line prints them at once and holds nothing
+    // per response. A window shows, and so keeps, the whole list.
+    virtual bool TakesBlocksAsListed() const { return false; }
+    virtual void BlocksListed(const TStrings& /*lines*/) {}
+    // A retrieval's live counts, one line per pending response
+    // ("Restant N · Terminées N · ..."), on the exchange's thread, which may
+    // not be the form's: the command line prints it at once; a window shows
+    // the counts through RunBusy's progress instead.
+    virtual void RetrievalProgress(const std::string& /*line*/) {}
 
     // The batch of the tab "Type 1" built one output line, then wrote its
     // output file. The command line prints them; a window shows MemoDest.

@@ -103,31 +103,6 @@ SaveTarget TargetOf(const std::string& fileName) {
     return target;
 }
 
-// The new file a save writes before it takes the target's name (see
-// NewFileBeside), with this unit's messages; a replaced file keeps its mode.
-class ReplacementFile {
-  public:
-    ReplacementFile(const std::string& fileName, const SaveTarget& target)
-        : fileName_(fileName),
-          file_(target.path, target.mode ? static_cast<int>(*target.mode) : -1) {
-        if (file_.Error() != 0) CannotCreate(fileName_, Reason(file_.Error()));
-    }
-
-    void Write(std::string_view bytes) {
-        if (const int error = file_.Write(bytes); error != 0) CannotWrite(fileName_, error);
-    }
-
-    // On the disk first, then under the target's name.
-    void Commit() {
-        if (const int error = file_.Flush(); error != 0) CannotWrite(fileName_, error);
-        if (const int error = file_.Rename(); error != 0) CannotCreate(fileName_, Reason(error));
-    }
-
-  private:
-    std::string fileName_;  // as the caller named it, for the messages
-    NewFileBeside file_;
-};
-
 }  // namespace
 
 std::vector<std::string> SplitLines(std::string_view text) {
@@ -184,7 +159,7 @@ namespace {
 template <typename Lines>
 void SaveLines(const std::string& fileName, const Lines& lines, TextEncodingOf encoding) {
     constexpr std::size_t kPiece = std::size_t{1} << 20;
-    ReplacementFile file(fileName, TargetOf(fileName));
+    ReplacingFile file(fileName);
     std::string bytes;
     bytes.reserve(kPiece + 4096);
     if (encoding.utf8 && encoding.byteOrderMark) bytes.append(kByteOrderMark);
@@ -216,9 +191,27 @@ void SaveLinesToFile(const std::string& fileName, const TStrings& lines, TextEnc
 }
 
 void SaveBytesToFile(const std::string& fileName, std::string_view bytes) {
-    ReplacementFile file(fileName, TargetOf(fileName));
+    ReplacingFile file(fileName);
     file.Write(bytes);
     file.Commit();
+}
+
+ReplacingFile::ReplacingFile(const std::string& fileName) : fileName_(fileName) {
+    const SaveTarget target = TargetOf(fileName);
+    file_ = std::make_unique<NewFileBeside>(target.path,
+                                            target.mode ? static_cast<int>(*target.mode) : -1);
+    if (file_->Error() != 0) CannotCreate(fileName_, Reason(file_->Error()));
+}
+
+ReplacingFile::~ReplacingFile() = default;
+
+void ReplacingFile::Write(std::string_view bytes) {
+    if (const int error = file_->Write(bytes); error != 0) CannotWrite(fileName_, error);
+}
+
+void ReplacingFile::Commit() {
+    if (const int error = file_->Flush(); error != 0) CannotWrite(fileName_, error);
+    if (const int error = file_->Rename(); error != 0) CannotCreate(fileName_, Reason(error));
 }
 
 }  // namespace lumo::app

@@ -1,11 +1,16 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "app/TStrings.h"
+
+namespace lumo {
+class NewFileBeside;
+}
 
 namespace lumo::app {
 
@@ -60,5 +65,26 @@ void SaveLinesToFile(const std::string& fileName, const TStrings& lines,
 
 // The same replacement of a file, with bytes as they are.
 void SaveBytesToFile(const std::string& fileName, std::string_view bytes);
+
+// That replacement written in pieces, for a file written as its content
+// arrives: the bytes go to a new file beside the target, which takes the
+// target's name at Commit; dropped before, it leaves nothing behind. Raises
+// as SaveLinesToFile does (the constructor for a name that cannot be
+// created). Owns the new file; one thread.
+class ReplacingFile {
+  public:
+    explicit ReplacingFile(const std::string& fileName);
+    ~ReplacingFile();
+    ReplacingFile(const ReplacingFile&) = delete;
+    ReplacingFile& operator=(const ReplacingFile&) = delete;
+
+    void Write(std::string_view bytes);
+    // On the disk first, then under the target's name.
+    void Commit();
+
+  private:
+    std::string fileName_;  // as the caller named it, for the messages
+    std::unique_ptr<NewFileBeside> file_;
+};
 
 }  // namespace lumo::app

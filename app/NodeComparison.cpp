@@ -1,7 +1,11 @@
 #include "app/NodeComparison.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <optional>
+#include <stop_token>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "app/QueryIdentifier.h"
@@ -64,8 +68,24 @@ std::string DataSetText(const DicomDataSet& dataSet) {
     return text + "}";
 }
 
+// The top-level tags of an identifier, in order; empty without one.
+std::vector<std::uint32_t> AskedTags(const DicomDataSet* identifier) {
+    std::vector<std::uint32_t> tags;
+    if (identifier == nullptr) return tags;
+    const DicomAttributes attributes = identifier->DataSetAttributes();
+    for (int i = 1; i <= attributes.AttributesCount(); ++i)
+        tags.push_back(TagOf(attributes.AttributesItemAt(i)));
+    return tags;
+}
+
+bool Compared(std::uint32_t tag, const std::vector<std::uint32_t>& asked) {
+    return tag != kSpecificCharacterSet &&
+           (asked.empty() || std::binary_search(asked.begin(), asked.end(), tag));
+}
+
 // The attributes of both, walked in tag order side by side.
-std::vector<AttributeDifference> Differences(const DicomDataSet& a, const DicomDataSet& b) {
+std::vector<AttributeDifference> Differences(const DicomDataSet& a, const DicomDataSet& b,
+                                             const std::vector<std::uint32_t>& asked) {
     const DicomAttributes left = a.DataSetAttributes();
     const DicomAttributes right = b.DataSetAttributes();
     const int leftCount = left.AttributesCount();
@@ -80,39 +100,91 @@ std::vector<AttributeDifference> Differences(const DicomDataSet& a, const DicomD
             tag == leftTag ? left.AttributesItemAt(i) : right.AttributesItemAt(j);
         const std::string leftText = tag == leftTag ? ValueText(left.AttributesItemAt(i++)) : "";
         const std::string rightText = tag == rightTag ? ValueText(right.AttributesItemAt(j++)) : "";
-        if (tag != kSpecificCharacterSet && leftText != rightText)
+        if (Compared(tag, asked) && leftText != rightText)
             differences.push_back({shown.AttributeKeyword(), leftText, rightText});
     }
     return differences;
 }
 
+// The first response of each key, by its position; responses without a key
+// are left out.
 std::unordered_map<std::string, int> ByKey(QueryLevel level, const DicomDataSets& responses) {
     std::unordered_map<std::string, int> index;
     index.reserve(static_cast<std::size_t>(responses.DataSetsCount()));
-    for (int i = 1; i <= responses.DataSetsCount(); ++i)
-        index.emplace(MatchKey(level, responses.DataSetsItem(i)), i);
+    for (int i = 1; i <= responses.DataSetsCount(); ++i) {
+        std::string key = MatchKey(level, responses.DataSetsItem(i));
+        if (HasMatchKey(key)) index.emplace(std::move(key), i);
+    }
     return index;
 }
 
+// What a comparison holds, weighed as it arrives: past the bound, the query
+// under way is stopped, and the run fails with the reason. Used on the
+// thread of the run.
+class HeldWeight {
+  public:
+    explicit HeldWeight(std::size_t bound) : bound_(bound) {}
+
+    // Adds a response kept; asks `stop` once the bound is passed.
+    void Add(const DicomDataSet& response, std::stop_source& stop) {
+        held_ += response.DataSetHeldBytes();
+        if (held_ > bound_) stop.request_stop();
+    }
+    bool Exceeded() const { return held_ > bound_; }
+
+    // A query whose responses are all kept, weighed.
+    QueryOutcome Run(const QueryRequest& request, const DicomDataSet& identifier) {
+        std::stop_source stop;
+        return RunQuery(
+            request, identifier, [&](const DicomDataSet& response, int) { Add(response, stop); },
+            stop.get_token());
+    }
+
+    QueryFailure Failure() const {
+        return {ErrorClass::EAbort, "Comparaison arrêtée : les réponses retenues dépassent " +
+                                        std::to_string(bound_ / (1024 * 1024)) +
+                                        " Mio en tout (limite de la comparaison)"};
+    }
+
+  private:
+    const std::size_t bound_;
+    std::size_t held_ = 0;
+};
+
 // The responses of `asked` found again by key alone, for the keys that only
-// `other` answered with.
+// `other` answered with: one question per distinct key, none without a key,
+// at most `maxQueries`; the keys left unasked past that bound are counted in
+// `notAsked`. Of each answer only the response of the key is kept.
 DicomDataSets AskAgainByKey(const QueryRequest& asked, const DicomDataSets& other,
-                            const std::vector<std::string>& keys) {
+                            const std::vector<std::string>& keys, int maxQueries,
+                            HeldWeight& weight, int& notAsked) {
     DicomDataSets found;
     if (keys.empty()) return found;
-    std::unordered_map<std::string, int> wanted;
-    for (const std::string& key : keys) wanted.emplace(key, 0);
-    for (int i = 1; i <= other.DataSetsCount(); ++i) {
-        const DicomDataSet response = other.DataSetsItem(i);
-        const std::string key = MatchKey(asked.level, response);
-        if (!wanted.count(key)) continue;
-        const QueryOutcome again = RunQuery(asked, KeyIdentifier(asked.level, response));
-        for (int j = 1; again.Answered() && j <= again.responses.DataSetsCount(); ++j) {
-            if (MatchKey(asked.level, again.responses.DataSetsItem(j)) == key) {
-                found.DataSetsAppend(again.responses.DataSetsItem(j));
-                break;
-            }
+    const std::unordered_map<std::string, int> inOther = ByKey(asked.level, other);
+    std::unordered_set<std::string> seen;
+    QueryRequest again = asked;
+    again.keepResponses = false;
+    int queries = 0;
+    for (const std::string& key : keys) {
+        const auto at = inOther.find(key);
+        if (at == inOther.end() || !seen.insert(key).second) continue;
+        if (queries == maxQueries) {
+            ++notAsked;
+            continue;
         }
+        ++queries;
+        std::optional<DicomDataSet> match;
+        std::stop_source stop;
+        const QueryOutcome outcome = RunQuery(
+            again, KeyIdentifier(asked.level, other.DataSetsItem(at->second)),
+            [&](const DicomDataSet& response, int) {
+                if (match || MatchKey(asked.level, response) != key) return;
+                match = response;
+                weight.Add(response, stop);
+            },
+            stop.get_token());
+        if (weight.Exceeded()) break;
+        if (outcome.Answered() && match) found.DataSetsAppend(*match);
     }
     return found;
 }
@@ -147,7 +219,11 @@ std::string MatchKey(QueryLevel level, const DicomDataSet& response) {
     return TextAt(response, 0x0008, 0x0050) + "/" + step;
 }
 
-NodeComparison CompareResponses(QueryLevel level, const DicomDataSets& a, const DicomDataSets& b) {
+bool HasMatchKey(const std::string& key) { return !key.empty() && key != "/"; }
+
+NodeComparison CompareResponses(QueryLevel level, const DicomDataSets& a, const DicomDataSets& b,
+                                const DicomDataSet* identifier) {
+    const std::vector<std::uint32_t> asked = AskedTags(identifier);
     NodeComparison comparison;
     comparison.countA = a.DataSetsCount();
     comparison.countB = b.DataSetsCount();
@@ -157,6 +233,10 @@ NodeComparison CompareResponses(QueryLevel level, const DicomDataSets& a, const 
     for (int i = 1; i <= comparison.countA; ++i) {
         const DicomDataSet left = a.DataSetsItem(i);
         const std::string key = MatchKey(level, left);
+        if (!HasMatchKey(key)) {
+            ++comparison.keylessA;
+            continue;
+        }
         seenInA.emplace(key, true);
         const auto found = inB.find(key);
         if (found == inB.end()) {
@@ -165,12 +245,16 @@ NodeComparison CompareResponses(QueryLevel level, const DicomDataSets& a, const 
         }
         ++comparison.matched;
         std::vector<AttributeDifference> differences =
-            Differences(left, b.DataSetsItem(found->second));
+            Differences(left, b.DataSetsItem(found->second), asked);
         if (!differences.empty()) comparison.differing.push_back({key, std::move(differences)});
     }
     for (int j = 1; j <= comparison.countB; ++j) {
         const std::string key = MatchKey(level, b.DataSetsItem(j));
-        if (!seenInA.count(key)) comparison.onlyInB.push_back(key);
+        if (!HasMatchKey(key)) {
+            ++comparison.keylessB;
+        } else if (!seenInA.count(key)) {
+            comparison.onlyInB.push_back(key);
+        }
     }
     return comparison;
 }
@@ -198,24 +282,45 @@ DicomDataSet KeyIdentifier(QueryLevel level, const DicomDataSet& response) {
     return identifier;
 }
 
-ComparisonRun CompareNodes(const QueryRequest& asked, const QueryNode& bNode) {
+ComparisonRun CompareNodes(const QueryRequest& asked, const QueryNode& bNode,
+                           std::optional<QueryTransport> bTransport,
+                           const ComparisonBounds& bounds) {
     ComparisonRun run;
     // The comparison reads every response of both sides.
     QueryRequest a = asked;
     a.keepResponses = true;
     QueryRequest b = a;
     b.node = bNode;
+    HeldWeight weight(bounds.maxHeldBytes);
+    b.transport = bTransport.value_or(a.transport);
     const DicomDataSet identifier = BuildIdentifier(a);
-    run.a = RunQuery(a, identifier);
-    run.b = RunQuery(b, identifier);
+    run.a = weight.Run(a, identifier);
+    if (!weight.Exceeded()) run.b = weight.Run(b, identifier);
+    if (weight.Exceeded()) run.failure = weight.Failure();
     if (!run.Answered()) return run;
-    const NodeComparison first = CompareResponses(a.level, run.a.responses, run.b.responses);
-    const DicomDataSets moreA = AskAgainByKey(a, run.b.responses, first.onlyInB);
-    const DicomDataSets moreB = AskAgainByKey(b, run.a.responses, first.onlyInA);
-    run.comparison =
-        CompareResponses(a.level, Joined(run.a.responses, moreA), Joined(run.b.responses, moreB));
+    const NodeComparison first =
+        CompareResponses(a.level, run.a.responses, run.b.responses, &identifier);
+    int notAskedOfA = 0;
+    int notAskedOfB = 0;
+    const DicomDataSets moreA =
+        AskAgainByKey(a, run.b.responses, first.onlyInB, bounds.maxRequeries, weight, notAskedOfA);
+    const DicomDataSets moreB = weight.Exceeded()
+                                    ? DicomDataSets()
+                                    : AskAgainByKey(b, run.a.responses, first.onlyInA,
+                                                    bounds.maxRequeries, weight, notAskedOfB);
+    if (weight.Exceeded()) {
+        run.failure = weight.Failure();
+        return run;
+    }
+    run.comparison = CompareResponses(a.level, Joined(run.a.responses, moreA),
+                                      Joined(run.b.responses, moreB), &identifier);
     run.comparison.countA = run.a.responses.DataSetsCount();
     run.comparison.countB = run.b.responses.DataSetsCount();
+    run.comparison.keylessA = first.keylessA;
+    run.comparison.keylessB = first.keylessB;
+    run.comparison.notAskedOfA = notAskedOfA;
+    run.comparison.notAskedOfB = notAskedOfB;
+    run.comparison.maxRequeries = bounds.maxRequeries;
     return run;
 }
 
@@ -228,6 +333,18 @@ std::vector<std::string> ComparisonLines(const NodeComparison& comparison) {
         "Seulement dans B : " + std::to_string(comparison.onlyInB.size()),
         "Différentes : " + std::to_string(comparison.differing.size()),
     };
+    // What the counts leave out, only when there is something to say.
+    if (comparison.keylessA > 0)
+        lines.push_back("Sans clé dans A (non comparées) : " + std::to_string(comparison.keylessA));
+    if (comparison.keylessB > 0)
+        lines.push_back("Sans clé dans B (non comparées) : " + std::to_string(comparison.keylessB));
+    for (const auto& [node, count] :
+         {std::pair{"A", comparison.notAskedOfA}, std::pair{"B", comparison.notAskedOfB}}) {
+        if (count > 0)
+            lines.push_back(std::string("Non redemandées à ") + node + " (limite de " +
+                            std::to_string(comparison.maxRequeries) +
+                            " requêtes par clé atteinte) : " + std::to_string(count) + " clés");
+    }
     for (const std::string& key : comparison.onlyInA) lines.push_back("Seulement dans A : " + key);
     for (const std::string& key : comparison.onlyInB) lines.push_back("Seulement dans B : " + key);
     for (const PairDifference& pair : comparison.differing) {
@@ -250,6 +367,12 @@ std::string ComparisonCsv(const NodeComparison& comparison) {
     row({"compte", "réponses", "", std::to_string(comparison.countA),
          std::to_string(comparison.countB)});
     row({"compte", "appariées", "", std::to_string(comparison.matched), ""});
+    if (comparison.keylessA > 0 || comparison.keylessB > 0)
+        row({"compte", "sans clé", "", std::to_string(comparison.keylessA),
+             std::to_string(comparison.keylessB)});
+    if (comparison.notAskedOfA > 0 || comparison.notAskedOfB > 0)
+        row({"compte", "non redemandées", "", std::to_string(comparison.notAskedOfA),
+             std::to_string(comparison.notAskedOfB)});
     for (const std::string& key : comparison.onlyInA) row({"seulement dans A", key, "", "", ""});
     for (const std::string& key : comparison.onlyInB) row({"seulement dans B", key, "", "", ""});
     for (const PairDifference& pair : comparison.differing) {

@@ -93,6 +93,12 @@ NodeProfile RunProfile(const QueryRequest& base, const ProfileOptions& options,
             profile.transport = "DIMSE";
             levels = ProfileNegotiation(session, base.node.Peer());
             break;
+        case QueryTransport::DicomWeb:
+            // The battery speaks DIMSE (C-CANCEL, extended negotiation):
+            // over DICOMweb it would measure another thing than it says.
+            profile.transport = "DICOMweb";
+            profile.failure = "le profil passe par DIMSE ; choisir le transport DIMSE";
+            break;
     }
     profile.reached = !levels.empty();
     if (profile.reached) {

@@ -1,6 +1,7 @@
 #include "app/QueryIdentifier.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "dicom/data/DicomAttributes.h"
@@ -204,19 +205,96 @@ const Cell& CellOf(const CFindRow& row, QueryLevel level) {
     }
 }
 
+// Whether a text of the data set, or of its items, goes beyond ASCII.
+bool HoldsTextBeyondAscii(const DicomDataSet& dataSet) {
+    const DicomAttributes attributes = dataSet.DataSetAttributes();
+    for (int i = 1; i <= attributes.AttributesCount(); ++i) {
+        const Variant value = attributes.AttributesItemAt(i).AttributeWideValue();
+        if (value.GetType() == Variant::Type::Collection) {
+            const DicomDataSets items = value.AsCollection();
+            for (int j = 1; j <= items.DataSetsCount(); ++j) {
+                if (HoldsTextBeyondAscii(items.DataSetsItem(j))) return true;
+            }
+        } else if (value.GetType() == Variant::Type::Text) {
+            for (const char c : value.AsText()) {
+                if (static_cast<unsigned char>(c) >= 0x80) return true;
+            }
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 DicomDataSet BuildIdentifier(const QueryRequest& request) {
+    if (request.service != QueryService::Find) return BuildRetrieveIdentifier(request);
     DicomDataSet identifier;
     if (request.level == QueryLevel::Worklist) {
         PutRows(identifier.DataSetAttributes(), kWorklistTop, request.keys);
         PutRows(AddStepItem(identifier).DataSetAttributes(), kWorklistStep, request.keys);
+        // Text beyond the default repertoire says which set it is in, as the
+        // other levels always do (the toolkit writes ISO_IR 192 instead when
+        // Latin-1 cannot hold it). An all-ASCII worklist query declares
+        // nothing, as nodes have always received it.
+        if (HoldsTextBeyondAscii(identifier))
+            identifier.DataSetAttributes().AttributesAdd(0x0008, 0x0005, Variant("ISO_IR 100"));
         return identifier;
     }
     DicomAttributes attributes = identifier.DataSetAttributes();
     for (const CFindRow& row : kCFindIdentifier) {
         Put(attributes, row.group, row.element, CellOf(row, request.level), request.keys);
     }
+    return identifier;
+}
+
+namespace {
+
+// The first item of the Scheduled Procedure Step Sequence, if there is one.
+std::optional<DicomDataSet> FirstStep(const DicomDataSet& dataSet) {
+    const dicom::DicomAttribute steps = dataSet.DataSetAttributes().AttributesFind(0x0040, 0x0100);
+    if (!steps.AttributeIsPresent() || steps.VR() != "SQ") return std::nullopt;
+    const DicomDataSets items = steps.AttributeValue().AsCollection();
+    if (items.DataSetsCount() < 1) return std::nullopt;
+    return items.DataSetsItem(1);
+}
+
+// Adds to `to`, empty, what `from` holds at its top level and `to` lacks.
+void AddMissingKeys(const DicomAttributes& from, DicomAttributes to) {
+    for (int i = 1; i <= from.AttributesCount(); ++i) {
+        const dicom::DicomAttribute key = from.AttributesItemAt(i);
+        const std::uint16_t group = key.Group();
+        const std::uint16_t element = key.Element();
+        if (group == 0x0000 || (group == 0x0008 && (element == 0x0005 || element == 0x0052)))
+            continue;
+        if (to.AttributesFind(group, element).AttributeIsPresent()) continue;
+        to.AttributesAdd(group, element,
+                         key.VR() == "SQ" ? Variant(DicomDataSets()) : Variant(std::string()));
+    }
+}
+
+}  // namespace
+
+void AddReturnKeysOf(const DicomDataSet& request, DicomDataSet& identifier) {
+    AddMissingKeys(request.DataSetAttributes(), identifier.DataSetAttributes());
+    const std::optional<DicomDataSet> asked = FirstStep(request);
+    const std::optional<DicomDataSet> ours = FirstStep(identifier);
+    if (asked && ours) AddMissingKeys(asked->DataSetAttributes(), ours->DataSetAttributes());
+}
+
+DicomDataSet BuildRetrieveIdentifier(const QueryRequest& request) {
+    DicomDataSet identifier;
+    DicomAttributes attributes = identifier.DataSetAttributes();
+    const QueryKeys& keys = request.keys;
+    attributes.AttributesAdd(0x0008, 0x0052, Variant(std::string(LevelText(request.level))));
+    if (request.level == QueryLevel::Patient) {
+        attributes.AttributesAdd(0x0010, 0x0020, Variant(keys.patientId));
+        return identifier;
+    }
+    attributes.AttributesAdd(0x0020, 0x000D, Variant(keys.studyUid));
+    if (request.level == QueryLevel::Series || request.level == QueryLevel::Image)
+        attributes.AttributesAdd(0x0020, 0x000E, Variant(keys.seriesUid));
+    if (request.level == QueryLevel::Image)
+        attributes.AttributesAdd(0x0008, 0x0018, Variant(keys.sopInstanceUid));
     return identifier;
 }
 

@@ -1,5 +1,7 @@
 #include "app/QueryRequest.h"
 
+#include <cctype>
+
 namespace lumo::app {
 
 const char* RootText(QueryLevel level) {
@@ -36,6 +38,27 @@ dicom::DicomPeer QueryNode::Peer() const {
     peer.maxPdu = maxPdu;
     peer.tls = tls;
     return peer;
+}
+
+dicom::DicomWebService QueryNode::WebService() const {
+    dicom::DicomWebService service;
+    service.baseUrl = dicom::CheckedBaseUrl(dicomWebUrl);
+    service.httpUser = httpUser;
+    service.timeouts = timeouts;
+    service.tls = tls;
+    return service;
+}
+
+const char* TransportName(QueryTransport transport) {
+    return transport == QueryTransport::DicomWeb ? "DICOMweb" : "DIMSE";
+}
+
+std::optional<QueryTransport> TransportOfName(std::string_view name) {
+    std::string lower(name);
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (lower == "dimse") return QueryTransport::Dimse;
+    if (lower == "dicomweb") return QueryTransport::DicomWeb;
+    return std::nullopt;
 }
 
 std::optional<QueryLevel> LevelOfKind(const std::string& word) {

@@ -1,46 +1,73 @@
 #pragma once
 
-#include <functional>
+#include <condition_variable>
+#include <mutex>
 #include <stop_token>
 
-#include "app/QueryOutcome.h"
-#include "app/QueryRun.h"
+#include "app/QueryRequest.h"
 #include "dicom/data/DicomDataSet.h"
 #include "dicom/listener/DicomConnection.h"
+#include "support/DateTime.h"
 
 namespace lumo::app {
 
 class TFormTestWL;
 
 // The relay of listen mode: an incoming query is answered with the node's
-// worklist answers. The caller's AE titles and keys go into the form's
-// fields, the form's worklist query runs as the button runs it, each answer
-// goes back to the caller as it arrives, and the caller's request ends with
-// the status that says how the exchange ended, whatever became of the
-// listing. Free functions and a handler class; the form's thread, but for
-// the forwarder (the query's thread).
+// worklist answers. On the form's thread, the caller's AE titles and keys go
+// into the form's fields and the form makes its worklist query from them as
+// the button makes it, with the caller's other keys asked back. The
+// exchange with the node then runs off the form's thread, on the listener's
+// thread for that caller, so that callers are served side by side (within a
+// bound, RelayPlaces); each answer goes back to the caller as it arrives.
+// Once the node has answered, the query is listed on the form's thread, one
+// relayed query after another in the order they end, and the caller gets
+// the final status that says how the exchange ended, whatever became of the
+// listing. Free functions and small classes; each says its thread.
 
-// What an incoming request that waits for the relayed query adds to a
-// query button's run: each response passed on to the caller, the caller's
-// cancel (or its going), which stops the query, and the caller's final
-// status once the query and its listing are over.
-struct RelayedRequest {
-    ResponseHandler onResponse;
-    std::stop_token callerStop;
-    std::function<void(const QueryOutcome& outcome)> onEnd;
+// A relayed query as the form made it, taken off the form's thread: the
+// request and identifier, whether its blocks are built as the responses
+// arrive (no save files), and when it was asked. A plain value.
+struct RelayedQuery {
+    QueryRequest request;
+    dicom::DicomDataSet identifier;
+    bool listAsArrives = true;
+    TDateTime requested = 0;
 };
 
-// The form's handler of an incoming query (DicomViewer1QueryRequest): the
-// log lines "Query Request :N Début" and "… Fin", the fields, the relayed
-// worklist query, and the caller's final status. A caller the relayed query
-// could not answer (the node failed, or the request was unusable) is told so
-// with a failure status rather than left waiting. An error of the steps is
-// logged ("Exception dans Query Request :N (class):message"), not raised.
+// The relayed queries under way at once, within a bound (the setting
+// MaxRelayedQueries): a caller's query beyond it waits for a place as long
+// as the caller has neither cancelled nor gone. Owned by the form; any
+// thread.
+class RelayPlaces {
+  public:
+    explicit RelayPlaces(int bound = 8) : bound_(bound) {}
+    // Takes effect at once: queries waiting may start.
+    void SetBound(int bound);
+    // Waits for a place; false when `stop` came first (no place taken).
+    bool Take(std::stop_token stop);
+    void Give();
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable_any changed_;
+    int bound_;         // under mutex_
+    int underWay_ = 0;  // under mutex_
+};
+
+// The form's handler of an incoming query (DicomViewer1QueryRequest), on
+// the form's thread: the log line "Query Request :N Début", the fields, and
+// the relayed worklist query, left to run off the form's thread; it logs
+// "… Fin" once listed. A caller the relayed query could not answer (the
+// node failed, or the request was unusable) is told so with a failure
+// status rather than left waiting. An error of the steps is logged
+// ("Exception dans Query Request :N (class):message"), not raised.
 void AnswerIncomingQuery(TFormTestWL& form, dicom::DicomConnection& connection);
 
-// The caller's AE titles, Scheduled Procedure Step Start Date (today's date
-// when it has none), accession number and patient ID into the fields, where
-// the operator sees them; the root and level go to the log.
+// The caller's AE titles, Scheduled Procedure Step Start Date, accession
+// number and patient ID into the fields, where the operator sees them; the
+// root and level go to the log. The date is the caller's top-level one when
+// it has one, else the one of its first scheduled step, else today's.
 void CopyIncomingRequestToFields(TFormTestWL& form, const dicom::DicomConnection& connection);
 
 // Passes each response of the relayed query on to the caller as it arrives,
@@ -55,7 +82,7 @@ void CopyIncomingRequestToFields(TFormTestWL& form, const dicom::DicomConnection
 // stop token meanwhile); a send that fails means the caller has gone, and
 // ends the forwarding, not the query. The query's response handler: holds
 // the connection by reference and lives for the query, on the thread that
-// runs it (never while another thread sends on the connection).
+// runs it.
 class RelayForwarder {
   public:
     explicit RelayForwarder(dicom::DicomConnection& connection);
@@ -71,11 +98,10 @@ class RelayForwarder {
 };
 
 // The caller's final status once the relayed query has ended: Cancel (FE00)
-// when the caller cancelled or the console cut the query short (its stop,
-// its limit on responses: the caller has not had every match), Success
-// when the query was `answered`, and nothing otherwise (the listener's
-// handler answers a failure status), nor to a caller that has gone. On the
-// thread that ran the query, or the form's once it has.
+// when the caller cancelled or the console cut the query short (its limit
+// on responses: the caller has not had every match), Success when the query
+// was `answered`, and nothing otherwise (the listener answers a failure
+// status), nor to a caller that has gone. On the thread that ran the query.
 void FinishRelay(dicom::DicomConnection& connection, bool answered, bool cutShort);
 
 }  // namespace lumo::app

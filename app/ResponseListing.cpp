@@ -226,6 +226,9 @@ void ResponseLister::operator()(const dicom::DicomDataSet& response) {
         failed_ = true;
         failure_ = ExceptionClassName(e) + ":" + e.what();
     }
+    if (!passOn_) return;
+    passOn_(lines_);
+    lines_.Clear();
 }
 
 void ResponseLister::MoveNewLines(TStrings& shown) {

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "app/QueryRequest.h"
 #include "app/TStrings.h"
@@ -47,6 +49,11 @@ class ResponseLister {
     // the last call hands over the rest. Any one other thread.
     void MoveNewLines(TStrings& shown);
 
+    // Hands the lines of each block to `take` as soon as it is listed, and
+    // lets them go: the lister then holds nothing from one response to the
+    // next. Before the first response.
+    void PassOn(std::function<void(const TStrings& lines)> take) { passOn_ = std::move(take); }
+
     // Once the query is over: whether the listing stopped, and on what
     // ("EClass:message").
     bool Failed() const { return failed_; }
@@ -58,6 +65,7 @@ class ResponseLister {
     TStrings lines_;
     bool failed_ = false;
     std::string failure_;
+    std::function<void(const TStrings&)> passOn_;
 };
 
 }  // namespace lumo::app

@@ -137,6 +137,8 @@ class TListBox : public TControl {
         : TControl(list, std::move(name), ControlKind::ListBox) {}
     TStrings Items;
     int ItemIndex = -1;  // the selected line, -1 for none
+    // A double click on a line (ItemIndex says which); none: nothing happens.
+    std::function<void(TControl& sender)> OnDblClick;
 };
 
 class TMemo : public TControl {

@@ -11,6 +11,7 @@
 #include "app/LinesFile.h"
 #include "app/QueryIdentifier.h"
 #include "app/ResponseListing.h"
+#include "app/RetrievalTab.h"
 #include "app/SavedResponses.h"
 #include "app/StrToInt.h"
 #include "app/VisibleText.h"
@@ -41,12 +42,6 @@ void LogListingFailure(QueryLevel level, const std::string& failure) {
                     LogLevel::Error, 0);
 }
 
-// Requests a stop: what a stop callback runs.
-struct RequestStopOf {
-    std::stop_source source;
-    void operator()() noexcept { source.request_stop(); }
-};
-
 }  // namespace
 
 TFormTestWL::TFormTestWL(FormHost& host)
@@ -71,7 +66,10 @@ TFormTestWL::~TFormTestWL() {
 void TFormTestWL::SetLists() {
     cboModalite.Items = {"CR", "US", "CT", "RF", "OT", "SC", "MR", "XA", "MG"};
     cboCompareKind.Items = {"worklist", "patient", "study", "series", "image"};
+    cboRetrieveLevel.Items = {"patient", "study", "series", "image"};
     cboTLSVerify.Items = {"require", "ignore"};
+    cboTransport.Items = {TransportName(QueryTransport::Dimse),
+                          TransportName(QueryTransport::DicomWeb)};
     for (const dicom::TlsProfile profile :
          {dicom::TlsProfile::Bcp195Nd, dicom::TlsProfile::Bcp195, dicom::TlsProfile::Bcp195Extended,
           dicom::TlsProfile::Aes, dicom::TlsProfile::Null})
@@ -99,6 +97,9 @@ void TFormTestWL::BindHandlers() {
     bind(ButtonProfil, &TFormTestWL::ButtonProfilClick);
     bind(ButtonExporter, &TFormTestWL::ButtonExporterClick);
     bind(ButtonComparer, &TFormTestWL::ButtonComparerClick);
+    bind(ButtonCMove, &TFormTestWL::ButtonCMoveClick);
+    bind(ButtonCGet, &TFormTestWL::ButtonCMoveClick);
+    ListBoxResult.OnDblClick = [this](TControl& sender) { ListBoxResultDblClick(sender); };
     ButtonArreter.OnClick = [this](TControl&) { RequestStop(); };
 
     DicomViewer1.Viewer.OnAssociationRequest2 =
@@ -132,10 +133,9 @@ void TFormTestWL::FormCreate() {
         {design(EditIP), design(EditPort), design(EditAETitle), design(EditCallingAETitle), ""});
 
     QueryLimits.maxResponseBytes = ReadByteLimit("MaxResponseBytes", QueryLimits.maxResponseBytes);
-    dicom::ViewerLimits viewerLimits;
-    viewerLimits.maxIdentifierBytes =
-        ReadByteLimit("MaxIdentifierBytes", viewerLimits.maxIdentifierBytes);
-    DicomViewer1.Viewer.SetLimits(viewerLimits);
+    listenIdentifierBytes_ =
+        ReadByteLimit("MaxIdentifierBytes", dicom::ViewerLimits().maxIdentifierBytes);
+    RetrieveMaxInstanceBytes = ReadByteLimit("MaxInstanceBytes", RetrieveMaxInstanceBytes);
     const ConnectionValues values =
         ReadConnectionValues({QueryTimeouts, QueryMaxPdu, QueryLimits.maxResults});
     QueryTimeouts = values.timeouts;
@@ -143,6 +143,18 @@ void TFormTestWL::FormCreate() {
     QueryLimits.maxResults = values.maxResults;
     ShowConnectionFields();
     ShowTlsSettings(ReadTlsSettings(TlsSettingsOfFields()));
+    ListenLimits = ReadListenBounds(ListenLimits);
+    ApplyListenSettings();
+    const DicomWebSettings web =
+        ReadDicomWebSettings({EditDicomWebURL.Text, cboTransport.Text, EditHttpUser.Text});
+    EditDicomWebURL.Text = web.url;
+    cboTransport.Text = web.transport;
+    EditHttpUser.Text = web.user;
+    const RetrievalSettings retrieval =
+        ReadRetrievalSettings({EditMoveDest.Text, EditStorePort.Text, EditStoreFolder.Text});
+    EditMoveDest.Text = retrieval.moveDestination;
+    EditStorePort.Text = retrieval.storePort;
+    EditStoreFolder.Text = retrieval.storeFolder;
 
     const std::vector<std::string> params = CommandLineParams();
     if (!params.empty() && params[0] == "LISTEN") {
@@ -169,6 +181,23 @@ void TFormTestWL::FormDestroy() {
     connectionFields_.ApplyValid(values);
     WriteConnectionValues(values);
     WriteTlsSettings(TlsSettingsOfFields());
+    WriteListenBounds(ListenLimits);
+    WriteDicomWebSettings({EditDicomWebURL.Text, cboTransport.Text, EditHttpUser.Text});
+    WriteRetrievalSettings({EditMoveDest.Text, EditStorePort.Text, EditStoreFolder.Text});
+}
+
+void TFormTestWL::ApplyListenSettings() {
+    ConnectionValues values{QueryTimeouts, QueryMaxPdu, QueryLimits.maxResults};
+    connectionFields_.ApplyValid(values);
+    DicomViewer1.Viewer.SetTimeouts(
+        static_cast<int>(SettingValue(ConnectionSetting::AssocTimeout, values)),
+        static_cast<int>(SettingValue(ConnectionSetting::ResponseTimeout, values)));
+    dicom::ViewerLimits limits;
+    limits.maxAssociations = static_cast<int>(ListenLimits.maxAssociations);
+    limits.maxAssociationsPerAddress = static_cast<int>(ListenLimits.maxAssociationsPerAddress);
+    limits.maxIdentifierBytes = listenIdentifierBytes_;
+    DicomViewer1.Viewer.SetLimits(limits);
+    relayPlaces_.SetBound(static_cast<int>(ListenLimits.maxRelayedQueries));
 }
 
 void TFormTestWL::ShowConnectionFields() {
@@ -263,6 +292,12 @@ void TFormTestWL::ButtonExporterClick(TControl&) { ExportLastResponses(*this); }
 
 void TFormTestWL::ButtonComparerClick(TControl&) { CompareWithSecondNode(*this); }
 
+void TFormTestWL::ButtonCMoveClick(TControl& sender) {
+    RunRetrieval(*this, &sender == &ButtonCMove ? QueryService::Move : QueryService::Get);
+}
+
+void TFormTestWL::ListBoxResultDblClick(TControl&) { FillKeysFromBlock(*this); }
+
 void TFormTestWL::DicomViewer1AssociationRequest2(dicom::DicomViewer&, dicom::DicomConnection&,
                                                   bool& isOK) {
     isOK = true;
@@ -287,26 +322,51 @@ QueryRequest TFormTestWL::QueryRequestFromFields(QueryLevel level) const {
     request.node.maxPdu = values.maxPdu;
     request.node.limits.maxResults = values.maxResults;
     request.node.tls = TlsOfSettings(TlsSettingsOfFields());
-    request.keys = {EditAccession.Text, EditDossier.Text,   EditNomPatient.Text,
-                    EditNomMedRef.Text, EditDate.Text,      EditNaissance.Text,
-                    EditStudyUID.Text,  EditSeriesUID.Text, cboModalite.Text};
+    request.transport = ParseTransport(cboTransport.Text);
+    request.node.dicomWebUrl = EditDicomWebURL.Text;
+    request.node.httpUser = EditHttpUser.Text;
+    request.keys = {EditAccession.Text,     EditDossier.Text,   EditNomPatient.Text,
+                    EditNomMedRef.Text,     EditDate.Text,      EditNaissance.Text,
+                    EditStudyUID.Text,      EditSeriesUID.Text, cboModalite.Text,
+                    EditSOPInstanceUID.Text};
     // The save files are written from the responses once the query is over.
     request.keepResponses = KeepResponses || cbSaveResults.Checked;
     return request;
 }
 
-void TFormTestWL::PressQueryButton(QueryLevel level, const RelayedRequest* relayed) {
+QueryRequest TFormTestWL::RetrievalRequestFromFields(QueryService service) const {
+    const std::optional<QueryLevel> level = LevelOfKind(cboRetrieveLevel.Text);
+    if (!level || *level == QueryLevel::Worklist)
+        throw Exception(ErrorClass::EConvertError,
+                        "Niveau de récupération '" + cboRetrieveLevel.Text +
+                            "' inconnu : patient, study, series ou image est attendu");
+    QueryRequest request = QueryRequestFromFields(*level);
+    request.service = service;
+    // Retrieval is DIMSE's whatever transport the query buttons use.
+    request.transport = QueryTransport::Dimse;
+    request.keepResponses = false;
+    RetrievalOptions& options = request.retrieval;
+    options.moveDestination = EditMoveDest.Text;
+    options.storePort = StrToInt(EditStorePort.Text);
+    options.storeFolder = EditStoreFolder.Text;
+    options.verify = cbVerify.Checked;
+    options.storeTls = ListenTls;
+    options.maxInstanceBytes = RetrieveMaxInstanceBytes;
+    return request;
+}
+
+void TFormTestWL::PressQueryButton(QueryLevel level) {
     const RunState::Scope running(runs_);
     const TDateTime requested = Now();
     lblDHDemande.Caption = TimeStamp(requested);
     lblDHReponse.Caption.clear();
     host_.ProcessMessages();
-    LaunchQuery(level, relayed);
+    LaunchQuery(level);
     lastQuery_.requested = requested;
     host_.QueryListed();
 }
 
-void TFormTestWL::LaunchQuery(QueryLevel level, const RelayedRequest* relayed) {
+void TFormTestWL::LaunchQuery(QueryLevel level) {
     ListBoxResult.Items.Clear();
     lastQuery_ = QueryOutcome();
     try {
@@ -315,36 +375,32 @@ void TFormTestWL::LaunchQuery(QueryLevel level, const RelayedRequest* relayed) {
         // Nothing was sent; say so rather than leave an empty list.
         lastQuery_.failure = QueryFailure::Of(e);
         ShowOutcome(nullptr);
-        if (relayed && relayed->onEnd) relayed->onEnd(lastQuery_);
         return;
     }
     try {
-        RunAndList(relayed);
+        RunAndList();
     } catch (const std::exception& e) {
         // A failure of the listing or of a save, not of the query: what is
         // listed stays, and the log says why it stopped.
         LogListingFailure(level, ExceptionClassName(e) + ":" + e.what());
     }
-    if (relayed && relayed->onEnd) relayed->onEnd(lastQuery_);
 }
 
-void TFormTestWL::RunAndList(const RelayedRequest* relayed) {
+void TFormTestWL::RunAndList() {
     const dicom::DicomDataSet identifier = BuildIdentifier(lastQuery_.request);
     // Without save files, each block is listed as its response arrives,
     // while the node prepares the next one. Save files are written after a
     // successful query only, each before its block, so that listing waits
-    // for the end. A relayed response goes back to the caller first, in
-    // the bytes it came in.
+    // for the end.
     std::optional<ResponseLister> lister;
     if (!cbSaveResults.Checked) lister.emplace(lastQuery_.request.level);
+    // A front end that prints each block as it is listed takes it at once.
+    if (lister && host_.TakesBlocksAsListed())
+        lister->PassOn([this](const TStrings& lines) { host_.BlocksListed(lines); });
     const auto onResponse = [&](const dicom::DicomDataSet& response, int number) {
-        if (relayed) relayed->onResponse(response, number);
         if (lister) (*lister)(response);
+        if (EachResponse) EachResponse(response, number);
     };
-    // The caller's cancel, or its going, stops the relayed query.
-    std::stop_source stop = runs_.QueryStopSource();
-    std::optional<std::stop_callback<RequestStopOf>> callerStop;
-    if (relayed) callerStop.emplace(relayed->callerStop, RequestStopOf{stop});
     // The window shows the blocks listed so far, or a count of the
     // responses when they are listed at the end.
     const auto progress = [&](int received) {
@@ -354,12 +410,47 @@ void TFormTestWL::RunAndList(const RelayedRequest* relayed) {
         shown.Add(std::to_string(received) + " réponses reçues");
     };
     const QueryRequest request = lastQuery_.request;
-    RunQueryBusy(request, identifier, onResponse, stop.get_token(),
-                 relayed ? std::function<void(int)>() : progress);
-    // The relay writes its own lines to the log for every request it
-    // serves; its reports stay on the tab.
-    ShowExchange({lastQuery_.report}, relayed == nullptr);
+    RunQueryBusy(request, identifier, onResponse, runs_.QueryStopSource().get_token(), progress);
+    ShowExchange({lastQuery_.report}, true);
     ShowOutcome(lister ? &*lister : nullptr);
+}
+
+std::optional<RelayedQuery> TFormTestWL::BeginRelayedQuery() {
+    const TDateTime requested = Now();
+    lblDHDemande.Caption = TimeStamp(requested);
+    lblDHReponse.Caption.clear();
+    ListBoxResult.Items.Clear();
+    try {
+        RelayedQuery query{
+            QueryRequestFromFields(QueryLevel::Worklist), {}, !cbSaveResults.Checked, requested};
+        query.identifier = BuildIdentifier(query.request);
+        return query;
+    } catch (const Exception& e) {
+        // Nothing is sent; the list says why, as LaunchQuery does.
+        lastQuery_ = QueryOutcome();
+        lastQuery_.failure = QueryFailure::Of(e);
+        lastQuery_.requested = requested;
+        ShowOutcome(nullptr);
+        host_.QueryListed();
+        return std::nullopt;
+    }
+}
+
+void TFormTestWL::EndRelayedQuery(QueryOutcome outcome, ResponseLister* listed) {
+    lastQuery_ = std::move(outcome);
+    // Another relayed query may have begun or ended since: the labels and
+    // the list are this one's alone (its lister listed off the form).
+    lblDHDemande.Caption = TimeStamp(lastQuery_.requested);
+    ListBoxResult.Items.Clear();
+    try {
+        // The relay writes its own lines to the log for every request it
+        // serves; its reports stay on the tab.
+        ShowExchange({lastQuery_.report}, false);
+        ShowOutcome(listed);
+    } catch (const std::exception& e) {
+        LogListingFailure(QueryLevel::Worklist, ExceptionClassName(e) + ":" + e.what());
+    }
+    host_.QueryListed();
 }
 
 void TFormTestWL::ShowOutcome(ResponseLister* listed) {
@@ -380,6 +471,8 @@ void TFormTestWL::ShowOutcome(ResponseLister* listed) {
         SaveAndListResponses(lines, lastQuery_.responses, lastQuery_.request.level);
     }
     if (!cancel.empty()) lines.Add(cancel);
+    if (const std::string truncated = TruncationLine(lastQuery_); !truncated.empty())
+        lines.Add(truncated);
     if (!failure) return;
     lines.Add(failure->ClassName());
     lines.Add(VisibleText(failure->message));
@@ -389,19 +482,21 @@ const QueryOutcome& TFormTestWL::RunQueryBusy(const QueryRequest& request,
                                               const dicom::DicomDataSet& identifier,
                                               const ResponseHandler& onResponse,
                                               std::stop_token stop,
-                                              const std::function<void(int)>& progress) {
+                                              const std::function<void(int)>& progress,
+                                              const RetrievalHandler& onRetrieval) {
     std::atomic<int> received{0};
     const auto counted = [&](const dicom::DicomDataSet& response, int number) {
         received.store(number, std::memory_order_relaxed);
         if (onResponse) onResponse(response, number);
     };
     QueryOutcome outcome;
-    host_.RunBusy([&] { outcome = RunQuery(request, identifier, counted, std::move(stop)); },
-                  [&] {
-                      if (!progress) return;
-                      progress(received.load(std::memory_order_relaxed));
-                      host_.Changed();
-                  });
+    host_.RunBusy(
+        [&] { outcome = RunQuery(request, identifier, counted, std::move(stop), onRetrieval); },
+        [&] {
+            if (!progress) return;
+            progress(received.load(std::memory_order_relaxed));
+            host_.Changed();
+        });
     lastQuery_ = std::move(outcome);
     return lastQuery_;
 }

@@ -31,9 +31,10 @@ namespace lumo::app {
 // A handler reads the fields, calls the unit that does the job (the query
 // path, the worklist check, the batch, the relay, the Diagnostic tab, the
 // settings) and shows the result. Owns its controls, the listener, the
-// last recorded incoming connection and the run state. Used on one thread,
-// the form's: the host's dispatcher brings the listener's events there;
-// RequestStop alone may come from any thread.
+// last recorded incoming connection, the places of the relayed queries and
+// the run state. Used on one thread, the form's: the host's dispatcher
+// brings the listener's events there; RequestStop and RelayedQueries alone
+// may be used from any thread.
 class TFormTestWL {
     // Made first, so that each control below adds itself as it is made.
     ControlList controls_;
@@ -124,6 +125,26 @@ class TFormTestWL {
     TEdit EditTLSCA{controls_, "EditTLSCA"};
     TEdit EditTLSCert{controls_, "EditTLSCert"};
     TEdit EditTLSKey{controls_, "EditTLSKey"};
+    TLabel lblDicomWeb{controls_, "lblDicomWeb"};
+    TComboBox cboTransport{controls_, "cboTransport"};
+    TEdit EditDicomWebURL{controls_, "EditDicomWebURL"};
+    TEdit EditHttpUser{controls_, "EditHttpUser"};
+
+    // The tab "Récupération".
+    TControl TabSheet3{controls_, "TabSheet3", ControlKind::TabSheet};
+    TLabel lblRetrieveLevel{controls_, "lblRetrieveLevel"};
+    TComboBox cboRetrieveLevel{controls_, "cboRetrieveLevel"};
+    TCheckBox cbVerify{controls_, "cbVerify"};
+    TLabel lblMoveDest{controls_, "lblMoveDest"};
+    TEdit EditMoveDest{controls_, "EditMoveDest"};
+    TLabel lblStorePort{controls_, "lblStorePort"};
+    TEdit EditStorePort{controls_, "EditStorePort"};
+    TLabel lblStoreFolder{controls_, "lblStoreFolder"};
+    TEdit EditStoreFolder{controls_, "EditStoreFolder"};
+    TLabel lblSOPInstanceUID{controls_, "lblSOPInstanceUID"};
+    TEdit EditSOPInstanceUID{controls_, "EditSOPInstanceUID"};
+    TButton ButtonCMove{controls_, "ButtonCMove"};
+    TButton ButtonCGet{controls_, "ButtonCGet"};
 
     // Result list.
     TControl Panel1{controls_, "Panel1", ControlKind::Panel};
@@ -159,6 +180,8 @@ class TFormTestWL {
     void ButtonProfilClick(TControl& sender);  // the node profile
     void ButtonExporterClick(TControl& sender);
     void ButtonComparerClick(TControl& sender);
+    void ButtonCMoveClick(TControl& sender);  // and ButtonCGet: the retrieval
+    void ListBoxResultDblClick(TControl& sender);
     void DicomViewer1AssociationRequest2(dicom::DicomViewer& sender,
                                          dicom::DicomConnection& connection, bool& isOK);
     void DicomViewer1QueryRequest(dicom::DicomViewer& sender, dicom::DicomConnection& connection);
@@ -175,8 +198,20 @@ class TFormTestWL {
     // How large a response may be; the settings may change it (MaxResponseBytes).
     dicom::DicomLimits QueryLimits;
     // DICOM over TLS for the callers of listen mode, independent of the
-    // queries' side; set before FormCreate, which starts the listener.
+    // queries' side; set before FormCreate, which starts the listener. A
+    // C-MOVE's storage receiver takes it too.
     dicom::DicomTls ListenTls;
+    // Listen mode's bounds; FormCreate reads them from the store.
+    ListenBounds ListenLimits;
+    // Gives the listener its bounds (ListenLimits) and its timeouts (those
+    // of the connection fields: the association timeout bounds a caller's
+    // association request, the response timeout each message it sends or
+    // takes), for what comes next. FormCreate calls it; call it again after
+    // changing them.
+    void ApplyListenSettings();
+
+    // How large one retrieved instance may be (MaxInstanceBytes).
+    std::size_t RetrieveMaxInstanceBytes = std::size_t{256} << 20;
 
     // Whether listen mode started (the listener opened its port).
     bool Listening() const { return listening_; }
@@ -186,6 +221,14 @@ class TFormTestWL {
     void SetPendingConnection(std::optional<dicom::DicomConnection> connection) {
         PendingConnection = std::move(connection);
     }
+    // `connection`'s request is over: it no longer waits, unless another
+    // request was recorded since.
+    void EndPendingConnection(const dicom::DicomConnection& connection) {
+        if (PendingConnection && PendingConnection->GetImpl() == connection.GetImpl())
+            PendingConnection.reset();
+    }
+    // The relayed queries under way and their bound. Any thread.
+    RelayPlaces& RelayedQueries() { return relayPlaces_; }
 
     // Asks what runs to stop (the stop button, the window's close, a signal
     // to the command line): a query is cancelled at once, the batch stops
@@ -202,11 +245,27 @@ class TFormTestWL {
     // The request the fields make; a port that is not a whole number raises
     // EConvertError.
     QueryRequest QueryRequestFromFields(QueryLevel level) const;
+    // The retrieval the fields and the tab "Récupération" make; a level or a
+    // store port the fields do not give raises EConvertError.
+    QueryRequest RetrievalRequestFromFields(QueryService service) const;
+    // Sets the last query's outcome (the retrieval, which runs outside
+    // RunQueryBusy's listing).
+    void SetLastQuery(QueryOutcome outcome) { lastQuery_ = std::move(outcome); }
 
     // A query button's press: stamps the request time, lets the window
-    // repaint, runs the query and lets the front end show it. `relayed`:
-    // what an incoming request that waits for the responses adds.
-    void PressQueryButton(QueryLevel level, const RelayedRequest* relayed = nullptr);
+    // repaint, runs the query and lets the front end show it.
+    void PressQueryButton(QueryLevel level);
+
+    // A relayed query's two halves on the form's thread, around its
+    // exchange off it (app/Relay.h). The start: the request time shown, the
+    // list emptied, the worklist request and its identifier made from the
+    // fields as LaunchQuery makes them; a request the fields cannot make is
+    // listed as the failure it is, and nothing is returned. The end: the
+    // outcome becomes the last query and is listed whole, as a query button
+    // lists it (`listed`: its blocks, built as the responses arrived; none:
+    // saved and listed now), with its own request time.
+    std::optional<RelayedQuery> BeginRelayedQuery();
+    void EndRelayedQuery(QueryOutcome outcome, ResponseLister* listed);
 
     // Runs a query through the front end, which keeps the window alive
     // meanwhile and calls `progress` (if any) with the count of responses
@@ -215,7 +274,8 @@ class TFormTestWL {
     const QueryOutcome& RunQueryBusy(const QueryRequest& request,
                                      const dicom::DicomDataSet& identifier,
                                      const ResponseHandler& onResponse, std::stop_token stop,
-                                     const std::function<void(int)>& progress);
+                                     const std::function<void(int)>& progress,
+                                     const RetrievalHandler& onRetrieval = nullptr);
 
     // How the last query went: a query button's, the relay's or the
     // worklist check's. Empty until a query runs.
@@ -229,17 +289,23 @@ class TFormTestWL {
     void ShowExchange(const std::vector<dicom::AssociationReport>& reports, bool log);
 
     // Whether a query's outcome holds its responses after the listing (the
-    // export reads them again). The command line without --json or --csv
-    // lets them go: a million listed responses need not be held twice.
+    // export reads them again). The command line lets them go: it exports
+    // them as they arrive (EachResponse), and a million listed responses
+    // need not be held.
     bool KeepResponses = true;
+
+    // What the front end does with each response of a query button's query
+    // as it arrives, beside the listing: the command line's --json and
+    // --csv write it out. Not called for a relayed query.
+    ResponseHandler EachResponse;
 
     // Whether FormDestroy writes the connection settings back. The command
     // line reads them at start but leaves the store as it found it.
     bool WriteBackSettings = true;
 
   private:
-    void LaunchQuery(QueryLevel level, const RelayedRequest* relayed);
-    void RunAndList(const RelayedRequest* relayed);
+    void LaunchQuery(QueryLevel level);
+    void RunAndList();
     // The response time and the listing of the last query, `listed` as its
     // responses arrived or, without it, saved and listed now.
     void ShowOutcome(ResponseLister* listed);
@@ -257,6 +323,8 @@ class TFormTestWL {
     ConnectionFields connectionFields_;
     bool diagnosticSucceeded_ = false;
     RunState runs_;
+    RelayPlaces relayPlaces_;
+    std::size_t listenIdentifierBytes_ = 0;  // 0: the listener's default
 };
 
 }  // namespace lumo::app

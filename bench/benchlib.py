@@ -2,23 +2,34 @@
 discarded, and the standalone test node answering synthetic responses."""
 
 import os
+import shutil
 import subprocess
 import sys
+import tempfile
 import time
 
 
-def run_once(argv, cwd):
+def run_once(argv, cwd, env=None):
     """Runs argv with its output discarded: (wall s, cpu s, peak RSS KiB, exit code).
 
-    The CPU time and the peak come from wait4, so they count the children the
-    program waited for (a shell loop's findscu runs)."""
-    with open(os.devnull, "wb") as null:
+    The CPU time comes from wait4, so it counts the children the program
+    waited for (a shell loop's findscu runs). The peak comes from
+    /usr/bin/time when it is there: the peak wait4 gives for a program started
+    from this script is at least the script's own (Linux keeps a process's
+    high-water mark across exec), some 14 MB."""
+    timer = shutil.which("time", path="/usr/bin")
+    with tempfile.NamedTemporaryFile("r") as peak_file, open(os.devnull, "wb") as null:
+        prefix = [timer, "-f", "%M", "-o", peak_file.name] if timer else []
         start = time.perf_counter()
-        process = subprocess.Popen(argv, stdout=null, stderr=null, stdin=subprocess.DEVNULL,
-                                   cwd=cwd)
+        process = subprocess.Popen(prefix + argv, stdout=null, stderr=null,
+                                   stdin=subprocess.DEVNULL, cwd=cwd, env=env)
         _, status, usage = os.wait4(process.pid, 0)
         wall = time.perf_counter() - start
-    return wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss, os.waitstatus_to_exitcode(status)
+        peak = usage.ru_maxrss
+        if timer:
+            words = peak_file.read().split()
+            peak = int(words[-1]) if words and words[-1].isdigit() else peak
+    return wall, usage.ru_utime + usage.ru_stime, peak, os.waitstatus_to_exitcode(status)
 
 
 class Node:

@@ -40,6 +40,8 @@ fi
 if [ -f "$here/bench/relay/relay-bench.py" ]; then
     echo "== relay: findscu through lumo4410-cli listen next to findscu straight to the node"
     python3 "$here/bench/relay/relay-bench.py" "$build"
+    echo "== relay: callers at once through lumo4410-cli listen next to straight to wlmscpfs"
+    python3 "$here/bench/relay/relay-callers-bench.py" "$build"
 fi
 
 if [ -f "$here/bench/profile/profile-bench.py" ]; then
@@ -47,7 +49,17 @@ if [ -f "$here/bench/profile/profile-bench.py" ]; then
     python3 "$here/bench/profile/profile-bench.py" "$build"
 fi
 
-for program in "$build"/bench/logging/* "$build"/bench/gui/*; do
+if [ -f "$here/bench/retrieve/retrieve-bench.py" ]; then
+    echo "== retrieve: lumo4410-cli move and get next to movescu and getscu"
+    python3 "$here/bench/retrieve/retrieve-bench.py" "$build"
+fi
+
+if [ -f "$here/bench/web/qido-bench.py" ] && [ -x /usr/sbin/Orthanc ]; then
+    echo "== DICOMweb: lumo4410-cli study --dicomweb next to curl, 10,000 studies in Orthanc"
+    python3 "$here/bench/web/qido-bench.py" "$build"
+fi
+
+for program in "$build"/bench/logging/* "$build"/bench/gui/* "$build"/bench/web/*; do
     if [ -f "$program" ] && [ -x "$program" ]; then
         echo "== $(basename "$program")"
         "$program"

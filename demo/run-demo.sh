@@ -4,7 +4,10 @@
 # and a second one with the same content serving DICOM over TLS on port
 # 3101 (its certificate made by openssl at start), then runs the console
 # against them: the window when a display is there, otherwise the command
-# line's worklist and study queries and a study query over TLS. The nodes
+# line's worklist and study queries, a study query over TLS, and the same
+# study query over DICOMweb (QIDO-RS) next to C-FIND,
+# and a study retrieved by C-MOVE (to the console's receiver, port 11113)
+# and by C-GET. The nodes
 # stop and their temporary folder goes when the demo ends, however it ends.
 #
 # Environment: LUMO_BUILD_DIR (default build/default), LUMO_DEMO_KEEP=1 keeps
@@ -17,10 +20,17 @@ build=${LUMO_BUILD_DIR:-$src/build/default}
 gui=$build/app/gui/lumo4410
 cli=$build/app/cli/lumo4410-cli
 plugin=/usr/share/orthanc/plugins/libModalityWorklists.so
+web_plugin=/usr/share/orthanc/plugins/libOrthancDicomWeb.so
 aet=NORVANEX
 port=3100
 tls_port=3101
+store_port=11113
 loader=LUMODEMO
+# As make-demo-data.sh makes them: the CT study of DURAND^Marie and the MR
+# study of LEFÈVRE^Hélène.
+root=2.25.58722118546115469654206030654912395254
+ct_study=$root.2.201
+mr_study=$root.2.203
 
 say() { printf 'demo: %s\n' "$*"; }
 die() { printf 'demo: %s\n' "$*" >&2; exit 1; }
@@ -29,10 +39,12 @@ for tool in Orthanc dump2dcm storescu echoscu openssl; do
   command -v "$tool" >/dev/null || die "$tool is missing; run scripts/install-deps.sh"
 done
 [[ -f $plugin ]] || die "the Orthanc worklist plugin $plugin is missing (package orthanc)"
+[[ -f $web_plugin ]] ||
+  die "the Orthanc DICOMweb plugin $web_plugin is missing (package orthanc-dicomweb)"
 
 port_busy() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 
-for p in $port $tls_port; do
+for p in $port $tls_port $store_port; do
   if port_busy $p; then
     die "port $p is already in use on this machine (another demo node, or a DICOM service); stop it and run again"
   fi
@@ -91,7 +103,9 @@ openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Lumo4410 demo node"
 # demo, from the one template, with its own storage.
 start_node() {
   local name=$1 dicom_port=$2 tls=$3 http=$4
-  sed -e "s|@WORK@|$work|g" -e "s|@PLUGIN@|$plugin|g" -e "s|@HTTP_PORT@|$http_port|g" \
+  local plugins="\"$plugin\""
+  [[ $http == true ]] && plugins="$plugins, \"$web_plugin\""
+  sed -e "s|@WORK@|$work|g" -e "s|@PLUGINS@|$plugins|g" -e "s|@HTTP_PORT@|$http_port|g" \
     -e "s|@STORAGE@|$work/storage-$name|g" -e "s|@DICOM_PORT@|$dicom_port|g" \
     -e "s|@TLS_ENABLED@|$tls|g" -e "s|@HTTP_ENABLED@|$http|g" \
     "$src/demo/orthanc.json.in" >"$work/orthanc-$name.json"
@@ -136,6 +150,8 @@ storescu -q "${tls_client[@]}" -aet $loader -aec $aet 127.0.0.1 $tls_port "$work
 say "nodes ready: $(ls "$work/worklists" | wc -l) worklist items," \
   "$(ls "$work/studies" | wc -l) images; browse http://127.0.0.1:$http_port/app/explorer.html"
 say "DICOM over TLS: lumo4410-cli study --port $tls_port --tls --tls-ca $work/tls/node.pem"
+dicomweb=http://127.0.0.1:$http_port/dicom-web
+say "DICOMweb (QIDO-RS): lumo4410-cli study --dicomweb $dicomweb"
 
 # The console runs in the demo folder (its Logs folder and exported results
 # land there) with settings of its own, so the stored settings of a real
@@ -157,5 +173,17 @@ else
   "$cli" study || status=1
   say "the same study query over DICOM over TLS, port $tls_port"
   "$cli" study --port $tls_port --tls --tls-ca "$work/tls/node.pem" || status=1
-  [[ $status == 0 ]] || die "a query of the demo failed"
+  say "retrieving DURAND^Marie's CT study by C-MOVE to the console's receiver (port $store_port)," \
+    "counted first by a C-FIND"
+  "$cli" move study --study-uid "$ct_study" --verify || status=1
+  say "retrieving LEFÈVRE^Hélène's MR study by C-GET, kept in $work/retrieved"
+  "$cli" get study --study-uid "$mr_study" --verify --store-dir "$work/retrieved" || status=1
+    say "the same study query over DICOMweb (QIDO-RS, $dicomweb), next to C-FIND"
+  "$cli" study --dicomweb "$dicomweb" --verbose >"$work/study-qido.txt" || status=1
+  "$cli" study >"$work/study-cfind.txt" || status=1
+  paste -d '|' "$work/study-cfind.txt" "$work/study-qido.txt" |
+    awk -F'|' '{ printf "%-48.48s | %s\n", $1, $2 }'
+  say "the two compared answer by answer (series level; exit 0: no difference)"
+  "$cli" compare series --dicomweb2 "$dicomweb" || status=1
+  [[ $status == 0 ]] || die "a query or a retrieval of the demo failed"
 fi

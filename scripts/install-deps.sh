@@ -12,10 +12,10 @@ packages=(
   libssl-dev openssl
   qt6-base-dev qt6-qpa-plugins libgl-dev
   libpugixml-dev
-  nlohmann-json3-dev
-  orthanc
+  libcurl4-openssl-dev nlohmann-json3-dev
+  orthanc orthanc-dicomweb
   hyperfine python3 python3-pydicom
-  binutils file procps
+  binutils file procps time
   locales
 )
 

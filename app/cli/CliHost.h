@@ -25,6 +25,10 @@ class CliHost : public FormHost {
     // Whether each finished listing is printed (on by default; the batch
     // prints its SQL lines instead of the listings behind them).
     void SetPrintListings(bool print) { printListings_ = print; }
+    // Whether the blocks of a query button's listing are printed as each
+    // is built rather than with the rest of the list (off by default; the
+    // list is whole only without it, as "Export Result" needs it).
+    void SetPrintBlocksAsListed(bool print) { printBlocks_ = print; }
     // The output file the batch wrote, once written.
     const std::optional<std::string>& BatchFile() const { return batchFile_; }
 
@@ -34,6 +38,9 @@ class CliHost : public FormHost {
     void ProcessMessages() override {}
     void Changed() override {}
     void QueryListed() override;
+    bool TakesBlocksAsListed() const override { return printListings_ && printBlocks_; }
+    void BlocksListed(const TStrings& lines) override;
+    void RetrievalProgress(const std::string& line) override;
     void BatchLineAdded(const std::string& line) override;
     void BatchFileWritten(const std::string& fileName) override { batchFile_ = fileName; }
     dicom::Dispatcher& FormDispatcher() override { return dispatcher_; }
@@ -48,6 +55,7 @@ class CliHost : public FormHost {
     const TFormTestWL* form_ = nullptr;
     std::optional<std::string> chosenFile_;
     bool printListings_ = true;
+    bool printBlocks_ = false;
     std::optional<std::string> batchFile_;
     int errorReports_ = 0;
 };

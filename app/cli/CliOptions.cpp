@@ -1,10 +1,13 @@
 #include "app/cli/CliOptions.h"
 
+#include <charconv>
 #include <cstddef>
 #include <optional>
 #include <string_view>
 
 #include "app/ConnectionSettings.h"
+#include "app/QueryRequest.h"
+#include "dicom/web/DicomWebService.h"
 #include "support/Exception.h"
 
 namespace lumo::app {
@@ -43,6 +46,11 @@ constexpr FieldOption kFieldOptions[] = {
     {"tls-ca", "EditTLSCA"},
     {"tls-verify", "cboTLSVerify"},
     {"tls-profile", "cboTLSProfile"},
+    {"http-user", "EditHttpUser"},
+    {"sop-uid", "EditSOPInstanceUID"},
+    {"move-dest", "EditMoveDest"},
+    {"store-port", "EditStorePort"},
+    {"store-dir", "EditStoreFolder"},
 };
 
 [[noreturn]] void Usage(const std::string& message) {
@@ -108,7 +116,8 @@ bool ReadListenTls(const std::string& name, const std::string& value, CliOptions
 // The options that take no value (--tls may say on or off, to override
 // the stored setting); false for any other.
 bool ReadFlag(const std::string& name, const std::string& arg, bool hasValue, CliOptions& options) {
-    if (name != "verbose" && name != "tls" && name != "listen-tls") return false;
+    if (name != "verbose" && name != "tls" && name != "listen-tls" && name != "verify")
+        return false;
     if (name == "tls" && hasValue) {
         const std::string value = arg.substr(arg.find('=') + 1);
         if (value != "on" && value != "off") Usage("option --tls takes on or off");
@@ -119,6 +128,7 @@ bool ReadFlag(const std::string& name, const std::string& arg, bool hasValue, Cl
     if (name == "verbose") options.verbose = true;
     if (name == "tls") options.fields.emplace_back("cbTLS", "1");
     if (name == "listen-tls") options.listenTls.enabled = true;
+    if (name == "verify") options.fields.emplace_back("cbVerify", "1");
     return true;
 }
 
@@ -135,11 +145,27 @@ bool ReadOption(const std::vector<std::string>& args, std::size_t& i, CliOptions
     if (name == "tls-key-password")
         Usage(std::string("the key's password is read from the environment variable ") +
               dicom::kTlsKeyPasswordVariable + " only");
+    if (name == "http-password" || name == "http-token")
+        Usage(std::string("the HTTP ") + (name == "http-token" ? "token" : "password") +
+              " is read from the environment variable " +
+              (name == "http-token" ? dicom::kHttpTokenVariable : dicom::kHttpPasswordVariable) +
+              " only");
     if (name.rfind("listen-", 0) == 0) {
         const std::string value = hasValue
                                       ? arg.substr(equals + 1)
                                       : NextWord(args, i, "option --" + name + " needs a value");
         if (!ReadListenTls(name, value, options)) Usage("unknown option --" + name);
+        return false;
+    }
+    if (const std::optional<ConnectionSetting> bound = ListenSettingOfOption(name)) {
+        const std::string value = hasValue
+                                      ? arg.substr(equals + 1)
+                                      : NextWord(args, i, "option --" + name + " needs a value");
+        try {
+            options.listenBounds.emplace_back(*bound, ParseSetting(*bound, value));
+        } catch (const Exception& e) {
+            Usage("--" + name + ": " + e.Message());
+        }
         return false;
     }
     if (help || name == "version" || name == "save" || name == "export") {
@@ -164,13 +190,26 @@ bool ReadOption(const std::vector<std::string>& args, std::size_t& i, CliOptions
         options.repeat = std::stoi(value);
         return false;
     }
-    const bool second =
-        name == "ip2" || name == "port2" || name == "aet2" || name == "calling-aet2";
+    const bool second = name == "ip2" || name == "port2" || name == "aet2" ||
+                        name == "calling-aet2" || name == "dicomweb2";
+    const bool dicomWeb = name == "dicomweb";
     const char* control = FieldOf(name);
-    if (control == nullptr && file == nullptr && !second) Usage("unknown option --" + name);
+    if (control == nullptr && file == nullptr && !second && !dicomWeb)
+        Usage("unknown option --" + name);
     std::string value = hasValue ? arg.substr(equals + 1)
                                  : NextWord(args, i, "option --" + name + " needs a value");
-    if (second) {
+    if ((dicomWeb || name == "dicomweb2") && !value.empty()) {
+        try {
+            value = dicom::CheckedBaseUrl(value);
+        } catch (const Exception& e) {
+            Usage("--" + name + ": " + e.Message());
+        }
+    }
+    if (dicomWeb) {
+        // A URL chooses DICOMweb for the node; an empty one, DIMSE.
+        options.fields.emplace_back("EditDicomWebURL", value);
+        options.fields.emplace_back("cboTransport", value.empty() ? "DIMSE" : "DICOMweb");
+    } else if (second) {
         options.secondNode.emplace_back(name, std::move(value));
     } else if (file != nullptr) {
         if (value.empty()) Usage("option --" + name + " needs a file name");
@@ -205,12 +244,59 @@ void ReadCommand(const std::vector<std::string>& args, std::size_t& i, CliOption
     } else if (arg == "batch") {
         options.batchFile = NextWord(args, i, "batch needs a file");
         options.command = CliOptions::Command::Batch;
+    } else if (arg == "move" || arg == "get") {
+        options.retrieveLevel =
+            NextWord(args, i, arg + " needs a level: patient, study, series or image");
+        const std::optional<QueryLevel> level = LevelOfKind(options.retrieveLevel);
+        if (!level || *level == QueryLevel::Worklist)
+            Usage(arg + " needs a level: patient, study, series or image, not '" +
+                  options.retrieveLevel + "'");
+        options.command = arg == "move" ? CliOptions::Command::Move : CliOptions::Command::Get;
     } else if (arg == "compare") {
         options.compareKind = NextWord(args, i, "compare needs a kind of query");
         options.command = CliOptions::Command::Compare;
     } else {
         Usage("unknown command '" + arg + "'");
     }
+}
+
+// The value given for a field, the last one given winning; empty when none.
+std::string GivenField(const CliOptions& options, std::string_view control) {
+    std::string value;
+    for (const auto& [name, given] : options.fields)
+        if (name == control) value = given;
+    return value;
+}
+
+// A retrieval names the keys of its level, and a store port that can be one.
+void CheckRetrieval(CliOptions& options) {
+    const bool move = options.command == CliOptions::Command::Move;
+    if (!move && options.command != CliOptions::Command::Get) return;
+    const std::string what = std::string(move ? "move " : "get ") + options.retrieveLevel;
+    struct Key {
+        const char* level;  // the key is needed from this level down
+        const char* control;
+        const char* option;
+        const char* name;
+    };
+    constexpr Key kKeys[] = {
+        {"patient", "EditDossier", "--dossier", "Patient ID"},
+        {"study", "EditStudyUID", "--study-uid", "Study Instance UID"},
+        {"series", "EditSeriesUID", "--series-uid", "Series Instance UID"},
+        {"image", "EditSOPInstanceUID", "--sop-uid", "SOP Instance UID"},
+    };
+    const std::string& level = options.retrieveLevel;
+    const int depth = level == "patient" ? 0 : level == "study" ? 1 : level == "series" ? 2 : 3;
+    for (int k = depth == 0 ? 0 : 1; k <= depth; ++k)
+        if (GivenField(options, kKeys[k].control).find_first_not_of(" \\") == std::string::npos)
+            Usage(what + " needs " + kKeys[k].option + " (" + kKeys[k].name + ")");
+    if (const std::string port = GivenField(options, "EditStorePort"); !port.empty()) {
+        int value = 0;
+        const auto [end, error] = std::from_chars(port.data(), port.data() + port.size(), value);
+        if (error != std::errc() || end != port.data() + port.size() || value < 1 || value > 65535)
+            Usage("--store-port: '" + port + "' refused, a port from 1 to 65535 is expected");
+    }
+    options.fields.insert(options.fields.begin(), {"cboRetrieveLevel", options.retrieveLevel});
 }
 
 }  // namespace
@@ -239,6 +325,7 @@ CliOptions ParseCliOptions(const std::vector<std::string>& args) {
         return options;
     }
     if (!haveCommand) Usage("no command given");
+    CheckRetrieval(options);
     return options;
 }
 
@@ -265,6 +352,9 @@ std::string CliUsage() {
            "                                                know the AE titles\n"
            "  probe                                         which services the node accepts,\n"
            "                                                and whether this AE title may query\n"
+           "                                                (with --dicomweb: the service's\n"
+           "                                                searches and the authentication "
+           "asked)\n"
            "  profile                                       how the node matches, which keys it\n"
            "                                                ignores or returns, where it caps an\n"
            "                                                answer, its character sets, extended\n"
@@ -275,6 +365,10 @@ std::string CliUsage() {
            "                                                (exit 3), --repeat N times the\n"
            "                                                timed query N times, --verbose\n"
            "                                                shows each identifier\n"
+           "  move LEVEL | get LEVEL                        C-MOVE or C-GET of a patient, study,\n"
+           "                                                series or image (--dossier,\n"
+           "                                                --study-uid, --series-uid, --sop-uid;\n"
+           "                                                several UIDs separated by \\)\n"
            "Options (each sets one field before the button is pressed; an omitted option\n"
            "keeps the field's start-up text; an empty value is allowed, e.g. --accession=):\n"
            "  --calling-aet AE   --ip ADDRESS     --port PORT      --aet AE\n"
@@ -300,14 +394,37 @@ std::string CliUsage() {
            "                     system's)\n"
            "  --tls-verify require|ignore   check the node's certificate (default require)\n"
            "  --tls-profile bcp195-nd|bcp195|bcp195-ex|aes|null   (default bcp195-nd)\n"
+           "  --dicomweb URL     the node's DICOMweb service (base URL, e.g.\n"
+           "                     http://10.0.0.5:8042/dicom-web): study, series and image\n"
+           "                     queries, echo and probe go over QIDO-RS; --dicomweb= goes\n"
+           "                     back to DIMSE; stored settings Transport, DicomWebURL\n"
+           "  --http-user NAME   HTTP Basic user; the password only from the environment\n"
+           "                     variable LUMO4410_HTTP_PASSWORD; without a user, a bearer\n"
+           "                     token from LUMO4410_HTTP_TOKEN; https:// takes the --tls-ca,\n"
+           "                     --tls-cert, --tls-key and --tls-verify settings\n"
+           "  --dicomweb2 URL    compare: node B over DICOMweb (--ip2, --port2, --aet2 make\n"
+           "                     B a DIMSE node; without either, B goes as A)\n"
            "  --listen-tls       listen mode over TLS, with --listen-cert FILE,\n"
            "                     --listen-key FILE, --listen-ca PATH and\n"
            "                     --listen-verify require|ignore (a caller's certificate)\n"
+           "  --max-associations N   --max-associations-per-address N   listen mode: the\n"
+           "                     callers held at once, in all and from one address\n"
+           "                     (1-1024, defaults 32 and 8)\n"
+           "  --max-relayed-queries N   listen mode: the callers' queries relayed at once\n"
+           "                     (1-256, default 8); more wait for a place\n"
+           "  --sop-uid UID      the SOP Instance UID of an image (move image, get image)\n"
+           "  --move-dest AE     C-MOVE destination (default: the calling AE title)\n"
+           "  --store-port PORT  where the console receives a C-MOVE's images (default 11113)\n"
+           "  --store-dir DIR    keep what arrives as DIR/<SOP Instance UID>.dcm (default:\n"
+           "                     checked and counted, not kept)\n"
+           "  --verify           count the instances with a C-FIND first, compare at the end\n"
            "  --help             --version\n"
            "Words of the form name=value are kept as command-line parameters.\n"
            "SIGINT or SIGTERM during a query cancels it (C-CANCEL) and lists what came.\n"
            "Exit status: 0 the query ran (or stopped at --max-results), 1 it failed or\n"
-           "was stopped, 2 bad usage.\n";
+           "was stopped, 2 bad usage.\n"
+           "move and get: 0 everything asked for arrived, 3 the node reported success but\n"
+           "fewer instances arrived, 1 it failed or was stopped.\n";
 }
 
 }  // namespace lumo::app

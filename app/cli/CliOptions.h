@@ -1,9 +1,11 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "app/ConnectionSettings.h"
 #include "dicom/net/DicomTls.h"
 
 namespace lumo::app {
@@ -29,6 +31,8 @@ struct CliOptions {
         Echo,      // a C-ECHO to the node ("Echo")
         Probe,     // what the node offers ("Sonder")
         Profile,   // how the node matches, returns, caps and times ("Profil")
+        Move,      // C-MOVE of a level ("C-MOVE" of the tab "Récupération")
+        Get,       // C-GET of a level ("C-GET")
     };
 
     Command command = Command::Help;
@@ -43,13 +47,17 @@ struct CliOptions {
     std::string compareKind;    // the word after "compare": worklist, patient, ...
     std::string againstFile;    // profile --against: the earlier profile to compare with
     int repeat = 1;             // profile --repeat: runs of the timed query
-    // The second node of compare (--ip2, --port2, --aet2, --calling-aet2), by
-    // option name; what is not given is the first node's.
+    std::string retrieveLevel;  // the word after "move" or "get": patient, study, ...
+    // The second node of compare (--ip2, --port2, --aet2, --calling-aet2,
+    // --dicomweb2), by option name; what is not given is the first node's.
     std::vector<std::pair<std::string, std::string>> secondNode;
     std::vector<std::string> namedParams;
     // Listen mode's own TLS (--listen-tls, --listen-cert, --listen-key,
     // --listen-ca, --listen-verify), independent of the queries' --tls.
     dicom::DicomTls listenTls;
+    // Listen mode's bounds (--max-associations, --max-associations-per-address,
+    // --max-relayed-queries), in the order given, over the stored ones.
+    std::vector<std::pair<ConnectionSetting, std::uint32_t>> listenBounds;
 };
 
 // Reads the arguments after the program name. Options are written

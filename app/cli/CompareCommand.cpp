@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 
+#include "app/DicomWebFind.h"
 #include "app/LinesFile.h"
 #include "app/NodeComparison.h"
 #include "app/StrToInt.h"
@@ -20,8 +21,20 @@ QueryNode SecondNode(const QueryNode& first, const CliOptions& options) {
         if (name == "port2") second.port = StrToInt(value);
         if (name == "aet2") second.calledAETitle = value;
         if (name == "calling-aet2") second.callingAETitle = value;
+        if (name == "dicomweb2") second.dicomWebUrl = value;
     }
     return second;
+}
+
+// Node B's transport: DICOMweb with --dicomweb2, DIMSE with an address, port
+// or AE title of its own, node A's otherwise.
+std::optional<QueryTransport> SecondTransport(const CliOptions& options) {
+    std::optional<QueryTransport> transport;
+    for (const auto& [name, value] : options.secondNode) {
+        if (name == "dicomweb2" && !value.empty()) return QueryTransport::DicomWeb;
+        transport = QueryTransport::Dimse;
+    }
+    return transport;
 }
 
 void Print(std::FILE* file, const std::string& line) {
@@ -48,13 +61,25 @@ int RunCompareCommand(TFormTestWL& form, const CliOptions& options, std::FILE* o
         return 2;
     }
     std::optional<ComparisonRun> run;
+    std::optional<std::string> refusal;
     const bool ran = form.RunHandler([&] {
         const QueryRequest a = form.QueryRequestFromFields(*level);
-        run = CompareNodes(a, SecondNode(a.node, options));
+        const std::optional<QueryTransport> bTransport = SecondTransport(options);
+        if (a.transport == QueryTransport::DicomWeb || bTransport == QueryTransport::DicomWeb)
+            refusal = DicomWebRefusal(a);
+        if (!refusal) run = CompareNodes(a, SecondNode(a.node, options), bTransport);
     });
+    if (refusal) {
+        Print(err, "lumo4410-cli: " + *refusal);
+        return 2;
+    }
     if (!ran || !run) return 1;
     const bool failedA = ReportFailure("A", run->a, err);
     const bool failedB = ReportFailure("B", run->b, err);
+    if (run->failure) {
+        Print(err, run->failure->ClassName());
+        Print(err, run->failure->message);
+    }
     if (failedA || failedB || !run->Answered()) return 1;
     for (const std::string& line : ComparisonLines(run->comparison)) Print(out, VisibleText(line));
     std::fflush(out);

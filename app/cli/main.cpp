@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/AssociationText.h"
+#include "app/DicomWebFind.h"
 #include "app/ResponseExport.h"
 #include "app/TFormTestWL.h"
 #include "app/cli/CliHost.h"
@@ -21,6 +22,7 @@
 #include "app/cli/FormOutput.h"
 #include "app/cli/NodeCheckCommands.h"
 #include "app/cli/ProfileCommand.h"
+#include "app/cli/RetrieveCommand.h"
 #include "dicom/listener/EventLoopDispatcher.h"
 #include "logging/uApplicationLogger.h"
 #include "support/Application.h"
@@ -174,9 +176,32 @@ bool RunStoppable(lumo::app::TFormTestWL& form, const std::function<void()>& han
     return form.RunHandler(handler);
 }
 
+// Why the chosen transport cannot carry the command's query (the patient
+// level and the worklist have no QIDO-RS search): bad usage, said before
+// anything is sent. A field that holds no valid value is left to the query.
+std::optional<std::string> TransportRefusal(const lumo::app::TFormTestWL& form,
+                                            CliOptions::Command command) {
+    using lumo::app::QueryLevel;
+    const bool worklist =
+        command == CliOptions::Command::Worklist || command == CliOptions::Command::Check;
+    if (!worklist && command != CliOptions::Command::Patient) return std::nullopt;
+    try {
+        const lumo::app::QueryRequest request =
+            form.QueryRequestFromFields(worklist ? QueryLevel::Worklist : QueryLevel::Patient);
+        if (request.transport == lumo::app::QueryTransport::DicomWeb)
+            return lumo::app::DicomWebRefusal(request);
+    } catch (const std::exception&) {
+    }
+    return std::nullopt;
+}
+
 // A query button, the worklist check or the date self-test, once. A query
 // or a check succeeded when its query was answered and it ran to its end.
 int RunButton(lumo::app::TFormTestWL& form, const CliOptions& options) {
+    if (const std::optional<std::string> refusal = TransportRefusal(form, options.command)) {
+        std::fprintf(stderr, "lumo4410-cli: %s\n", refusal->c_str());
+        return 2;
+    }
     const bool check = options.command == CliOptions::Command::Check;
     if (check || options.command == CliOptions::Command::TestDate) {
         lumo::app::TButton& button = check ? form.Button3 : form.bTestDate;
@@ -187,7 +212,18 @@ int RunButton(lumo::app::TFormTestWL& form, const CliOptions& options) {
         return ran && (!check || form.LastQuery().Answered()) ? 0 : 1;
     }
     lumo::app::TButton& button = ButtonOf(form, options.command);
+    // The responses are written out as they arrive, and kept nowhere; the
+    // files take their names once the query has run to its end.
+    std::optional<lumo::app::JsonExport> json;
+    std::optional<lumo::app::CsvExport> csv;
+    if (!options.jsonFile.empty()) json.emplace(options.jsonFile);
+    if (!options.csvFile.empty()) csv.emplace(options.csvFile);
+    form.EachResponse = [&](const lumo::dicom::DicomDataSet& response, int) {
+        if (json) json->Add(response);
+        if (csv) csv->Add(response);
+    };
     const bool ran = RunStoppable(form, [&] { button.Click(); });
+    form.EachResponse = nullptr;
     if (options.verbose) lumo::app::PrintExchangeReport(form, stderr);
     int status = ran && form.LastQuery().Answered() ? 0 : 1;
     // A stopped query did not run to its end; the node's last word says how
@@ -195,20 +231,34 @@ int RunButton(lumo::app::TFormTestWL& form, const CliOptions& options) {
     const lumo::dicom::AssociationReport& report = form.LastQuery().report;
     if (report.cancel == lumo::dicom::CancelReason::Stop) {
         const std::string final = report.finalStatus ? lumo::app::StatusText(*report.finalStatus)
-                                                     : "aucun, association interrompue";
+                                  : report.serviceUrl.empty() ? "aucun, association interrompue"
+                                                              : "aucun, requête HTTP interrompue";
         std::fprintf(stderr, "Statut final : %s\n", final.c_str());
         status = 1;
     }
+    // A node that cut its answers short on its own: the query ran (the
+    // listing's last line says so), the final status is told as for a stop.
+    if (report.CancelledByNode())
+        std::fprintf(stderr, "Statut final : %s\n",
+                     lumo::app::StatusText(*report.finalStatus).c_str());
     if (options.exportResult && !form.RunHandler([&] { form.Button5.Click(); })) status = 1;
     // The responses themselves, once the query has run to its end.
-    const lumo::dicom::DicomDataSets& responses = form.LastQuery().responses;
-    const auto write = [&](const std::string& file, auto exporter) {
-        if (file.empty() || status != 0) return;
-        if (!form.RunHandler([&] { exporter(file, responses); })) status = 1;
-    };
-    write(options.jsonFile, lumo::app::ExportResponsesJson);
-    write(options.csvFile, lumo::app::ExportResponsesCsv);
+    for (lumo::app::ResponseExport* file :
+         {static_cast<lumo::app::ResponseExport*>(json ? &*json : nullptr),
+          static_cast<lumo::app::ResponseExport*>(csv ? &*csv : nullptr)}) {
+        if (file != nullptr && status == 0 && !form.RunHandler([&] { file->Commit(); })) status = 1;
+    }
     return status;
+}
+
+// A C-MOVE or C-GET, which SIGINT and SIGTERM cancel; its live lines went
+// to stdout as they came, its end lines with the listing.
+int RunRetrieve(lumo::app::TFormTestWL& form, const CliOptions& options) {
+    lumo::app::TButton& button =
+        options.command == CliOptions::Command::Move ? form.ButtonCMove : form.ButtonCGet;
+    const bool ran = RunStoppable(form, [&] { button.Click(); });
+    if (options.verbose) lumo::app::PrintExchangeReport(form, stderr);
+    return lumo::app::RetrievalExitStatus(form.LastQuery(), ran, stderr);
 }
 
 // The commands that are units of their own, run on the created form.
@@ -248,6 +298,8 @@ bool Stoppable(CliOptions::Command command) {
         case CliOptions::Command::Image:
         case CliOptions::Command::Check:
         case CliOptions::Command::Profile:
+        case CliOptions::Command::Move:
+        case CliOptions::Command::Get:
             return true;
         default:
             return false;
@@ -267,12 +319,22 @@ int RunForm(const CliOptions& options) {
     // The stored settings give the start-up texts; what the options or an
     // incoming request put into the fields is not stored.
     form.WriteBackSettings = false;
-    form.KeepResponses = !options.jsonFile.empty() || !options.csvFile.empty();
+    // Nothing per response is held: the listing is printed block by block
+    // (unless --export needs the whole list), --json and --csv are written
+    // as the responses arrive.
+    form.KeepResponses = false;
+    host.SetPrintBlocksAsListed(!options.exportResult);
     form.ListenTls = options.listenTls;
     const bool created = form.RunHandler([&] { form.FormCreate(); });
 
     int status = 1;
     if (!listen || (created && form.Listening())) ApplyFields(form, options);
+    if (listen && created && form.Listening()) {
+        // The options' timeouts and bounds reach the listener too.
+        for (const auto& [setting, value] : options.listenBounds)
+            lumo::app::ListenBound(setting, form.ListenLimits) = value;
+        form.ApplyListenSettings();
+    }
     if (listen) {
         status = RunListen(form, dispatcher, options, created);
     } else if (batch) {
@@ -281,6 +343,9 @@ int RunForm(const CliOptions& options) {
         // SIGINT and SIGTERM stop the profile as they stop a query.
         RunStoppable(form,
                      [&] { status = lumo::app::RunProfileCommand(form, options, stdout, stderr); });
+    } else if (options.command == CliOptions::Command::Move ||
+               options.command == CliOptions::Command::Get) {
+        status = RunRetrieve(form, options);
     } else if (const CommandUnit unit = UnitOf(options.command)) {
         status = unit(form, options, stdout, stderr);
     } else {

@@ -59,6 +59,17 @@ void GuiDispatcher::Invoke(const std::function<void()>& task) {
     }
 }
 
+bool GuiDispatcher::Post(std::function<void()> task) {
+    auto call = std::make_shared<Call>();
+    call->task = std::move(task);
+    std::lock_guard lock(mutex_);
+    if (closed_) return false;
+    // A posted task's error has no one to go back to; Run keeps it unread.
+    QMetaObject::invokeMethod(
+        receiver_.get(), [this, call] { Run(call); }, Qt::QueuedConnection);
+    return true;
+}
+
 void GuiDispatcher::Run(const std::shared_ptr<Call>& call) {
     if (holds_ > 0) {
         held_.push_back(call);

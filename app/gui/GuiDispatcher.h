@@ -16,8 +16,8 @@ namespace lumo::gui {
 // Brings the listener's events onto the GUI thread: Invoke from another thread
 // queues the task to the GUI thread's event loop and waits until it has run,
 // passing an exception back to the caller; Invoke on the GUI thread runs the
-// task at once. Close releases every waiting caller (their calls fail) and
-// refuses later ones, so that a window being destroyed never waits for a
+// task at once. Post queues a task without waiting for it. Close releases every waiting caller
+// (their calls fail) and refuses later ones, so that a window being destroyed never waits for a
 // network thread that waits for the window. Create, close and destroy it on
 // the GUI thread; Invoke from any thread.
 class GuiDispatcher final : public dicom::Dispatcher {
@@ -31,6 +31,7 @@ class GuiDispatcher final : public dicom::Dispatcher {
     GuiDispatcher& operator=(const GuiDispatcher&) = delete;
 
     void Invoke(const std::function<void()>& task) override;
+    bool Post(std::function<void()> task) override;
     void Close();
 
     // Callers waiting for their task to run.

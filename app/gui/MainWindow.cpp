@@ -389,6 +389,11 @@ QWidget* MainWindow::MakeListBox(app::TListBox& list, QWidget* container) {
             [this, &list](const QModelIndex& current) {
                 if (!refreshing_) list.ItemIndex = current.isValid() ? current.row() : -1;
             });
+    connect(widget, &QListView::doubleClicked, this, [this, &list](const QModelIndex& index) {
+        if (!list.OnDblClick || !index.isValid() || form_.Running()) return;
+        list.ItemIndex = index.row();
+        Run([&list] { list.OnDblClick(list); });
+    });
     refresh_.push_back([widget, model, &list] {
         model->Sync();
         const int row = widget->currentIndex().isValid() ? widget->currentIndex().row() : -1;
@@ -420,7 +425,8 @@ QWidget* MainWindow::MakeMemo(app::TMemo& memo, QWidget* container) {
 QWidget* MainWindow::MakeLabel(TControl& control, QWidget* container) {
     auto* widget = new QLabel(Q(control.Caption), container);
     widget->setObjectName(Q(control.Name));
-    if (control.Parent == form_.TabSheet1.Name || control.Parent == form_.TabSheet2.Name) {
+    if (control.Parent == form_.TabSheet1.Name || control.Parent == form_.TabSheet2.Name ||
+        control.Parent == form_.TabSheet3.Name) {
         // The tabs' notes and field names are long for their width.
         QFont font = widget->font();
         font.setPixelSize(11);

@@ -29,6 +29,7 @@ usage: console-bench.py BUILD_DIR [--runs R] [--counts 1,1000,10000,100000]
 import argparse
 import os
 import platform
+import shlex
 import statistics
 import sys
 import tempfile
@@ -66,10 +67,10 @@ def load():
     return "/".join(f"{value:.2f}" for value in os.getloadavg())
 
 
-def commands(cli, port, keys, count, skip_dump_above):
+def commands(cli, port, keys, count, skip_dump_above, cli_extra):
     found = {
         "cli": [cli, "study", "--ip=127.0.0.1", f"--port={port}", "--date=", "--accession=",
-                "--name=", "--dossier="],
+                "--name=", "--dossier=", *cli_extra],
         "findscu-q": ["findscu", "-q", "-S", "-aet", "Lumo4410", "-aec", "NORVANEX", *keys,
                       "127.0.0.1", port],
         "findscu": ["findscu", "-S", "-aet", "Lumo4410", "-aec", "NORVANEX", *keys, "127.0.0.1",
@@ -84,7 +85,8 @@ def measure(count, node_program, replay, cli, keys, args, work):
     """The median wall and CPU, and the highest peak, of each program at N."""
     node = Node(node_program, count, work, replay=replay)
     try:
-        argvs = commands(cli, node.port, keys, count, args.skip_dump_above)
+        argvs = commands(cli, node.port, keys, count, args.skip_dump_above,
+                         shlex.split(args.cli_extra))
         samples = {name: [] for name in argvs}
         for name, argv in argvs.items():  # warm-up, and a check that each works
             if run_once(argv, work)[3] != 0:
@@ -147,6 +149,9 @@ def main():
     # Plain findscu prints some 2 KB per response: a million take minutes.
     parser.add_argument("--skip-dump-above", type=int,
                         default=int(os.environ.get("SKIP_DUMP_ABOVE", "100000")))
+    # More options of the console, e.g. "--json=out.json --csv=out.csv" (written
+    # in the temporary folder the programs run in).
+    parser.add_argument("--cli-extra", default=os.environ.get("CLI_EXTRA", ""))
     args = parser.parse_args()
 
     replay = args.node == "replay"

@@ -1,18 +1,23 @@
 #include "dicom/data/DicomDataSet.h"
 
 #include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcelem.h>
 #include <dcmtk/dcmdata/dcfilefo.h>
 #include <dcmtk/dcmdata/dcmetinf.h>
 #include <dcmtk/dcmdata/dcuid.h>
 
 #include <algorithm>
+#include <optional>
+#include <string_view>
 #include <system_error>
 #include <utility>
 
 #include "dicom/data/DicomAttributes.h"
 #include "dicom/data/detail/DataSetStore.h"
 #include "dicom/data/detail/DcmConvert.h"
+#include "dicom/data/detail/IncomingText.h"
 #include "dicom/data/detail/ReceivedDataSetReader.h"
+#include "dicom/data/detail/ReceivedRules.h"
 #include "dicom/detail/DcmtkCheck.h"
 #include "support/NewFileBeside.h"
 
@@ -62,6 +67,46 @@ DicomDataSet::DicomDataSet() : impl_(std::make_shared<Impl>()) {}
 DicomDataSet::DicomDataSet(std::shared_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
 std::string DicomDataSet::DataSetUndecodableCharset() const { return impl_->undecodableCharset; }
+
+DicomDataSet::AssumedCharset DicomDataSet::DataSetAssumedCharset() const {
+    switch (impl_->undeclaredReading) {
+        case detail::kReadAsUtf8:
+            return AssumedCharset::Utf8;
+        case detail::kReadAsLatin1:
+            return AssumedCharset::Latin1;
+        case detail::kReadAsUtf8 | detail::kReadAsLatin1:
+            return AssumedCharset::Both;
+        default:
+            return AssumedCharset::None;
+    }
+}
+
+namespace {
+
+std::size_t HeldBytes(const DicomDataSet::Impl& impl, int depth) {
+    std::size_t bytes = sizeof impl + (impl.received ? impl.received->bytes.size() : 0);
+    if (const std::optional<std::string_view> encoded = impl.elements.Encoded())
+        return bytes + encoded->size();
+    for (const detail::Element& element : impl.elements) {
+        bytes += sizeof element;
+        if (const std::string* text = element.Text()) {
+            bytes += text->size();
+        } else if (const DicomDataSets* items = element.Items()) {
+            // A data set that contains itself is refused elsewhere; here it
+            // counts once.
+            if (depth >= detail::kMaxNesting) continue;
+            for (const DicomDataSet& item : items->GetImpl()->items)
+                bytes += HeldBytes(*item.GetImpl(), depth + 1);
+        } else if (const auto* raw = element.Raw()) {
+            bytes += (*raw)->getLengthField();
+        }
+    }
+    return bytes;
+}
+
+}  // namespace
+
+std::size_t DicomDataSet::DataSetHeldBytes() const { return HeldBytes(*impl_, 0); }
 
 DicomDataSet DicomDataSet::DataSetCopy() const {
     return DicomDataSet(std::make_shared<Impl>(*impl_));

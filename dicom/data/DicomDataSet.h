@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -35,6 +36,18 @@ class DicomDataSet {
     // could not be decoded (shown with U+FFFD in place of what failed), or
     // empty when every text was read.
     std::string DataSetUndecodableCharset() const;
+
+    // Of a received data set that declares no character set: how its text
+    // beyond ASCII was read, UTF-8 when its bytes were valid UTF-8, Latin-1
+    // (Windows-1252 for the bytes 80 to 9F) otherwise; both when its values
+    // differ. None when it declares its set or holds only ASCII.
+    enum class AssumedCharset { None, Utf8, Latin1, Both };
+    AssumedCharset DataSetAssumedCharset() const;
+
+    // About how many bytes of memory the data set holds: its kept bytes, or
+    // its values and items, and the bytes it arrived in when it keeps them.
+    // What a caller that holds many weighs them by.
+    std::size_t DataSetHeldBytes() const;
 
     // A new data set with the same attributes, to change without touching
     // this one (the items of its sequences are shared, not copied).

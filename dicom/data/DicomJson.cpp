@@ -11,21 +11,25 @@
 
 namespace lumo::dicom {
 
-std::string DataSetsJson(const DicomDataSets& dataSets) {
+std::string DataSetJson(const DicomDataSet& dataSet, int number) {
+    // The writer takes text as it is: it is handed UTF-8 throughout.
+    std::unique_ptr<DcmDataset> dataset = detail::ToDcmDatasetInUtf8(dataSet);
+    DcmJsonFormatCompact format(OFFalse);
     std::ostringstream out;
-    out << "[";
+    detail::CheckCondition(dataset->writeJsonExt(out, format, OFTrue, OFFalse),
+                           ErrorClass::EDicomError,
+                           "Cannot write response " + std::to_string(number) + " as JSON");
+    return out.str();
+}
+
+std::string DataSetsJson(const DicomDataSets& dataSets) {
+    std::string json = "[";
     const int count = dataSets.DataSetsCount();
     for (int i = 1; i <= count; ++i) {
-        // The writer takes text as it is: it is handed UTF-8 throughout.
-        std::unique_ptr<DcmDataset> dataset = detail::ToDcmDatasetInUtf8(dataSets.DataSetsItem(i));
-        DcmJsonFormatCompact format(OFFalse);
-        out << (i > 1 ? "," : "");
-        detail::CheckCondition(dataset->writeJsonExt(out, format, OFTrue, OFFalse),
-                               ErrorClass::EDicomError,
-                               "Cannot write response " + std::to_string(i) + " as JSON");
+        if (i > 1) json += ',';
+        json += DataSetJson(dataSets.DataSetsItem(i), i);
     }
-    out << "]\n";
-    return out.str();
+    return json + "]\n";
 }
 
 }  // namespace lumo::dicom

@@ -14,4 +14,9 @@ namespace lumo::dicom {
 // Any thread, one collection per thread.
 std::string DataSetsJson(const DicomDataSets& dataSets);
 
+// One object of that array: the data set numbered `number` (from 1, for the
+// message when it cannot be written), for a writer that writes the array as
+// its data sets arrive.
+std::string DataSetJson(const DicomDataSet& dataSet, int number);
+
 }  // namespace lumo::dicom

@@ -76,9 +76,10 @@ void CommandUS(std::string& out, std::uint16_t element, std::uint16_t value) {
     CommandElement(out, element, bytes);
 }
 
-// The command of a C-FIND-RSP as DCMTK writes it (implicit VR little endian).
-std::string FindResponseCommand(const T_DIMSE_C_FindRQ& request, bool dataSet,
-                                std::uint16_t status) {
+// The command of a C-FIND-RSP as DCMTK writes it (implicit VR little endian),
+// with an Error Comment when `comment` is not empty.
+std::string FindResponseCommand(const T_DIMSE_C_FindRQ& request, bool dataSet, std::uint16_t status,
+                                std::string_view comment) {
     std::string uid = request.AffectedSOPClassUID;
     if (uid.size() % 2 != 0) uid += '\0';
     std::string fields;
@@ -87,12 +88,21 @@ std::string FindResponseCommand(const T_DIMSE_C_FindRQ& request, bool dataSet,
     CommandUS(fields, 0x0120, request.MessageID);
     CommandUS(fields, 0x0800, dataSet ? 0x0001 : 0x0101);
     CommandUS(fields, 0x0900, status);
+    if (!comment.empty()) {
+        std::string text(comment);
+        if (text.size() % 2 != 0) text += ' ';
+        CommandElement(fields, 0x0902, text);
+    }
     std::string length;
     Le32(length, static_cast<std::uint32_t>(fields.size()));
     std::string command;
     CommandElement(command, 0x0000, length);
     return command + fields;
 }
+
+// Why a second C-FIND on a busy association is refused.
+constexpr std::string_view kBusyComment = "A C-FIND is already in progress on this association";
+constexpr std::uint16_t kOutOfResources = 0xA700;
 
 // One P-DATA-TF holding one PDV: `control` says command (1) or data set
 // (0), and last fragment (2).
@@ -179,21 +189,59 @@ void DicomConnection::Impl::EndAssociation() noexcept {
     lost.request_stop();
 }
 
-void DicomConnection::Impl::CallerSpoke(bool ended) noexcept {
+void DicomConnection::Impl::CancelHeard(std::uint16_t messageID) noexcept {
     std::stop_source stop(std::nostopstate);
     {
         std::lock_guard lock(mutex_);
-        // Said after the final status, it is about no request of ours: a
-        // late cancel is read and dropped by the listener.
-        if (state_ == RequestState::None) return;
-        if (ended) {
-            callerEnded_ = true;
-        } else {
-            cancelled_ = true;
-        }
+        // Said after the final status, or of another message, it is about no
+        // request of ours.
+        if (state_ == RequestState::None || messageID != request_.MessageID) return;
+        cancelled_ = true;
         stop = stop_;
     }
     stop.request_stop();
+}
+
+void DicomConnection::Impl::CallerEnded() noexcept {
+    std::stop_source stop(std::nostopstate);
+    {
+        std::lock_guard lock(mutex_);
+        callerEnded_ = true;
+        stop = stop_;
+    }
+    stop.request_stop();
+}
+
+bool DicomConnection::Impl::RefuseBusy(T_ASC_PresentationContextID presentationContext,
+                                       const T_DIMSE_C_FindRQ& request) noexcept {
+    std::stop_source lost(std::nostopstate);
+    {
+        std::lock_guard lock(mutex_);
+        if (association_ == nullptr || callerEnded_) return false;
+        const T_ASC_PresentationContextID current = presentationContext_;
+        presentationContext_ = presentationContext;
+        OFCondition cond = EC_Normal;
+        try {
+            cond = SendEncoded(std::nullopt, kOutOfResources, request, kBusyComment);
+        } catch (const std::bad_alloc&) {
+            cond = DUL_NETWORKCLOSED;
+        }
+        presentationContext_ = current;
+        if (cond.good()) return true;
+        lost = LoseCaller();
+    }
+    lost.request_stop();
+    return false;
+}
+
+void DicomConnection::Impl::SetContinuation(std::function<void(const FormTask&)> work) {
+    std::lock_guard lock(mutex_);
+    continuation_ = std::move(work);
+}
+
+std::function<void(const DicomConnection::FormTask&)> DicomConnection::Impl::TakeContinuation() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(continuation_, nullptr);
 }
 
 std::stop_source DicomConnection::Impl::LoseCaller() {
@@ -277,18 +325,24 @@ void DicomConnection::Impl::EnsureWaiting() const {
 }
 
 void DicomConnection::Impl::CheckWaiting() const {
-    if (association_ == nullptr || callerEnded_) {
+    const auto ended = [this] {
         throw Exception(kConnectionError,
                         "Connection " + std::to_string(number) + ": the association has ended");
-    }
+    };
+    if (association_ == nullptr) ended();
+    // A send after the final status is the handler's own mistake, whether or
+    // not the caller has released meanwhile: say that one.
     if (state_ != RequestState::Waiting) {
         throw Exception(kConnectionError, "Connection " + std::to_string(number) +
                                               ": no request is waiting for a response");
     }
+    if (callerEnded_) ended();
 }
 
 OFCondition DicomConnection::Impl::SendEncoded(std::optional<std::string_view> dataSet,
-                                               std::uint16_t status) {
+                                               std::uint16_t status,
+                                               const T_DIMSE_C_FindRQ& request,
+                                               std::string_view errorComment) {
     DcmTransportConnection* transport = DUL_getTransportConnection(association_->DULassociation);
     if (transport == nullptr) return DUL_NETWORKCLOSED;
     // Command and data set go out in one write: as DCMTK writes them (four
@@ -296,7 +350,7 @@ OFCondition DicomConnection::Impl::SendEncoded(std::optional<std::string_view> d
     // relay as much again in the network stack as the rest of its work.
     message_.clear();
     AppendDataPdu(message_, presentationContext_, '\x03',
-                  FindResponseCommand(request_, dataSet.has_value(), status));
+                  FindResponseCommand(request, dataSet.has_value(), status, errorComment));
     // What the caller takes in one PDV, as DCMTK reckons it. An empty data
     // set still goes, as one empty fragment.
     const std::size_t most = association_->sendPDVLength > 0 ? association_->sendPDVLength : 16372;
@@ -370,5 +424,9 @@ bool DicomConnection::ConnectionIsWaiting() const { return impl_->Waiting(); }
 std::stop_token DicomConnection::ConnectionStopToken() const { return impl_->StopToken(); }
 
 bool DicomConnection::ConnectionCancelled() const { return impl_->Cancelled(); }
+
+void DicomConnection::ConnectionContinueOffForm(std::function<void(const FormTask& onForm)> work) {
+    impl_->SetContinuation(std::move(work));
+}
 
 }  // namespace lumo::dicom

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <stop_token>
 #include <string>
@@ -15,8 +16,9 @@ namespace lumo::dicom {
 // outlive the request; once the request has its final status (or the
 // association has ended), sending on it raises EDicomConnectionError instead
 // of touching the network. Used on the dispatcher's (the form's) thread, or
-// on one thread the form's thread waits for (a relayed query's); the stop
-// token and ConnectionCancelled may be read from any thread.
+// on the listener's thread that runs what the handler left to be done off
+// the form's thread (ConnectionContinueOffForm); the stop token and
+// ConnectionCancelled may be read from any thread.
 class DicomConnection {
   public:
     int ConnectionNumber() const;        // 1, 2, 3, ... per association since start
@@ -42,16 +44,29 @@ class DicomConnection {
     // caller has ended its association).
     bool ConnectionIsWaiting() const;
 
-    // Requested as soon as the caller speaks while the current request
-    // waits for its final status: it cancels the request (C-CANCEL-RQ) or
-    // ends its association (A-ABORT, release, closed connection), also when
-    // the listener stops or a send to the caller fails. Work done for the
-    // request (a relayed query) stops on it. Each request has its own.
+    // Requested as soon as the caller cancels the current request (a
+    // C-CANCEL-RQ for its message ID; one for another ID is read and
+    // dropped) or ends its association (A-ABORT, release, closed
+    // connection), also when the listener stops or a send to the caller
+    // fails. Work done for the request (a relayed query) stops on it. Each
+    // request has its own.
     std::stop_token ConnectionStopToken() const;
     // The caller sent a C-CANCEL-RQ for the current request (and has not
     // ended its association): it waits for the final status Cancel (0xFE00).
     // A request left without a status after a cancel gets that one.
     bool ConnectionCancelled() const;
+
+    // Runs a task on the form's thread and waits for it; false when the
+    // listener has stopped, and the task did not run.
+    using FormTask = std::function<bool(const std::function<void()>& task)>;
+    // For a handler whose answer takes long (a relayed query): `work` runs
+    // as soon as the handler has returned, on a thread of the listener's and
+    // not the form's, while the request still waits for its responses and
+    // final status (sent from `work`, or C000 / Cancel when it leaves none);
+    // what it must do on the form's thread it does through `onForm`. Other
+    // callers are served meanwhile. Call it from the handler, at most once
+    // per request.
+    void ConnectionContinueOffForm(std::function<void(const FormTask& onForm)> work);
 
     struct Impl;
     explicit DicomConnection(std::shared_ptr<Impl> impl);

@@ -85,34 +85,81 @@ std::string RootOf(const char* sopClass) {
     return {};
 }
 
+// One event on its way to the form's thread. The association's thread (or
+// its request's) waits for it; stopping lets go of an event still queued,
+// whose task then finds it abandoned and touches nothing else, however late
+// the dispatcher runs it. Shared by the waiting thread and the queued task.
+class EventCall {
+  public:
+    // On the form's thread: false when the call was abandoned.
+    bool Start() {
+        std::lock_guard lock(mutex_);
+        if (state_ != State::Queued) return false;
+        state_ = State::Running;
+        runner_ = std::this_thread::get_id();
+        return true;
+    }
+    void Finish(bool raised) {
+        {
+            std::lock_guard lock(mutex_);
+            state_ = State::Done;
+            raised_ = raised;
+        }
+        changed_.notify_all();
+    }
+    // Lets go of the call unless it is running already; any thread.
+    void Abandon() {
+        {
+            std::lock_guard lock(mutex_);
+            if (state_ == State::Queued) state_ = State::Abandoned;
+        }
+        changed_.notify_all();
+    }
+    // Waits until it ran or was let go; whether its body ran.
+    bool Wait() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return state_ == State::Done || state_ == State::Abandoned; });
+        return raised_;
+    }
+    bool RunningOn(std::thread::id thread) {
+        std::lock_guard lock(mutex_);
+        return state_ == State::Running && runner_ == thread;
+    }
+
+  private:
+    enum class State { Queued, Running, Done, Abandoned };
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    State state_ = State::Queued;
+    std::thread::id runner_;
+    bool raised_ = false;
+};
+
 // One association's thread and what stopping needs to know about it.
 struct Session {
     std::thread thread;
-    bool inInvoke = false;  // under Listener::mutex
-    bool finished = false;  // under Listener::mutex
-    CallerState caller;     // the association's thread only
+    std::shared_ptr<EventCall> event;  // under Listener::mutex: the event raised, if any
+    bool finished = false;             // under Listener::mutex
+    CallerState caller;                // the association's thread only
 };
 
 // What one ViewerListen starts: the DCMTK network with its listen socket,
 // the TLS context its callers' connections share when it speaks TLS, the
 // accepting thread's wake-up and the association threads. Shared by the
-// viewer and every thread it started, so a thread still waiting in the
-// dispatcher when the viewer goes keeps what it uses alive.
+// viewer and every thread it started.
 struct Listener {
     Listener(Dispatcher& dispatcher, DicomViewer* viewer, std::shared_ptr<std::atomic<int>> counter,
-             int associationTimeout, int messageTimeout, const ViewerLimits& limits,
-             std::unique_ptr<detail::TlsContext> tlsContext)
+             const ViewerLimits& limits, std::unique_ptr<detail::TlsContext> tlsContext)
         : dispatcher(dispatcher),
           counter(std::move(counter)),
-          associationTimeout(associationTimeout),
-          messageTimeout(messageTimeout),
-          limits(limits),
           count(limits.maxAssociations, limits.maxAssociationsPerAddress),
           tls(std::move(tlsContext)),
-          layer(watch, count, std::chrono::seconds(associationTimeout),
+          layer(watch, count, timeouts,
                 {[this] { return AcceptingCaller(); }, [this] { EndAccepting(); }}, tls.get()),
           wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
-          viewer_(viewer) {}
+          viewer_(viewer) {
+        SetLimits(limits);
+    }
 
     ~Listener() {
         if (network != nullptr) ASC_dropNetwork(&network);
@@ -120,6 +167,11 @@ struct Listener {
     Listener(const Listener&) = delete;
     Listener& operator=(const Listener&) = delete;
 
+    void SetLimits(const ViewerLimits& limits) {
+        count.SetLimits(limits.maxAssociations, limits.maxAssociationsPerAddress);
+        maxAssociations = limits.maxAssociations;
+        maxIdentifierBytes = limits.maxIdentifierBytes;
+    }
     void Wake() const {
         const std::uint64_t one = 1;
         [[maybe_unused]] ssize_t n = ::write(wake.Get(), &one, sizeof one);
@@ -159,6 +211,10 @@ struct Listener {
             std::lock_guard lock(mutex);
             stopping = true;
             viewer_ = nullptr;
+            // An event still queued for the form's thread is let go: its
+            // thread goes on and ends, so that stopping can wait for it.
+            for (const auto& session : sessions)
+                if (session->event) session->event->Abandon();
         }
         changed.notify_all();
         Wake();
@@ -169,9 +225,9 @@ struct Listener {
 
     Dispatcher& dispatcher;
     const std::shared_ptr<std::atomic<int>> counter;
-    const int associationTimeout;
-    const int messageTimeout;
-    const ViewerLimits limits;
+    detail::CallerTimeouts timeouts;
+    std::atomic<int> maxAssociations{0};
+    std::atomic<std::size_t> maxIdentifierBytes{0};
 
     detail::SocketWatch watch;
     detail::AssociationCount count;
@@ -193,13 +249,17 @@ struct Listener {
 
 // Frees one association on every path, in DCMTK's order: the connection
 // handle learns first that the association is gone, then the association is
-// aborted when still established, dropped and destroyed.
+// aborted when still established, dropped and destroyed. DCMTK waits for
+// the caller to close after an abort; a caller that never does (one cut off
+// for taking nothing) is waited for no longer than after a release.
 class AssociationGuard {
   public:
-    explicit AssociationGuard(T_ASC_Association*& association) : association_(association) {}
+    AssociationGuard(T_ASC_Association*& association, CallerState& caller)
+        : association_(association), caller_(caller) {}
     ~AssociationGuard() {
         if (connection_) connection_->EndAssociation();
         if (association_ == nullptr) return;
+        caller_.until = std::chrono::steady_clock::now() + std::chrono::seconds(kDropWaitSeconds);
         if (established_) ASC_abortAssociation(association_);
         ASC_dropSCPAssociation(association_, kDropWaitSeconds);
         ASC_destroyAssociation(&association_);
@@ -214,32 +274,45 @@ class AssociationGuard {
 
   private:
     T_ASC_Association*& association_;
+    CallerState& caller_;
     std::shared_ptr<DicomConnection::Impl> connection_;
     bool established_ = false;
 };
 
 // Runs `body` with the viewer on the dispatcher's thread while this thread
-// waits. False when the viewer stopped or the dispatcher refused the work.
+// waits. False when the viewer stopped (before or while the event waited
+// for the form's thread) or the dispatcher refused the work.
 bool RaiseEvent(Listener& listener, Session& session,
                 const std::function<void(DicomViewer&)>& body) {
+    auto call = std::make_shared<EventCall>();
     {
         std::lock_guard lock(listener.mutex);
         if (listener.stopping) return false;
-        session.inInvoke = true;
+        session.event = call;
     }
-    bool raised = false;
+    // What the task refers to is alive for as long as it runs: this thread
+    // waits for it then. Abandoned, it touches nothing but the call.
+    const auto task = [call, &listener, &body] {
+        if (!call->Start()) return;
+        DicomViewer* viewer = listener.Viewer();
+        if (viewer != nullptr) {
+            try {
+                body(*viewer);
+            } catch (...) {
+                // Handlers catch their own; nothing may reach the dispatcher.
+            }
+        }
+        call->Finish(viewer != nullptr);
+    };
+    bool posted = false;
     try {
-        listener.dispatcher.Invoke([&] {
-            DicomViewer* viewer = listener.Viewer();
-            if (viewer == nullptr) return;
-            raised = true;
-            body(*viewer);
-        });
+        posted = listener.dispatcher.Post(task);
     } catch (...) {
-        raised = false;
+        posted = false;
     }
+    const bool raised = posted && call->Wait();
     std::lock_guard lock(listener.mutex);
-    session.inInvoke = false;
+    session.event.reset();
     return raised;
 }
 
@@ -296,94 +369,222 @@ bool Acceptable(T_ASC_Association* association, const CallerState& caller) {
 }
 
 // The identifier that follows a C-FIND request, gathered within one message
-// timeout and read into `out`. nullopt when the association is to be
-// aborted: broken, sent on another presentation context, or larger than the
-// bound (the rest is then left unread).
-std::optional<IdentifierReading> ReceiveIdentifier(Listener& listener, Session& session,
-                                                   T_ASC_Association* association,
-                                                   T_ASC_PresentationContextID presentationContext,
-                                                   DicomDataSet& out) {
+// timeout. nullopt when the association is to be aborted: broken, sent on
+// another presentation context, or larger than the bound (the rest is then
+// left unread).
+std::optional<detail::GatheredIdentifier> GatherRequestIdentifier(
+    Listener& listener, Session& session, T_ASC_Association* association,
+    T_ASC_PresentationContextID presentationContext) {
     detail::GatheredIdentifier gathered;
     OFCondition failure;
     detail::Gathering gathering = detail::Gathering::Failed;
+    const int seconds = listener.timeouts.message;
+    const std::size_t most = listener.maxIdentifierBytes;
     {
-        const detail::CallerDeadline deadline(session.caller,
-                                              std::chrono::seconds(listener.messageTimeout));
-        gathering = detail::GatherIdentifier(detail::PdvsOf(association, listener.messageTimeout),
-                                             detail::SyntaxesOf(association),
-                                             listener.limits.maxIdentifierBytes, gathered, failure);
+        const detail::CallerDeadline deadline(session.caller, std::chrono::seconds(seconds));
+        gathering =
+            detail::GatherIdentifier(detail::PdvsOf(association, seconds),
+                                     detail::SyntaxesOf(association), most, gathered, failure);
     }
     if (gathering == detail::Gathering::TooLarge) {
         OFLOG_WARN(ListenerLog(), "Association from " << session.caller.address
                                                       << " aborted: its identifier is larger than "
-                                                      << listener.limits.maxIdentifierBytes
-                                                      << " bytes");
+                                                      << most << " bytes");
         return std::nullopt;
     }
     if (gathering != detail::Gathering::Complete) return std::nullopt;
     if (gathered.presentationContext != presentationContext) return std::nullopt;
-    const IdentifierReading reading = detail::ReadIdentifier(gathered, out);
+    return gathered;
+}
+
+// The same, read into `out`.
+std::optional<IdentifierReading> ReceiveIdentifier(Listener& listener, Session& session,
+                                                   T_ASC_Association* association,
+                                                   T_ASC_PresentationContextID presentationContext,
+                                                   DicomDataSet& out) {
+    const std::optional<detail::GatheredIdentifier> gathered =
+        GatherRequestIdentifier(listener, session, association, presentationContext);
+    if (!gathered) return std::nullopt;
+    const IdentifierReading reading = detail::ReadIdentifier(*gathered, out);
     if (reading == IdentifierReading::Broken) return std::nullopt;
     return reading;
 }
 
-// Reads the identifier of a C-FIND request, raises OnQueryRequest and makes
-// sure a final status goes out. False when the association is unusable.
-bool ServeFind(Listener& listener, Session& session, T_ASC_Association* association,
-               const std::shared_ptr<DicomConnection::Impl>& connection,
-               T_ASC_PresentationContextID presentationContext, const T_DIMSE_C_FindRQ& request) {
+// What became of the association while a request was answered.
+enum class AfterRequest {
+    Serve,    // it goes on: the next message
+    Release,  // the caller asked to release it
+    Aborted,  // the caller aborted it
+    End,      // it is over (broken, cut, or to be aborted)
+};
+
+// Runs a request's answer (the handler's event, then what the handler left
+// to be done off the form's thread) on a thread of its own, so that the
+// association's thread can read what the caller says meanwhile; the
+// destructor waits for it. Without a thread to be had it runs in place, and
+// the caller is not heard until it is over.
+class RequestWorker {
+  public:
+    explicit RequestWorker(std::function<void()> answer)
+        : done_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+        auto run = [this, answer = std::move(answer)] {
+            answer();
+            const std::uint64_t one = 1;
+            [[maybe_unused]] const ssize_t n = ::write(done_.Get(), &one, sizeof one);
+        };
+        if (done_.IsOpen()) {
+            try {
+                thread_ = std::thread(run);
+                return;
+            } catch (const std::system_error&) {
+                // Out of threads: below.
+            }
+        }
+        run();
+        ended_ = true;
+    }
+    ~RequestWorker() {
+        if (thread_.joinable()) thread_.join();
+    }
+    RequestWorker(const RequestWorker&) = delete;
+    RequestWorker& operator=(const RequestWorker&) = delete;
+
+    // Readable once the answer is over; -1 when it ran in place.
+    int DoneFd() const { return ended_ ? -1 : done_.Get(); }
+    bool Ended() const { return ended_; }
+
+  private:
+    FileDescriptor done_;
+    std::thread thread_;
+    bool ended_ = false;
+};
+
+// Reads what the caller says while its request is answered, until the
+// answer is over: a C-CANCEL-RQ (for the request's message ID only) stops
+// it; a second C-FIND-RQ is refused (A700) and the first goes on; a release
+// request, an abort, anything else, a broken or silent connection end the
+// association, and stop the answer too. The association's thread only:
+// DCMTK's reading stays on it, while the answer writes beside it.
+AfterRequest HearCaller(Listener& listener, Session& session, T_ASC_Association* association,
+                        const std::shared_ptr<DicomConnection::Impl>& connection,
+                        const RequestWorker& worker) {
+    if (worker.Ended()) return AfterRequest::Serve;
+    for (;;) {
+        if (!ASC_dataWaiting(association, 0)) {
+            pollfd fds[2] = {{worker.DoneFd(), POLLIN, 0},
+                             {session.caller.socket, POLLIN | POLLRDHUP, 0}};
+            if (::poll(fds, 2, -1) < 0) {
+                if (errno == EINTR) continue;
+                connection->CallerEnded();
+                return AfterRequest::End;
+            }
+            if (fds[0].revents != 0) return AfterRequest::Serve;
+            if (fds[1].revents == 0) continue;
+        }
+        T_DIMSE_Message message{};
+        T_ASC_PresentationContextID presentationContext = 0;
+        DcmDataset* statusDetail = nullptr;
+        OFCondition cond = EC_Normal;
+        const int seconds = listener.timeouts.message;
+        {
+            const detail::CallerDeadline deadline(session.caller, std::chrono::seconds(seconds));
+            cond = DIMSE_receiveCommand(association, DIMSE_NONBLOCKING, seconds,
+                                        &presentationContext, &message, &statusDetail);
+        }
+        const std::unique_ptr<DcmDataset> ownedDetail(statusDetail);
+        if (cond.bad()) {
+            connection->CallerEnded();
+            if (cond == DUL_PEERREQUESTEDRELEASE) return AfterRequest::Release;
+            return cond == DUL_PEERABORTEDASSOCIATION ? AfterRequest::Aborted : AfterRequest::End;
+        }
+        if (message.CommandField == DIMSE_C_CANCEL_RQ) {
+            connection->CancelHeard(message.msg.CCancelRQ.MessageIDBeingRespondedTo);
+            continue;
+        }
+        if (message.CommandField == DIMSE_C_FIND_RQ) {
+            const T_DIMSE_C_FindRQ& second = message.msg.CFindRQ;
+            const bool identifierRead =
+                second.DataSetType == DIMSE_DATASET_NULL ||
+                GatherRequestIdentifier(listener, session, association, presentationContext);
+            if (identifierRead && connection->RefuseBusy(presentationContext, second)) {
+                OFLOG_WARN(ListenerLog(), "Connection " << connection->number << " from "
+                                                        << session.caller.address
+                                                        << ": a second C-FIND (message "
+                                                        << second.MessageID << ") refused");
+                continue;
+            }
+        }
+        // Nothing else may come while a C-FIND runs (one operation at a time).
+        connection->CallerEnded();
+        return AfterRequest::End;
+    }
+}
+
+// Reads the identifier of a C-FIND request, raises OnQueryRequest, runs what
+// its handler leaves to be done off the form's thread while it hears the
+// caller, and makes sure a final status goes out.
+AfterRequest ServeFind(Listener& listener, Session& session, T_ASC_Association* association,
+                       const std::shared_ptr<DicomConnection::Impl>& connection,
+                       T_ASC_PresentationContextID presentationContext,
+                       const T_DIMSE_C_FindRQ& request) {
     DicomDataSet identifier;
     IdentifierReading reading = IdentifierReading::Read;  // none: an empty one
     if (request.DataSetType != DIMSE_DATASET_NULL) {
         const std::optional<IdentifierReading> received =
             ReceiveIdentifier(listener, session, association, presentationContext, identifier);
-        if (!received) return false;
+        if (!received) return AfterRequest::End;
         reading = *received;
     }
 
+    const auto finish = [&connection](std::uint16_t status, const std::string& comment = {}) {
+        return connection->FinishRequest(status, comment) ? AfterRequest::Serve : AfterRequest::End;
+    };
     std::string root = RootOf(request.AffectedSOPClassUID);
     const bool known = !root.empty();
     const bool read = known && reading == IdentifierReading::Read;
     connection->BeginRequest(presentationContext, request, std::move(root),
                              read ? identifier : DicomDataSet());
-    if (!known) return connection->FinishRequest(kSopClassNotSupported);
+    if (!known) return finish(kSopClassNotSupported);
     if (reading == IdentifierReading::TooDeep) {
         OFLOG_WARN(ListenerLog(), "Connection " << connection->number << " from "
                                                 << session.caller.address << ": "
                                                 << kTooDeepComment);
-        return connection->FinishRequest(kIdentifierDoesNotMatch, kTooDeepComment);
+        return finish(kIdentifierDoesNotMatch, kTooDeepComment);
     }
     // e.g. an undecodable character set: the caller gets C000
-    if (!read) return connection->FinishRequest(kUnableToProcess);
+    if (!read) return finish(kUnableToProcess);
 
-    // A failing handler, or one that sends nothing, must not leave its
-    // caller waiting: C000, or Cancel for a caller that cancelled.
-    const auto lastStatus = [&connection] {
-        return connection->Cancelled() ? kCancel : kUnableToProcess;
-    };
+    AfterRequest after = AfterRequest::Serve;
     {
-        // Hears a cancel (or the caller's end) while this thread only waits.
-        const detail::CallerWatch watch(
-            session.caller.socket, session.caller.peekable,
-            [&connection](detail::CallerSpeech speech) {
-                connection->CallerSpoke(speech == detail::CallerSpeech::End);
-            });
-        RaiseEvent(listener, session, [&](DicomViewer& viewer) {
-            connection->LendRequest();
-            const QueryRequestHandler handler = viewer.OnQueryRequest;
-            if (handler) {
+        const RequestWorker worker([&] {
+            RaiseEvent(listener, session, [&](DicomViewer& viewer) {
+                connection->LendRequest();
+                const QueryRequestHandler handler = viewer.OnQueryRequest;
+                if (!handler) return;
                 DicomConnection lent(connection);
                 try {
                     handler(viewer, lent);
                 } catch (...) {
                     // The status below.
                 }
+            });
+            const auto work = connection->TakeContinuation();
+            if (!work) return;
+            const DicomConnection::FormTask onForm = [&](const std::function<void()>& task) {
+                return RaiseEvent(listener, session, [&task](DicomViewer&) { task(); });
+            };
+            try {
+                work(onForm);
+            } catch (...) {
+                // The status below.
             }
-            connection->FinishRequest(lastStatus());
         });
+        after = HearCaller(listener, session, association, connection, worker);
     }
-    // The event may not have run at all (stopping); the caller still gets a status.
-    return connection->FinishRequest(lastStatus());
+    // A failing handler, or one that sends nothing, must not leave its
+    // caller waiting: C000, or Cancel for a caller that cancelled.
+    const AfterRequest finished = finish(connection->Cancelled() ? kCancel : kUnableToProcess);
+    return after == AfterRequest::Serve ? finished : after;
 }
 
 // The messages of an established association, until it is released, aborted,
@@ -391,23 +592,23 @@ bool ServeFind(Listener& listener, Session& session, T_ASC_Association* associat
 void ServeRequests(Listener& listener, Session& session, T_ASC_Association* association,
                    const std::shared_ptr<DicomConnection::Impl>& connection,
                    AssociationGuard& guard) {
+    const auto release = [&] {
+        ASC_acknowledgeRelease(association);
+        guard.SetEstablished(false);
+    };
     for (;;) {
         T_DIMSE_Message message{};
         T_ASC_PresentationContextID presentationContext = 0;
         DcmDataset* statusDetail = nullptr;
         OFCondition cond = EC_Normal;
         {
-            const detail::CallerDeadline deadline(session.caller,
-                                                  std::chrono::seconds(listener.messageTimeout));
-            cond = DIMSE_receiveCommand(association, DIMSE_NONBLOCKING, listener.messageTimeout,
+            const int seconds = listener.timeouts.message;
+            const detail::CallerDeadline deadline(session.caller, std::chrono::seconds(seconds));
+            cond = DIMSE_receiveCommand(association, DIMSE_NONBLOCKING, seconds,
                                         &presentationContext, &message, &statusDetail);
         }
         const std::unique_ptr<DcmDataset> ownedDetail(statusDetail);
-        if (cond == DUL_PEERREQUESTEDRELEASE) {
-            ASC_acknowledgeRelease(association);
-            guard.SetEstablished(false);
-            return;
-        }
+        if (cond == DUL_PEERREQUESTEDRELEASE) return release();
         if (cond == DUL_PEERABORTEDASSOCIATION) {
             guard.SetEstablished(false);
             return;
@@ -423,14 +624,21 @@ void ServeRequests(Listener& listener, Session& session, T_ASC_Association* asso
                 }
                 break;
             case DIMSE_C_FIND_RQ:
-                if (!ServeFind(listener, session, association, connection, presentationContext,
-                               message.msg.CFindRQ)) {
-                    return;
+                switch (ServeFind(listener, session, association, connection, presentationContext,
+                                  message.msg.CFindRQ)) {
+                    case AfterRequest::Serve:
+                        break;
+                    case AfterRequest::Release:
+                        return release();
+                    case AfterRequest::Aborted:
+                        guard.SetEstablished(false);
+                        return;
+                    case AfterRequest::End:
+                        return;
                 }
                 break;
             case DIMSE_C_CANCEL_RQ:
-                // Heard while its request was with the form, or come after
-                // the final status: that request is over, nothing to answer.
+                // Come after the final status: that request is over, nothing to answer.
                 break;
             default:
                 return;  // nothing else was negotiated
@@ -443,15 +651,18 @@ void ServeAssociation(Listener& listener, Session& session) {
     T_ASC_Association* association = nullptr;
     const OFCondition received = ASC_receiveAssociation(
         listener.network, &association, ASC_DEFAULTMAXPDU, nullptr, nullptr,
-        listener.tls ? OFTrue : OFFalse, DUL_NOBLOCK, listener.associationTimeout);
+        listener.tls ? OFTrue : OFFalse, DUL_NOBLOCK, listener.timeouts.negotiation);
     listener.MarkAccepted(session);  // also when accept itself failed
-    AssociationGuard guard(association);
+    AssociationGuard guard(association, session.caller);
     if (received.bad()) return;
     if (!session.caller.admitted) {
         Refuse(association, session.caller);
         return;
     }
-    session.caller.until.reset();  // the request came whole in time
+    // The request came whole in time: no later caller may take its place.
+    session.caller.until.reset();
+    if (session.caller.ticket != nullptr) session.caller.ticket->Settle();
+    session.caller.ticket = nullptr;
     if (!Acceptable(association, session.caller)) return;
 
     const DUL_ASSOCIATESERVICEPARAMETERS& dul = association->params->DULparams;
@@ -524,7 +735,7 @@ void AcceptLoop(std::shared_ptr<Listener> listener) {
         }
         pollfd fds[2] = {{listener->wake.Get(), POLLIN, 0}, {listener->listenSocket, POLLIN, 0}};
         const std::size_t most =
-            static_cast<std::size_t>(listener->limits.maxAssociations + kRefusalsAtOnce);
+            static_cast<std::size_t>(listener->maxAssociations.load() + kRefusalsAtOnce);
         const nfds_t count = active < most ? 2 : 1;
         if (::poll(fds, count, -1) < 0) {
             if (errno == EINTR) continue;
@@ -559,6 +770,9 @@ struct DicomViewer::Impl {
     explicit Impl(Dispatcher& dispatcher) : dispatcher(dispatcher) {}
 
     void Stop();
+    // Joins the sessions left running by a stop made from inside one of
+    // their own events; those still inside it stay for later.
+    void JoinLeftOver();
 
     Dispatcher& dispatcher;
     // Associations are numbered from the viewer's start, across restarts.
@@ -570,48 +784,55 @@ struct DicomViewer::Impl {
 
     std::shared_ptr<Listener> listener;
     std::thread acceptThread;
-    std::thread::id formThread;
     int port = 0;
+    std::list<std::shared_ptr<Session>> leftOver;
 };
+
+void DicomViewer::Impl::JoinLeftOver() {
+    for (auto it = leftOver.begin(); it != leftOver.end();) {
+        const bool inside = (*it)->event && (*it)->event->RunningOn(std::this_thread::get_id());
+        if (inside) {
+            ++it;
+            continue;
+        }
+        if ((*it)->thread.joinable()) (*it)->thread.join();
+        it = leftOver.erase(it);
+    }
+}
 
 void DicomViewer::Impl::Stop() {
     std::shared_ptr<Listener> stopping = std::move(listener);
-    if (!stopping) return;
-    stopping->BeginStop();
-    if (acceptThread.joinable()) acceptThread.join();
-
-    std::list<std::shared_ptr<Session>> sessions;
-    {
-        std::lock_guard lock(stopping->mutex);
-        sessions.swap(stopping->sessions);
-    }
-    // A thread waiting for the form's thread cannot finish while the form's
-    // thread waits here: let it go; its event finds the viewer gone and it
-    // ends on its own, keeping the listener's state alive until then.
-    const bool onFormThread = std::this_thread::get_id() == formThread;
-    for (auto& session : sessions) {
-        bool waitingForForm = false;
+    if (stopping) {
+        stopping->BeginStop();
+        if (acceptThread.joinable()) acceptThread.join();
         {
             std::lock_guard lock(stopping->mutex);
-            waitingForForm = session->inInvoke;
-        }
-        if (!session->thread.joinable()) continue;
-        if (onFormThread && waitingForForm) {
-            session->thread.detach();
-        } else {
-            session->thread.join();
+            leftOver.splice(leftOver.end(), stopping->sessions);
         }
     }
+    // Every session ends now that its events are let go and its caller cut:
+    // none outlives the stop, but one whose event is running this very stop
+    // (a handler that stops the viewer), which ends once the handler returns.
+    JoinLeftOver();
     port = 0;
 }
 
 DicomViewer::DicomViewer(Dispatcher& dispatcher) : impl_(std::make_unique<Impl>(dispatcher)) {}
 
-DicomViewer::~DicomViewer() { impl_->Stop(); }
+DicomViewer::~DicomViewer() {
+    impl_->Stop();
+    // Destroyed from inside its own event: the last resort.
+    for (auto& session : impl_->leftOver)
+        if (session->thread.joinable()) session->thread.detach();
+}
 
 void DicomViewer::SetTimeouts(int associationSeconds, int messageSeconds) {
     if (associationSeconds > 0) impl_->associationTimeout = associationSeconds;
     if (messageSeconds > 0) impl_->messageTimeout = messageSeconds;
+    if (impl_->listener) {
+        impl_->listener->timeouts.negotiation = impl_->associationTimeout;
+        impl_->listener->timeouts.message = impl_->messageTimeout;
+    }
 }
 
 void DicomViewer::SetLimits(const ViewerLimits& limits) {
@@ -622,6 +843,7 @@ void DicomViewer::SetLimits(const ViewerLimits& limits) {
         chosen(limits.maxAssociationsPerAddress, defaults.maxAssociationsPerAddress),
         chosen(limits.maxIdentifierBytes, defaults.maxIdentifierBytes),
     };
+    if (impl_->listener) impl_->listener->SetLimits(impl_->limits);
 }
 
 void DicomViewer::SetTls(const DicomTls& tls) { impl_->tls = tls; }
@@ -643,8 +865,9 @@ bool DicomViewer::ViewerListen(int port) {
         }
     }
     auto listener = std::make_shared<Listener>(impl_->dispatcher, this, impl_->counter,
-                                               impl_->associationTimeout, impl_->messageTimeout,
                                                impl_->limits, std::move(tls));
+    listener->timeouts.negotiation = impl_->associationTimeout;
+    listener->timeouts.message = impl_->messageTimeout;
     if (!listener->wake.IsOpen()) return false;
     if (ASC_initializeNetwork(NET_ACCEPTOR, port, impl_->associationTimeout, &listener->network)
             .bad()) {
@@ -670,7 +893,6 @@ bool DicomViewer::ViewerListen(int port) {
         return false;
     }
     impl_->listener = std::move(listener);
-    impl_->formThread = std::this_thread::get_id();
     impl_->port = ntohs(bound.sin_port);
     return true;
 }

@@ -28,7 +28,7 @@ class EventLoopDispatcher : public Dispatcher {
     // thread it runs at once. The task's exception is passed back.
     void Invoke(const std::function<void()>& task) override;
     // Queues `task` without waiting. False (and nothing queued) once stopped.
-    bool Post(std::function<void()> task);
+    bool Post(std::function<void()> task) override;
 
     // Runs tasks until Stop.
     void Run();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -24,6 +25,12 @@ enum class ContextResult : std::uint8_t {
     NotAnswered = 255,  // the association never got as far
 };
 
+// Which side plays which part of a service on a context (SCP/SCU role
+// selection): left to the standard's default, or this side as SCU, SCP or
+// both. A C-GET proposes this side as the storage SCP, as the instances
+// come back on the same association.
+enum class ContextRole : std::uint8_t { Default, Scu, Scp, Both };
+
 // One presentation context as proposed and as answered.
 struct ProposedContext {
     std::uint8_t id = 0;
@@ -31,8 +38,17 @@ struct ProposedContext {
     std::vector<std::string> transferSyntaxes;  // proposed, in order of preference
     ContextResult result = ContextResult::NotAnswered;
     std::string acceptedTransferSyntax;  // when accepted
+    ContextRole proposedRole = ContextRole::Default;
+    ContextRole acceptedRole = ContextRole::Default;  // as the node answered it
 
     bool Accepted() const { return result == ContextResult::Acceptance; }
+    // Accepted with one of the transfer syntaxes proposed. A node that
+    // accepts with another breaks the protocol: nothing could be exchanged
+    // in an encoding nobody agreed on.
+    bool AcceptedAsProposed() const {
+        return Accepted() && std::find(transferSyntaxes.begin(), transferSyntaxes.end(),
+                                       acceptedTransferSyntax) != transferSyntaxes.end();
+    }
 };
 
 // An A-ASSOCIATE-RJ: result 1 permanent, 2 transient; source 1 service
@@ -68,6 +84,21 @@ struct TlsReport {
     std::string failure;  // why TLS failed, in words; empty when it did not
 };
 
+// One HTTP request to a DICOMweb service and what came back, as far as it
+// went (the URL as sent, never with a credential in it).
+struct HttpExchange {
+    std::string method = "GET";
+    std::string url;
+    int status = 0;  // 0: no answer
+    std::string reason;
+    std::string contentType;
+    std::uint64_t bytes = 0;  // of the body, as received
+    std::chrono::milliseconds duration{0};
+    std::optional<int> answers;  // the data sets of a search's page
+    std::string authenticate;    // WWW-Authenticate: what the service asks for
+    std::string warning;         // the Warning header (299: answers left out)
+};
+
 // A SOP Class Extended Negotiation sub-item: the service it speaks of and
 // its service-class-application-information bytes, as they went on the wire.
 struct ExtendedNegotiation {
@@ -100,11 +131,14 @@ struct ExchangeTimes {
 // Filled by the toolkit as the exchange goes, also when it fails; the
 // console words it. A plain value; any thread.
 struct AssociationReport {
-    std::string command;  // the exchange: "C-FIND", "C-ECHO"
+    std::string command;  // the exchange: "C-FIND", "C-ECHO", "C-MOVE", "C-STORE"
     std::string callingAETitle;
     std::string calledAETitle;
     std::string peerAddress;
     std::int32_t peerPort = 0;
+    // This side's address on the association, as the node sees it (what a
+    // node must be told to connect back to); empty when not connected.
+    std::string localAddress;
 
     std::vector<ProposedContext> contexts;
     std::uint32_t ourMaxPdu = 0;   // what this side said it takes
@@ -135,6 +169,28 @@ struct AssociationReport {
     std::optional<std::uint16_t> finalStatus;
     std::string errorComment;                      // (0000,0902), on one line
     std::vector<std::uint32_t> offendingElements;  // (0000,0901), as group << 16 | element
+
+    // Whether the node ended the exchange with Cancel (FE00) although this
+    // side never cancelled it: the node cut its answers short on its own (a
+    // limit on results of its own, most often), and not every match came.
+    bool CancelledByNode() const {
+        return cancel == CancelReason::None && finalStatus == std::uint16_t{0xFE00};
+    }
+
+    // An exchange with a DICOMweb service rather than an association: the
+    // service's base URL, the credentials the console showed (their kind,
+    // "Basic (user)" or "Bearer"; never a secret), each request in order,
+    // and whether the service left answers out that could not be had by
+    // asking on. The upper-layer fields above stay empty.
+    std::string serviceUrl;
+    std::string credentials;
+    std::vector<HttpExchange> http;
+    struct Truncation {
+        int after = 0;               // the answers that came
+        bool offsetIgnored = false;  // a later page's offset brought the first page again
+        std::string warning;         // what the service said (Warning 299), if anything
+    };
+    std::optional<Truncation> truncation;
 };
 
 }  // namespace lumo::dicom

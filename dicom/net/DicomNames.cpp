@@ -1,7 +1,11 @@
 #include "dicom/net/DicomNames.h"
 
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcuid.h>
+
 #include <algorithm>
 #include <iterator>
+#include <string>
 
 #include "dicom/net/DimseStatus.h"
 
@@ -74,6 +78,23 @@ constexpr StatusMeaning kStatuses[] = {
     {0x0213, 0x0213, StatusKind::Failure, "Resource limitation"},
 };
 
+// C-MOVE's and C-GET's own, before the general table.
+constexpr StatusMeaning kRetrieveStatuses[] = {
+    {0x0000, 0x0000, StatusKind::Success, "Sub-operations Complete – No Failures"},
+    {0xFF00, 0xFF00, StatusKind::Pending, "Sub-operations are continuing"},
+    {0xFE00, 0xFE00, StatusKind::Cancel, "Sub-operations terminated due to Cancel Indication"},
+    {0xA701, 0xA701, StatusKind::Failure,
+     "Out of Resources – Unable to calculate number of matches"},
+    {0xA702, 0xA702, StatusKind::Failure, "Out of Resources – Unable to perform sub-operations"},
+    {0xA801, 0xA801, StatusKind::Failure, "Move Destination unknown"},
+    {0xA900, 0xA9FF, StatusKind::Failure, "Identifier does not match SOP Class"},
+    {0xAA00, 0xAA00, StatusKind::Failure,
+     "None of the frames requested were found in the SOP Instance"},
+    {0xB000, 0xB000, StatusKind::Warning,
+     "Sub-operations Complete – One or more Failures or Warnings"},
+    {0xC000, 0xCFFF, StatusKind::Failure, "Unable to process"},
+};
+
 std::string_view Lookup(std::span<const UidName> table, std::string_view uid) {
     const auto found = std::find_if(table.begin(), table.end(),
                                     [&](const UidName& entry) { return entry.uid == uid; });
@@ -88,7 +109,11 @@ std::string_view Indexed(std::span<const std::string_view> names, unsigned index
 }  // namespace
 
 std::string_view ServiceName(std::string_view sopClassUID) {
-    return Lookup(kServices, sopClassUID);
+    const std::string_view name = Lookup(kServices, sopClassUID);
+    if (!name.empty() || !dcmIsaStorageSOPClassUID(std::string(sopClassUID).c_str(), ESSC_All))
+        return name;
+    const char* known = dcmFindNameOfUID(std::string(sopClassUID).c_str(), nullptr);
+    return known != nullptr ? std::string_view(known) : std::string_view();
 }
 
 std::string_view TransferSyntaxName(std::string_view transferSyntaxUID) {
@@ -105,6 +130,15 @@ StatusMeaning DimseStatusMeaning(std::uint16_t status) {
     if (DimseStatus::IsPending(status)) kind = StatusKind::Pending;
     if (DimseStatus::IsWarning(status)) kind = StatusKind::Warning;
     return {status, status, kind, ""};
+}
+
+std::span<const StatusMeaning> RetrieveStatusTable() { return kRetrieveStatuses; }
+
+StatusMeaning RetrieveStatusMeaning(std::uint16_t status) {
+    for (const StatusMeaning& meaning : kRetrieveStatuses) {
+        if (status >= meaning.first && status <= meaning.last) return meaning;
+    }
+    return DimseStatusMeaning(status);
 }
 
 std::string_view RejectResultName(std::uint8_t result) {

@@ -13,7 +13,8 @@
 // shows the value itself.
 namespace lumo::dicom {
 
-// "Study Root Query/Retrieve Information Model – FIND", "Verification", ...
+// "Study Root Query/Retrieve Information Model – FIND", "Verification", ...;
+// a storage SOP class by DCMTK's name of it ("CTImageStorage").
 std::string_view ServiceName(std::string_view sopClassUID);
 // "Explicit VR Little Endian", ...
 std::string_view TransferSyntaxName(std::string_view transferSyntaxUID);
@@ -34,6 +35,11 @@ std::span<const StatusMeaning> DimseStatusTable();
 // The meaning of `status`: its table entry, or, for a status the standard
 // does not define, its kind as the status's value tells it and no name.
 StatusMeaning DimseStatusMeaning(std::uint16_t status);
+
+// The statuses of C-MOVE and C-GET, which name some codes otherwise
+// (A701, A702, A801, AA00, B000); the general ones as DimseStatusMeaning.
+std::span<const StatusMeaning> RetrieveStatusTable();
+StatusMeaning RetrieveStatusMeaning(std::uint16_t status);
 
 // A-ASSOCIATE-RJ: "permanent" or "transient"; "service user", "ACSE
 // provider" or "presentation provider"; the reason for that source ("no

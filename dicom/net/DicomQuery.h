@@ -33,7 +33,9 @@ struct DicomLimits {
 // cancel and the node's answer to it — or, when the node did not end the
 // query within the response timeout after the cancel (or the stop came
 // before the request went out), no final status: it was cut off (the
-// association aborted). A plain value; any thread.
+// association aborted). A node may also end with Cancel unasked (the
+// report's CancelledByNode): the query completed as far as the node went.
+// A plain value; any thread.
 struct DicomFindResult {
     DicomDataSets responses;
     std::uint16_t status = DimseStatus::Success;

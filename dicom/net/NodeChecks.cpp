@@ -72,9 +72,11 @@ detail::ResponseCommand ExchangeEcho(detail::Association& association,
 
 // What a negotiation that proposed the service says of it.
 void Learn(ProbedService& service, const DicomNegotiation& negotiation) {
+    // A node that accepts the association but leaves a context out of its
+    // answer has said all it will of that service: nothing.
     for (const ProposedContext& context : negotiation.report.contexts) {
         if (context.abstractSyntax == service.sopClass &&
-            context.result != ContextResult::NotAnswered)
+            (context.result != ContextResult::NotAnswered || negotiation.report.accepted))
             service.context = context;
     }
     if (service.context) return;

@@ -47,7 +47,9 @@ struct ProbedService {
     };
     std::optional<FindCheck> find;
 
-    bool Accepted() const { return context && context->Accepted(); }
+    // Accepted with a transfer syntax that was proposed; one accepted with
+    // another is a fault of the node, and unusable.
+    bool Accepted() const { return context && context->AcceptedAsProposed(); }
 };
 
 // A probe of a node: what it offers this calling AE title. A plain value;

@@ -28,7 +28,15 @@ TEST(ConnectionSettings, StoreFieldsAndRequestsAgree) {
     WriteSetting(kSection, "AssocTimeout", "abc");
     WriteSetting(kSection, "MaxPDU", "65536");
     WriteSetting(kSection, "MaxResults", "25");
+    WriteSetting(kSection, "DicomWebURL", "https://pacs.example/dicom-web");
+    WriteSetting(kSection, "Transport", "dicomweb");
+    WriteSetting(kSection, "HttpUser", "alice");
     ASSERT_TRUE(form.RunHandler([&] { form.FormCreate(); }));
+    const QueryRequest web = form.QueryRequestFromFields(QueryLevel::Series);
+    EXPECT_EQ(web.transport, QueryTransport::DicomWeb);
+    EXPECT_EQ(web.node.WebService().baseUrl, "https://pacs.example/dicom-web");
+    EXPECT_EQ(web.node.httpUser, "alice");
+    form.cboTransport.Text = "DIMSE";
 
     // A stored value out of bounds keeps its default, and the log says so.
     EXPECT_EQ(form.EditConnectTimeout.Text, "7");
@@ -69,6 +77,8 @@ TEST(ConnectionSettings, StoreFieldsAndRequestsAgree) {
     EXPECT_EQ(ReadSetting(kSection, "ResponseTimeout"), "45");
     EXPECT_EQ(ReadSetting(kSection, "AssocTimeout"), "3");
     EXPECT_EQ(ReadSetting(kSection, "MaxPDU"), "65536");
+    EXPECT_EQ(ReadSetting(kSection, "Transport"), "DIMSE");
+    EXPECT_EQ(ReadSetting(kSection, "DicomWebURL"), "https://pacs.example/dicom-web");
 }
 
 }  // namespace

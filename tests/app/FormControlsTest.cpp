@@ -146,9 +146,10 @@ TEST_F(FormTest, EveryControlIsListedOnceUnderItsContainer) {
         }
     }
     EXPECT_EQ(form.FindControl("NoSuchControl"), nullptr);
-    // The design's controls, the batch's progress label, the stop button
-    // and the Diagnostic tab with its twenty-seven.
-    EXPECT_EQ(names.size(), 76u);
+    // The design's controls, the batch's progress label, the stop button,
+    // the Diagnostic tab with its thirty-one, and the Récupération tab with its
+    // thirteen.
+    EXPECT_EQ(names.size(), 94u);
     // Made from the table of controls, row by row, in its order.
     const auto designs = FormControlDesigns();
     ASSERT_EQ(designs.size(), form.Controls().size());

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -17,6 +18,7 @@
 #include "dicom/data/DicomDataSet.h"
 #include "tests/app/FormTestSupport.h"
 #include "tests/app/ProgramFolder.h"
+#include "tests/fixtures/PeerServers.h"
 #include "tests/fixtures/TestSupport.h"
 
 namespace lumo::app {
@@ -412,6 +414,48 @@ TEST(ListingCharsetNet, EverySetIsDecodedAndWhatCannotBeIsMarkedLoggedAndSavedAs
     EXPECT_EQ(byPydicom, "Yamada^Tarou=山田^太郎\n");
     EXPECT_EQ(SavedText(second, DCM_SpecificCharacterSet), "ISO_IR 192");
     EXPECT_EQ(SavedText(second, DCM_PatientName), "Zo\xE9");
+}
+
+// Nodes often leave (0008,0005) out, dcmtk's wlmscpfs even for files stored
+// in UTF-8: such text is read as UTF-8 when it is, and the log says so once
+// per response.
+TEST(ListingCharsetNet, UndeclaredUtf8FromWlmscpfsIsListedAsItIsAndLogged) {
+    testing::ProgramFolder folder;
+    lumo::testing::TempDir db{"lumo-wlm"};
+    std::filesystem::create_directory(db.File("OFFIS"));
+    lumo::testing::WriteFile(db.File("OFFIS/lockfile"), "");
+    // dcmtk's first sample worklist, stored in UTF-8.
+    std::string dump =
+        testing::ReadText("/usr/share/doc/dcmtk/examples/wlistdb/OFFIS/wklist1.dump");
+    dump.replace(dump.find("ISO_IR 100"), 10, "ISO_IR 192");
+    dump.replace(dump.find("EXAM6"), 5, "Échographie abdominale");
+    lumo::testing::WriteFile(db.File("item.dump"), dump);
+    ASSERT_EQ(lumo::testing::RunProgram({"dump2dcm", "--write-xfer-little", db.File("item.dump"),
+                                         db.File("OFFIS/item.wl")}),
+              0);
+    std::uint16_t port = 0;
+    const auto wlmscpfs = lumo::testing::StartServer(
+        [&](std::uint16_t p) {
+            return std::vector<std::string>{"wlmscpfs", "-dfp", db.Path(), std::to_string(p)};
+        },
+        port);
+    TestNode node;
+    FormOnNode on(node);
+    on.form.EditPort.Text = std::to_string(port);
+    on.form.EditAETitle.Text = "OFFIS";
+    on.form.EditDate.Text.clear();
+    on.form.cboModalite.Text.clear();
+    on.form.ButtonWL.Click();
+    const Lines listed = on.form.ListBoxResult.Items.Copy();
+    EXPECT_NE(std::find(listed.begin(), listed.end(),
+                        "Study Description 0032, $1060Échographie abdominale"),
+              listed.end())
+        << ::testing::PrintToString(listed);
+    Lines logged;
+    for (const std::string& line : folder.LogLines())
+        if (line.find("non déclaré") != std::string::npos) logged.push_back(line);
+    EXPECT_EQ(logged, (Lines{"[050] Réponse 1 : jeu de caractères non déclaré (0008,0005), texte "
+                             "lu en UTF-8"}));
 }
 
 TEST_F(ListingNet, AnUnreachableNodeIsReportedInTwoLines) {

@@ -141,8 +141,8 @@ TEST_F(QueryIdentifierNet, WorklistSendsItsKeysAndOneScheduledStep) {
 }
 
 // A key beyond Latin-1 goes out in UTF-8, declared, exactly as typed: never
-// as "?", a wildcard. Keys within Latin-1 keep ISO_IR 100 (or, for the
-// worklist, no declaration at all).
+// as "?", a wildcard. Keys within Latin-1 keep ISO_IR 100; the worklist
+// declares it too once a key goes beyond ASCII, and nothing otherwise.
 TEST_F(QueryIdentifierNet, KeysBeyondLatin1GoOutInUtf8) {
     const struct {
         TButton* button;
@@ -153,7 +153,8 @@ TEST_F(QueryIdentifierNet, KeysBeyondLatin1GoOutInUtf8) {
         {&fixture.form.ButtonCFindStudyStudy, "Иванов*", "ISO_IR 192", "Иванов*"},
         {&fixture.form.ButtonCFindStudyStudy, "Müller*", "ISO_IR 100", "M\xFCller*"},
         {&fixture.form.ButtonWL, "山田*", "ISO_IR 192", "山田*"},
-        {&fixture.form.ButtonWL, "Müller*", std::nullopt, "M\xFCller*"},
+        {&fixture.form.ButtonWL, "Müller*", "ISO_IR 100", "M\xFCller*"},
+        {&fixture.form.ButtonWL, "WL*", std::nullopt, "WL*"},
     };
     for (const auto& c : cases) {
         fixture.form.EditAccession.Text = c.accession;

@@ -124,6 +124,9 @@ struct DicomDataSet::Impl {
     // Of a received data set: the declared character set of the first text
     // that could not be decoded (and is shown marked), or empty.
     std::string undecodableCharset;
+    // Of a received data set that declares no character set: how its text
+    // beyond ASCII was read (IncomingText's UndeclaredReading bits).
+    std::uint8_t undeclaredReading = 0;
     // The bytes such a data set arrived in, and their transfer syntax (a
     // DCMTK E_TransferSyntax), so that a saved file holds it as it came
     // rather than its marked text; dropped as soon as the data set changes.

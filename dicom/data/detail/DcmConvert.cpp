@@ -45,6 +45,7 @@ struct OutgoingText {
     bool latin1 = true;        // encode to ISO 8859-1; otherwise UTF-8 as is
     bool declareUtf8 = false;  // (0008,0005) is rewritten as ISO_IR 192
     bool allUtf8 = false;      // UTF-8 whatever each item declares
+    bool visibleNul = false;   // a NUL written "<00>"
 };
 
 OutgoingText OutgoingFor(const std::string& declared, bool outsideLatin1) {
@@ -95,6 +96,10 @@ std::unique_ptr<DcmElement> TextElement(const Element& element, const DcmTag& ta
         text = kUtf8Charset;
     } else if (outgoing.latin1 && !IsAscii(text)) {
         text = Utf8ToLatin1(text);
+    }
+    if (outgoing.visibleNul) {
+        for (std::size_t at = text.find('\0'); at != std::string::npos; at = text.find('\0', at))
+            text.replace(at, 1, "<00>");
     }
     if (!FitsBinaryVr(element.vr, text)) {
         throw Exception(ErrorClass::EDicomError, "Invalid value for " + TagText(element.tag) + " " +
@@ -162,19 +167,26 @@ std::string DeclaredCharset(DcmItem& item) {
     return TrimmedCharset(std::string_view(declared.c_str(), declared.size()));
 }
 
-// The value of an element other than a sequence: its text decoded to UTF-8,
-// or the element itself for binary VRs and values without a text form.
-// A value's text, decoded; the first set that fails is noted in `undecodable`.
+// What reading a data set's text noted: the first set that failed, and how
+// undeclared text was read.
+struct TextNotes {
+    std::string undecodable;
+    std::uint8_t undeclared = kReadAsDeclared;
+};
+
+// A value's text, decoded, and what it notes.
 std::string Decoded(const IncomingText& incoming, VrCode vr, const char* bytes, std::size_t length,
-                    std::string& undecodable) {
+                    TextNotes& notes) {
     bool failed = false;
-    std::string text = incoming.Decode(vr, bytes, length, &failed);
-    if (failed && undecodable.empty()) undecodable = incoming.Declared();
+    std::string text = incoming.Decode(vr, bytes, length, &failed, &notes.undeclared);
+    if (failed && notes.undecodable.empty()) notes.undecodable = incoming.Declared();
     return text;
 }
 
+// The value of an element other than a sequence: its text decoded to UTF-8,
+// or the element itself for binary VRs and values without a text form.
 Element::Value LeafValue(DcmElement& source, VrCode vr, const IncomingText& incoming,
-                         std::string& undecodable) {
+                         TextNotes& notes) {
     if (IsKeptRaw(vr) || !source.isLeaf())
         return std::shared_ptr<DcmElement>(OFstatic_cast(DcmElement*, source.clone()));
     // Most values need no trimming (DCMTK has dropped the trailing padding):
@@ -185,15 +197,15 @@ Element::Value LeafValue(DcmElement& source, VrCode vr, const IncomingText& inco
     if (IsTextVr(source.ident()) &&
         OFstatic_cast(DcmByteString*, &source)->getString(bytes, length).good() &&
         IsUnpadded(std::string_view(bytes == nullptr ? "" : bytes, length))) {
-        return Decoded(incoming, vr, bytes == nullptr ? "" : bytes, length, undecodable);
+        return Decoded(incoming, vr, bytes == nullptr ? "" : bytes, length, notes);
     }
     if (OFString text; source.getOFStringArray(text, OFTrue).good())
-        return Decoded(incoming, vr, text.c_str(), text.size(), undecodable);
+        return Decoded(incoming, vr, text.c_str(), text.size(), notes);
     return std::shared_ptr<DcmElement>(OFstatic_cast(DcmElement*, source.clone()));
 }
 
 std::shared_ptr<DicomDataSet::Impl> FromItem(DcmItem& item, const IncomingText& inherited,
-                                             int depth, std::string& undecodable) {
+                                             int depth, TextNotes& notes) {
     if (depth > kMaxNesting)
         throw Exception(ErrorClass::EDicomError, "Sequences nested too deeply");
     IncomingText own;
@@ -221,15 +233,15 @@ std::shared_ptr<DicomDataSet::Impl> FromItem(DcmItem& item, const IncomingText& 
             items.GetImpl()->items.reserve(sequence->card());
             for (DcmObject* dcmItem = sequence->nextInContainer(nullptr); dcmItem != nullptr;
                  dcmItem = sequence->nextInContainer(dcmItem)) {
-                items.DataSetsAppend(DicomDataSet(FromItem(*OFstatic_cast(DcmItem*, dcmItem),
-                                                           *incoming, depth + 1, undecodable)));
+                items.DataSetsAppend(DicomDataSet(
+                    FromItem(*OFstatic_cast(DcmItem*, dcmItem), *incoming, depth + 1, notes)));
             }
             element.value = std::move(items);
         } else if (element.tag == kSpecificCharacterSet && rewrittenCharset &&
                    !IsKeptRaw(element.vr) && source->isLeaf()) {
             element.value = std::string(*rewrittenCharset);
         } else {
-            element.value = LeafValue(*source, element.vr, *incoming, undecodable);
+            element.value = LeafValue(*source, element.vr, *incoming, notes);
         }
         impl->elements.push_back(std::move(element));
     }
@@ -264,14 +276,15 @@ std::unique_ptr<DcmDataset> ToDcmDataset(const DicomDataSet& dataSet) {
 std::unique_ptr<DcmDataset> ToDcmDatasetInUtf8(const DicomDataSet& dataSet) {
     auto dataset = std::make_unique<DcmDataset>();
     std::vector<const DicomDataSet::Impl*> path;
-    FillItem(*dataset, *dataSet.GetImpl(), OutgoingText{false, true, true}, path);
+    FillItem(*dataset, *dataSet.GetImpl(), OutgoingText{false, true, true, true}, path);
     return dataset;
 }
 
 DicomDataSet FromDcmItem(DcmItem& item) {
-    std::string undecodable;
-    auto impl = FromItem(item, IncomingText(std::string()), 0, undecodable);
-    impl->undecodableCharset = std::move(undecodable);
+    TextNotes notes;
+    auto impl = FromItem(item, IncomingText(std::string()), 0, notes);
+    impl->undecodableCharset = std::move(notes.undecodable);
+    impl->undeclaredReading = notes.undeclared;
     return DicomDataSet(std::move(impl));
 }
 

@@ -18,11 +18,14 @@ namespace lumo::dicom::detail {
 std::unique_ptr<DcmDataset> ToDcmDataset(const DicomDataSet& dataSet);
 
 // The same with all text in UTF-8, each (0008,0005) saying "ISO_IR 192": for
-// writers whose output is UTF-8 whatever the data set declares (JSON).
+// writers whose output is UTF-8 whatever the data set declares (JSON). A NUL
+// in a value, where such a writer would end the value, is written "<00>",
+// as the listing and the CSV export show it.
 std::unique_ptr<DcmDataset> ToDcmDatasetInUtf8(const DicomDataSet& dataSet);
 
 // A deep copy of a received data set, text decoded to UTF-8 from its
-// Specific Character Set (undeclared non-ASCII read as ISO_IR 100).
+// Specific Character Set (undeclared non-ASCII read as UTF-8 when it is
+// valid UTF-8, else as Windows-1252: IncomingText).
 DicomDataSet FromDcmItem(DcmItem& item);
 
 }  // namespace lumo::dicom::detail

@@ -6,6 +6,7 @@
 // from the received bytes); the outgoing conversion names the same sets.
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -27,20 +28,36 @@ std::string TrimmedCharset(std::string_view text);
 
 class CharsetDecoder;
 
+// How text without a declared character set was read, a bit for each way
+// met in one data set: as UTF-8 (its bytes were valid UTF-8), or as Latin-1
+// (Windows-1252 for the bytes 80 to 9F, which Latin-1 leaves to controls).
+enum UndeclaredReading : std::uint8_t {
+    kReadAsDeclared = 0,
+    kReadAsUtf8 = 1,
+    kReadAsLatin1 = 2,
+};
+
 // How the text of a received data set (and of its items, unless they declare
 // their own character set) is read into UTF-8. Every set of the standard is
-// decoded; bytes that are not what the data set declares, or a set nobody
-// knows, are shown as U+FFFD, never silently taken for Latin-1. Owns the
+// decoded as declared; bytes that are not what the data set declares, or a
+// set nobody knows, are shown as U+FFFD, never silently taken for Latin-1.
+// Text that declares no set (no (0008,0005), or an empty one) and is not
+// ASCII is read as UTF-8 when its bytes are valid UTF-8, else as Latin-1
+// (Windows-1252): nodes that omit the declaration send either. Owns the
 // decoder for sets other than Latin-1 and UTF-8 (shared by copies); lives
 // for one conversion, on its thread.
 class IncomingText {
   public:
-    IncomingText() = default;  // Latin-1, the habit of nodes that declare nothing
+    IncomingText() = default;  // nothing declared
     explicit IncomingText(const std::string& declared);
 
-    // `undecodable`, when given, is set when some bytes could not be read.
+    // `undecodable`, when given, is set when some bytes could not be read;
+    // `undeclared`, when given, gains the UndeclaredReading of the text.
     std::string Decode(VrCode vr, const char* bytes, std::size_t length,
-                       bool* undecodable = nullptr) const;
+                       bool* undecodable = nullptr, std::uint8_t* undeclared = nullptr) const;
+
+    // The UndeclaredReading Decode notes for `text`, without decoding it.
+    std::uint8_t ReadingOf(std::string_view text) const;
 
     // What (0008,0005) of the data set that declared this set says once it
     // is read: text converted from another set is UTF-8 now, and says so
@@ -48,7 +65,7 @@ class IncomingText {
     // nullopt: the declared value stands, read like any other.
     std::optional<std::string_view> RewrittenCharset() const;
 
-    // The declared value, as given ("" for the Latin-1 habit).
+    // The declared value, as given ("" when nothing is declared).
     const std::string& Declared() const { return declared_; }
 
     // Whether Decode may mark some of `text` as undecodable: false when it
@@ -64,10 +81,10 @@ class IncomingText {
                                                                 std::string& scratch);
 
   private:
-    enum class Mode { Latin1, Utf8, Converter };
+    enum class Mode { Undeclared, Latin1, Utf8, Converter };
     static Mode ModeOf(std::string_view declared);
 
-    Mode mode_ = Mode::Latin1;
+    Mode mode_ = Mode::Undeclared;
     std::string declared_;
     std::shared_ptr<CharsetDecoder> decoder_;
 };

@@ -123,6 +123,7 @@ class PlainReader {
     }
 
     std::string TakeUndecodable() { return std::move(undecodable_); }
+    std::uint8_t Undeclared() const { return undeclared_; }
 
   private:
     bool Left(std::size_t limit, std::size_t count) const {
@@ -142,9 +143,12 @@ class PlainReader {
     // A text value, decoded into `element` when building; otherwise only
     // decoded when that could fail, to know whether it does.
     void Text(const IncomingText& incoming, VrCode vr, std::string_view value, Element* element) {
-        if (element == nullptr && (!undecodable_.empty() || !incoming.MayFail(value))) return;
+        if (element == nullptr) {
+            undeclared_ |= incoming.ReadingOf(value);
+            if (!undecodable_.empty() || !incoming.MayFail(value)) return;
+        }
         bool failed = false;
-        std::string text = incoming.Decode(vr, value.data(), value.size(), &failed);
+        std::string text = incoming.Decode(vr, value.data(), value.size(), &failed, &undeclared_);
         if (failed && undecodable_.empty()) undecodable_ = incoming.Declared();
         if (element != nullptr) element->value = std::move(text);
     }
@@ -275,6 +279,7 @@ class PlainReader {
     std::string_view bytes_;
     std::size_t pos_ = 0;
     std::string undecodable_;
+    std::uint8_t undeclared_ = kReadAsDeclared;
     ScratchLists& scratch_;
     const bool build_;
 };
@@ -342,6 +347,7 @@ std::optional<DicomDataSet> ReadPlainDataSet(std::string_view bytes) {
     std::shared_ptr<DicomDataSet::Impl> impl;
     if (!reader.Read(&impl)) return std::nullopt;
     impl->undecodableCharset = reader.TakeUndecodable();
+    impl->undeclaredReading = reader.Undeclared();
     return DicomDataSet(std::move(impl));
 }
 
@@ -352,6 +358,7 @@ std::optional<DicomDataSet> KeepPlainDataSet(std::string_view bytes) {
     auto impl = std::make_shared<DicomDataSet::Impl>();
     impl->elements.KeepEncoded(bytes);
     impl->undecodableCharset = reader.TakeUndecodable();
+    impl->undeclaredReading = reader.Undeclared();
     return DicomDataSet(std::move(impl));
 }
 

@@ -8,6 +8,7 @@
 #include <dcmtk/dcmnet/dimse.h>
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <stop_token>
@@ -23,11 +24,12 @@ namespace lumo::dicom {
 
 // One incoming association and its current C-FIND request. The listener's
 // thread for the association creates it, lends it to the form's handlers and
-// ends it before the association is freed; the form answers through it while
-// that thread waits, and the thread that watches the caller meanwhile tells
-// it when the caller cancels or goes. Every field below the lock is read and
-// written under it, and the network is touched only under it, so a late send
-// finds the association gone instead of touching freed memory.
+// ends it before the association is freed; the form (or the work it left to
+// be done off its thread) answers through it while that thread reads what
+// the caller says meanwhile and tells it when the caller cancels or goes.
+// Every field below the lock is read and written under it, and the network
+// is written to only under it, so a late send finds the association gone
+// instead of touching freed memory, and two sends never mix.
 struct DicomConnection::Impl {
     enum class RequestState {
         None,      // no request yet, or the last one has its final status
@@ -53,11 +55,23 @@ struct DicomConnection::Impl {
     bool FinishRequest(std::uint16_t status, const std::string& errorComment = {}) noexcept;
     // The association is about to be freed: later sends raise.
     void EndAssociation() noexcept;
-    // The caller sent a C-CANCEL-RQ (`ended` false) or ended its association
-    // (true) while the current request waited for its final status: its
-    // stop is requested. Once the caller has ended, sends raise and no final
-    // status goes out. Any thread.
-    void CallerSpoke(bool ended) noexcept;
+    // The caller sent a C-CANCEL-RQ for `messageID` while the current
+    // request waited for its final status: when that is the request's own
+    // message ID, its stop is requested; another is dropped. Any thread.
+    void CancelHeard(std::uint16_t messageID) noexcept;
+    // The caller ended its association while the current request waited:
+    // its stop is requested, sends raise and no final status goes out.
+    void CallerEnded() noexcept;
+    // A second C-FIND-RQ while the current one runs: it is refused at once
+    // with A700 (Refused: Out of Resources) and a comment saying why, on
+    // its own message ID; the current request goes on. False when the send
+    // failed (the association is then unusable).
+    bool RefuseBusy(T_ASC_PresentationContextID presentationContext,
+                    const T_DIMSE_C_FindRQ& request) noexcept;
+
+    // What the handler left to be done off the form's thread, once.
+    void SetContinuation(std::function<void(const FormTask&)> work);
+    std::function<void(const FormTask&)> TakeContinuation();
 
     std::string Root() const;
     DicomDataSet Request() const;
@@ -85,8 +99,12 @@ struct DicomConnection::Impl {
     void SendChecked(std::uint16_t status, const Writing& write);
     // A message whose data set (if any) is already encoded in the request's
     // transfer syntax, written whole at once.
-    OFCondition SendEncoded(std::optional<std::string_view> dataSet,
-                            std::uint16_t status);  // lock held
+    OFCondition SendEncoded(std::optional<std::string_view> dataSet, std::uint16_t status,
+                            const T_DIMSE_C_FindRQ& request,
+                            std::string_view errorComment = {});  // lock held
+    OFCondition SendEncoded(std::optional<std::string_view> dataSet, std::uint16_t status) {
+        return SendEncoded(dataSet, status, request_);
+    }
     // Through DCMTK, which encodes the data set (and an error comment).
     OFCondition Send(DcmDataset* identifier, std::uint16_t status,
                      const std::string& errorComment = {});  // lock held
@@ -103,6 +121,7 @@ struct DicomConnection::Impl {
     std::stop_source stop_;     // the current request's; a new one for each
     bool cancelled_ = false;    // the caller cancelled the current request
     bool callerEnded_ = false;  // the caller ended its association
+    std::function<void(const FormTask&)> continuation_;
 };
 
 }  // namespace lumo::dicom

@@ -3,13 +3,13 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <memory>
 #include <system_error>
 #include <utility>
@@ -42,70 +42,142 @@ void SocketWatch::CutAll() {
 // ---------------------------------------------------------------------------
 
 AdmissionTicket::~AdmissionTicket() {
-    if (count_ != nullptr) count_->Leave(address_);
+    if (count_ != nullptr) count_->Leave(id_);
 }
 
 AdmissionTicket::AdmissionTicket(AdmissionTicket&& other) noexcept
-    : count_(std::exchange(other.count_, nullptr)), address_(other.address_) {}
+    : count_(std::exchange(other.count_, nullptr)), id_(other.id_) {}
 
 AdmissionTicket& AdmissionTicket::operator=(AdmissionTicket&& other) noexcept {
     if (this != &other) {
-        if (count_ != nullptr) count_->Leave(address_);
+        if (count_ != nullptr) count_->Leave(id_);
         count_ = std::exchange(other.count_, nullptr);
-        address_ = other.address_;
+        id_ = other.id_;
     }
     return *this;
 }
 
-AdmissionTicket AssociationCount::Admit(std::uint32_t address, std::string& refusal) {
+void AdmissionTicket::Settle() noexcept {
+    if (count_ != nullptr) count_->Settle(id_);
+}
+
+void AssociationCount::SetLimits(int maxInAll, int maxPerAddress) noexcept {
     std::lock_guard lock(mutex_);
-    if (inAll_ >= maxInAll_) {
-        refusal = std::to_string(maxInAll_) + " associations are open";
-        return {};
+    maxInAll_ = maxInAll;
+    maxPerAddress_ = maxPerAddress;
+}
+
+std::map<std::uint64_t, AssociationCount::Holder>::iterator AssociationCount::GiveWayTo(
+    std::uint32_t address) {
+    const auto held = [this](std::uint32_t from) {
+        const auto it = perAddress_.find(from);
+        return it == perAddress_.end() ? 0 : it->second;
+    };
+    auto victim = holders_.end();
+    int most = held(address) + 1;  // the victim's address must hold more than this after
+    for (auto it = holders_.begin(); it != holders_.end(); ++it) {
+        if (it->second.socket < 0) continue;
+        const int count = held(it->second.address);
+        if (count > most) {
+            most = count;
+            victim = it;
+        }
     }
-    int& fromAddress = perAddress_[address];
-    if (fromAddress >= maxPerAddress_) {
+    return victim;
+}
+
+AdmissionTicket AssociationCount::Admit(std::uint32_t address, int socket, std::string& refusal,
+                                        std::optional<std::uint32_t>& cut) {
+    std::lock_guard lock(mutex_);
+    const auto from = perAddress_.find(address);
+    if (from != perAddress_.end() && from->second >= maxPerAddress_) {
         refusal = std::to_string(maxPerAddress_) + " associations from that address are open";
         return {};
     }
-    ++fromAddress;
-    ++inAll_;
-    return AdmissionTicket(*this, address);
+    if (static_cast<int>(holders_.size()) >= maxInAll_) {
+        const auto victim = GiveWayTo(address);
+        if (victim == holders_.end()) {
+            refusal = std::to_string(maxInAll_) + " associations are open";
+            return {};
+        }
+        // Its thread finds its connection closed and ends; its place is this caller's now.
+        ::shutdown(victim->second.socket, SHUT_RDWR);
+        cut = victim->second.address;
+        if (--perAddress_[victim->second.address] <= 0) perAddress_.erase(victim->second.address);
+        holders_.erase(victim);
+    }
+    ++perAddress_[address];
+    const std::uint64_t id = nextId_++;
+    holders_.emplace(id, Holder{address, socket});
+    return AdmissionTicket(*this, id);
 }
 
-void AssociationCount::Leave(std::uint32_t address) noexcept {
+void AssociationCount::Settle(std::uint64_t id) noexcept {
     std::lock_guard lock(mutex_);
-    --inAll_;
-    const auto it = perAddress_.find(address);
-    if (it != perAddress_.end() && --it->second <= 0) perAddress_.erase(it);
+    const auto it = holders_.find(id);
+    if (it != holders_.end()) it->second.socket = -1;
+}
+
+void AssociationCount::Leave(std::uint64_t id) noexcept {
+    std::lock_guard lock(mutex_);
+    const auto it = holders_.find(id);
+    if (it == holders_.end()) return;  // its place was given to another caller
+    const auto from = perAddress_.find(it->second.address);
+    if (from != perAddress_.end() && --from->second <= 0) perAddress_.erase(from);
+    holders_.erase(it);
 }
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// How long a TLS write waits for a caller that takes nothing: a plain
-// socket's send waits as long (DCMTK's send timeout).
-constexpr std::chrono::seconds kTlsWriteWait{60};
-
-OFLogger& TlsLog() {
+OFLogger& ListenerLog() {
     static OFLogger logger = OFLog::getLogger("lumo.dicom.listener");
     return logger;
 }
 
+// An association request larger than this is left to DCMTK as it comes.
+constexpr std::size_t kMostRequestBytes = std::size_t{1} << 20;
+
+std::uint32_t Be32At(const std::string& bytes, std::size_t at) {
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < 4; ++i)
+        value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
+    return value;
+}
+std::uint16_t Be16At(const std::string& bytes, std::size_t at) {
+    return static_cast<std::uint16_t>((static_cast<unsigned char>(bytes[at]) << 8) |
+                                      static_cast<unsigned char>(bytes[at + 1]));
+}
+void PutBe16(std::string& bytes, std::size_t at, std::size_t value) {
+    bytes[at] = static_cast<char>((value >> 8) & 0xFF);
+    bytes[at + 1] = static_cast<char>(value & 0xFF);
+}
+void PutBe32(std::string& bytes, std::size_t at, std::size_t value) {
+    for (std::size_t i = 0; i < 4; ++i)
+        bytes[at + i] = static_cast<char>((value >> (8 * (3 - i))) & 0xFF);
+}
+
 // A TCP connection, TLS-protected or not, that registers its socket with
 // the watch for as long as it is open, holds its caller's place in the
-// count, and lets no read (nor the TLS handshake) go past the caller's
-// deadline. Owned by DCMTK's association; used by its thread.
+// count, lets no read (nor the TLS handshake) go past the caller's
+// deadline, and no write past the message timeout. Owned by DCMTK's
+// association; read on its thread only, written by any thread (a relayed
+// query's sends, a refusal while it runs), one write at a time: the
+// connection's owner serialises them. A TLS session is driven under a lock
+// of its own, so that a read and a write never meet inside OpenSSL.
 class WatchedConnection final : public DcmTCPConnection {
   public:
     WatchedConnection(DcmNativeSocketType socket, SocketWatch& watch, CallerState& caller,
-                      AdmissionTicket ticket, std::unique_ptr<TlsChannel> tls)
+                      AdmissionTicket ticket, const CallerTimeouts& timeouts,
+                      std::unique_ptr<TlsChannel> tls)
         : DcmTCPConnection(socket),
           watch_(watch),
           caller_(caller),
           ticket_(std::move(ticket)),
+          timeouts_(timeouts),
           fd_(socket),
+          address_(caller.address),
           tls_(std::move(tls)) {
         watch_.Add(fd_);
     }
@@ -113,8 +185,14 @@ class WatchedConnection final : public DcmTCPConnection {
     WatchedConnection(const WatchedConnection&) = delete;
     WatchedConnection& operator=(const WatchedConnection&) = delete;
 
+    AdmissionTicket& Ticket() { return ticket_; }
+
     void close() override {
-        if (tls_) tls_->Close();
+        ticket_.Settle();  // its socket is going: never to be cut again
+        if (tls_) {
+            std::lock_guard lock(tlsMutex_);
+            tls_->Close();
+        }
         watch_.Remove(fd_);
         DcmTCPConnection::close();
     }
@@ -126,24 +204,62 @@ class WatchedConnection final : public DcmTCPConnection {
     OFCondition serverSideHandshake() override {
         if (!tls_) return EC_Normal;
         for (;;) {
-            const TlsStep step = tls_->Handshake();
-            if (step == TlsStep::Done) return EC_Normal;
+            TlsStep step = TlsStep::Failed;
             std::string why;
-            if (step == TlsStep::Closed || step == TlsStep::Failed) {
-                why = tls_->Failure(true);
-            } else if (!WaitFor(step, std::chrono::hours(24))) {
+            {
+                std::lock_guard lock(tlsMutex_);
+                step = tls_->Handshake();
+                if (step == TlsStep::Closed || step == TlsStep::Failed) why = tls_->Failure(true);
+            }
+            if (step == TlsStep::Done) return EC_Normal;
+            if (why.empty() && !WaitFor(step, ReadEnd(std::chrono::hours(24)))) {
                 why = "no TLS handshake in time (a plain DICOM caller?)";
             }
             if (why.empty()) continue;
-            OFLOG_WARN(TlsLog(), "TLS connection from " << caller_.address << " refused: " << why);
+            OFLOG_WARN(ListenerLog(), "TLS connection from " << address_ << " refused: " << why);
             return makeDcmnetCondition(DULC_TLSERROR, OF_error, why.c_str());
         }
     }
+    // All of the bytes, or a failure: a caller that takes nothing for the
+    // message timeout is cut off, whatever DCMTK's own send timeout.
     ssize_t write(void* buf, size_t nbyte) override {
-        if (!tls_) return DcmTCPConnection::write(buf, nbyte);
-        if (tls_->WriteAll(buf, nbyte, kTlsWriteWait) != TlsStep::Done) {
-            errno = EPIPE;
-            return -1;
+        const Clock::time_point end = Clock::now() + std::chrono::seconds(timeouts_.message.load());
+        const auto* bytes = static_cast<const char*>(buf);
+        std::size_t at = 0;
+        while (at < nbyte) {
+            TlsStep step = TlsStep::Done;
+            std::size_t put = 0;
+            if (tls_) {
+                std::lock_guard lock(tlsMutex_);
+                step = tls_->Write(bytes + at, nbyte - at, put);
+            } else {
+                const ssize_t sent =
+                    ::send(fd_, bytes + at, nbyte - at, MSG_NOSIGNAL | MSG_DONTWAIT);
+                if (sent >= 0) {
+                    put = static_cast<std::size_t>(sent);
+                } else if (errno == EINTR) {
+                    continue;
+                } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                    step = TlsStep::WantWrite;
+                } else {
+                    return -1;
+                }
+            }
+            if (step == TlsStep::Done) {
+                at += put;
+                continue;
+            }
+            if (step == TlsStep::Closed || step == TlsStep::Failed) {
+                errno = EPIPE;
+                return -1;
+            }
+            if (!WaitFor(step, end)) {
+                OFLOG_WARN(ListenerLog(), "Connection from " << address_
+                                                             << " cut: it took nothing for "
+                                                             << timeouts_.message.load() << " s");
+                errno = ETIMEDOUT;
+                return -1;
+            }
         }
         return static_cast<ssize_t>(nbyte);
     }
@@ -152,12 +268,40 @@ class WatchedConnection final : public DcmTCPConnection {
         DcmTCPConnection::closeTransportConnection();
     }
     OFBool networkDataAvailable(int timeout) override {
-        if (tls_ && tls_->Pending()) return OFTrue;
+        if (!held_.empty()) return OFTrue;
+        if (tls_) {
+            std::lock_guard lock(tlsMutex_);
+            if (tls_->Pending()) return OFTrue;
+        }
         return DataWithin(std::chrono::seconds(std::max(timeout, 0)));
     }
     // DCMTK reads a protocol data unit's body without a bound of its own
-    // beyond the socket's (which restarts with every byte).
+    // beyond the socket's (which restarts with every byte). The first PDU
+    // is read whole here, and mended if it is an association request DCMTK
+    // cannot take as it is.
     ssize_t read(void* buf, size_t nbyte) override {
+        if (first_) {
+            first_ = false;
+            if (!ReadFirstPdu()) {
+                errno = ECONNRESET;
+                return -1;
+            }
+        }
+        if (!held_.empty()) {
+            const std::size_t n = std::min(nbyte, held_.size() - heldAt_);
+            std::memcpy(buf, held_.data() + heldAt_, n);
+            heldAt_ += n;
+            if (heldAt_ == held_.size()) {
+                std::string().swap(held_);
+                heldAt_ = 0;
+            }
+            return static_cast<ssize_t>(n);
+        }
+        return ReadSome(buf, nbyte);
+    }
+
+  private:
+    ssize_t ReadSome(void* buf, size_t nbyte) {
         if (tls_) return ReadTls(buf, nbyte);
         if (caller_.until && !DataWithin(std::chrono::hours(24))) {
             errno = ETIMEDOUT;
@@ -168,31 +312,73 @@ class WatchedConnection final : public DcmTCPConnection {
         return got;
     }
 
-  private:
+    // Exactly `size` more bytes into `out`; false when the connection ended
+    // or the deadline passed first.
+    bool ReadExactly(std::string& out, std::size_t size) {
+        const std::size_t start = out.size();
+        out.resize(start + size);
+        for (std::size_t at = 0; at < size;) {
+            const ssize_t got = ReadSome(out.data() + start + at, size - at);
+            if (got <= 0) return false;
+            at += static_cast<std::size_t>(got);
+        }
+        return true;
+    }
+
+    bool ReadFirstPdu() {
+        std::string pdu;
+        if (!ReadExactly(pdu, 6)) return false;
+        const std::size_t length = Be32At(pdu, 2);
+        if (pdu[0] == 0x01 && length <= kMostRequestBytes) {
+            if (!ReadExactly(pdu, length)) return false;
+            std::string mended;
+            pdu = MendAssociateRequest(std::move(pdu), mended);
+            if (!mended.empty()) {
+                OFLOG_WARN(ListenerLog(), "Association from "
+                                              << address_ << ": presentation context " << mended
+                                              << " proposes no transfer syntax, refused as "
+                                                 "transfer-syntaxes-not-supported");
+            }
+        }
+        held_ = std::move(pdu);
+        return true;
+    }
+
     ssize_t ReadTls(void* buf, size_t nbyte) {
         for (;;) {
             std::size_t got = 0;
-            const TlsStep step = tls_->Read(buf, nbyte, got);
+            TlsStep step = TlsStep::Failed;
+            std::string broken;
+            {
+                std::lock_guard lock(tlsMutex_);
+                step = tls_->Read(buf, nbyte, got);
+                if (step == TlsStep::Failed) broken = tls_->Failure(false);
+            }
             if (step == TlsStep::Done) return static_cast<ssize_t>(got);
             if (step == TlsStep::Closed) return 0;
             if (step == TlsStep::Failed) {
-                OFLOG_WARN(TlsLog(), "TLS connection from " << caller_.address
-                                                            << " broken: " << tls_->Failure(false));
+                OFLOG_WARN(ListenerLog(),
+                           "TLS connection from " << address_ << " broken: " << broken);
                 errno = ECONNRESET;
                 return -1;
             }
-            if (!WaitFor(step, std::chrono::hours(24))) {
+            if (!WaitFor(step, ReadEnd(std::chrono::hours(24)))) {
                 errno = ETIMEDOUT;
                 return -1;
             }
         }
     }
 
-    // Waits as `step` asks, up to `wait` and never past the caller's
-    // deadline; false when the time ran out first.
-    bool WaitFor(TlsStep step, Clock::duration wait) const {
+    // When a read that may wait `wait` gives up: never past the caller's
+    // deadline. The reading thread only.
+    Clock::time_point ReadEnd(Clock::duration wait) const {
         Clock::time_point end = Clock::now() + wait;
         if (caller_.until) end = std::min(end, *caller_.until);
+        return end;
+    }
+
+    // Waits as `step` asks, up to `end`; false when the time ran out first.
+    bool WaitFor(TlsStep step, Clock::time_point end) const {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
         return left.count() > 0 && WaitForSocket(fd_, step, -1, left);
     }
@@ -200,8 +386,7 @@ class WatchedConnection final : public DcmTCPConnection {
     // Waits up to `wait`, and never past the caller's deadline, for
     // something to read (or the end of the connection).
     bool DataWithin(Clock::duration wait) const {
-        Clock::time_point end = Clock::now() + wait;
-        if (caller_.until) end = std::min(end, *caller_.until);
+        const Clock::time_point end = ReadEnd(wait);
         for (;;) {
             const auto left =
                 std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
@@ -213,11 +398,25 @@ class WatchedConnection final : public DcmTCPConnection {
     }
 
     SocketWatch& watch_;
-    const CallerState& caller_;
-    const AdmissionTicket ticket_;
+    const CallerState& caller_;  // its deadline: read by the reading thread only
+    AdmissionTicket ticket_;
+    const CallerTimeouts& timeouts_;
     const int fd_;
-    const std::unique_ptr<TlsChannel> tls_;  // null: plain TCP
+    const std::string address_;
+    std::mutex tlsMutex_;
+    const std::unique_ptr<TlsChannel> tls_;  // null: plain TCP; driven under tlsMutex_
+    bool first_ = true;                      // the reading thread only, as are the two below
+    std::string held_;                       // bytes read here that DCMTK has yet to take
+    std::size_t heldAt_ = 0;
 };
+
+std::string Dotted(std::uint32_t address) {
+    in_addr in{};
+    in.s_addr = htonl(address);
+    char dotted[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &in, dotted, sizeof dotted);
+    return dotted;
+}
 
 }  // namespace
 
@@ -236,88 +435,61 @@ DcmTransportConnection* WatchingLayer::Admit(DcmNativeSocketType socket, CallerS
     sockaddr_in peer{};
     socklen_t length = sizeof peer;
     if (::getpeername(socket, reinterpret_cast<sockaddr*>(&peer), &length) != 0) return nullptr;
-    char dotted[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &peer.sin_addr, dotted, sizeof dotted);
-    caller.address = dotted;
+    const std::uint32_t address = ntohl(peer.sin_addr.s_addr);
+    caller.address = Dotted(address);
     caller.socket = socket;
-    // A TLS record's first byte says nothing of the DICOM message it carries.
-    caller.peekable = tls_ == nullptr;
 
-    AdmissionTicket ticket = count_.Admit(ntohl(peer.sin_addr.s_addr), caller.refusal);
+    std::optional<std::uint32_t> cut;
+    AdmissionTicket ticket = count_.Admit(address, socket, caller.refusal, cut);
+    if (cut) {
+        OFLOG_WARN(ListenerLog(), "Association from " << Dotted(*cut)
+                                                      << " cut while negotiating: its place "
+                                                         "goes to a caller from "
+                                                      << caller.address);
+    }
     caller.admitted = static_cast<bool>(ticket);
     caller.until =
-        std::chrono::steady_clock::now() + (caller.admitted ? negotiation_ : kRefusalWait);
+        Clock::now() +
+        (caller.admitted ? std::chrono::seconds(timeouts_.negotiation.load()) : kRefusalWait);
     std::unique_ptr<TlsChannel> tls;
     if (tls_ != nullptr) tls = std::make_unique<TlsChannel>(*tls_, socket, caller.address);
-    return new WatchedConnection(socket, watch_, caller, std::move(ticket), std::move(tls));
+    auto* connection =
+        new WatchedConnection(socket, watch_, caller, std::move(ticket), timeouts_, std::move(tls));
+    if (caller.admitted) caller.ticket = &connection->Ticket();
+    return connection;
 }
 
-// ---------------------------------------------------------------------------
-
-namespace {
-
-// The first byte of a P-DATA-TF, the only message that carries a C-CANCEL-RQ.
-constexpr unsigned char kDataPdu = 0x04;
-
-// What the bytes waiting on a caller's socket say; nullopt when nothing is
-// there after all.
-std::optional<CallerSpeech> SpeechOn(int socket, short revents, bool peekable) {
-    if (!peekable) {
-        // What came cannot be read without taking it: only a closed
-        // connection is told apart.
-        const bool closed = (revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
-        return closed ? CallerSpeech::End : CallerSpeech::Cancel;
-    }
-    unsigned char type = 0;
-    for (;;) {
-        const ssize_t got = ::recv(socket, &type, 1, MSG_PEEK | MSG_DONTWAIT);
-        // A release request, an A-ABORT, or bytes no caller may send now
-        // (DCMTK aborts the association on those when it reads them).
-        if (got == 1) return type == kDataPdu ? CallerSpeech::Cancel : CallerSpeech::End;
-        if (got == 0) return CallerSpeech::End;
-        if (errno == EINTR) continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) return std::nullopt;
-        return CallerSpeech::End;  // reset, or cut by the listener's stop
-    }
-}
-
-}  // namespace
-
-CallerWatch::CallerWatch(int socket, bool peekable, std::function<void(CallerSpeech)> heard)
-    : socket_(socket),
-      peekable_(peekable),
-      heard_(std::move(heard)),
-      wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-    if (socket_ < 0 || !wake_.IsOpen()) return;
-    try {
-        thread_ = std::thread([this] { Listen(); });
-    } catch (const std::system_error&) {
-        // Out of threads: the request goes on unwatched.
-    }
-}
-
-CallerWatch::~CallerWatch() {
-    if (!thread_.joinable()) return;
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t n = ::write(wake_.Get(), &one, sizeof one);
-    thread_.join();
-}
-
-void CallerWatch::Listen() const {
-    pollfd fds[2] = {{wake_.Get(), POLLIN, 0}, {socket_, POLLIN | POLLRDHUP, 0}};
-    for (;;) {
-        if (::poll(fds, 2, -1) < 0) {
-            if (errno == EINTR) continue;
-            return;
+std::string MendAssociateRequest(std::string pdu, std::string& changed) {
+    changed.clear();
+    constexpr std::size_t kItemsAt = 6 + 68;  // the PDU header, then the fixed fields
+    if (pdu.size() < kItemsAt || pdu[0] != 0x01 || Be32At(pdu, 2) != pdu.size() - 6) return pdu;
+    std::string mended = pdu.substr(0, kItemsAt);
+    for (std::size_t at = kItemsAt; at < pdu.size();) {
+        if (pdu.size() - at < 4) return pdu;
+        const std::size_t length = Be16At(pdu, at + 2);
+        if (pdu.size() - at - 4 < length) return pdu;
+        std::string item = pdu.substr(at, 4 + length);
+        at += 4 + length;
+        if (item[0] == 0x20 && length >= 4) {
+            bool proposes = false;
+            for (std::size_t sub = 8; sub < item.size();) {
+                if (item.size() - sub < 4) return pdu;
+                const std::size_t subLength = Be16At(item, sub + 2);
+                if (item[sub] == 0x40) proposes = true;
+                sub += 4 + subLength;
+                if (sub > item.size()) return pdu;
+            }
+            if (!proposes && length + 4 <= 0xFFFF) {
+                item += std::string("\x40\0\0\0", 4);  // an empty transfer syntax
+                PutBe16(item, 2, length + 4);
+                if (!changed.empty()) changed += ", ";
+                changed += std::to_string(static_cast<unsigned char>(item[4]));
+            }
         }
-        if (fds[0].revents != 0) return;
-        if (fds[1].revents == 0) continue;
-        const std::optional<CallerSpeech> speech = SpeechOn(socket_, fds[1].revents, peekable_);
-        if (!speech) continue;
-        // What came stays unread, and would wake every poll from now on.
-        heard_(*speech);
-        return;
+        mended += item;
     }
+    PutBe32(mended, 2, mended.size() - 6);
+    return mended;
 }
 
 }  // namespace lumo::dicom::detail

@@ -31,9 +31,30 @@ constexpr const char* kTransferSyntaxes[] = {UID_LittleEndianExplicitTransferSyn
                                              UID_BigEndianExplicitTransferSyntax,
                                              UID_LittleEndianImplicitTransferSyntax};
 
-bool IsProposed(const char* transferSyntax) {
-    return std::any_of(std::begin(kTransferSyntaxes), std::end(kTransferSyntaxes),
-                       [&](const char* uid) { return std::string_view(uid) == transferSyntax; });
+T_ASC_SC_ROLE DcmtkRole(ContextRole role) {
+    switch (role) {
+        case ContextRole::Scu:
+            return ASC_SC_ROLE_SCU;
+        case ContextRole::Scp:
+            return ASC_SC_ROLE_SCP;
+        case ContextRole::Both:
+            return ASC_SC_ROLE_SCUSCP;
+        default:
+            return ASC_SC_ROLE_DEFAULT;
+    }
+}
+
+ContextRole RoleOf(T_ASC_SC_ROLE role) {
+    switch (role) {
+        case ASC_SC_ROLE_SCU:
+            return ContextRole::Scu;
+        case ASC_SC_ROLE_SCP:
+            return ContextRole::Scp;
+        case ASC_SC_ROLE_SCUSCP:
+            return ContextRole::Both;
+        default:
+            return ContextRole::Default;
+    }
 }
 
 // The same condition with the text the operator should read, so the one
@@ -127,12 +148,22 @@ Association::~Association() {
     }
 }
 
+std::vector<std::string> Association::PlainTransferSyntaxes() {
+    return {std::begin(kTransferSyntaxes), std::end(kTransferSyntaxes)};
+}
+
 void Association::Propose(const std::string& sopClass) {
-    proposed_.push_back(sopClass);
+    Propose(sopClass, PlainTransferSyntaxes(), ContextRole::Default);
+}
+
+void Association::Propose(const std::string& sopClass,
+                          const std::vector<std::string>& transferSyntaxes, ContextRole role) {
     ProposedContext context;
-    context.id = static_cast<std::uint8_t>(2 * proposed_.size() - 1);  // odd, as the standard asks
+    // odd, as the standard asks
+    context.id = static_cast<std::uint8_t>(2 * report_.contexts.size() + 1);
     context.abstractSyntax = sopClass;
-    context.transferSyntaxes.assign(std::begin(kTransferSyntaxes), std::end(kTransferSyntaxes));
+    context.transferSyntaxes = transferSyntaxes;
+    context.proposedRole = role;
     report_.contexts.push_back(std::move(context));
 }
 
@@ -176,6 +207,8 @@ void Association::PrepareExtended() {
 
 void Association::Prepare() {
     const std::string prepare = "Cannot prepare the association with " + peerText_;
+    if (report_.contexts.size() > 128)
+        throw Exception(kDicomError, prepare + ": more than 128 presentation contexts");
     if (peer_.maxPdu < kSmallestMaxPdu || peer_.maxPdu > kLargestMaxPdu)
         throw Exception(kDicomError, prepare + ": maximum PDU size " +
                                          std::to_string(peer_.maxPdu) + " outside " +
@@ -190,12 +223,17 @@ void Association::Prepare() {
     CheckCondition(ASC_setPresentationAddresses(params_, "localhost", calledAddress.c_str()),
                    kDicomError, prepare);
     // DCMTK copies the list and writes nothing to it.
-    auto* transferSyntaxes = const_cast<const char**>(kTransferSyntaxes);
-    for (const ProposedContext& context : report_.contexts)
-        CheckCondition(ASC_addPresentationContext(params_, context.id,
-                                                  context.abstractSyntax.c_str(), transferSyntaxes,
-                                                  static_cast<int>(std::size(kTransferSyntaxes))),
-                       kDicomError, prepare);
+    std::vector<const char*> transferSyntaxes;
+    for (const ProposedContext& context : report_.contexts) {
+        transferSyntaxes.clear();
+        for (const std::string& uid : context.transferSyntaxes)
+            transferSyntaxes.push_back(uid.c_str());
+        CheckCondition(
+            ASC_addPresentationContext(
+                params_, context.id, context.abstractSyntax.c_str(), transferSyntaxes.data(),
+                static_cast<int>(transferSyntaxes.size()), DcmtkRole(context.proposedRole)),
+            kDicomError, prepare);
+    }
     PrepareExtended();
 }
 
@@ -261,14 +299,17 @@ void Association::NoteNegotiation(const OFCondition& cond) {
     if (cond.bad()) return;
     report_.accepted = true;
     report_.times.accepted = Since(std::chrono::steady_clock::now());
+    report_.localAddress = transport_.LocalAddress();
     for (int i = 0; i < ASC_countPresentationContexts(params_); ++i) {
         T_ASC_PresentationContext answered{};
         if (ASC_getPresentationContext(params_, i, &answered).bad()) continue;
         for (ProposedContext& context : report_.contexts) {
             if (context.id != answered.presentationContextID) continue;
             context.result = static_cast<ContextResult>(answered.resultReason);
-            if (context.Accepted())
+            if (context.Accepted()) {
                 context.acceptedTransferSyntax = OneLine(answered.acceptedTransferSyntax);
+                context.acceptedRole = RoleOf(answered.acceptedRole);
+            }
         }
     }
     report_.peerMaxPdu = static_cast<std::uint32_t>(std::max(0L, params_->theirMaxPDUReceiveSize));
@@ -349,9 +390,15 @@ T_ASC_PresentationContextID Association::Require(const std::string& sopClass,
 // would have the identifier and the responses in an encoding nobody agreed on.
 void Association::CheckTransferSyntax(T_ASC_PresentationContextID id) {
     T_ASC_PresentationContext context{};
-    if (ASC_findAcceptedPresentationContext(params_, id, &context).good() &&
-        IsProposed(context.acceptedTransferSyntax))
-        return;
+    if (ASC_findAcceptedPresentationContext(params_, id, &context).good()) {
+        for (const ProposedContext& proposed : report_.contexts) {
+            if (proposed.id != id) continue;
+            if (std::find(proposed.transferSyntaxes.begin(), proposed.transferSyntaxes.end(),
+                          std::string(context.acceptedTransferSyntax)) !=
+                proposed.transferSyntaxes.end())
+                return;
+        }
+    }
     Abort();
     throw Exception(kNetworkError,
                     "No association with " + peerText_ + ": the node accepted transfer syntax " +

@@ -50,6 +50,17 @@ class Association {
     // Proposes a service on a presentation context of its own, with the
     // transfer syntaxes the console reads. Before Open.
     void Propose(const std::string& sopClass);
+    // The same with these transfer syntaxes, in order of preference, and this
+    // side's role (SCP/SCU role selection unless Default). At most 128
+    // contexts in all.
+    void Propose(const std::string& sopClass, const std::vector<std::string>& transferSyntaxes,
+                 ContextRole role);
+    // The transfer syntaxes the console reads, in its order of preference.
+    static std::vector<std::string> PlainTransferSyntaxes();
+
+    // The node's requests on this association (a C-GET's instances) are
+    // acknowledged at once. Before Open.
+    void AckAtOnce() { transport_.AckAtOnce(); }
 
     // Proposes, for a service proposed too, a SOP Class Extended Negotiation
     // sub-item of these bytes; the report says what the node sent back.
@@ -125,7 +136,6 @@ class Association {
     const DicomPeer peer_;
     AssociationReport& report_;
     const std::string peerText_;
-    std::vector<std::string> proposed_;
     // Declared before the network and the association, which use them.
     ReadDeadline deadline_;
     PeerWatch watch_;

@@ -3,6 +3,8 @@
 #include <dcmtk/dcmnet/cond.h>
 #include <dcmtk/dcmnet/dcmtrans.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 
@@ -20,6 +22,20 @@ namespace lumo::dicom::detail {
 namespace {
 
 using std::chrono::milliseconds;
+
+// The address this side has on a connected socket, dotted.
+std::string LocalAddressOf(int socket) {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0) return {};
+    char text[INET6_ADDRSTRLEN] = {};
+    const void* bytes =
+        address.ss_family == AF_INET6
+            ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(&address)->sin6_addr)
+            : &reinterpret_cast<const sockaddr_in*>(&address)->sin_addr;
+    if (::inet_ntop(address.ss_family, bytes, text, sizeof text) == nullptr) return {};
+    return text;
+}
 
 // Writes all of `bytes` on a plain socket unless the connection fails or the
 // deadline passes first; what the node makes of it, the reads that follow
@@ -53,14 +69,15 @@ class DeadlineConnection : public DcmTCPConnection {
   public:
     DeadlineConnection(DcmNativeSocketType socket, ReadDeadline& deadline, PeerWatch& watch,
                        ExchangeStop& stop, std::unique_ptr<TlsChannel> tls, TlsReport* report,
-                       milliseconds writeBound)
+                       milliseconds writeBound, bool ackAtOnce)
         : DcmTCPConnection(socket),
           deadline_(deadline),
           watch_(watch),
           stop_(stop),
           tls_(std::move(tls)),
           report_(report),
-          writeBound_(writeBound) {
+          writeBound_(writeBound),
+          ackAtOnce_(ackAtOnce) {
         if (tls_) {
             stop_.SetWriter([this](const std::string& bytes, const ReadDeadline&) {
                 WriteAll(bytes.data(), bytes.size());
@@ -128,6 +145,7 @@ class DeadlineConnection : public DcmTCPConnection {
             const ssize_t got = ::recv(getSocket(), buf, nbyte, MSG_DONTWAIT);
             if (got >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
                 watch_.Read(buf, got);
+                if (got > 0 && ackAtOnce_) AckAtOnce(getSocket());
                 return got;
             }
             Wait(left);
@@ -232,6 +250,7 @@ class DeadlineConnection : public DcmTCPConnection {
     const std::unique_ptr<TlsChannel> tls_;
     TlsReport* const report_;
     const milliseconds writeBound_;
+    const bool ackAtOnce_;
 };
 
 }  // namespace
@@ -251,12 +270,14 @@ DcmTransportConnection* DeadlineTransport::createConnection(DcmNativeSocketType 
     if (static_cast<bool>(useSecureLayer) != (tls_ != nullptr)) return nullptr;
     deadline_.Start(negotiation_);
     watch_.Connected();
+    localAddress_ = LocalAddressOf(openSocket);
     SendAtOnce(openSocket);
     std::unique_ptr<TlsChannel> tls;
     if (tls_ != nullptr) tls = std::make_unique<TlsChannel>(*tls_, openSocket, peerAddress_);
     // DCMTK owns the connection from here and deletes it with the association.
     return std::make_unique<DeadlineConnection>(openSocket, deadline_, watch_, stop_,
-                                                std::move(tls), tlsReport_, negotiation_)
+                                                std::move(tls), tlsReport_, negotiation_,
+                                                ackAtOnce_)
         .release();
 }
 

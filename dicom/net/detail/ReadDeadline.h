@@ -65,6 +65,16 @@ class DeadlineTransport : public DcmTransportLayer {
     DcmTransportConnection* createConnection(DcmNativeSocketType openSocket,
                                              OFBool useSecureLayer) override;
 
+    // Every connection from now on asks for its acknowledgements at once
+    // (SocketOptions.h): a C-GET's node sends its instances as requests, a
+    // command then a data set, and one that leaves Nagle's algorithm on holds
+    // the data set until this side acknowledges the command.
+    void AckAtOnce() { ackAtOnce_ = true; }
+
+    // This side's address on the last connection made ("10.0.0.2"); empty
+    // before one.
+    const std::string& LocalAddress() const { return localAddress_; }
+
   private:
     ReadDeadline& deadline_;
     PeerWatch& watch_;
@@ -73,6 +83,8 @@ class DeadlineTransport : public DcmTransportLayer {
     const TlsContext* tls_ = nullptr;
     std::string peerAddress_;
     TlsReport* tlsReport_ = nullptr;
+    std::string localAddress_;
+    bool ackAtOnce_ = false;
 };
 
 }  // namespace lumo::dicom::detail

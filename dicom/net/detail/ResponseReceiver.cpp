@@ -98,12 +98,70 @@ std::vector<std::uint32_t> OffendingElements(DcmDataset& set) {
     return tags;
 }
 
-// The fields of a C-FIND-RSP or a C-ECHO-RSP that the exchange reads.
+bool IsFindOrEcho(std::uint16_t field) {
+    return field == DIMSE_C_FIND_RSP || field == DIMSE_C_ECHO_RSP;
+}
+
+std::optional<std::uint16_t> OptionalUint16(DcmDataset& set, const DcmTagKey& tag) {
+    Uint16 value = 0;
+    if (set.findAndGetUint16(tag, value).bad()) return std::nullopt;
+    return value;
+}
+
+std::string Text(DcmDataset& set, const DcmTagKey& tag) {
+    OFString text;
+    if (set.findAndGetOFString(tag, text).bad()) return {};
+    return text.c_str();
+}
+
+// The fields of a retrieval's response or of a C-STORE-RQ, as far as they
+// are there: the exchange judges what is missing.
+void ParseRetrieval(DcmDataset& set, ResponseCommand& command) {
+    const std::optional<std::uint16_t> dataSetType = OptionalUint16(set, DCM_CommandDataSetType);
+    command.announcesDataSet = dataSetType && *dataSetType != DIMSE_DATASET_NULL;
+    if (command.commandField == DIMSE_C_ECHO_RQ) {
+        const std::optional<std::uint16_t> messageID = OptionalUint16(set, DCM_MessageID);
+        command.messageID = messageID.value_or(0);
+        command.affectedSopClassUID = Text(set, DCM_AffectedSOPClassUID);
+        command.complete = messageID.has_value();
+        return;
+    }
+    if (command.commandField == DIMSE_C_STORE_RQ) {
+        const std::optional<std::uint16_t> messageID = OptionalUint16(set, DCM_MessageID);
+        command.messageID = messageID.value_or(0);
+        command.affectedSopClassUID = Text(set, DCM_AffectedSOPClassUID);
+        command.affectedSopInstanceUID = Text(set, DCM_AffectedSOPInstanceUID);
+        command.moveOriginatorAETitle = Text(set, DCM_MoveOriginatorApplicationEntityTitle);
+        command.complete = messageID && dataSetType && !command.affectedSopClassUID.empty() &&
+                           !command.affectedSopInstanceUID.empty();
+        return;
+    }
+    const std::optional<std::uint16_t> respondedTo =
+        OptionalUint16(set, DCM_MessageIDBeingRespondedTo);
+    const std::optional<std::uint16_t> status = OptionalUint16(set, DCM_Status);
+    command.messageIDBeingRespondedTo = respondedTo.value_or(0);
+    command.status = status.value_or(0);
+    command.remaining = OptionalUint16(set, DCM_NumberOfRemainingSuboperations);
+    command.completed = OptionalUint16(set, DCM_NumberOfCompletedSuboperations);
+    command.failed = OptionalUint16(set, DCM_NumberOfFailedSuboperations);
+    command.warning = OptionalUint16(set, DCM_NumberOfWarningSuboperations);
+    command.errorComment = Text(set, DCM_ErrorComment);
+    command.offendingElements = OffendingElements(set);
+    command.complete = respondedTo && status && dataSetType;
+}
+
+// The fields of a C-FIND-RSP or a C-ECHO-RSP that the exchange reads, or
+// of a retrieval's messages.
 OFCondition ParseResponse(DcmDataset& set, ResponseCommand& command) {
     Uint16 field = 0;
     if (set.findAndGetUint16(DCM_CommandField, field).bad()) return DIMSE_PARSEFAILED;
     command.commandField = field;
-    if (field != DIMSE_C_FIND_RSP && field != DIMSE_C_ECHO_RSP) return EC_Normal;
+    if (field == DIMSE_C_MOVE_RSP || field == DIMSE_C_GET_RSP || field == DIMSE_C_STORE_RQ ||
+        field == DIMSE_C_ECHO_RQ) {
+        ParseRetrieval(set, command);
+        return EC_Normal;
+    }
+    if (!IsFindOrEcho(field)) return EC_Normal;
     Uint16 messageID = 0;
     Uint16 dataSetType = 0;
     Uint16 status = 0;
@@ -124,16 +182,19 @@ OFCondition ParseResponse(DcmDataset& set, ResponseCommand& command) {
 }  // namespace
 
 OFCondition ReceiveCommand(T_ASC_Association* assoc, std::size_t maxBytes, std::string& buffer,
-                           ResponseCommand& command) {
+                           ResponseCommand& command, T_ASC_PresentationContextID* contextID) {
     command = ResponseCommand();
     std::string_view bytes;
     T_ASC_PresentationContextID presID = 0;
     OFCondition cond =
         GatherPdvs(assoc, DUL_COMMANDPDV, "command", maxBytes, buffer, bytes, presID);
+    if (contextID != nullptr) *contextID = presID;
     E_TransferSyntax xfer = EXS_Unknown;
     if (cond.good()) cond = AcceptedTransferSyntax(assoc, presID, xfer);
     if (cond.bad()) return cond;
-    if (std::optional<ResponseCommand> plain = ReadPlainCommand(bytes)) {
+    // The plain reading knows C-FIND and C-ECHO responses only.
+    if (std::optional<ResponseCommand> plain = ReadPlainCommand(bytes);
+        plain && IsFindOrEcho(plain->commandField)) {
         command = std::move(*plain);
         return EC_Normal;
     }

@@ -12,15 +12,17 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace lumo::dicom::detail {
 
-// What the command of a response says, as far as a C-FIND or a C-ECHO
-// needs it. Only the command field is read when it is neither a C-FIND-RSP
-// nor a C-ECHO-RSP.
+// What the command of a message says, as far as the console's exchanges
+// need it: a C-FIND, C-ECHO, C-MOVE or C-GET response, or the C-STORE
+// request of a retrieval's sub-operation. Only the command field is read
+// of any other.
 struct ResponseCommand {
     std::uint16_t commandField = 0;
     std::uint16_t messageIDBeingRespondedTo = 0;
@@ -28,13 +30,25 @@ struct ResponseCommand {
     std::uint16_t status = 0;
     std::string errorComment;                      // (0000,0902), when the node gave one
     std::vector<std::uint32_t> offendingElements;  // (0000,0901), group << 16 | element
+    // A C-MOVE-RSP or C-GET-RSP: the sub-operation counts the node sent.
+    std::optional<std::uint16_t> remaining, completed, failed, warning;
+    // A C-STORE-RQ (or C-ECHO-RQ): its message ID, what it stores, and the
+    // C-MOVE it serves.
+    std::uint16_t messageID = 0;
+    std::string affectedSopClassUID;
+    std::string affectedSopInstanceUID;
+    std::string moveOriginatorAETitle;  // (0000,1030), when the node gave one
+    // Whether a retrieval's response or a C-STORE-RQ held every field its
+    // kind must have (a C-FIND or C-ECHO response without them fails to parse).
+    bool complete = false;
 };
 
 // The next command on the association, its bytes gathered in `buffer`. A
 // bad condition when it is larger than `maxBytes`, nested too deeply
 // (NestedTooDeep), unreadable or incomplete, or when the association ends.
+// `presID`, when given, receives the presentation context it came on.
 OFCondition ReceiveCommand(T_ASC_Association* assoc, std::size_t maxBytes, std::string& buffer,
-                           ResponseCommand& command);
+                           ResponseCommand& command, T_ASC_PresentationContextID* presID = nullptr);
 
 // The bytes of the data set that follows a command, with the checks DCMTK's
 // own receiving makes, and the transfer syntax of its presentation context.

@@ -21,56 +21,6 @@ namespace lumo::dicom::detail {
 
 namespace {
 
-struct BioFree {
-    void operator()(BIO* bio) const { BIO_free(bio); }
-};
-
-std::string NameText(const X509_NAME* name) {
-    std::unique_ptr<BIO, BioFree> bio(BIO_new(BIO_s_mem()));
-    if (!bio || name == nullptr) return {};
-    X509_NAME_print_ex(bio.get(), name, 0, XN_FLAG_RFC2253 & ~ASN1_STRFLGS_ESC_MSB);
-    char* data = nullptr;
-    const long length = BIO_get_mem_data(bio.get(), &data);
-    return std::string(data, static_cast<std::size_t>(std::max(length, 0L)));
-}
-
-std::string TimeText(const ASN1_TIME* time) {
-    std::tm tm{};
-    if (time == nullptr || ASN1_TIME_to_tm(time, &tm) != 1) return {};
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &tm);
-    return text;
-}
-
-// The names a certificate is issued for: its subject alternative names,
-// or its common name when it has none.
-std::string IssuedFor(X509* cert) {
-    std::string names;
-    auto* alternatives =
-        static_cast<GENERAL_NAMES*>(X509_get_ext_d2i(cert, NID_subject_alt_name, nullptr, nullptr));
-    for (int i = 0; alternatives != nullptr && i < sk_GENERAL_NAME_num(alternatives); ++i) {
-        const GENERAL_NAME* name = sk_GENERAL_NAME_value(alternatives, i);
-        std::string one;
-        if (name->type == GEN_DNS) {
-            const ASN1_STRING* dns = name->d.dNSName;
-            one.assign(reinterpret_cast<const char*>(ASN1_STRING_get0_data(dns)),
-                       static_cast<std::size_t>(ASN1_STRING_length(dns)));
-        } else if (name->type == GEN_IPADD) {
-            const ASN1_OCTET_STRING* ip = name->d.iPAddress;
-            char text[INET6_ADDRSTRLEN] = {};
-            const int family = ASN1_STRING_length(ip) == 4 ? AF_INET : AF_INET6;
-            if (inet_ntop(family, ASN1_STRING_get0_data(ip), text, sizeof text)) one = text;
-        }
-        if (one.empty()) continue;
-        names += (names.empty() ? "" : ", ") + one;
-    }
-    GENERAL_NAMES_free(alternatives);
-    if (!names.empty()) return names;
-    char common[256] = {};
-    X509_NAME_get_text_by_NID(X509_get_subject_name(cert), NID_commonName, common, sizeof common);
-    return common;
-}
-
 int VerifyCallback(int ok, X509_STORE_CTX* store) {
     if (ok == 1) return ok;
     auto* ssl =
@@ -123,19 +73,7 @@ TlsChannel::TlsChannel(const TlsContext& context, int socket, const std::string&
 TlsChannel::~TlsChannel() { SSL_free(ssl_); }
 
 void TlsChannel::NoteFault(int error, void* certificate, void* leaf) {
-    if (fault_.error != X509_V_OK) return;
-    fault_.error = error;
-    if (auto* own = static_cast<X509*>(leaf)) {
-        fault_.leafSubject = NameText(X509_get_subject_name(own));
-        fault_.leafIssuer = NameText(X509_get_issuer_name(own));
-    }
-    auto* cert = static_cast<X509*>(certificate);
-    if (cert == nullptr) return;
-    fault_.subject = NameText(X509_get_subject_name(cert));
-    fault_.issuer = NameText(X509_get_issuer_name(cert));
-    fault_.notBefore = TimeText(X509_get0_notBefore(cert));
-    fault_.notAfter = TimeText(X509_get0_notAfter(cert));
-    fault_.names = IssuedFor(cert);
+    fault_.Note(error, static_cast<X509*>(certificate), static_cast<X509*>(leaf));
 }
 
 TlsStep TlsChannel::StepOf(int result) {
@@ -209,60 +147,21 @@ void TlsChannel::Close() noexcept {
     ERR_clear_error();
 }
 
-void TlsChannel::Describe(TlsReport& report) const {
-    if (ssl_ == nullptr) return;
-    report.established = true;
-    report.protocol = SSL_get_version(ssl_);
-    if (const SSL_CIPHER* cipher = SSL_get_current_cipher(ssl_))
-        report.cipherSuite = SSL_CIPHER_standard_name(cipher);
-    X509* cert = SSL_get1_peer_certificate(ssl_);
-    if (cert == nullptr) return;
-    report.peerSubject = NameText(X509_get_subject_name(cert));
-    report.peerIssuer = NameText(X509_get_issuer_name(cert));
-    report.peerNotBefore = TimeText(X509_get0_notBefore(cert));
-    report.peerNotAfter = TimeText(X509_get0_notAfter(cert));
-    X509_free(cert);
-}
+void TlsChannel::Describe(TlsReport& report) const { DescribeTlsSession(ssl_, report); }
 
 std::string TlsChannel::Other() const {
     return context_.Side() == TlsSide::Requestor ? "the node" : "the caller";
 }
 
-std::string TlsChannel::CertificateFailure() const {
-    const bool node = context_.Side() == TlsSide::Requestor;
-    const std::string whose =
-        std::string(node ? "the node's" : "the caller's") + " certificate (" + fault_.subject + ")";
-    switch (fault_.error) {
-        case X509_V_ERR_CERT_HAS_EXPIRED:
-            return whose + " expired on " + fault_.notAfter;
-        case X509_V_ERR_CERT_NOT_YET_VALID:
-            return whose + " is not valid before " + fault_.notBefore;
-        case X509_V_ERR_HOSTNAME_MISMATCH:
-        case X509_V_ERR_IP_ADDRESS_MISMATCH:
-            return whose + " is issued for " + fault_.names + ", not for " + peerAddress_;
-        case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
-        case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
-        case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
-        case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
-        case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
-        case X509_V_ERR_CERT_UNTRUSTED:
-            // Said of the other side's own certificate: its chain is what
-            // nobody here trusts, whichever link OpenSSL stopped at.
-            return std::string(node ? "the node's" : "the caller's") + " certificate (" +
-                   fault_.leafSubject + ", issued by " + fault_.leafIssuer + ") is not trusted: " +
-                   (node ? "add its issuer's certificate to the trusted certificates (--tls-ca), "
-                           "or do not verify it (--tls-verify ignore)"
-                         : "add its issuer's certificate to the trusted certificates "
-                           "(--listen-ca)");
-        default:
-            return whose + " is refused: " + X509_verify_cert_error_string(fault_.error);
-    }
+TlsSideFacts TlsChannel::SideFacts() const {
+    return {context_.Side() == TlsSide::Requestor, peerAddress_,
+            context_.Settings().certificateFile, TlsProfileName(context_.Settings().profile)};
 }
 
 std::string TlsChannel::Failure(bool handshaking) const {
     const bool node = context_.Side() == TlsSide::Requestor;
-    if (fault_.error != X509_V_OK && context_.Settings().verify == TlsVerify::Require)
-        return CertificateFailure();
+    if (fault_.Noted() && context_.Settings().verify == TlsVerify::Require)
+        return CertificateFaultText(fault_, SideFacts());
     if (closedAbruptly_ && handshaking)
         return Other() + " closed the connection during the TLS handshake: " +
                (node ? "is this port a TLS port, and does the node take this TLS profile ("
@@ -273,51 +172,7 @@ std::string TlsChannel::Failure(bool handshaking) const {
             return std::string("TLS connection failed: ") + std::strerror(sysError_);
         return Other() + " closed the TLS connection";
     }
-    const int reason = ERR_GET_REASON(sslError_);
-    const bool ownCertificate = context_.HasCertificate();
-    switch (reason) {
-        case SSL_R_WRONG_VERSION_NUMBER:
-        case SSL_R_PACKET_LENGTH_TOO_LONG:
-        case SSL_R_RECORD_LENGTH_MISMATCH:
-        case SSL_R_HTTP_REQUEST:
-        case SSL_R_UNKNOWN_PROTOCOL:
-            return Other() + (node ? " answered without TLS: is this port a TLS port?"
-                                   : " spoke without TLS (plain DICOM?) to a TLS port");
-        case SSL_R_TLSV13_ALERT_CERTIFICATE_REQUIRED:
-        case SSL_R_PEER_DID_NOT_RETURN_A_CERTIFICATE:
-            return node ? "the node requires a client certificate: give one with --tls-cert and "
-                          "--tls-key"
-                        : "the caller gave no certificate, and this listener requires one";
-        case SSL_R_SSLV3_ALERT_HANDSHAKE_FAILURE:
-            if (node && !ownCertificate)
-                return "the node refused the TLS handshake: it may require a client certificate "
-                       "(--tls-cert, --tls-key), or share no cipher suite with profile " +
-                       std::string(TlsProfileName(context_.Settings().profile));
-            return Other() + " refused the TLS handshake: no cipher suite in common with profile " +
-                   TlsProfileName(context_.Settings().profile);
-        case SSL_R_TLSV1_ALERT_UNKNOWN_CA:
-        case SSL_R_SSLV3_ALERT_BAD_CERTIFICATE:
-        case SSL_R_SSLV3_ALERT_CERTIFICATE_UNKNOWN:
-        case SSL_R_SSLV3_ALERT_UNSUPPORTED_CERTIFICATE:
-        case SSL_R_SSLV3_ALERT_CERTIFICATE_EXPIRED:
-        case SSL_R_SSLV3_ALERT_CERTIFICATE_REVOKED:
-        case SSL_R_TLSV1_ALERT_ACCESS_DENIED:
-            return Other() + " does not accept our certificate (" +
-                   context_.Settings().certificateFile + "): its TLS alert says \"" +
-                   ERR_reason_error_string(sslError_) + "\"";
-        case SSL_R_NO_SHARED_CIPHER:
-        case SSL_R_UNSUPPORTED_PROTOCOL:
-        case SSL_R_NO_PROTOCOLS_AVAILABLE:
-        case SSL_R_VERSION_TOO_LOW:
-        case SSL_R_TLSV1_ALERT_PROTOCOL_VERSION:
-        case SSL_R_TLSV1_ALERT_INSUFFICIENT_SECURITY:
-            return "no TLS version or cipher suite in common with " + Other() + " (profile " +
-                   TlsProfileName(context_.Settings().profile) + ")";
-        default: {
-            const char* text = ERR_reason_error_string(sslError_);
-            return std::string("TLS error: ") + (text != nullptr ? text : "unknown");
-        }
-    }
+    return TlsErrorText(sslError_, SideFacts());
 }
 
 bool WaitForSocket(int socket, TlsStep step, int wakeFd, std::chrono::milliseconds wait) {

@@ -10,6 +10,7 @@
 
 #include "dicom/net/AssociationReport.h"
 #include "dicom/net/DicomTls.h"
+#include "dicom/net/detail/TlsWords.h"
 
 struct ssl_st;
 
@@ -59,7 +60,7 @@ class TlsChannel {
   private:
     TlsStep StepOf(int result);
     std::string Other() const;
-    std::string CertificateFailure() const;
+    TlsSideFacts SideFacts() const;
 
     const TlsContext& context_;
     const std::string peerAddress_;
@@ -68,11 +69,7 @@ class TlsChannel {
     unsigned long sslError_ = 0;  // OpenSSL's first error of the last step
     int sysError_ = 0;            // errno of the last step's socket failure
     bool closedAbruptly_ = false;
-    struct Fault {
-        int error = 0;                                            // X509_V_OK when none
-        std::string subject, issuer, notBefore, notAfter, names;  // of the faulty certificate
-        std::string leafSubject, leafIssuer;                      // of the other side's own
-    } fault_;
+    CertificateFault fault_;
 };
 
 // Waits up to `wait` for `socket` to be ready as `step` asks (or ended), or

@@ -13,11 +13,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 #include "support/Exception.h"
+#include "support/WholeFile.h"
 
 namespace lumo::dicom {
 
@@ -53,15 +52,26 @@ using Bio = std::unique_ptr<BIO, BioFree>;
 using Certificate = std::unique_ptr<X509, X509Free>;
 using Key = std::unique_ptr<EVP_PKEY, KeyFree>;
 
+// The largest certificate, key or file of trusted certificates read: far
+// beyond any real chain or bundle, small enough to hold.
+constexpr std::size_t kMaxTlsFileBytes = std::size_t{16} * 1024 * 1024;
+
 // The whole of a file the operator named (`what`: "the certificate"), or
-// the reason it cannot be had.
+// the reason it cannot be had. Only a regular file of bounded size is read,
+// opened without waiting: a named pipe would hold the program in its open
+// for ever, a device like /dev/zero would fill the memory.
 std::string ReadNamedFile(const std::string& path, const std::string& what) {
     std::error_code error;
     if (!std::filesystem::exists(path, error)) Refuse(what + " " + path + " does not exist");
     if (std::filesystem::is_directory(path, error)) Refuse(what + " " + path + " is a folder");
-    std::ifstream in(path, std::ios::binary);
-    if (!in) Refuse(what + " " + path + " cannot be read (" + std::strerror(errno) + ")");
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    WholeFile file = ReadWholeFile(path, ReadableFiles::RegularOnly, kMaxTlsFileBytes);
+    if (file.error == EINVAL) Refuse(what + " " + path + " is not a regular file");
+    if (file.error == EFBIG)
+        Refuse(what + " " + path + " is too large (over " +
+               std::to_string(kMaxTlsFileBytes / (1024 * 1024)) + " MiB)");
+    if (!file.Ok())
+        Refuse(what + " " + path + " cannot be read (" + std::strerror(file.error) + ")");
+    return std::move(file.bytes);
 }
 
 // Every PEM certificate in `text`, in order.
@@ -137,11 +147,12 @@ void TrustCertificates(SSL_CTX* ctx, const std::string& path) {
     std::error_code error;
     if (std::filesystem::is_directory(path, error)) {
         for (const auto& entry : std::filesystem::directory_iterator(path, error)) {
-            if (!entry.is_regular_file(error)) continue;
-            std::ifstream in(entry.path(), std::ios::binary);
-            const std::string text{std::istreambuf_iterator<char>(in),
-                                   std::istreambuf_iterator<char>()};
-            for (Certificate& cert : CertificatesIn(text)) trusted.push_back(std::move(cert));
+            // What is not a regular file of bounded size holds no
+            // certificate worth waiting for.
+            const WholeFile file =
+                ReadWholeFile(entry.path().string(), ReadableFiles::RegularOnly, kMaxTlsFileBytes);
+            if (!file.Ok()) continue;
+            for (Certificate& cert : CertificatesIn(file.bytes)) trusted.push_back(std::move(cert));
         }
         if (trusted.empty()) Refuse("the folder " + path + " holds no PEM certificate");
     } else {
@@ -156,7 +167,9 @@ void TrustCertificates(SSL_CTX* ctx, const std::string& path) {
 
 namespace detail {
 
-TlsContext::TlsContext(const DicomTls& settings, TlsSide side) : settings_(settings), side_(side) {
+namespace {
+
+void CheckPairing(const DicomTls& settings, TlsSide side) {
     const bool hasCert = !settings.certificateFile.empty();
     const bool hasKey = !settings.privateKeyFile.empty();
     if (side == TlsSide::Acceptor && !hasCert && !hasKey)
@@ -165,6 +178,27 @@ TlsContext::TlsContext(const DicomTls& settings, TlsSide side) : settings_(setti
         Refuse("the certificate " + settings.certificateFile + " is given without its private key");
     if (hasKey && !hasCert)
         Refuse("the private key " + settings.privateKeyFile + " is given without its certificate");
+}
+
+void UseFiles(SSL_CTX* ctx, const DicomTls& settings) {
+    if (!settings.certificateFile.empty()) UseOwnCertificate(ctx, settings);
+    if (settings.trusted.empty()) {
+        SSL_CTX_set_default_verify_paths(ctx);
+    } else {
+        TrustCertificates(ctx, settings.trusted);
+    }
+    ERR_clear_error();
+}
+
+}  // namespace
+
+void UseTlsFiles(ssl_ctx_st* ctx, const DicomTls& settings) {
+    CheckPairing(settings, TlsSide::Requestor);
+    UseFiles(ctx, settings);
+}
+
+TlsContext::TlsContext(const DicomTls& settings, TlsSide side) : settings_(settings), side_(side) {
+    CheckPairing(settings, side);
 
     layer_ = std::make_unique<DcmTLSTransportLayer>(
         side == TlsSide::Acceptor ? NET_ACCEPTOR : NET_REQUESTOR, nullptr, OFFalse);
@@ -174,14 +208,7 @@ TlsContext::TlsContext(const DicomTls& settings, TlsSide side) : settings_(setti
         Refuse(std::string("the TLS profile ") + TlsProfileName(settings.profile) +
                " is not available with this OpenSSL");
     if (side == TlsSide::Acceptor) layer_->setBuiltInDHParameters();
-    SSL_CTX* ctx = Native();
-    if (hasCert) UseOwnCertificate(ctx, settings);
-    if (settings.trusted.empty()) {
-        SSL_CTX_set_default_verify_paths(ctx);
-    } else {
-        TrustCertificates(ctx, settings.trusted);
-    }
-    ERR_clear_error();
+    UseFiles(Native(), settings);
 }
 
 TlsContext::~TlsContext() = default;

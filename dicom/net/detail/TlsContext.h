@@ -39,4 +39,11 @@ class TlsContext {
     std::unique_ptr<DcmTLSTransportLayer> layer_;
 };
 
+// This side's certificate and key (the key's password from the
+// environment) and the certificates it trusts (the system's when none are
+// named), put into an OpenSSL context made by another transport (HTTPS):
+// the files read, and refused, in the words of a TlsContext (EDicomError).
+// The thread that owns `ctx`.
+void UseTlsFiles(ssl_ctx_st* ctx, const DicomTls& settings);
+
 }  // namespace lumo::dicom::detail

@@ -83,6 +83,38 @@ TEST(CliOptionsTest, BadUsageSaysWhatIsWrong) {
     EXPECT_EQ(UsageError({"study", "--tls=yes"}), "option --tls takes on or off");
     EXPECT_NE(UsageError({"study", "--max-results=-1"}).find("Max. réponses : '-1' refusé"),
               std::string::npos);
+    EXPECT_EQ(UsageError({"listen", "0", "--max-relayed-queries=0"}),
+              "--max-relayed-queries: Requêtes relayées max. : '0' refusé, un nombre entier de "
+              "requêtes de 1 à 256 est attendu");
+    EXPECT_EQ(ParseCliOptions({"listen", "0", "--max-associations-per-address", "2"}).listenBounds,
+              (std::vector<std::pair<ConnectionSetting, std::uint32_t>>{
+                  {ConnectionSetting::MaxAssociationsPerAddress, 2}}));
+    EXPECT_EQ(UsageError({"get"}), "get needs a level: patient, study, series or image");
+    EXPECT_EQ(UsageError({"move", "worklist"}),
+              "move needs a level: patient, study, series or image, not 'worklist'");
+    EXPECT_EQ(UsageError({"move", "patient", "--study-uid=1.2"}),
+              "move patient needs --dossier (Patient ID)");
+    EXPECT_EQ(UsageError({"get", "series", "--study-uid=1.2", "--series-uid=\\"}),
+              "get series needs --series-uid (Series Instance UID)");
+    EXPECT_EQ(UsageError({"move", "image", "--study-uid=1", "--series-uid=2"}),
+              "move image needs --sop-uid (SOP Instance UID)");
+    EXPECT_EQ(UsageError({"move", "study", "--study-uid=1", "--store-port=70000"}),
+              "--store-port: '70000' refused, a port from 1 to 65535 is expected");
+}
+
+TEST(CliOptionsTest, RetrievalSetsItsLevelAndOptions) {
+    const CliOptions options = ParseCliOptions({"get", "image", "--study-uid=1", "--series-uid=2",
+                                                "--sop-uid=3\\4", "--verify", "--move-dest=DEST",
+                                                "--store-port=4000", "--store-dir=/tmp/x"});
+    EXPECT_EQ(options.command, CliOptions::Command::Get);
+    EXPECT_EQ(options.fields, (Fields{{"cboRetrieveLevel", "image"},
+                                      {"EditStudyUID", "1"},
+                                      {"EditSeriesUID", "2"},
+                                      {"EditSOPInstanceUID", "3\\4"},
+                                      {"cbVerify", "1"},
+                                      {"EditMoveDest", "DEST"},
+                                      {"EditStorePort", "4000"},
+                                      {"EditStoreFolder", "/tmp/x"}}));
 }
 
 // --tls alone turns TLS on; with a value it may also turn a stored one off.

@@ -66,6 +66,20 @@ TEST_F(CliStopNet, MaxResultsListsExactlyThatManyAndSucceeds) {
     ExpectOneCancelForTheRequest();
 }
 
+// The listing is printed and the exports written as the responses come,
+// not held to the end; a query that does not run to its end leaves no
+// export behind, not even a part.
+TEST_F(CliStopNet, BlocksArePrintedWhileTheNodeStillAnswers) {
+    ChildProgram child(LUMO_CLI_PROGRAM, StudyArgs(node, {"--json=a.json", "--csv=a.csv"}),
+                       dir.Path());
+    EXPECT_TRUE(child.WaitForOut("---------------------", 8s));
+    EXPECT_FALSE(node.WaitForResponsesSent(200, 0ms));
+    child.Signal(SIGINT);
+    EXPECT_EQ(child.Wait(10s).exitCode, 1);
+    EXPECT_EQ(testing::FileNames(dir.Path()),
+              (std::vector<std::string>{".child-stderr", ".child-stdout"}));
+}
+
 TEST_F(CliStopNet, SigintCancelsTheQueryAndFails) {
     ChildProgram child(LUMO_CLI_PROGRAM, StudyArgs(node, {}), dir.Path());
     ASSERT_TRUE(node.WaitForResponsesSent(3, 10s));

@@ -6,6 +6,7 @@
 #include <dcmtk/dcmdata/dcuid.h>
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <regex>
 #include <string>
 #include <vector>
@@ -115,6 +116,51 @@ TEST(DiagnosticCommandNet, VerboseReportsTheQuerysStatusAndTheSizesAsked) {
           "Statut final : C001 Unable to process", "Error Comment (0000,0902) : db closed",
           "Offending Element (0000,0901) : (0010,0020)"})
         EXPECT_TRUE(Has(study.err, line)) << line << "\n" << study.err;
+}
+
+// What the command line says of a node that misbehaves: a Cancel it was not
+// asked for ends a query that ran, a transfer syntax never proposed is the
+// node's fault, and control characters from the node or in a file name
+// reach the terminal visible, never raw.
+TEST(DiagnosticCommandNet, ANodesFaultsAreToldVisibly) {
+    const struct {
+        std::uint16_t status;
+        const char* comment;
+        const char* version;  // the node's implementation version name
+        const char* syntax;   // the transfer syntax it accepts, proposed or not
+        std::vector<std::string> args;
+        int exitCode;
+        const char *out, *err;  // parts of stdout and stderr
+    } cases[] = {
+        // clang-format off
+        {0xFE00, "", "", nullptr, {"study", "--verbose"}, 0,
+         "---------------------\nRéponses interrompues par le nœud après 3 réponses (statut FE00 "
+         "non demandé)\n",
+         "Réponses interrompues par le nœud après 3 réponses (statut FE00 non demandé) : sans "
+         "C-CANCEL de la console"},
+        {0, "", "", UID_JPEGProcess1TransferSyntax, {"probe"}, 1,
+         "Verification : faute de protocole du nœud : acceptée avec JPEG Baseline", ""},
+        {0xC000, "bad\x1B[2Jkey", "\x1B]0;PWN\x07", nullptr, {"study", "--verbose"}, 1,
+         "bad<1B>[2Jkey", "<1B>]0;PWN<07>"},
+        {0, "", "", nullptr, {"study", "--csv", "no\x1B[2Jdir/out.csv"}, 1, "",
+         "no<1B>[2Jdir/out.csv"},
+        // clang-format on
+    };
+    for (const auto& c : cases) {
+        TestNode node;
+        node.SetSyntheticResponses(3);
+        node.SetFinalStatus(c.status, c.comment);
+        node.SetImplementationVersionName(c.version);
+        node.SetAcceptedTransferSyntax(c.syntax ? std::optional<std::string>(c.syntax)
+                                                : std::nullopt);
+        node.Start();
+        TempDir dir;
+        const ProgramResult result = Cli(c.args, node, dir);
+        EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
+        EXPECT_TRUE(Has(result.out, c.out)) << result.out;
+        EXPECT_TRUE(Has(result.err, c.err)) << result.err;
+        EXPECT_FALSE(Has(result.out + result.err, "\x1B")) << result.out << result.err;
+    }
 }
 
 TEST(DiagnosticCommandNet, OutOfRangeSettingsAreRefusedBeforeAnythingIsSent) {

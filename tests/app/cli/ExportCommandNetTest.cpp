@@ -38,6 +38,8 @@ column = {name: i for i, name in enumerate(rows[0])}
 print(rows[1][column["PatientName"]], "|", rows[1][column["InstitutionName"]], "|",
       rows[1][column["RequestAttributesSequence"]], "|", rows[1][column["ModalitiesInStudy"]])
 print(rows[2][column["PatientName"]] == "", rows[2][column["AccessionNumber"]])
+print(rows[2][column["ReferringPhysicianName"]], rows[2][column["StudyDescription"]],
+      rows[2][column["PatientID"]], responses[1]["00100020"]["Value"][0])
 )";
 
 TEST(ExportNet, JsonAndCsvHoldEveryResponseForIndependentReaders) {
@@ -51,7 +53,12 @@ TEST(ExportNet, JsonAndCsvHoldEveryResponseForIndependentReaders) {
          {DCM_ModalitiesInStudy, "CT\\MR"},
          {DCM_RequestAttributesSequence,
           Items{{{DCM_ScheduledProcedureStepID, "S1"}}, {{DCM_ScheduledProcedureStepID, "S2"}}}}}));
-    responses.push_back(MakeDataSet({{DCM_AccessionNumber, "A2"}}));
+    // A value a spreadsheet would run as a formula stays text; a NUL is
+    // shown alike in both files.
+    responses.push_back(MakeDataSet({{DCM_AccessionNumber, "A2"},
+                                     {DCM_ReferringPhysicianName, "=HYPERLINK(\"http://x\")"},
+                                     {DCM_StudyDescription, "-2,5"},
+                                     {DCM_PatientID, std::string("P\0Q", 3)}}));
     node.SetResponses(std::move(responses));
     node.Start();
     TempDir dir;
@@ -76,7 +83,8 @@ TEST(ExportNet, JsonAndCsvHoldEveryResponseForIndependentReaders) {
               "True\n"
               "3 ['SpecificCharacterSet', 'AccessionNumber']\n"
               "Müller^Zoé | Hôpital \"Nord\", Lyon | 2 | CT\\MR\n"
-              "True A2\n");
+              "True A2\n"
+              "'=HYPERLINK(\"http://x\") '-2,5 P<00>Q P<00>Q\n");
 }
 
 // A file that cannot be written is an error, and the query counts as failed.

@@ -13,15 +13,20 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
+#include <map>
 #include <regex>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/DateTime.h"
 #include "tests/app/FormTestSupport.h"
 #include "tests/app/ProgramFolder.h"
 #include "tests/app/cli/RunProgram.h"
+#include "tests/fixtures/PeerServers.h"
 #include "tests/fixtures/TestNode.h"
 #include "tests/fixtures/TestSupport.h"
 
@@ -58,11 +63,17 @@ class RelayNet : public ::testing::Test {
         node.Start();
         program_ = folder.Path() + "/lumo4410-cli";
         std::filesystem::copy_file(LUMO_CLI_PROGRAM, program_);
-        relay_ = std::make_unique<testing::ChildProgram>(
-            program_,
-            Lines{"listen", "0", "--ip=127.0.0.1", "--port=" + std::to_string(node.Port()),
-                  "--modality=MR"},
-            folder.Path());
+        StartRelay(node.Port());
+    }
+
+    // Starts the relay (ended first if it runs), relaying to `nodePort` with
+    // the options `extra` besides the usual ones.
+    void StartRelay(std::uint16_t nodePort, const Lines& extra = {}) {
+        Stop();
+        Lines args{"listen", "0", "--ip=127.0.0.1", "--port=" + std::to_string(nodePort),
+                   "--modality=MR"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        relay_ = std::make_unique<testing::ChildProgram>(program_, args, folder.Path());
         if (!relay_->WaitForErr("Écoute sur le port ", std::chrono::seconds(30))) {
             ADD_FAILURE() << "the relay did not start: " << relay_->ErrSoFar();
             return;
@@ -95,12 +106,12 @@ class RelayNet : public ::testing::Test {
         return lines;
     }
 
-    FindResult Find(const std::string& model, const Lines& keys, const Lines& extra = {}) {
+    FindResult Find(const std::string& model, const Lines& keys, const Lines& extra = {},
+                    const std::string& calling = "MODALITY1") {
         const std::string out = folder.Path() + "/rsp" + std::to_string(++calls_);
         std::filesystem::create_directory(out);
-        Lines args{"findscu", "-v",  model, "-aet", "MODALITY1", "-aec",
-                   "RELAY",   "-to", "10",  "-ta",  "10",        "-td",
-                   "30",      "-X",  "-od", out,    "127.0.0.1", port_};
+        Lines args{"findscu", "-v", model, "-aet", calling, "-aec", called_, "-to",       "10",
+                   "-ta",     "10", "-td", "30",   "-X",    "-od",  out,     "127.0.0.1", port_};
         for (const std::string& key : keys) {
             args.push_back("-k");
             args.push_back(key);
@@ -114,10 +125,18 @@ class RelayNet : public ::testing::Test {
     }
 
     static std::string Accession(const std::string& file) {
+        return Text(file, DCM_AccessionNumber);
+    }
+    // The value of `key` at the top level of a saved response, or in its
+    // first scheduled step.
+    static std::string Text(const std::string& file, const DcmTagKey& key, bool inStep = false) {
         DcmFileFormat format;
         if (format.loadFile(file.c_str()).bad()) return "<unreadable>";
+        DcmItem* item = format.getDataset();
+        if (inStep && item->findAndGetSequenceItem(DCM_ScheduledProcedureStepSequence, item).bad())
+            return "<no step>";
         OFString text;
-        format.getDataset()->findAndGetOFString(DCM_AccessionNumber, text);
+        item->findAndGetOFStringArray(key, text);
         return text.c_str();
     }
 
@@ -127,7 +146,8 @@ class RelayNet : public ::testing::Test {
     std::string port_ = "0";
     std::unique_ptr<testing::ChildProgram> relay_;
     testing::ProgramResult result_;
-    int calls_ = 0;
+    std::atomic<int> calls_ = 0;
+    std::string called_ = "RELAY";  // the AE title callers ask for
 };
 
 const char* const kSuccess = "Received Final Find Response (Success)";
@@ -316,20 +336,24 @@ std::string Us(unsigned value) {
     return out;
 }
 
-// An association for Modality Worklist FIND, then a C-FIND request whose
-// command says no identifier follows (what no ordinary tool sends), then a
-// release. Reads what comes back, within a bound; never waits forever.
-void SendFindWithoutIdentifier(const std::string& port) {
+// A connection to the relay whose reads give up after `seconds`.
+int ConnectBounded(const std::string& port, int seconds) {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_GE(fd, 0);
-    timeval bound{10, 0};
+    timeval bound{seconds, 0};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<std::uint16_t>(std::stoi(port)));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
 
+// An association request for Modality Worklist FIND.
+std::string AssociatePdu() {
     std::string request;
     Be16(request, 1);  // protocol version
     Be16(request, 0);
@@ -342,34 +366,65 @@ void SendFindWithoutIdentifier(const std::string& port) {
     std::string maxLength;
     Be32(maxLength, 16384);
     request += Item(0x50, Item(0x51, maxLength) + Item(0x52, "1.2.826.0.1.3680043.2.1"));
-    const std::string associate = Pdu(0x01, request);
+    return Pdu(0x01, request);
+}
+
+// One PDV in a P-DATA-TF: `control` 3 for a command, 2 for a data set.
+std::string DataPdu(char control, const std::string& fragment) {
+    std::string pdv;
+    Be32(pdv, static_cast<unsigned>(fragment.size() + 2));
+    pdv += '\x01';  // presentation context
+    pdv += control;
+    return Pdu(0x04, pdv + fragment);
+}
+
+// A C-FIND request for Modality Worklist FIND, followed by an identifier
+// asking every Patient ID when `identifier`, else saying none follows
+// (what no ordinary tool sends).
+std::string FindPdus(bool identifier) {
+    std::string uid(lumo::testing::kWorklistFind);
+    if (uid.size() % 2 != 0) uid += '\0';
+    std::string fields = CommandElement(0x0002, uid) + CommandElement(0x0100, Us(0x0020)) +
+                         CommandElement(0x0110, Us(1)) + CommandElement(0x0700, Us(0)) +
+                         CommandElement(0x0800, Us(identifier ? 0x0000 : 0x0101));
+    std::string groupLength;
+    Le32(groupLength, static_cast<unsigned>(fields.size()));
+    std::string pdus = DataPdu('\x03', CommandElement(0x0000, groupLength) + fields);
+    if (identifier) pdus += DataPdu('\x02', std::string("\x10\x00\x20\x00\x00\x00\x00\x00", 8));
+    return pdus;
+}
+
+// An association for Modality Worklist FIND, then a C-FIND request whose
+// command says no identifier follows, then a release. Reads what comes
+// back, within a bound; never waits forever.
+void SendFindWithoutIdentifier(const std::string& port) {
+    const int fd = ConnectBounded(port, 10);
+    ASSERT_GE(fd, 0);
+    const std::string associate = AssociatePdu();
     ASSERT_EQ(write(fd, associate.data(), associate.size()),
               static_cast<ssize_t>(associate.size()));
     char reply[4096];
     const ssize_t got = read(fd, reply, sizeof reply);
     ASSERT_GT(got, 0);
     EXPECT_EQ(reply[0], 0x02) << "association not accepted";
-
-    std::string uid(lumo::testing::kWorklistFind);
-    if (uid.size() % 2 != 0) uid += '\0';
-    std::string fields = CommandElement(0x0002, uid) + CommandElement(0x0100, Us(0x0020)) +
-                         CommandElement(0x0110, Us(1)) + CommandElement(0x0700, Us(0)) +
-                         CommandElement(0x0800, Us(0x0101));
-    std::string groupLength;
-    Le32(groupLength, static_cast<unsigned>(fields.size()));
-    const std::string command = CommandElement(0x0000, groupLength) + fields;
-    std::string pdv;
-    Be32(pdv, static_cast<unsigned>(command.size() + 2));
-    pdv += '\x01';  // presentation context
-    pdv += '\x03';  // a command, its last fragment
-    pdv += command;
-    const std::string data = Pdu(0x04, pdv);
+    const std::string data = FindPdus(false);
     EXPECT_EQ(write(fd, data.data(), data.size()), static_cast<ssize_t>(data.size()));
     // Whatever the relay answers (a failure status or an abort), it answers.
     EXPECT_GT(read(fd, reply, sizeof reply), 0);
     const std::string release = Pdu(0x05, std::string(4, '\0'));
     (void)!write(fd, release.data(), release.size());
     close(fd);
+}
+
+// Whether the relay closed `fd` (what it sent before is read and dropped)
+// before the reads gave up.
+bool ClosedByRelay(int fd) {
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n > 0) continue;
+        return n == 0 || errno == ECONNRESET;
+    }
 }
 
 TEST_F(RelayNet, HostileAndBrokenPeersLeaveTheRelayServing) {
@@ -390,6 +445,114 @@ TEST_F(RelayNet, HostileAndBrokenPeersLeaveTheRelayServing) {
     EXPECT_EQ(found.files.size(), 2u);
     Stop();
     EXPECT_EQ(result_.exitCode, 0) << result_.err;
+}
+
+}  // namespace
+}  // namespace lumo::app
+
+namespace lumo::app {
+namespace {
+
+// The listener's timeouts are the options': a caller that asks and never
+// reads its answers is cut off after --response-timeout, holding no other
+// caller up meanwhile, and one that never finishes its association request
+// is dropped after --assoc-timeout.
+TEST_F(RelayNet, TheOptionsTimeoutsBoundSilentCallersAndNoneHoldsAnotherUp) {
+    std::vector<DcmDataset> large;
+    for (int i = 0; i < 200; ++i)
+        large.push_back(MakeDataSet({{DCM_AccessionNumber, "BIG" + std::to_string(i)},
+                                     {DCM_TextValue, std::string(100000, 'x')}}));
+    node.SetResponses(std::move(large));
+    StartRelay(node.Port(), {"--response-timeout=3"});
+    ASSERT_NE(port_, "0");
+    const int neverReads = ConnectBounded(port_, 30);
+    ASSERT_GE(neverReads, 0);
+    const std::string asks = AssociatePdu() + FindPdus(true);
+    EXPECT_EQ(write(neverReads, asks.data(), asks.size()), static_cast<ssize_t>(asks.size()));
+    ASSERT_TRUE(node.WaitForRequests(1, std::chrono::seconds(30)));
+    node.SetResponses(TwoEntries());
+    const FindResult found = Find("-W", {"0010,0020=PID1"});
+    EXPECT_NE(found.output.find(kSuccess), std::string::npos) << found.output;
+    EXPECT_EQ(found.files.size(), 2u);
+    EXPECT_TRUE(ClosedByRelay(neverReads));
+    close(neverReads);
+
+    StartRelay(node.Port(), {"--assoc-timeout=2"});
+    const int halfOpen = ConnectBounded(port_, 20);
+    ASSERT_GE(halfOpen, 0);
+    EXPECT_EQ(write(halfOpen, "\x01\x00", 2), 2);
+    EXPECT_TRUE(ClosedByRelay(halfOpen));
+    close(halfOpen);
+}
+
+// A modality asks for its day's worklist the standard way, the date inside
+// its scheduled step, with keys of its own to be returned: the relay asks
+// dcmtk's wlmscpfs for that day and those keys, and the caller gets them.
+TEST_F(RelayNet, TheCallersStepDateAndReturnKeysReachTheNode) {
+    const lumo::testing::WorklistServer worklists;
+    StartRelay(worklists.Port(), {"--modality="});
+    called_ = "OFFIS";
+    const FindResult found =
+        Find("-W", {"0040,0100[0].0040,0002=19951015", "0010,0030", "0010,0040",
+                    "0040,0100[0].0040,0003", "0040,0100[0].0040,0001"});
+    ASSERT_EQ(found.files.size(), 1u) << found.output;
+    const std::string& file = found.files[0];
+    EXPECT_EQ(Accession(file), "00000");
+    EXPECT_EQ(Text(file, DCM_PatientBirthDate), "16780304");
+    EXPECT_EQ(Text(file, DCM_PatientSex), "M");
+    EXPECT_EQ(Text(file, DCM_ScheduledProcedureStepStartTime, true), "085607");
+    EXPECT_EQ(Text(file, DCM_ScheduledStationAETitle, true), "AA32\\AA33");
+}
+
+// Eight modalities ask at once, each for its own day, through the relay to
+// wlmscpfs (a process for each association): each gets its own entry, and
+// the relay lists each query whole, one after another.
+TEST_F(RelayNet, CallersAtOnceEachGetTheirOwnAnswersListedWhole) {
+    const lumo::testing::WorklistServer worklists;
+    StartRelay(worklists.Port(), {"--modality="});
+    called_ = "OFFIS";
+    const std::map<std::string, std::string> days = {
+        {"19951015", "00000"}, {"19960805", "00001"}, {"19960406", "00002"}, {"19960123", "00003"},
+        {"19960103", "00004"}, {"19951206", "00005"}, {"19930606", "00006"}, {"19960502", "00007"}};
+    std::vector<FindResult> found(days.size());
+    std::vector<std::thread> callers;
+    for (const auto& [day, accession] : days)
+        callers.emplace_back([&, day, i = callers.size()] {
+            found[i] = Find("-W", {"0040,0100[0].0040,0002=" + day, "0008,0050"});
+        });
+    for (std::thread& caller : callers) caller.join();
+    std::size_t i = 0;
+    std::set<std::string> headers;
+    for (const auto& [day, accession] : days) {
+        ASSERT_EQ(found[i].files.size(), 1u) << found[i].output;
+        EXPECT_EQ(Accession(found[i++].files[0]), accession);
+        headers.insert(accession + "     ");
+    }
+    const Lines printed = testing::SplitLines(Stop().out);
+    ASSERT_EQ(printed.size(), 13 * days.size());
+    std::set<std::string> listed;
+    for (std::size_t at = 0; at < printed.size(); at += 13) {
+        listed.insert(printed[at].substr(0, 10));
+        EXPECT_EQ(printed[at + 12], "---------------------") << at;
+    }
+    EXPECT_EQ(listed, headers);
+}
+
+// Two callers at once, one of which cancels: its cancel reaches its own
+// query at the node, and the other caller gets every answer.
+TEST_F(RelayNet, ACancelReachesOnlyItsOwnQuery) {
+    ASSERT_NE(port_, "0");
+    node.SetSyntheticResponses(10);
+    node.SetResponseDelay(std::chrono::milliseconds(100));
+    FindResult cancelling, whole;
+    std::thread other([&] { whole = Find("-W", {"0010,0020="}, {}, "MODB"); });
+    cancelling = Find("-W", {"0010,0020="}, {"--cancel", "3"}, "MODA");
+    other.join();
+    EXPECT_EQ(cancelling.files.size(), 3u) << cancelling.output;
+    EXPECT_NE(cancelling.output.find("Received Final Find Response (Cancel: "), std::string::npos);
+    EXPECT_EQ(whole.files.size(), 10u) << whole.output;
+    EXPECT_NE(whole.output.find(kSuccess), std::string::npos) << whole.output;
+    EXPECT_EQ(node.CancelsReceived().size(), 1u);
 }
 
 }  // namespace

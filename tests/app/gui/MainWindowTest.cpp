@@ -141,8 +141,9 @@ TEST_F(WindowTest, BatchTabHoldsItsControls) {
     Open();
     auto* pages = Find<QTabWidget>("PageControl1");
     ASSERT_NE(pages, nullptr);
-    ASSERT_EQ(pages->count(), 2);
+    ASSERT_EQ(pages->count(), 3);
     EXPECT_EQ(pages->tabText(1), "Diagnostic");
+    EXPECT_EQ(pages->tabText(2), "Récupération");
     EXPECT_EQ(pages->tabText(0), "Type 1");
     QWidget* tab = pages->widget(0);
     EXPECT_EQ(tab->objectName(), "TabSheet1");

@@ -358,16 +358,35 @@ TEST(FromDcmItemCharset, Utf8ResponseReadsAsIs) {
     EXPECT_EQ(TextOf(dataSet, 0x0008, 0x0005), "ISO_IR 192");
 }
 
-TEST(FromDcmItemCharset, UndeclaredNonAsciiResponseReadsAsLatin1) {
-    DcmDataset received;
-    Put(received, DCM_PatientName, "M\xFCller^Zo\xE9");
-    Put(received, DCM_StudyDescription, "\xC9paule droite");
-    const DicomDataSet dataSet = FromDcmItem(received);
-    EXPECT_EQ(TextOf(dataSet, 0x0010, 0x0010), "Müller^Zoé");
-    EXPECT_EQ(TextOf(dataSet, 0x0008, 0x1030), "Épaule droite");
-    // Sent on again, it goes out as it came in.
-    const auto forwarded = ToDcmDataset(dataSet);
-    EXPECT_EQ(WireBytes(*forwarded, DCM_PatientName), "M\xFCller^Zo\xE9");
+// Text that declares no set is read as UTF-8 when its bytes are UTF-8, else
+// as Latin-1 (Windows-1252 for 80 to 9F), and the data set says which; a
+// declared set is read as declared.
+TEST(FromDcmItemCharset, UndeclaredTextIsReadAsUtf8OrLatin1) {
+    using Assumed = DicomDataSet::AssumedCharset;
+    const struct {
+        const char* declared;  // nullptr: no (0008,0005)
+        const char *name, *description, *readName, *readDescription;
+        Assumed assumed;
+    } cases[] = {
+        {nullptr, "M\xFCller^Zo\xE9", "\xC9paule", "Müller^Zoé", "Épaule", Assumed::Latin1},
+        {nullptr, "\xC3\x89ric", "Vue \x80", "Éric", "Vue €", Assumed::Both},
+        {"", "\xC3\x89ric", "abdomen", "Éric", "abdomen", Assumed::Utf8},
+        {"ISO_IR 100", "\xC3\x89ric", "\x80", "\xC3\x83\xC2\x89ric", "\xC2\x80", Assumed::None},
+    };
+    for (const auto& c : cases) {
+        DcmDataset received;
+        if (c.declared) Put(received, DCM_SpecificCharacterSet, c.declared);
+        Put(received, DCM_PatientName, c.name);
+        Put(received, DCM_StudyDescription, c.description);
+        const DicomDataSet dataSet = FromDcmItem(received);
+        EXPECT_EQ(TextOf(dataSet, 0x0010, 0x0010), c.readName) << c.name;
+        EXPECT_EQ(TextOf(dataSet, 0x0008, 0x1030), c.readDescription) << c.name;
+        EXPECT_EQ(dataSet.DataSetAssumedCharset(), c.assumed) << c.name;
+        // Sent on again, Latin-1 goes out as it came in.
+        if (c.assumed == Assumed::Latin1) {
+            EXPECT_EQ(WireBytes(*ToDcmDataset(dataSet), DCM_PatientName), c.name);
+        }
+    }
 }
 
 TEST(FromDcmItemCharset, IsoIr100ResponseAndItsItemsReadAsLatin1) {

@@ -148,9 +148,10 @@ std::string Pdu(char type, const std::string& body) {
     return std::string{type, '\0'} + Be32(static_cast<std::uint32_t>(body.size())) + body;
 }
 std::string AssociateRequest(const std::string& sopClass, const std::string& calling = "RAWBYTES",
-                             const std::string& called = "LUMO") {
-    const std::string context = std::string("\x01\0\0\0", 4) + Item('\x30', sopClass) +
-                                Item('\x40', UID_LittleEndianImplicitTransferSyntax);
+                             const std::string& called = "LUMO", bool transferSyntax = true) {
+    const std::string context =
+        std::string("\x01\0\0\0", 4) + Item('\x30', sopClass) +
+        (transferSyntax ? Item('\x40', UID_LittleEndianImplicitTransferSyntax) : std::string());
     return Pdu('\x01', Be16(1) + Be16(0) + Title(called) + Title(calling) + std::string(32, '\0') +
                            Item('\x10', UID_StandardApplicationContext) + Item('\x20', context) +
                            Item('\x50', Item('\x51', Be32(16384)) + Item('\x52', "1.2.3.4")));
@@ -164,23 +165,33 @@ std::string DataPdu(char control, const std::string& fragment) {
     return Pdu('\x04',
                Be32(static_cast<std::uint32_t>(fragment.size() + 2)) + '\x01' + control + fragment);
 }
+// A command (implicit VR little endian) in one PDV.
+std::string CommandPdu(const std::string& elements) {
+    return DataPdu(
+        '\x03',
+        CommandElement(0x0000, Le32(static_cast<std::uint32_t>(elements.size()))) + elements);
+}
 // A C-FIND request whose command says that no identifier follows, or that
 // `identifier` follows (sent in fragments the listener's PDU size allows).
 std::string FindRequest(const std::string& sopClass,
-                        const std::optional<std::string>& identifier = std::nullopt) {
+                        const std::optional<std::string>& identifier = std::nullopt,
+                        std::uint16_t messageID = 1) {
     const std::uint16_t dataSetType = identifier ? 0x0000 : 0x0101;
-    const std::string elements = CommandElement(0x0002, sopClass) +
-                                 CommandElement(0x0100, Le16(0x0020)) +
-                                 CommandElement(0x0110, Le16(1)) + CommandElement(0x0700, Le16(0)) +
-                                 CommandElement(0x0800, Le16(dataSetType));
     std::string pdus =
-        DataPdu('\x03', CommandElement(0x0000, Le32(static_cast<std::uint32_t>(elements.size()))) +
-                            elements);
+        CommandPdu(CommandElement(0x0002, sopClass) + CommandElement(0x0100, Le16(0x0020)) +
+                   CommandElement(0x0110, Le16(messageID)) + CommandElement(0x0700, Le16(0)) +
+                   CommandElement(0x0800, Le16(dataSetType)));
     for (std::size_t at = 0; identifier && at < identifier->size(); at += 16000) {
         const bool last = at + 16000 >= identifier->size();
         pdus += DataPdu(last ? '\x02' : '\x00', identifier->substr(at, 16000));
     }
     return pdus;
+}
+// A C-CANCEL-RQ for the request of `messageID`.
+std::string CancelRequest(std::uint16_t messageID) {
+    return CommandPdu(CommandElement(0x0100, Le16(0x0FFF)) +
+                      CommandElement(0x0120, Le16(messageID)) +
+                      CommandElement(0x0800, Le16(0x0101)));
 }
 // An identifier (implicit VR) whose sequences nest `depth` levels deep.
 std::string NestedIdentifier(int depth) {
@@ -197,15 +208,26 @@ std::string NestedIdentifier(int depth) {
 std::string NameIdentifier(std::uint32_t length) {
     return Le16(0x0010) + Le16(0x0010) + Le32(length) + std::string(length, 'A');
 }
-// The value of the command element (0000,`element`) in a P-DATA-TF body.
+// The value of the command element (0000,`element`) in a P-DATA-TF body
+// holding one command PDV, trailing blanks left out.
 std::string CommandValue(const std::string& body, std::uint16_t element) {
-    const std::size_t at = body.find(Le16(0) + Le16(element), 6);
-    if (at == std::string::npos) return std::string(2, '\0');
-    const std::string value = body.substr(at + 8, static_cast<unsigned char>(body[at + 4]));
-    return value.substr(0, value.find_last_not_of(' ') + 1);
+    const auto le = [&](std::size_t at, int bytes) {
+        std::uint32_t value = 0;
+        for (int i = bytes - 1; i >= 0; --i)
+            value = (value << 8) | static_cast<unsigned char>(body[at + i]);
+        return value;
+    };
+    for (std::size_t at = 6; at + 8 <= body.size(); at += 8 + le(at + 4, 4)) {
+        if (le(at + 2, 2) != element) continue;
+        const std::string value = body.substr(at + 8, le(at + 4, 4));
+        return value.substr(0, value.find_last_not_of(std::string(" \0", 2)) + 1);
+    }
+    return {};
 }
-// What the listener answered, in words: an acceptance, a rejection's result,
-// source and reason, a response's status and error comment, or the end.
+// What the listener answered, in words: an acceptance (and the contexts it
+// refused, with their result), a rejection's result, source and reason, a
+// response's status, the message it answers and its error comment, or the
+// end.
 std::string Answer(RawSocket& caller) {
     const std::pair<int, std::string> pdu = caller.ReadPdu();
     const int type = pdu.first;
@@ -215,17 +237,29 @@ std::string Answer(RawSocket& caller) {
         return "A-ASSOCIATE-RJ " + std::to_string(byte(1)) + " " + std::to_string(byte(2)) + " " +
                std::to_string(byte(3));
     }
-    if (type != 0x04) {
-        return type == 0x00   ? "closed"
-               : type == 0x02 ? "A-ASSOCIATE-AC"
-               : type == 0x07 ? "A-ABORT"
-                              : "PDU " + std::to_string(type);
+    if (type == 0x02) {
+        std::string refused;
+        for (std::size_t at = 68; at + 8 <= body.size();
+             at += 4 + (byte(at + 2) << 8) + byte(at + 3))
+            if (byte(at) == 0x21 && byte(at + 6) != 0)
+                refused += " refusing " + std::to_string(byte(at + 4)) + " (" +
+                           std::to_string(byte(at + 6)) + ")";
+        return "A-ASSOCIATE-AC" + refused;
     }
-    const std::string status = CommandValue(body, 0x0900);
+    if (type != 0x04) {
+        return type == 0x00 ? "closed" : type == 0x07 ? "A-ABORT" : "PDU " + std::to_string(type);
+    }
+    std::string status = CommandValue(body, 0x0900);
+    std::string to = CommandValue(body, 0x0120);
+    status.resize(2, '\0');
+    to.resize(2, '\0');
     char hex[8];
     std::snprintf(hex, sizeof hex, "%02X%02X", static_cast<unsigned char>(status[1]),
                   static_cast<unsigned char>(status[0]));
-    return std::string("C-FIND-RSP ") + hex + " " + CommandValue(body, 0x0902);
+    const int id = static_cast<unsigned char>(to[0]) | static_cast<unsigned char>(to[1]) << 8;
+    const std::string comment = CommandValue(body, 0x0902);
+    return std::string("C-FIND-RSP ") + hex + " to " + std::to_string(id) +
+           (comment.empty() ? "" : ": " + comment);
 }
 // Sends each of `requests` in turn and tells the answer to each.
 std::string Exchange(RawSocket& caller, const std::vector<std::string>& requests) {
@@ -783,8 +817,11 @@ TEST_F(ViewerNet, HostileRequestsAreRefusedAndTheListenerGoesOn) {
         {{AssociateRequest(wl, "  ")}, "A-ASSOCIATE-RJ 1 1 3"},
         {{AssociateRequest(wl, "RAWBYTES", "")}, "A-ASSOCIATE-RJ 1 1 7"},
         {{request, FindRequest(wl, NestedIdentifier(10000))},
-         "A-ASSOCIATE-AC, C-FIND-RSP A900 Sequences in the identifier nest deeper than 64 levels"},
+         "A-ASSOCIATE-AC, C-FIND-RSP A900 to 1: Sequences in the identifier nest deeper than 64 "
+         "levels"},
         {{request, FindRequest(wl, NameIdentifier(5 << 20))}, "A-ASSOCIATE-AC, A-ABORT"},
+        // DCMTK alone would answer nothing, and lose memory on the way.
+        {{AssociateRequest(wl, "RAWBYTES", "LUMO", false)}, "A-ASSOCIATE-AC refusing 1 (4)"},
     };
     for (const auto& c : cases) {
         std::string answers;
@@ -837,18 +874,80 @@ TEST_F(ViewerNet, SetLimitsBoundTheAssociationsInAllAndTheIdentifiers) {
     EXPECT_EQ(answers, "A-ASSOCIATE-AC, A-ASSOCIATE-RJ 2 3 2, A-ABORT");
 }
 
+// While a request runs, only a C-CANCEL for its own message ID stops it:
+// one for another ID is dropped, and a second C-FIND is refused on its own
+// message ID (A700) while the first goes on.
+TEST_F(ViewerNet, WhileARequestRunsOnlyItsOwnCancelStopsItAndASecondFindIsRefused) {
+    std::atomic<bool> refusalRead = false, checked = false;
+    bool stoppedBefore = true, stoppedAfter = false;
+    const auto await = [](const std::atomic<bool>& flag) {
+        for (int i = 0; i < 2000 && !flag; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    };
+    viewer.OnQueryRequest = [&](DicomViewer&, DicomConnection& connection) {
+        await(refusalRead);
+        stoppedBefore = connection.ConnectionStopToken().stop_requested();
+        checked = true;
+        stoppedAfter = StopWithin(connection.ConnectionStopToken(), std::chrono::seconds(20));
+        connection.ConnectionSendStatus(connection.ConnectionCancelled() ? 0xFE00 : 0);
+    };
+    const std::string wl = UID_FINDModalityWorklistInformationModel;
+    std::string answers;
+    Serving([&] {
+        RawSocket caller(port);
+        answers = Exchange(caller, {AssociateRequest(wl)});
+        caller.Send(FindRequest(wl, NameIdentifier(4), 7) + CancelRequest(8));
+        answers += ", " + Exchange(caller, {FindRequest(wl, NameIdentifier(4), 9)});
+        refusalRead = true;
+        await(checked);
+        answers += ", " + Exchange(caller, {CancelRequest(7)});
+    });
+    EXPECT_EQ(answers,
+              "A-ASSOCIATE-AC, C-FIND-RSP A700 to 9: A C-FIND is already in progress on this "
+              "association, C-FIND-RSP FE00 to 7");
+    EXPECT_FALSE(stoppedBefore);
+    EXPECT_TRUE(stoppedAfter);
+}
+
+// Callers from other addresses that connect and never finish their
+// association request hold every place: a caller from an address that
+// holds none takes the place of one of them, and is served.
+TEST_F(ViewerNet, HalfOpenCallersGiveWayToACallerFromAnAddressHoldingNothing) {
+    viewer.SetLimits({.maxAssociations = 8, .maxAssociationsPerAddress = 4});
+    ASSERT_TRUE(viewer.ViewerListen(0));
+    port = viewer.ListeningPort();
+    const std::string request = AssociateRequest(UID_FINDModalityWorklistInformationModel);
+    std::vector<std::unique_ptr<RawSocket>> flood;
+    for (const char* from : {"127.0.0.2", "127.0.0.3"}) {
+        for (int i = 0; i < 4; ++i) {
+            flood.push_back(std::make_unique<RawSocket>(port, from));
+            flood.back()->Send(request.substr(0, 40));
+        }
+    }
+    AnswerWith({"SERVED"});
+    EXPECT_EQ(Findscu("-W", {}, folder.Path()).exitCode, 0);
+    EXPECT_EQ(PatientIdInFile(folder.File("rsp0001.dcm")), "SERVED");
+}
+
 // A dispatcher that holds every task until the test runs it, to stop the
 // viewer while an association's thread waits for the form's thread.
 class HoldingDispatcher : public Dispatcher {
   public:
     void Invoke(const std::function<void()>& task) override {
         std::promise<void> done;
+        Post([&] {
+            task();
+            done.set_value();
+        });
+        done.get_future().get();
+    }
+    bool Post(std::function<void()> task) override {
         {
             std::lock_guard lock(mutex_);
-            held_.emplace_back(&task, &done);
+            held_.push_back(std::move(task));
         }
         changed_.notify_all();
-        done.get_future().get();
+        return true;
     }
     // A guard against a broken listener, not a measure of speed.
     bool WaitForTask() {
@@ -856,24 +955,34 @@ class HoldingDispatcher : public Dispatcher {
         return changed_.wait_for(lock, std::chrono::seconds(60), [&] { return !held_.empty(); });
     }
     void RunHeld() {
-        std::vector<std::pair<const std::function<void()>*, std::promise<void>*>> tasks;
+        std::vector<std::function<void()>> tasks;
         {
             std::lock_guard lock(mutex_);
             tasks.swap(held_);
         }
-        for (auto& [task, done] : tasks) {
-            (*task)();
-            done->set_value();
-        }
+        for (auto& task : tasks) task();
     }
 
   private:
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::vector<std::pair<const std::function<void()>*, std::promise<void>*>> held_;
+    std::vector<std::function<void()>> held_;
 };
 
+// The threads of this process.
+std::size_t ThreadCount() {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& task : std::filesystem::directory_iterator("/proc/self/task"))
+        ++count;
+    return count;
+}
+
+// Stopping lets go of the event waiting for the form's thread: every thread
+// of the listener has ended when it returns (a thread left behind would
+// still be inside DCMTK while the program ends), and the event, run late,
+// does nothing.
 TEST(ViewerStopNet, StoppingWhileAnEventWaitsForTheFormThreadNeitherHangsNorRaisesIt) {
+    const std::size_t before = ThreadCount();
     HoldingDispatcher dispatcher;
     bool handled = false;
     bool associated = true;
@@ -890,9 +999,10 @@ TEST(ViewerStopNet, StoppingWhileAnEventWaitsForTheFormThreadNeitherHangsNorRais
             [&] { associated = caller.Associate(port, UID_FINDModalityWorklistInformationModel); });
         ASSERT_TRUE(dispatcher.WaitForTask());
         viewer.ViewerStop();  // on the form's thread, with the event still held
+        calling.join();
+        EXPECT_EQ(ThreadCount(), before);
     }
     dispatcher.RunHeld();  // the form's thread gets to the event after the viewer is gone
-    calling.join();
     EXPECT_FALSE(handled);
     EXPECT_FALSE(associated);
 }

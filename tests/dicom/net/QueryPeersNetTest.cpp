@@ -25,7 +25,9 @@ using namespace std::chrono_literals;
 using lumo::testing::ArchiveServer;
 using lumo::testing::Instance;
 using lumo::testing::OrthancServer;
-using lumo::testing::WorklistServer;
+using lumo::testing::StartServer;
+using lumo::testing::TempDir;
+using lumo::testing::WaitForPort;
 using testing::Add;
 using testing::FailureOf;
 using testing::MakeQuery;
@@ -43,6 +45,8 @@ DicomPeer PeerAt(std::uint16_t port, const std::string& called,
 }
 
 // --- wlmscpfs ---------------------------------------------------------------
+
+using lumo::testing::WorklistServer;  // dcmtk's ten sample worklists, AE title OFFIS
 
 DicomDataSet WorklistIdentifier(const std::string& accession, const std::string& modality) {
     DicomDataSet id;

@@ -251,6 +251,10 @@ TEST(QueryRunNet, PlainAndDcmtkReadingsOfResponsesAgree) {
          {MakeDataSet({{DCM_SpecificCharacterSet, "ISO_IR 100"}, {DCM_PatientName, "M\xFCller"}}),
           MakeDataSet({{DCM_PatientName, "Fran\xE7ois"}, {DCM_PatientID, "\xE9"}})}},
         {"converted text, items of their own set", {converted}},
+        {"undeclared: UTF-8, Windows-1252 in an item, an empty declaration",
+         {MakeDataSet({{DCM_PatientName, "\xC3\x89ric"},
+                       {DCM_ReferencedStudySequence, Items{{{DCM_StudyDescription, "Vue \x80"}}}}}),
+          MakeDataSet({{DCM_SpecificCharacterSet, ""}, {DCM_PatientName, "Zo\xE9"}})}},
         {"UTF-8, unknown sets",
          {MakeDataSet(
               {{DCM_SpecificCharacterSet, "ISO_IR 192"}, {DCM_PatientName, "Zo\xC3\xAB^\xFF"}}),
@@ -286,7 +290,9 @@ TEST(QueryRunNet, PlainAndDcmtkReadingsOfResponsesAgree) {
             DicomDataSets got = query.QueryRun(WorklistIdentifier());
             detail::SetDcmtkReaderOnly(before);
             for (int i = 1; i <= got.DataSetsCount(); ++i)
-                read[dcmtkOnly ? 1 : 0].push_back(testing::Dump(got.DataSetsItem(i)));
+                read[dcmtkOnly ? 1 : 0].push_back(
+                    testing::Dump(got.DataSetsItem(i)) + " read as " +
+                    std::to_string(static_cast<int>(got.DataSetsItem(i).DataSetAssumedCharset())));
         }
         EXPECT_EQ(read[0].size(), responses.empty() ? 3u : responses.size());
         EXPECT_EQ(read[0], read[1]);

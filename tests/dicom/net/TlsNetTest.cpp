@@ -5,8 +5,11 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <fstream>
 #include <functional>
 #include <optional>
 #include <regex>
@@ -113,6 +116,28 @@ const TlsFailureCase kFailures[] = {
      nullptr,
      "EDicomError: Cannot prepare TLS for <peer>: the file of trusted certificates "
      "<dir>/none.pem does not exist"},
+    // Files that would hold the console in their open for ever, or fill its memory.
+    {"KeyThatIsANamedPipe", "node", false,
+     [](DicomTls& tls, const TlsFiles& files) {
+         tls.privateKeyFile = files.Folder() + "/pipe.key";
+         ::mkfifo(tls.privateKeyFile.c_str(), 0600);
+     },
+     nullptr,
+     "EDicomError: Cannot prepare TLS for <peer>: the private key <dir>/pipe.key is not a "
+     "regular file"},
+    {"TrustedCertificatesFromAnEndlessDevice", "node", false,
+     [](DicomTls& tls, const TlsFiles&) { tls.trusted = "/dev/zero"; }, nullptr,
+     "EDicomError: Cannot prepare TLS for <peer>: the file of trusted certificates /dev/zero is "
+     "not a regular file"},
+    {"CertificateTooLarge", "node", false,
+     [](DicomTls& tls, const TlsFiles& files) {
+         tls.certificateFile = files.Folder() + "/huge.pem";
+         std::ofstream(tls.certificateFile).close();
+         ::truncate(tls.certificateFile.c_str(), 17 << 20);
+     },
+     nullptr,
+     "EDicomError: Cannot prepare TLS for <peer>: the certificate <dir>/huge.pem is too large "
+     "(over 16 MiB)"},
 };
 
 class TlsFailureNet : public ::testing::TestWithParam<TlsFailureCase> {};
