@@ -175,7 +175,9 @@ std::vector<std::string> ProfileLines(const NodeProfile& profile, bool verbose) 
                        std::to_string(profile.associations) + " associations de négociation, " +
                        Milliseconds(profile.seconds * 1000);
     lines.push_back(head);
-    if (!profile.failure.empty()) lines.push_back("Profil incomplet : " + profile.failure);
+    if (!profile.failure.empty())
+        lines.push_back((profile.reached ? "Profil incomplet : " : "Profil impossible : ") +
+                        profile.failure);
     for (const SectionName& section : kSections) {
         std::vector<const ProfileFinding*> returnKeys;
         std::vector<const ProfileFinding*> shown;

@@ -113,6 +113,13 @@ NodeProfile RunProfile(const QueryRequest& base, const ProfileOptions& options,
         if (Has(levels, QueryLevel::Worklist))
             ProfileLevel(session, QueryLevel::Worklist, std::nullopt);
         profile.failure = session.CutShortBy();
+        // A node that takes the association and then fails every query has
+        // not been profiled: no finding stands on an answer.
+        const std::string failed = session.EveryQueryFailed();
+        if (!failed.empty() && !session.StopToken().stop_requested()) {
+            profile.reached = false;
+            profile.failure = failed;
+        }
     }
     profile.stopped = session.StopToken().stop_requested();
     profile.seconds =

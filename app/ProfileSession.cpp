@@ -200,7 +200,17 @@ std::optional<QueryOutcome> ProfileSession::Ask(QueryLevel level, const DicomDat
         if (cutShortBy_.empty()) cutShortBy_ = "profil arrêté";
         return std::nullopt;
     }
+    if (!outcome.failure)
+        ++answered_;
+    else if (firstFailure_.empty())
+        firstFailure_ = AnswerText(outcome);
     return outcome;
+}
+
+std::string ProfileSession::EveryQueryFailed() const {
+    if (answered_ > 0 || firstFailure_.empty()) return {};
+    return "le nœud accepte l'association mais n'a répondu à aucun C-FIND (" +
+           std::to_string(profile_.queries) + " requête(s) ; la première : " + firstFailure_ + ")";
 }
 
 ProfileFinding ProfileSession::Finding(ProfileSection section, std::string id, std::string title,

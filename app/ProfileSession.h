@@ -74,6 +74,10 @@ class ProfileSession {
     // Why a query of the battery was not sent, the first time one was not
     // (or the stop cut one short); empty while every query went out.
     const std::string& CutShortBy() const { return cutShortBy_; }
+    // Why the node could not be profiled although it accepted the
+    // association: every query sent failed (aborted, dropped, refused), with
+    // the first one's answer; empty when one was answered or none went out.
+    std::string EveryQueryFailed() const;
     std::stop_token StopToken() const { return stop_; }
     // The node's request at `level`, limits and keys of the base left aside.
     QueryRequest RequestAt(QueryLevel level) const;
@@ -93,6 +97,8 @@ class ProfileSession {
     const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
     NodeProfile profile_;
     std::string cutShortBy_;
+    int answered_ = 0;          // queries the node answered without a failure
+    std::string firstFailure_;  // how the first failed query was answered
 };
 
 }  // namespace lumo::app

@@ -68,7 +68,24 @@ TEST(ProfileCommandNet, SavesComparesAndExitsWithWhatChanged) {
         LUMO_CLI_PROGRAM, {"profile", "--ip=127.0.0.1", "--port=" + testing::UnusedPort()},
         folder.Path(), std::chrono::seconds(60));
     EXPECT_EQ(unreachable.exitCode, 1);
-    EXPECT_TRUE(Holds(unreachable.out, "Profil incomplet : Cannot connect to 127.0.0.1:"));
+    EXPECT_TRUE(Holds(unreachable.out, "Profil impossible : Cannot connect to 127.0.0.1:"));
+}
+
+TEST(ProfileCommandNet, NodeThatAbortsEveryQueryIsNotProfiled) {
+    testing::ProgramFolder folder;
+    TestNode node;
+    node.SetEntries(lumo::testing::SampleInstances(), lumo::testing::SampleWorklist());
+    node.SetAbortAfter(0);
+    node.Start();
+    const ProgramResult aborted = testing::RunProgram(
+        LUMO_CLI_PROGRAM,
+        {"profile", "--ip=127.0.0.1", "--port=" + std::to_string(node.Port()), "--aet=NORVANEX"},
+        folder.Path(), std::chrono::seconds(120));
+    EXPECT_EQ(aborted.exitCode, 1) << aborted.out;
+    EXPECT_TRUE(Holds(aborted.out,
+                      "Profil impossible : le nœud accepte l'association mais n'a répondu à "
+                      "aucun C-FIND ("))
+        << aborted.out;
 }
 
 }  // namespace
