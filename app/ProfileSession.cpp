@@ -1,5 +1,6 @@
 #include "app/ProfileSession.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
@@ -177,8 +178,9 @@ QueryRequest ProfileSession::RequestAt(QueryLevel level) const {
 
 std::string ProfileSession::Exhausted() const {
     if (stop_.stop_requested()) return "profil arrêté";
-    if (static_cast<std::size_t>(profile_.queries) >= options_.maxQueries)
-        return "limite de " + std::to_string(options_.maxQueries) + " requêtes atteinte";
+    const std::size_t bound = options_.maxQueries - std::min(reserved_, options_.maxQueries);
+    if (static_cast<std::size_t>(profile_.queries) >= bound)
+        return "limite de " + std::to_string(bound) + " requêtes atteinte";
     if (std::chrono::steady_clock::now() - start_ >= options_.maxTime)
         return "durée de " + std::to_string(options_.maxTime.count()) + " s dépassée";
     return {};

@@ -71,6 +71,9 @@ class ProfileSession {
     // Why no more queries go out: the stop, the count or the time; empty
     // while they may.
     std::string Exhausted() const;
+    // Keeps the last `count` queries of the bound for what comes after the
+    // battery (the timed query's runs); 0 gives them back.
+    void Reserve(std::size_t count) { reserved_ = count; }
     // Why a query of the battery was not sent, the first time one was not
     // (or the stop cut one short); empty while every query went out.
     const std::string& CutShortBy() const { return cutShortBy_; }
@@ -97,6 +100,7 @@ class ProfileSession {
     const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
     NodeProfile profile_;
     std::string cutShortBy_;
+    std::size_t reserved_ = 0;
     int answered_ = 0;          // queries the node answered without a failure
     std::string firstFailure_;  // how the first failed query was answered
 };
