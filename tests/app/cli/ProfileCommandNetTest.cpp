@@ -74,13 +74,11 @@ TEST(ProfileCommandNet, SavesComparesAndExitsWithWhatChanged) {
 TEST(ProfileCommandNet, NodeThatAbortsEveryQueryIsNotProfiled) {
     testing::ProgramFolder folder;
     TestNode node;
-    node.SetEntries(lumo::testing::SampleInstances(), lumo::testing::SampleWorklist());
     node.SetAbortAfter(0);
     node.Start();
     const ProgramResult aborted = testing::RunProgram(
-        LUMO_CLI_PROGRAM,
-        {"profile", "--ip=127.0.0.1", "--port=" + std::to_string(node.Port()), "--aet=NORVANEX"},
-        folder.Path(), std::chrono::seconds(120));
+        LUMO_CLI_PROGRAM, {"profile", "--ip=127.0.0.1", "--port=" + std::to_string(node.Port())},
+        folder.Path(), std::chrono::seconds(60));
     EXPECT_EQ(aborted.exitCode, 1) << aborted.out;
     EXPECT_TRUE(Holds(aborted.out,
                       "Profil impossible : le nœud accepte l'association mais n'a répondu à "
