@@ -1,5 +1,6 @@
 #include "app/DiagnosticTab.h"
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -11,10 +12,12 @@
 
 #include "app/Diagnostics.h"
 #include "app/NodeComparison.h"
+#include "app/ProfileRun.h"
 #include "app/ResponseExport.h"
 #include "app/StrToInt.h"
 #include "app/TFormTestWL.h"
 #include "app/VisibleText.h"
+#include "logging/uApplicationLogger.h"
 #include "support/Application.h"
 #include "support/Exception.h"
 
@@ -125,6 +128,41 @@ bool ProbeNode(TFormTestWL& form) {
     ListLines(form.ListBoxResult.Items, ProbeLines(probe));
     form.ShowExchange(probe.reports, true);
     return probe.Reached() && probe.AnyAccepted();
+}
+
+std::optional<NodeProfile> ProfileNode(TFormTestWL& form, int repeat, bool verbose) {
+    TStrings& list = form.ListBoxResult.Items;
+    QueryRequest request;
+    try {
+        request = form.QueryRequestFromFields(QueryLevel::Study);
+    } catch (const Exception& e) {
+        ListLines(list, {e.ClassName(), e.Message()});
+        return std::nullopt;
+    }
+    const RunState::Scope running(form.Runs());
+    list.Clear();
+    form.Host().ProcessMessages();
+    const std::stop_source stop = form.Runs().QueryStopSource();
+    ProfileOptions options;
+    options.repeat = repeat;
+    std::atomic<int> sent{0};
+    NodeProfile profile;
+    form.Host().RunBusy(
+        [&] {
+            profile = RunProfile(request, options, stop.get_token(), [&](int queries) {
+                sent.store(queries, std::memory_order_relaxed);
+            });
+        },
+        [&] {
+            ListLines(list, {"Profil en cours : " +
+                             std::to_string(sent.load(std::memory_order_relaxed)) + " requêtes"});
+            form.Host().Changed();
+        });
+    std::vector<std::string> lines = ProfileLines(profile, verbose);
+    for (std::string& line : lines) line = VisibleText(line);
+    ListLines(list, lines);
+    AppLogger().Log(lines.front(), LogLevel::Startup, 0);
+    return profile;
 }
 
 void ExportLastResponses(TFormTestWL& form) {

@@ -1,5 +1,9 @@
 #pragma once
 
+#include <optional>
+
+#include "app/NodeProfile.h"
+
 namespace lumo::app {
 
 class TFormTestWL;
@@ -19,6 +23,12 @@ bool ProbeNode(TFormTestWL& form);
 // The responses of the last query, as DICOM JSON or CSV by the extension
 // of the file chosen.
 void ExportLastResponses(TFormTestWL& form);
+// The node of the fields profiled as a query runs: the window alive and
+// "Arrêter" stopping it, the count of queries sent shown meanwhile, then the
+// profile's lines in the result list (with `verbose`, the identifiers sent).
+// The timed query runs `repeat` times. Nullopt when the fields name no
+// valid node (the list says why).
+std::optional<NodeProfile> ProfileNode(TFormTestWL& form, int repeat = 1, bool verbose = false);
 // The query of the chosen kind to the node of the fields (A) and to the
 // second address (B, the first one's for what is left empty); the report in
 // the result list.

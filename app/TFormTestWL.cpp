@@ -95,6 +95,7 @@ void TFormTestWL::BindHandlers() {
     bind(bTestDate, &TFormTestWL::bTestDateClick);
     bind(ButtonEcho, &TFormTestWL::ButtonEchoClick);
     bind(ButtonSonder, &TFormTestWL::ButtonSonderClick);
+    bind(ButtonProfil, &TFormTestWL::ButtonProfilClick);
     bind(ButtonExporter, &TFormTestWL::ButtonExporterClick);
     bind(ButtonComparer, &TFormTestWL::ButtonComparerClick);
     bind(ButtonCMove, &TFormTestWL::ButtonCMoveClick);
@@ -287,6 +288,12 @@ void TFormTestWL::ButtonEchoClick(TControl&) {
 void TFormTestWL::ButtonSonderClick(TControl&) {
     diagnosticSucceeded_ = false;
     diagnosticSucceeded_ = ProbeNode(*this);
+}
+
+void TFormTestWL::ButtonProfilClick(TControl&) {
+    diagnosticSucceeded_ = false;
+    const std::optional<NodeProfile> profile = ProfileNode(*this);
+    diagnosticSucceeded_ = profile && profile->reached;
 }
 
 void TFormTestWL::ButtonExporterClick(TControl&) { ExportLastResponses(*this); }

@@ -102,6 +102,7 @@ class TFormTestWL {
     TControl TabSheet2{controls_, "TabSheet2", ControlKind::TabSheet};
     TButton ButtonEcho{controls_, "ButtonEcho"};
     TButton ButtonSonder{controls_, "ButtonSonder"};
+    TButton ButtonProfil{controls_, "ButtonProfil"};
     TLabel lblConnectTimeout{controls_, "lblConnectTimeout"};
     TEdit EditConnectTimeout{controls_, "EditConnectTimeout"};
     TLabel lblAssocTimeout{controls_, "lblAssocTimeout"};
@@ -191,6 +192,7 @@ class TFormTestWL {
     void bTestDateClick(TControl& sender);  // the date self-test
     void ButtonEchoClick(TControl& sender);
     void ButtonSonderClick(TControl& sender);  // the node probe
+    void ButtonProfilClick(TControl& sender);  // the node profile
     void ButtonExporterClick(TControl& sender);
     void ButtonComparerClick(TControl& sender);
     void ButtonCMoveClick(TControl& sender);  // and ButtonCGet: the retrieval
@@ -298,8 +300,8 @@ class TFormTestWL {
     // How the last query went: a query button's, the relay's or the
     // worklist check's. Empty until a query runs.
     const QueryOutcome& LastQuery() const { return lastQuery_; }
-    // Whether the last echo answered Success, or the last probe reached the
-    // node and had an association accepted.
+    // Whether the last echo answered Success, the last probe reached the
+    // node and had an association accepted, or the last profile reached it.
     bool DiagnosticSucceeded() const { return diagnosticSucceeded_; }
 
     // The report of each association of the last exchange in MemoDiagnostic

@@ -44,6 +44,11 @@ if [ -f "$here/bench/relay/relay-bench.py" ]; then
     python3 "$here/bench/relay/relay-callers-bench.py" "$build"
 fi
 
+if [ -f "$here/bench/profile/profile-bench.py" ]; then
+    echo "== profile: lumo4410-cli profile against Orthanc holding 10,000 studies and the test node"
+    python3 "$here/bench/profile/profile-bench.py" "$build"
+fi
+
 if [ -f "$here/bench/retrieve/retrieve-bench.py" ]; then
     echo "== retrieve: lumo4410-cli move and get next to movescu and getscu"
     python3 "$here/bench/retrieve/retrieve-bench.py" "$build"

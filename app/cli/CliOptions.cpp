@@ -74,7 +74,7 @@ constexpr CommandWord kCommands[] = {
     {"patient", CliOptions::Command::Patient},   {"series", CliOptions::Command::Series},
     {"image", CliOptions::Command::Image},       {"check", CliOptions::Command::Check},
     {"testdate", CliOptions::Command::TestDate}, {"echo", CliOptions::Command::Echo},
-    {"probe", CliOptions::Command::Probe},
+    {"probe", CliOptions::Command::Probe},       {"profile", CliOptions::Command::Profile},
 };
 
 // The word after the option at `i`, which it then points to.
@@ -198,9 +198,20 @@ bool ReadOption(const std::vector<std::string>& args, std::size_t& i, CliOptions
         options.command = help ? CliOptions::Command::Help : CliOptions::Command::Version;
         return true;
     }
-    std::string* file = name == "json"  ? &options.jsonFile
-                        : name == "csv" ? &options.csvFile
-                                        : nullptr;
+    std::string* file = name == "json"      ? &options.jsonFile
+                        : name == "csv"     ? &options.csvFile
+                        : name == "against" ? &options.againstFile
+                                            : nullptr;
+    if (name == "repeat") {
+        const std::string value =
+            hasValue ? arg.substr(equals + 1) : NextWord(args, i, "option --repeat needs a value");
+        const bool digits = !value.empty() && value.size() <= 3 &&
+                            value.find_first_not_of("0123456789") == std::string::npos;
+        if (!digits || std::stoi(value) < 1 || std::stoi(value) > 100)
+            Usage("--repeat: a whole number from 1 to 100");
+        options.repeat = std::stoi(value);
+        return false;
+    }
     const bool second = name == "ip2" || name == "port2" || name == "aet2" ||
                         name == "calling-aet2" || name == "dicomweb2";
     const bool dicomWeb = name == "dicomweb";
@@ -393,6 +404,16 @@ std::string CliUsage() {
            "                                                (with --dicomweb: the service's\n"
            "                                                searches and the authentication "
            "asked)\n"
+           "  profile                                       how the node matches, which keys it\n"
+           "                                                ignores or returns, where it caps an\n"
+           "                                                answer, its character sets, extended\n"
+           "                                                negotiation and timings (about a\n"
+           "                                                hundred small C-FINDs, nothing\n"
+           "                                                written); --json FILE saves it,\n"
+           "                                                --against OLD.json says what changed\n"
+           "                                                (exit 3), --repeat N times the\n"
+           "                                                timed query N times, --verbose\n"
+           "                                                shows each identifier\n"
            "  move LEVEL | get LEVEL                        C-MOVE or C-GET of a patient, study,\n"
            "                                                series or image (--dossier,\n"
            "                                                --study-uid, --series-uid, --sop-uid;\n"

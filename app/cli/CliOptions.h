@@ -31,6 +31,7 @@ struct CliOptions {
         Compare,   // the same query to two nodes, side by side
         Echo,      // a C-ECHO to the node ("Echo")
         Probe,     // what the node offers ("Sonder")
+        Profile,   // how the node matches, returns, caps and times ("Profil")
         Move,      // C-MOVE of a level ("C-MOVE" of the tab "Récupération")
         Get,       // C-GET of a level ("C-GET")
         Nodes,     // the address book: list, add, remove, import, export
@@ -48,6 +49,8 @@ struct CliOptions {
     std::string jsonFile;       // --json: the responses as DICOM JSON
     std::string csvFile;        // --csv: the responses as CSV (compare: the report)
     std::string compareKind;    // the word after "compare": worklist, patient, ...
+    std::string againstFile;    // profile --against: the earlier profile to compare with
+    int repeat = 1;             // profile --repeat: runs of the timed query
     std::string retrieveLevel;  // the word after "move" or "get": patient, study, ...
     // The second node of compare (--ip2, --port2, --aet2, --calling-aet2,
     // --dicomweb2), by option name; what is not given is the first node's.

@@ -22,6 +22,7 @@
 #include "app/cli/FormOutput.h"
 #include "app/cli/NodeCheckCommands.h"
 #include "app/cli/NodesCommand.h"
+#include "app/cli/ProfileCommand.h"
 #include "app/cli/RetrieveCommand.h"
 #include "dicom/listener/EventLoopDispatcher.h"
 #include "logging/uApplicationLogger.h"
@@ -299,6 +300,7 @@ bool Stoppable(CliOptions::Command command) {
         case CliOptions::Command::Series:
         case CliOptions::Command::Image:
         case CliOptions::Command::Check:
+        case CliOptions::Command::Profile:
         case CliOptions::Command::Move:
         case CliOptions::Command::Get:
         case CliOptions::Command::Echo:
@@ -349,6 +351,10 @@ int RunForm(CliOptions& options) {
         status = RunListen(form, dispatcher, options, created);
     } else if (batch) {
         status = RunBatch(form, host, options);
+    } else if (options.command == CliOptions::Command::Profile) {
+        // SIGINT and SIGTERM stop the profile as they stop a query.
+        RunStoppable(form,
+                     [&] { status = lumo::app::RunProfileCommand(form, options, stdout, stderr); });
     } else if (options.command == CliOptions::Command::Move ||
                options.command == CliOptions::Command::Get) {
         status = RunRetrieve(form, options);

@@ -102,6 +102,32 @@ struct HttpExchange {
     std::string warning;         // the Warning header (299: answers left out)
 };
 
+// A SOP Class Extended Negotiation sub-item: the service it speaks of and
+// its service-class-application-information bytes, as they went on the wire.
+struct ExtendedNegotiation {
+    std::string sopClass;
+    std::vector<std::uint8_t> info;
+};
+
+// When each stage of an exchange ended, counted from the moment the exchange
+// began (before the connection), for an operator who wants to know where a
+// slow node spends its time. A stage not reached (or not asked for: TLS on a
+// plain connection) stays unset.
+struct ExchangeTimes {
+    using Duration = std::chrono::microseconds;
+    std::optional<Duration> connected;       // the TCP connection made
+    std::optional<Duration> tlsEstablished;  // the TLS handshake done
+    std::optional<Duration> accepted;        // the node's acceptance read
+    std::optional<Duration> requestSent;     // the request written
+    std::optional<Duration> firstResponse;   // the first response's command read
+    std::optional<Duration> lastResponse;    // the last response's command read
+    std::optional<Duration> ended;           // the association released or aborted
+    // The time from each response to the next, for the first kMaxGaps of
+    // them: a query of a million responses does not keep a million gaps.
+    std::vector<Duration> gaps;
+    static constexpr std::size_t kMaxGaps = 1000;
+};
+
 // What one association with a node was, for an operator who wants to know
 // why a node does not answer: who spoke to whom, what was proposed and what
 // the node made of it, how it ended, and the final status of the exchange.
@@ -125,6 +151,11 @@ struct AssociationReport {
 
     std::optional<TlsReport> tls;  // set when the exchange asked for TLS
 
+    // The extended negotiation sub-items proposed, and those the node sent
+    // back (none when it answered none).
+    std::vector<ExtendedNegotiation> extendedProposed;
+    std::vector<ExtendedNegotiation> extendedAccepted;
+
     bool connected = false;  // the TCP connection was made
     bool accepted = false;   // the node accepted the association
     std::optional<AssociationRejection> rejection;
@@ -132,6 +163,7 @@ struct AssociationReport {
     bool peerClosed = false;                // the node closed the connection without a word
     bool released = false;                  // ended by a release the node confirmed
     std::chrono::milliseconds duration{0};  // from the connection to the end
+    ExchangeTimes times;
 
     int responses = 0;  // pending responses received (and taken: none after a cancel)
     // Set once this side sent a C-CANCEL-RQ, or stopped before its request

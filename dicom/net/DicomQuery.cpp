@@ -172,6 +172,7 @@ void FindExchange::Send(DcmDataset& request) {
     const OFCondition cond = DIMSE_sendMessageUsingMemoryData(association_.Get(), presID_, &message,
                                                               nullptr, &request, nullptr, nullptr);
     if (cond.bad()) association_.Fail(cond, kCommand, After(0));
+    association_.NoteRequestSent();
     association_.Stop().Arm(presID_, messageID_, association_.ResponseBound());
 }
 
@@ -189,6 +190,7 @@ DicomFindResult FindExchange::Receive(const DicomQuery::ResponseHandler& onRespo
         std::string_view data;
         E_TransferSyntax xfer = EXS_Unknown;
         if (!ReceiveOrCutOff(command, data, xfer)) return CutOff(std::move(responses));
+        association_.NoteResponse();
         if (!DimseStatus::IsPending(command.status)) return Finish(std::move(responses), command);
         // What comes after the cancel is read, so the node's end can be,
         // and left out.

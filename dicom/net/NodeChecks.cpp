@@ -79,33 +79,8 @@ struct RaiseStop {
 
 // --- probe -----------------------------------------------------------------
 
-// One association proposing `services`, released as soon as it is
-// negotiated: its report, and how it failed if it did.
-struct Negotiation {
-    AssociationReport report;
-    std::optional<ErrorClass> errorClass;
-    std::string failure;
-};
-
-Negotiation Negotiate(const DicomPeer& peer, const std::vector<std::string>& services,
-                      const std::stop_token& stop) {
-    Negotiation negotiation;
-    negotiation.report.command = "A-ASSOCIATE";
-    try {
-        detail::Association association(peer, negotiation.report);
-        const std::stop_callback<RaiseStop> onStop(stop, RaiseStop{&association.Stop()});
-        for (const std::string& service : services) association.Propose(service);
-        association.Open();
-        association.Release();
-    } catch (const Exception& e) {
-        negotiation.errorClass = e.Class();
-        negotiation.failure = e.Message();
-    }
-    return negotiation;
-}
-
 // What a negotiation that proposed the service says of it.
-void Learn(ProbedService& service, const Negotiation& negotiation) {
+void Learn(ProbedService& service, const DicomNegotiation& negotiation) {
     // A node that accepts the association but leaves a context out of its
     // answer has said all it will of that service: nothing.
     for (const ProposedContext& context : negotiation.report.contexts) {
@@ -174,7 +149,7 @@ ProbedService::FindCheck CheckFind(const DicomPeer& peer, const std::string& roo
 // may do so for one service it will not have: each service is then asked
 // alone. A rejection for the AE titles or the node's load, or a silence,
 // would only come again.
-bool AskEachAlone(const Negotiation& together) {
+bool AskEachAlone(const DicomNegotiation& together) {
     const AssociationReport& report = together.report;
     if (report.accepted) return false;
     if (report.rejection)
@@ -184,6 +159,31 @@ bool AskEachAlone(const Negotiation& together) {
 }
 
 }  // namespace
+
+DicomNegotiation DicomNegotiate(const DicomPeer& peer, const std::vector<std::string>& services,
+                                const std::vector<ExtendedNegotiation>& extended,
+                                std::stop_token stop) {
+    DicomNegotiation negotiation;
+    negotiation.report.command = "A-ASSOCIATE";
+    if (std::optional<Exception> unfit = Unfit(peer)) {
+        negotiation.failureClass = unfit->Class();
+        negotiation.failure = unfit->Message();
+        return negotiation;
+    }
+    try {
+        detail::Association association(peer, negotiation.report);
+        const std::stop_callback<RaiseStop> onStop(stop, RaiseStop{&association.Stop()});
+        for (const std::string& service : services) association.Propose(service);
+        for (const ExtendedNegotiation& item : extended)
+            association.ProposeExtended(item.sopClass, item.info);
+        association.Open();
+        association.Release();
+    } catch (const Exception& e) {
+        negotiation.failureClass = e.Class();
+        negotiation.failure = e.Message();
+    }
+    return negotiation;
+}
 
 void DicomEcho(const DicomPeer& peer, AssociationReport& report, std::stop_token stop) {
     report = AssociationReport();
@@ -243,11 +243,11 @@ DicomProbeResult DicomProbe(const DicomPeer& peer, std::stop_token stop) {
     }
     const auto stopped = [&] { return result.stopped = stop.stop_requested(); };
     if (stopped()) return result;
-    const Negotiation together = Negotiate(peer, ProbedServices(), stop);
+    const DicomNegotiation together = DicomNegotiate(peer, ProbedServices(), {}, stop);
     result.reports.push_back(together.report);
     if (stopped()) return result;
     if (!together.report.connected) {
-        result.failureClass = together.errorClass.value_or(kNetworkError);
+        result.failureClass = together.failureClass.value_or(kNetworkError);
         result.failure = together.failure;
         return result;
     }
@@ -257,7 +257,7 @@ DicomProbeResult DicomProbe(const DicomPeer& peer, std::stop_token stop) {
             Learn(service, together);
             continue;
         }
-        const Negotiation single = Negotiate(peer, {service.sopClass}, stop);
+        const DicomNegotiation single = DicomNegotiate(peer, {service.sopClass}, {}, stop);
         result.reports.push_back(single.report);
         if (stopped()) return result;
         Learn(service, single);

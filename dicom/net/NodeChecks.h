@@ -70,6 +70,23 @@ struct DicomProbeResult {
     bool AnyAccepted() const;
 };
 
+// What one association that proposed services came to: its report (the
+// contexts and extended negotiation sub-items as the node answered them),
+// and how it failed if it did. A plain value; any thread.
+struct DicomNegotiation {
+    AssociationReport report;
+    std::optional<ErrorClass> failureClass;
+    std::string failure;
+};
+
+// Proposes `services`, each on a presentation context of its own, with the
+// extended negotiation sub-items given, and releases the association as
+// soon as it is negotiated. Raises nothing: what failed is in the result.
+// `stop` (from any thread) aborts it at once. On the calling thread.
+DicomNegotiation DicomNegotiate(const DicomPeer& peer, const std::vector<std::string>& services,
+                                const std::vector<ExtendedNegotiation>& extended = {},
+                                std::stop_token stop = {});
+
 // Proposes the probed services together; when the node rejects that
 // association or fails it, proposes each on an association of its own, so
 // that one service the node refuses hides none of the others. Then sends a

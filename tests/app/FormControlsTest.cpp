@@ -149,8 +149,8 @@ TEST_F(FormTest, EveryControlIsListedOnceUnderItsContainer) {
     EXPECT_EQ(form.FindControl("NoSuchControl"), nullptr);
     // The design's controls, the batch's progress label, the stop button,
     // the node chooser and its button, the Diagnostic tab with its
-    // forty-three, and the Récupération tab with its thirteen.
-    EXPECT_EQ(names.size(), 108u);
+    // forty-four, and the Récupération tab with its thirteen.
+    EXPECT_EQ(names.size(), 109u);
     // Made from the table of controls, row by row, in its order.
     const auto designs = FormControlDesigns();
     ASSERT_EQ(designs.size(), form.Controls().size());

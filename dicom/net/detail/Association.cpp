@@ -3,10 +3,12 @@
 #include <dcmtk/dcmdata/dcuid.h>
 #include <dcmtk/dcmnet/cond.h>
 #include <dcmtk/dcmnet/dul.h>
+#include <dcmtk/dcmnet/extneg.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <iterator>
+#include <memory>
 #include <string_view>
 
 #include "dicom/detail/DcmtkCheck.h"
@@ -132,8 +134,12 @@ Association::~Association() {
     if (open_) ASC_abortAssociation(assoc_);
     report_.connected = watch_.WasConnected();
     if (!report_.abort) report_.abort = watch_.Abort();
-    report_.duration = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - start_);
+    const auto now = std::chrono::steady_clock::now();
+    report_.duration = std::chrono::duration_cast<std::chrono::milliseconds>(now - start_);
+    ExchangeTimes& times = report_.times;
+    times.ended = Since(now);
+    if (watch_.ConnectedAt()) times.connected = Since(*watch_.ConnectedAt());
+    if (watch_.TlsAt()) times.tlsEstablished = Since(*watch_.TlsAt());
     if (assoc_ != nullptr) {
         ASC_dropAssociation(assoc_);
         ASC_destroyAssociation(&assoc_);  // frees the parameters too
@@ -159,6 +165,44 @@ void Association::Propose(const std::string& sopClass,
     context.transferSyntaxes = transferSyntaxes;
     context.proposedRole = role;
     report_.contexts.push_back(std::move(context));
+}
+
+void Association::ProposeExtended(const std::string& sopClass, std::vector<std::uint8_t> info) {
+    report_.extendedProposed.push_back({sopClass, std::move(info)});
+}
+
+ExchangeTimes::Duration Association::Since(std::chrono::steady_clock::time_point when) const {
+    return std::chrono::duration_cast<ExchangeTimes::Duration>(when - start_);
+}
+
+void Association::NoteRequestSent() {
+    report_.times.requestSent = Since(std::chrono::steady_clock::now());
+}
+
+void Association::NoteResponse() {
+    const ExchangeTimes::Duration now = Since(std::chrono::steady_clock::now());
+    ExchangeTimes& times = report_.times;
+    if (times.lastResponse && times.gaps.size() < ExchangeTimes::kMaxGaps)
+        times.gaps.push_back(now - *times.lastResponse);
+    if (!times.firstResponse) times.firstResponse = now;
+    times.lastResponse = now;
+}
+
+// The sub-items go to DCMTK, which frees them (and their bytes) with the
+// association's parameters.
+void Association::PrepareExtended() {
+    if (report_.extendedProposed.empty()) return;
+    auto list = std::make_unique<SOPClassExtendedNegotiationSubItemList>();
+    for (const ExtendedNegotiation& proposed : report_.extendedProposed) {
+        auto item = std::make_unique<SOPClassExtendedNegotiationSubItem>();
+        item->sopClassUID = proposed.sopClass.c_str();
+        item->serviceClassAppInfoLength = static_cast<unsigned short>(proposed.info.size());
+        item->serviceClassAppInfo =
+            std::make_unique<unsigned char[]>(proposed.info.size()).release();
+        std::copy(proposed.info.begin(), proposed.info.end(), item->serviceClassAppInfo);
+        list->push_back(item.release());
+    }
+    ASC_setRequestedExtNegList(params_, list.release());
 }
 
 void Association::Prepare() {
@@ -190,6 +234,7 @@ void Association::Prepare() {
                 static_cast<int>(transferSyntaxes.size()), DcmtkRole(context.proposedRole)),
             kDicomError, prepare);
     }
+    PrepareExtended();
 }
 
 // The files are read before anything connects: a node must not be blamed
@@ -253,6 +298,7 @@ void Association::NoteNegotiation(const OFCondition& cond) {
     }
     if (cond.bad()) return;
     report_.accepted = true;
+    report_.times.accepted = Since(std::chrono::steady_clock::now());
     report_.localAddress = transport_.LocalAddress();
     for (int i = 0; i < ASC_countPresentationContexts(params_); ++i) {
         T_ASC_PresentationContext answered{};
@@ -269,6 +315,17 @@ void Association::NoteNegotiation(const OFCondition& cond) {
     report_.peerMaxPdu = static_cast<std::uint32_t>(std::max(0L, params_->theirMaxPDUReceiveSize));
     report_.peerImplementationClassUID = OneLine(params_->theirImplementationClassUID);
     report_.peerImplementationVersionName = OneLine(params_->theirImplementationVersionName);
+    SOPClassExtendedNegotiationSubItemList* answered = nullptr;
+    ASC_getAcceptedExtNegList(params_, &answered);
+    if (answered == nullptr) return;
+    for (const SOPClassExtendedNegotiationSubItem* item : *answered) {
+        const unsigned char* info = item->serviceClassAppInfo;
+        report_.extendedAccepted.push_back(
+            {OneLine(item->sopClassUID.c_str()),
+             info == nullptr
+                 ? std::vector<std::uint8_t>()
+                 : std::vector<std::uint8_t>(info, info + item->serviceClassAppInfoLength)});
+    }
 }
 
 void Association::FailToAssociate(const OFCondition& cond) {

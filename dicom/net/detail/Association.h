@@ -62,6 +62,11 @@ class Association {
     // acknowledged at once. Before Open.
     void AckAtOnce() { transport_.AckAtOnce(); }
 
+    // Proposes, for a service proposed too, a SOP Class Extended Negotiation
+    // sub-item of these bytes; the report says what the node sent back.
+    // Before Open.
+    void ProposeExtended(const std::string& sopClass, std::vector<std::uint8_t> info);
+
     // Connects (over TLS when the peer asks for it) and negotiates. Raises,
     // with the report filled as far as it went, when a TLS file is unfit
     // (before connecting), the node cannot be reached, the TLS handshake
@@ -90,6 +95,11 @@ class Association {
     // Whether the last read gave up at its stage's deadline.
     bool Expired() const { return deadline_.Expired(); }
 
+    // The request went out; a response's command came in: their times go
+    // into the report.
+    void NoteRequestSent();
+    void NoteResponse();
+
     // Ends a completed exchange politely; a node that does not confirm the
     // release in time is aborted instead.
     void Release();
@@ -110,6 +120,8 @@ class Association {
     };
 
     void Prepare();
+    void PrepareExtended();
+    ExchangeTimes::Duration Since(std::chrono::steady_clock::time_point when) const;
     void PrepareTls();
     // Why TLS failed, or why the node's answer suggests it was needed; empty
     // when TLS had nothing to do with the failure.

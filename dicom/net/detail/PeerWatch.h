@@ -8,6 +8,7 @@
 #include <sys/types.h>
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -17,16 +18,24 @@
 namespace lumo::dicom::detail {
 
 // Follows the protocol data units in the bytes an association's connection
-// reads. Owned by the exchange and fed by its connection, both on the
-// exchange's thread.
+// reads, and notes when the connection and its TLS handshake were made. Owned by the exchange and
+// fed by its connection, both on the exchange's thread.
 class PeerWatch {
   public:
-    void Connected() { connected_ = true; }
+    using Clock = std::chrono::steady_clock;
+
+    void Connected() {
+        connected_ = true;
+        connectedAt_ = Clock::now();
+    }
+    void TlsEstablished() { tlsAt_ = Clock::now(); }
     // One read of the connection: `got` bytes at `bytes`, 0 at the end of the
     // connection, negative on an error (errno says which).
     void Read(const void* bytes, ssize_t got);
 
     bool WasConnected() const { return connected_; }
+    const std::optional<Clock::time_point>& ConnectedAt() const { return connectedAt_; }
+    const std::optional<Clock::time_point>& TlsAt() const { return tlsAt_; }
     bool Closed() const { return closed_; }
     const std::optional<AssociationAbort>& Abort() const { return abort_; }
     // Whether the node's first bytes were a TLS record, not a protocol
@@ -51,6 +60,8 @@ class PeerWatch {
     std::uint32_t bodyLeft_ = 0;
     std::uint32_t bodyAt_ = 0;
     AssociationAbort pending_;  // an A-ABORT's fields as they come
+    std::optional<Clock::time_point> connectedAt_;
+    std::optional<Clock::time_point> tlsAt_;
 };
 
 }  // namespace lumo::dicom::detail

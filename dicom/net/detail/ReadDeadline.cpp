@@ -107,6 +107,7 @@ class DeadlineConnection : public DcmTCPConnection {
             }
             const TlsStep step = tls_->Handshake();
             if (step == TlsStep::Done) {
+                watch_.TlsEstablished();
                 if (report_ != nullptr) tls_->Describe(*report_);
                 return EC_Normal;
             }

@@ -93,5 +93,31 @@ TEST_F(DiagnosticTabNet, TheStopButtonEndsAnEchoThatWaits) {
     EXPECT_TRUE(Find<QPushButton>("ButtonEcho")->isEnabled());
 }
 
+// The profile runs as a query does: the window answers meanwhile, and
+// "Arrêter" stops it with what it found so far listed.
+TEST_F(DiagnosticTabNet, ProfileListsItsLinesAndStopsOnArreter) {
+    TestNode node;
+    node.SetEntries(lumo::testing::SampleInstances(), lumo::testing::SampleWorklist());
+    node.SetResponseDelay(std::chrono::milliseconds(20));
+    node.Start();
+    Open();
+    Retype(*Find<QLineEdit>("EditIP"), "127.0.0.1");
+    Retype(*Find<QLineEdit>("EditPort"), QString::number(node.Port()));
+    Find<QTabWidget>("PageControl1")->setCurrentIndex(1);
+    auto* stop = Find<QPushButton>("ButtonArreter");
+    QTimer::singleShot(500, stop, [stop] { QTest::mouseClick(stop, Qt::LeftButton); });
+
+    QTest::mouseClick(Find<QPushButton>("ButtonProfil"), Qt::LeftButton);
+
+    auto* list = Find<QListView>("ListBoxResult");
+    ASSERT_GE(list->model()->rowCount(), 2);
+    EXPECT_TRUE(list->model()->index(0, 0).data().toString().startsWith(
+        QString::fromUtf8("Profil de NORVANEX@127.0.0.1:")));
+    EXPECT_EQ(list->model()->index(1, 0).data().toString(),
+              QString::fromUtf8("Profil incomplet : profil arrêté"));
+    EXPECT_FALSE(stop->isEnabled());
+    EXPECT_TRUE(dialogs_->seen.empty());
+}
+
 }  // namespace
 }  // namespace lumo::gui

@@ -8,9 +8,6 @@
 #include <dcmtk/dcmdata/dcuid.h>
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <functional>
-#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -26,9 +23,8 @@ namespace {
 
 using namespace std::chrono_literals;
 using lumo::testing::ArchiveServer;
-using lumo::testing::ChildProcess;
-using lumo::testing::FreePort;
 using lumo::testing::Instance;
+using lumo::testing::OrthancServer;
 using lumo::testing::StartServer;
 using lumo::testing::TempDir;
 using lumo::testing::WaitForPort;
@@ -335,44 +331,6 @@ TEST_F(QueryArchiveNet, ProbeFindsBothQueryRootsAndNoWorklist) {
 }
 
 // --- Orthanc ----------------------------------------------------------------
-
-// Debian's Orthanc (with its worklist plugin) as a site runs it: it checks
-// the called AE title and answers only the modalities it knows, here
-// "Lumo4410" from the loopback address.
-class OrthancServer {
-  public:
-    OrthancServer() {
-        std::filesystem::create_directory(dir_.File("worklists"));
-        server_ = StartServer(
-            [&](std::uint16_t p) {
-                const std::string config = dir_.File("orthanc.json");
-                lumo::testing::WriteFile(config, Config(p));
-                return std::vector<std::string>{"Orthanc", config};
-            },
-            port_);
-    }
-    std::uint16_t Port() const { return port_; }
-
-  private:
-    std::string Config(std::uint16_t port) const {
-        return R"({"StorageDirectory": ")" + dir_.File("storage") + R"(", "IndexDirectory": ")" +
-               dir_.File("storage") +
-               R"(", "Plugins": ["/usr/share/orthanc/plugins/libModalityWorklists.so"],
-                   "Worklists": {"Enable": true, "Database": ")" +
-               dir_.File("worklists") + R"("}, "HttpServerEnabled": false,
-                   "DicomAet": "ORTHANC", "DicomPort": )" +
-               std::to_string(port) + R"(, "DicomCheckCalledAet": true,
-                   "DicomAlwaysAllowEcho": false, "DicomAlwaysAllowFind": false,
-                   "DicomAlwaysAllowFindWorklist": false, "DicomAlwaysAllowStore": false,
-                   "DicomCheckModalityHost": true,
-                   "DicomModalities": {"console": {"AET": "Lumo4410", "Host": "127.0.0.1",
-                                                   "Port": 104}}})";
-    }
-
-    TempDir dir_{"lumo-orthanc"};
-    std::uint16_t port_ = 0;
-    std::unique_ptr<ChildProcess> server_;
-};
 
 TEST(QueryPeersNet, OrthancKnowsItsTitleAndItsModalities) {
     OrthancServer server;
