@@ -186,7 +186,6 @@ QueryRequest OnTestNode(const lumo::testing::TestNode& node, QueryService servic
 TEST(RetrievalNet, FailureStatusesAreExplained) {
     lumo::testing::TestNode node;
     node.Start();
-    const std::uint16_t storePort = lumo::testing::FreePort();
     const std::string from = " from 127.0.0.1:" + std::to_string(node.Port()) + " (NORVANEX)";
     const struct Case {
         std::uint16_t status;
@@ -247,6 +246,9 @@ TEST(RetrievalNet, FailureStatusesAreExplained) {
          "arrêtées par l'annulation"},
     };
     for (const Case& c : cases) {
+        // A port of its own for each case: one left free between two cases
+        // may be taken by another test meanwhile.
+        const std::uint16_t storePort = lumo::testing::FreePort();
         lumo::testing::RetrieveScript script = Script(0, storePort);
         script.failedUids = c.failedUids;
         node.SetRetrieve(script);

@@ -181,7 +181,12 @@ class WatchedConnection final : public DcmTCPConnection {
           tls_(std::move(tls)) {
         watch_.Add(fd_);
     }
-    ~WatchedConnection() override { watch_.Remove(fd_); }
+    ~WatchedConnection() override {
+        // DCMTK may drop the connection while the association is still being
+        // received: the caller's state must not keep pointing at its place.
+        if (caller_.ticket == &ticket_) caller_.ticket = nullptr;
+        watch_.Remove(fd_);
+    }
     WatchedConnection(const WatchedConnection&) = delete;
     WatchedConnection& operator=(const WatchedConnection&) = delete;
 
@@ -398,7 +403,7 @@ class WatchedConnection final : public DcmTCPConnection {
     }
 
     SocketWatch& watch_;
-    const CallerState& caller_;  // its deadline: read by the reading thread only
+    CallerState& caller_;  // its deadline, read by the reading thread; its place, let go at the end
     AdmissionTicket ticket_;
     const CallerTimeouts& timeouts_;
     const int fd_;
