@@ -246,14 +246,20 @@ TEST(RetrievalNet, FailureStatusesAreExplained) {
          "arrêtées par l'annulation"},
     };
     for (const Case& c : cases) {
-        // A port of its own for each case: one left free between two cases
-        // may be taken by another test meanwhile.
-        const std::uint16_t storePort = lumo::testing::FreePort();
-        lumo::testing::RetrieveScript script = Script(0, storePort);
-        script.failedUids = c.failedUids;
-        node.SetRetrieve(script);
-        node.SetFinalStatus(c.status, c.comment, c.offending);
-        const Retrieved run = Retrieve(OnTestNode(node, QueryService::Move, storePort));
+        // A port found free a moment ago may be held by another test's
+        // connection by the time the receiver binds it: then another one.
+        Retrieved run;
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            const std::uint16_t storePort = lumo::testing::FreePort();
+            lumo::testing::RetrieveScript script = Script(0, storePort);
+            script.failedUids = c.failedUids;
+            node.SetRetrieve(script);
+            node.SetFinalStatus(c.status, c.comment, c.offending);
+            run = Retrieve(OnTestNode(node, QueryService::Move, storePort));
+            if (!run.outcome.failure ||
+                run.outcome.failure->message.find("Address already in use") == std::string::npos)
+                break;
+        }
         SCOPED_TRACE(Dump(run));
         ASSERT_TRUE(run.outcome.failure);
         EXPECT_EQ(run.outcome.failure->ClassName(), "EDicomStatusError");
