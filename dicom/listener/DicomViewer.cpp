@@ -459,6 +459,16 @@ class RequestWorker {
     bool ended_ = false;
 };
 
+// The caller's next command, within the message timeout for the whole of it.
+OFCondition ReceiveCommand(Listener& listener, Session& session, T_ASC_Association* association,
+                           T_ASC_PresentationContextID& presentationContext,
+                           T_DIMSE_Message& message, DcmDataset*& statusDetail) {
+    const int seconds = listener.timeouts.message;
+    const detail::CallerDeadline deadline(session.caller, std::chrono::seconds(seconds));
+    return DIMSE_receiveCommand(association, DIMSE_NONBLOCKING, seconds, &presentationContext,
+                                &message, &statusDetail);
+}
+
 // Reads what the caller says while its request is answered, until the
 // answer is over: a C-CANCEL-RQ (for the request's message ID only) stops
 // it; a second C-FIND-RQ is refused (A700) and the first goes on; a release
@@ -493,13 +503,8 @@ AfterRequest HearCaller(Listener& listener, Session& session, T_ASC_Association*
         T_DIMSE_Message message{};
         T_ASC_PresentationContextID presentationContext = 0;
         DcmDataset* statusDetail = nullptr;
-        OFCondition cond = EC_Normal;
-        const int seconds = listener.timeouts.message;
-        {
-            const detail::CallerDeadline deadline(session.caller, std::chrono::seconds(seconds));
-            cond = DIMSE_receiveCommand(association, DIMSE_NONBLOCKING, seconds,
-                                        &presentationContext, &message, &statusDetail);
-        }
+        const OFCondition cond = ReceiveCommand(listener, session, association, presentationContext,
+                                                message, statusDetail);
         const std::unique_ptr<DcmDataset> ownedDetail(statusDetail);
         if (cond.bad()) {
             connection->CallerEnded();
@@ -609,13 +614,8 @@ void ServeRequests(Listener& listener, Session& session, T_ASC_Association* asso
         T_DIMSE_Message message{};
         T_ASC_PresentationContextID presentationContext = 0;
         DcmDataset* statusDetail = nullptr;
-        OFCondition cond = EC_Normal;
-        {
-            const int seconds = listener.timeouts.message;
-            const detail::CallerDeadline deadline(session.caller, std::chrono::seconds(seconds));
-            cond = DIMSE_receiveCommand(association, DIMSE_NONBLOCKING, seconds,
-                                        &presentationContext, &message, &statusDetail);
-        }
+        const OFCondition cond = ReceiveCommand(listener, session, association, presentationContext,
+                                                message, statusDetail);
         const std::unique_ptr<DcmDataset> ownedDetail(statusDetail);
         if (cond == DUL_PEERREQUESTEDRELEASE) return release();
         if (cond == DUL_PEERABORTEDASSOCIATION) {
