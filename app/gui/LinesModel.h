@@ -20,8 +20,8 @@ class LinesModel final : public QAbstractListModel {
     LinesModel(const app::TStrings& lines, QObject* parent);
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
-    // The list view asks for the index of every row when it lays a reset
-    // list out: a million responses make fourteen million of them.
+    // Asked for every row painted, selected or walked through: made from
+    // the row count the view knows, without a look at the lines.
     QModelIndex index(int row, int column,
                       const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;

@@ -13,7 +13,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListView>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QResizeEvent>
@@ -25,6 +24,7 @@
 
 #include "app/FormControlDesign.h"
 #include "app/gui/LinesModel.h"
+#include "app/gui/LinesView.h"
 
 namespace lumo::gui {
 
@@ -448,10 +448,8 @@ QWidget* MainWindow::MakeButton(app::TButton& button, QWidget* container) {
 }
 
 QWidget* MainWindow::MakeListBox(app::TListBox& list, QWidget* container) {
-    auto* widget = new QListView(container);
+    auto* widget = new LinesView(container);
     widget->setObjectName(Q(list.Name));
-    widget->setUniformItemSizes(true);
-    widget->setEditTriggers(QAbstractItemView::NoEditTriggers);
     widget->setSelectionMode(QAbstractItemView::SingleSelection);
     auto* model = new LinesModel(list.Items, widget);
     widget->setModel(model);
@@ -459,7 +457,7 @@ QWidget* MainWindow::MakeListBox(app::TListBox& list, QWidget* container) {
             [this, &list](const QModelIndex& current) {
                 if (!refreshing_) list.ItemIndex = current.isValid() ? current.row() : -1;
             });
-    connect(widget, &QListView::doubleClicked, this, [this, &list](const QModelIndex& index) {
+    connect(widget, &LinesView::doubleClicked, this, [this, &list](const QModelIndex& index) {
         if (!list.OnDblClick || !index.isValid() || form_.Running()) return;
         list.ItemIndex = index.row();
         Run([&list] { list.OnDblClick(list); });

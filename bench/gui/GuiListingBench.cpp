@@ -16,9 +16,9 @@
 #include <utility>
 
 #include <QApplication>
-#include <QListView>
 
 #include "app/TStrings.h"
+#include "app/gui/LinesView.h"
 #include "app/gui/MainWindow.h"
 #include "support/Application.h"
 
@@ -62,7 +62,7 @@ struct Window {
         window = std::make_unique<MainWindow>();
         window->show();
         QCoreApplication::processEvents();
-        view = window->findChild<QListView*>("ListBoxResult");
+        view = window->findChild<lumo::gui::LinesView*>("ListBoxResult");
     }
     ~Window() {
         window.reset();
@@ -71,7 +71,7 @@ struct Window {
     }
     std::string folder;
     std::unique_ptr<MainWindow> window;
-    QListView* view = nullptr;
+    lumo::gui::LinesView* view = nullptr;
 };
 
 // Built on first use, gone before the application object.

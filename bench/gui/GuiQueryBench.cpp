@@ -16,8 +16,8 @@
 #include <string>
 
 #include <QApplication>
-#include <QListView>
 
+#include "app/gui/LinesView.h"
 #include "app/gui/MainWindow.h"
 #include "support/Application.h"
 
@@ -57,7 +57,7 @@ int main(int argc, char** argv) {
         form.EditIP.Text = "127.0.0.1";
         form.EditPort.Text = argv[1];
         form.EditDate.Text.clear();
-        const auto* view = window->findChild<QListView*>("ListBoxResult");
+        const auto* view = window->findChild<lumo::gui::LinesView*>("ListBoxResult");
         for (int run = 0; run < runs; ++run) {
             const auto start = std::chrono::steady_clock::now();
             form.RunHandler([&] { form.ButtonCFindStudyStudy.Click(); });

@@ -6,13 +6,13 @@
 
 #include <QComboBox>
 #include <QLineEdit>
-#include <QListView>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
 
+#include "app/gui/LinesView.h"
 #include "tests/app/gui/GuiTestSupport.h"
 #include "tests/fixtures/TestNode.h"
 
@@ -40,7 +40,7 @@ TEST_F(DiagnosticTabNet, EchoAndProbeShowTheirLinesAndTheReport) {
     pages->setCurrentIndex(1);
     EXPECT_TRUE(Find<QWidget>("TabSheet2")->isAncestorOf(Find<QPushButton>("ButtonEcho")));
     Retype(*Find<QLineEdit>("EditMaxPDU"), "32768");
-    auto* list = Find<QListView>("ListBoxResult");
+    auto* list = Find<LinesView>("ListBoxResult");
     auto* memo = Find<QPlainTextEdit>("MemoDiagnostic");
 
     QTest::mouseClick(Find<QPushButton>("ButtonEcho"), Qt::LeftButton);
@@ -87,7 +87,7 @@ TEST_F(DiagnosticTabNet, TheStopButtonEndsAnEchoThatWaits) {
     QTest::mouseClick(Find<QPushButton>("ButtonEcho"), Qt::LeftButton);
 
     EXPECT_EQ(enabledDuring, QStringList{"ButtonArreter"});
-    auto* list = Find<QListView>("ListBoxResult");
+    auto* list = Find<LinesView>("ListBoxResult");
     ASSERT_EQ(list->model()->rowCount(), 1);
     EXPECT_EQ(list->model()->index(0, 0).data().toString(), "Echo interrompu");
     EXPECT_TRUE(Find<QPushButton>("ButtonEcho")->isEnabled());
@@ -109,7 +109,7 @@ TEST_F(DiagnosticTabNet, ProfileListsItsLinesAndStopsOnArreter) {
 
     QTest::mouseClick(Find<QPushButton>("ButtonProfil"), Qt::LeftButton);
 
-    auto* list = Find<QListView>("ListBoxResult");
+    auto* list = Find<LinesView>("ListBoxResult");
     ASSERT_GE(list->model()->rowCount(), 2);
     EXPECT_TRUE(list->model()->index(0, 0).data().toString().startsWith(
         QString::fromUtf8("Profil de NORVANEX@127.0.0.1:")));

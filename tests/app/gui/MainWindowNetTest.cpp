@@ -12,12 +12,12 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListView>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 
+#include "app/gui/LinesView.h"
 #include "dicom/data/DicomAttributes.h"
 #include "dicom/data/DicomDataSet.h"
 #include "dicom/data/DicomDataSets.h"
@@ -43,7 +43,7 @@ class WindowNet : public WindowTest {
     MainWindow& OpenOnASlowNode(TestNode& node);
 };
 
-QStringList Rows(QListView& view) {
+QStringList Rows(LinesView& view) {
     QStringList rows;
     for (int i = 0; i < view.model()->rowCount(); ++i)
         rows << view.model()->index(i, 0).data().toString();
@@ -96,7 +96,7 @@ TEST_F(WindowNet, StudyQueryFromAButtonClickIsListedInTheView) {
 
     ASSERT_EQ(node.ReceivedCount(), 1u);
     EXPECT_EQ(node.Received()[0].sopClassUID, lumo::testing::kStudyRootFind);
-    const QStringList rows = Rows(*Find<QListView>("ListBoxResult"));
+    const QStringList rows = Rows(*Find<LinesView>("ListBoxResult"));
     ASSERT_EQ(rows.size(), 28) << rows.join('\n').toStdString();
     EXPECT_EQ(rows[0], "A1     P1   ");
     EXPECT_EQ(rows[1], "Patient: DURAND^Marie");
@@ -128,7 +128,7 @@ TEST_F(WindowNet, TheStopButtonIsTheOneInputDuringAQueryAndCancelsIt) {
         if (!node.WaitForResponsesSent(12, std::chrono::milliseconds(0))) return;
         poll.stop();
         // The blocks listed so far are in the view already.
-        blocksDuring = Rows(*Find<QListView>("ListBoxResult")).count("---------------------");
+        blocksDuring = Rows(*Find<LinesView>("ListBoxResult")).count("---------------------");
         for (QWidget* widget : window.findChildren<QWidget*>()) {
             const bool input = qobject_cast<QPushButton*>(widget) ||
                                qobject_cast<QLineEdit*>(widget) ||
@@ -143,7 +143,7 @@ TEST_F(WindowNet, TheStopButtonIsTheOneInputDuringAQueryAndCancelsIt) {
 
     EXPECT_EQ(enabledDuring, QStringList{"ButtonArreter"});
     EXPECT_GE(blocksDuring, 1);
-    const QStringList rows = Rows(*Find<QListView>("ListBoxResult"));
+    const QStringList rows = Rows(*Find<LinesView>("ListBoxResult"));
     ASSERT_FALSE(rows.isEmpty());
     EXPECT_TRUE(QRegularExpression("^Annulée après [0-9]+ réponses$").match(rows.last()).hasMatch())
         << rows.last().toStdString();
@@ -184,7 +184,7 @@ TEST_F(WindowNet, WorklistQueryWithNoResponseListsAucunResultat) {
     ASSERT_EQ(node.ReceivedCount(), 1u);
     EXPECT_EQ(node.Received()[0].sopClassUID, lumo::testing::kWorklistFind);
     EXPECT_EQ(node.Received()[0].Text(DCM_AccessionNumber), "W42");
-    EXPECT_EQ(Rows(*Find<QListView>("ListBoxResult")),
+    EXPECT_EQ(Rows(*Find<LinesView>("ListBoxResult")),
               QStringList{QString::fromUtf8("Aucun résultat")});
     EXPECT_NE(Find<QLabel>("lblDHReponse")->text(), "");
     EXPECT_EQ(window.Form().ListBoxResult.Items.Count(), 1u);
@@ -206,7 +206,7 @@ TEST_F(WindowNet, UnreachableNodeShowsErreurAndTheErrorLines) {
 
     EXPECT_EQ(Find<QLabel>("lblDHReponse")->text(), "Erreur");
     EXPECT_NE(Find<QLabel>("lblDHDemande")->text(), "");
-    const QStringList rows = Rows(*Find<QListView>("ListBoxResult"));
+    const QStringList rows = Rows(*Find<LinesView>("ListBoxResult"));
     ASSERT_EQ(rows.size(), 2);
     EXPECT_FALSE(rows[0].isEmpty());
     EXPECT_FALSE(rows[1].isEmpty());
@@ -267,7 +267,7 @@ TEST_F(WindowNet, ListenModeAnswersAnIncomingQueryOnTheWindowsThread) {
     EXPECT_EQ(node.Received()[0].callingAETitle, "MODALITY");
     // The incoming request shows in the window: its AE titles and the listing.
     EXPECT_EQ(Find<QLineEdit>("EditCallingAETitle")->text(), "MODALITY");
-    const QStringList rows = Rows(*Find<QListView>("ListBoxResult"));
+    const QStringList rows = Rows(*Find<LinesView>("ListBoxResult"));
     ASSERT_EQ(rows.size(), 26) << rows.join('\n').toStdString();
     EXPECT_EQ(rows[0], "W1     P9   ");
     EXPECT_EQ(rows[13], "W2     P9   ");

@@ -12,7 +12,6 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListView>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -21,6 +20,7 @@
 
 #include "app/FormControlDesign.h"
 #include "app/gui/CloseOnSignal.h"
+#include "app/gui/LinesView.h"
 #include "dicom/listener/Dispatcher.h"
 #include "support/Application.h"
 #include "support/DateTime.h"
@@ -133,9 +133,8 @@ TEST_F(WindowTest, EveryDrawnControlHasAPlaceInsideItsContainer) {
 
 TEST_F(WindowTest, ResultListIsAListViewFillingItsPanel) {
     Open();
-    auto* list = Find<QListView>("ListBoxResult");
+    auto* list = Find<LinesView>("ListBoxResult");
     ASSERT_NE(list, nullptr);
-    EXPECT_TRUE(list->uniformItemSizes());
     EXPECT_EQ(list->parentWidget(), Find<QWidget>("Panel1"));
     EXPECT_EQ(list->geometry(), list->parentWidget()->rect());
     EXPECT_EQ(list->model()->rowCount(), 0);
@@ -167,7 +166,7 @@ TEST_F(WindowTest, BatchTabHoldsItsControls) {
     EXPECT_EQ(Find<QLineEdit>("EditSQL")->text(),
               "Update examen e set e.SIUID = '%1', e.idexterne = '%2' where e.id_examen");
     EXPECT_EQ(Find<QLineEdit>("EditSQL")->toolTip(), U("String à générer avec résultat"));
-    EXPECT_TRUE(Find<QListView>("ListBoxOrig")->isVisible());
+    EXPECT_TRUE(Find<LinesView>("ListBoxOrig")->isVisible());
     EXPECT_FALSE(Find<QPlainTextEdit>("MemoDest")->isVisible());
     EXPECT_EQ(Find<QPlainTextEdit>("MemoDest")->toPlainText(), "MemoDest");
 }
@@ -332,7 +331,7 @@ TEST_F(WindowTest, NotYetImplementedButtonsShowTheirPlainMessages) {
     // Nothing else happens.
     EXPECT_EQ(Find<QLabel>("lblDHDemande")->text(), "");
     EXPECT_EQ(Find<QLabel>("lblDHReponse")->text(), "");
-    EXPECT_EQ(Find<QListView>("ListBoxResult")->model()->rowCount(), 0);
+    EXPECT_EQ(Find<LinesView>("ListBoxResult")->model()->rowCount(), 0);
     EXPECT_TRUE(window.isVisible());
 }
 
@@ -384,7 +383,7 @@ TEST_F(WindowTest, ViewFollowsChangesTheFormAnnounces) {
     form.EditIP.Text = "10.0.0.1";
     form.Button6.Visible = true;
     form.Host().Changed();
-    auto* list = Find<QListView>("ListBoxResult");
+    auto* list = Find<LinesView>("ListBoxResult");
     ASSERT_EQ(list->model()->rowCount(), 1);
     EXPECT_EQ(list->model()->index(0, 0).data().toString(), U("Aucun résultat"));
     EXPECT_EQ(Find<QLabel>("lblDHReponse")->text(), "Erreur");
