@@ -79,7 +79,7 @@ class FormHost {
     virtual void BlocksListed(const TStrings& /*lines*/) {}
     // A retrieval's live counts, one line per pending response
     // ("Restant N · Terminées N · ..."), on the exchange's thread, which may
-    // not be the form's: the command line prints it at once; a window shows
+    // not be the form's: the command line prints it as it comes; a window shows
     // the counts through RunBusy's progress instead.
     virtual void RetrievalProgress(const std::string& /*line*/) {}
 

@@ -64,6 +64,11 @@ void CliHost::BlocksListed(const TStrings& lines) {
 
 void CliHost::RetrievalProgress(const std::string& line) {
     WriteLine(out_, line);
+    // A line per instance: pushed out ten times a second at most, the
+    // last ones by the end's own lines.
+    const auto now = std::chrono::steady_clock::now();
+    if (now - progressFlushed_ < std::chrono::milliseconds(100)) return;
+    progressFlushed_ = now;
     std::fflush(out_);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -58,6 +59,7 @@ class CliHost : public FormHost {
     bool printBlocks_ = false;
     std::optional<std::string> batchFile_;
     int errorReports_ = 0;
+    std::chrono::steady_clock::time_point progressFlushed_{};
 };
 
 }  // namespace lumo::app

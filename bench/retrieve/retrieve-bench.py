@@ -32,7 +32,8 @@ console RUNS times. --node-nodelay starts dcmqrscp with TCP_NODELAY=1: then
 nobody waits for a delayed acknowledgement and the clients' own work shows.
 
 usage: retrieve-bench.py BUILD_DIR [--runs R] [--dcmtk-runs D] [--count N]
-                         [--node-nodelay]
+                         [--node-nodelay] [--nodelay-tools-only]
+                         [--services move,get] [--modes counted,kept]
 """
 
 import argparse
@@ -108,7 +109,14 @@ def main():
     parser.add_argument("--node-nodelay", action="store_true",
                         help="dcmqrscp with TCP_NODELAY=1: no side waits for a delayed ack")
     parser.add_argument("--count", type=int, default=1000)
+    parser.add_argument("--services", default="move,get", help="of move,get")
+    parser.add_argument("--modes", default="counted,kept", help="of counted,kept")
+    parser.add_argument("--nodelay-tools-only", action="store_true",
+                        help="dcmtk's tools with TCP_NODELAY=1 only (as installed they take "
+                             "minutes a run)")
     args = parser.parse_args()
+    services = args.services.split(",")
+    modes = args.modes.split(",")
     cli = os.path.join(os.path.abspath(args.build), "app", "cli", "lumo4410-cli")
     with tempfile.TemporaryDirectory(prefix="lumo-retrieve-bench.") as work:
         lumo_port, movescu_port, node_port = free_port(), free_port(), free_port()
@@ -156,6 +164,8 @@ def main():
             tools = {}
             for mode, flag, dcmtk_flag in (("counted", None, "--ignore"),
                                            ("kept", "--store-dir", "-od")):
+                if mode not in modes:
+                    continue
                 def with_flag(argv, flag):
                     if flag is None:
                         return lambda: argv
@@ -163,8 +173,11 @@ def main():
                         return lambda: argv + [flag]
                     return kept(argv, flag)
                 for name, lumo, dcmtk in (("move", move, movescu), ("get", get, getscu)):
+                    if name not in services:
+                        continue
                     tools[(mode, f"lumo {name}")] = (with_flag(lumo, flag), None)
-                    tools[(mode, dcmtk[0])] = (with_flag(dcmtk, dcmtk_flag), None)
+                    if not args.nodelay_tools_only:
+                        tools[(mode, dcmtk[0])] = (with_flag(dcmtk, dcmtk_flag), None)
                     tools[(mode, f"{dcmtk[0]} TCP_NODELAY=1")] = (with_flag(dcmtk, dcmtk_flag),
                                                                    nodelay)
             small_args = [a.replace(STUDY, SMALL_STUDY) for a in node_args]
@@ -172,6 +185,9 @@ def main():
                 "lumo move": lambda: [cli, "move", "study", f"--store-port={lumo_port}"] + small_args,
                 "lumo get": lambda: [cli, "get", "study"] + small_args,
             }
+            if "counted" not in modes:
+                memory = {}
+            memory = {k: v for k, v in memory.items() if k.split()[1] in services}
             times = {name: [] for name in tools}
             small_peaks = {name: [] for name in memory}
 
@@ -209,14 +225,17 @@ def main():
         peak = statistics.median(p for _, _, p in runs)
         ratios = ""
         if client in reference:
-            plain = medians[(mode, reference[client])]
+            plain = medians.get((mode, reference[client]))
             quick = medians[(mode, reference[client] + " TCP_NODELAY=1")]
-            ratios = f"{median / plain:.2f} | {median / quick:.2f}"
+            ratios = f"{median / plain:.2f}" if plain else "–"
+            ratios += f" | {median / quick:.2f}"
         else:
             ratios = " | "
         print(f"| {mode} | {client} | {median * 1000:,.0f} ms | {walls[0] * 1000:,.0f} ms | "
               f"{args.count / median:,.0f} | {cpu * 1000:,.0f} ms | {peak / 1024:.1f} MB | "
               f"{ratios} |")
+    if not small_peaks:
+        return
     print()
     print("The console's peak counting without --store-dir, by instance count:")
     print(f"| client | {small:,} instances | {args.count:,} instances |")

@@ -2,10 +2,14 @@
 
 #include <dcmtk/dcmdata/dcdatset.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
-#include <dcmtk/dcmdata/dcfilefo.h>
+#include <dcmtk/dcmdata/dcuid.h>
 #include <dcmtk/dcmnet/dimse.h>
+#include <fcntl.h>
+#include <sys/uio.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <filesystem>
 #include <system_error>
@@ -14,6 +18,7 @@
 #include "dicom/data/detail/ReceivedDataSetReader.h"
 #include "dicom/net/detail/Association.h"
 #include "dicom/net/detail/InstanceIntake.h"
+#include "support/FileDescriptor.h"
 
 namespace lumo::dicom {
 
@@ -53,24 +58,105 @@ bool FitsFileName(const std::string& uid) {
            uid.find_first_not_of("0123456789.") == std::string::npos;
 }
 
-// Written beside its final name, then renamed over it: a file of that name
-// is always whole.
-std::string Keep(DcmFileFormat& file, E_TransferSyntax xfer, const std::string& folder,
-                 const std::string& uid) {
+// The file meta information of a Part 10 file, with its preamble: always
+// explicit VR little endian, whatever the data set's transfer syntax; the
+// implementation named as DCMTK names it in the files it writes.
+std::string PartTenHeader(const std::string& sopClass, const std::string& sopInstance,
+                          const std::string& transferSyntax) {
+    std::string elements;
+    const auto put16 = [&elements](unsigned value) {
+        elements += static_cast<char>(value & 0xFF);
+        elements += static_cast<char>((value >> 8) & 0xFF);
+    };
+    const auto put32 = [&put16](std::size_t value) {
+        put16(static_cast<unsigned>(value & 0xFFFF));
+        put16(static_cast<unsigned>((value >> 16) & 0xFFFF));
+    };
+    const auto element = [&](unsigned tag, const char* vr, std::string value, char pad) {
+        if (value.size() % 2 != 0) value += pad;
+        put16(0x0002);
+        put16(tag);
+        elements += vr;
+        if (std::string_view(vr) == "OB") {
+            put16(0);
+            put32(value.size());
+        } else {
+            put16(static_cast<unsigned>(value.size()));
+        }
+        elements += value;
+    };
+    element(0x0001, "OB", std::string("\x00\x01", 2), '\0');
+    element(0x0002, "UI", sopClass, '\0');
+    element(0x0003, "UI", sopInstance, '\0');
+    element(0x0010, "UI", transferSyntax, '\0');
+    element(0x0012, "UI", OFFIS_IMPLEMENTATION_CLASS_UID, '\0');
+    element(0x0013, "SH", OFFIS_DTK_IMPLEMENTATION_VERSION_NAME, ' ');
+    std::string header(128, '\0');
+    header += "DICM";
+    const std::string body = std::move(elements);
+    elements.clear();
+    put16(0x0002);
+    put16(0x0000);
+    elements += "UL";
+    put16(4);
+    put32(body.size());
+    return header + elements + body;
+}
+
+// Both pieces, in one call when the kernel takes them at once; errno or 0.
+int WriteAll(int file, std::string_view first, std::string_view second) {
+    iovec pieces[2] = {{const_cast<char*>(first.data()), first.size()},
+                       {const_cast<char*>(second.data()), second.size()}};
+    iovec* next = pieces;
+    int left = 2;
+    while (left > 0) {
+        const ssize_t put = ::writev(file, next, left);
+        if (put < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        auto done = static_cast<std::size_t>(put);
+        while (left > 0 && done >= next->iov_len) {
+            done -= next->iov_len;
+            ++next;
+            --left;
+        }
+        if (left > 0) {
+            next->iov_base = static_cast<char*>(next->iov_base) + done;
+            next->iov_len -= done;
+        }
+    }
+    return 0;
+}
+
+// The instance's bytes as they came, behind its file meta information:
+// nothing re-encoded. Written beside its final name, then renamed over it:
+// a file of that name is always whole.
+std::string Keep(std::string_view bytes, const detail::ResponseCommand& request,
+                 const std::string& transferSyntax, const std::string& folder) {
+    const std::string& uid = request.affectedSopInstanceUID;
     if (!FitsFileName(uid)) return "SOP Instance UID impropre à un nom de fichier";
-    std::error_code error;
-    std::filesystem::create_directories(folder, error);
     const std::filesystem::path path = std::filesystem::path(folder) / (uid + ".dcm");
     const std::filesystem::path part = std::filesystem::path(folder) / ("." + uid + ".dcm.part");
-    const OFCondition cond = file.saveFile(part.c_str(), xfer);
-    if (cond.bad()) {
-        std::filesystem::remove(part, error);
-        return "écriture de " + path.string() + " impossible : " + cond.text();
+    const auto failed = [&path](int error) {
+        return "écriture de " + path.string() +
+               " impossible : " + std::generic_category().message(error);
+    };
+    FileDescriptor file(::open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (!file.IsOpen() && errno == ENOENT) {
+        // The folder is made when the first instance comes, not before.
+        std::error_code error;
+        std::filesystem::create_directories(folder, error);
+        file.Reset(::open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
     }
-    std::filesystem::rename(part, path, error);
-    if (error) {
-        std::filesystem::remove(part, error);
-        return "écriture de " + path.string() + " impossible : " + error.message();
+    if (!file.IsOpen()) return failed(errno);
+    const std::string header = PartTenHeader(request.affectedSopClassUID, uid, transferSyntax);
+    int error = WriteAll(file.Get(), header, bytes);
+    if (error == 0) error = file.Close();
+    if (error == 0 && ::rename(part.c_str(), path.c_str()) != 0) error = errno;
+    if (error != 0) {
+        ::unlink(part.c_str());
+        return failed(error);
     }
     return {};
 }
@@ -105,8 +191,7 @@ StoreAnswer TakeInstance(ReceivedInstances::Impl& intake, const ResponseCommand&
                          const std::string& transferSyntax, std::size_t connection) {
     const std::string& uid = request.affectedSopInstanceUID;
     StoreAnswer answer;
-    DcmFileFormat file;
-    DcmDataset& set = *file.getDataset();
+    DcmDataset set;
     const OFCondition read = ReadIntoDcmtk(bytes, xfer, set);
     if (read.bad()) {
         answer = {kStoreCannotUnderstand, "Cannot read the data set",
@@ -122,7 +207,7 @@ StoreAnswer TakeInstance(ReceivedInstances::Impl& intake, const ResponseCommand&
                       request.affectedSopClassUID};
     } else if (answer.why = NotAsked(intake.settings.keys, set);
                answer.why.empty() && !intake.settings.storeFolder.empty()) {
-        answer.why = Keep(file, xfer, intake.settings.storeFolder, uid);
+        answer.why = Keep(bytes, request, transferSyntax, intake.settings.storeFolder);
         if (!answer.why.empty()) {
             answer.status = kStoreOutOfResources;
             answer.wireComment = "Cannot write the file";

@@ -1,26 +1,27 @@
 #include "dicom/web/DicomWebService.h"
 
-#include <curl/curl.h>
-
 #include <memory>
 
+#include "dicom/web/detail/CurlLibrary.h"
 #include "support/Exception.h"
 
 namespace lumo::dicom {
 
 namespace {
 
+using detail::Curl;
+
 struct UrlFree {
-    void operator()(CURLU* url) const { curl_url_cleanup(url); }
+    void operator()(CURLU* url) const { Curl().url_cleanup(url); }
 };
 struct TextFree {
-    void operator()(char* text) const { curl_free(text); }
+    void operator()(char* text) const { Curl().free(text); }
 };
 
 // A part of a parsed URL; empty when it has none.
 std::string Part(CURLU* url, CURLUPart part) {
     char* text = nullptr;
-    if (curl_url_get(url, part, &text, 0) != CURLUE_OK || text == nullptr) return {};
+    if (Curl().url_get(url, part, &text, 0) != CURLUE_OK || text == nullptr) return {};
     const std::unique_ptr<char, TextFree> owned(text);
     return owned.get();
 }
@@ -42,13 +43,13 @@ std::string Shown(const std::string& url) {
 }  // namespace
 
 std::string CheckedBaseUrl(const std::string& url) {
-    const std::unique_ptr<CURLU, UrlFree> parsed(curl_url());
+    const std::unique_ptr<CURLU, UrlFree> parsed(Curl().url());
     if (!parsed) Refuse(url, "out of memory");
     if (url.rfind("http://", 0) != 0 && url.rfind("https://", 0) != 0)
         Refuse(url,
                "it must begin with http:// or https:// (for Orthanc "
                "http://host:8042/dicom-web)");
-    if (curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK)
+    if (Curl().url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK)
         Refuse(url, "it is not a URL");
     if (!Part(parsed.get(), CURLUPART_USER).empty() ||
         !Part(parsed.get(), CURLUPART_PASSWORD).empty())

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <memory>
 #include <utility>
 
@@ -63,8 +64,9 @@ void SendAll(int socket, const std::string& bytes, const ReadDeadline& deadline)
 // at once; only when it holds nothing does it wait, on the socket and on
 // the stop's wake-up together. Every byte read goes past the watch; the
 // TLS handshake is held to the negotiation's deadline, and what TLS settled
-// or why it failed goes into the report. Owned by DCMTK's association; used
-// on the exchange's thread.
+// or why it failed goes into the report. Plain TCP reads go through a
+// buffer of its own, so that a message's few PDUs cost one receive. Owned by
+// DCMTK's association; used on the exchange's thread.
 class DeadlineConnection : public DcmTCPConnection {
   public:
     DeadlineConnection(DcmNativeSocketType socket, ReadDeadline& deadline, PeerWatch& watch,
@@ -142,11 +144,21 @@ class DeadlineConnection : public DcmTCPConnection {
                 WaitForSocket(getSocket(), step, stop_.Raised() ? -1 : stop_.WakeFd(), left);
                 continue;
             }
-            const ssize_t got = ::recv(getSocket(), buf, nbyte, MSG_DONTWAIT);
+            if (handed_ < held_) return Hand(buf, nbyte);
+            // DCMTK reads a PDU's header, then its body, then the next
+            // header: one receive takes what has come of all of them, and a
+            // large body goes straight where DCMTK wants it.
+            const bool direct = nbyte >= kHeld;
+            if (!direct && !heldBytes_) heldBytes_ = std::make_unique<char[]>(kHeld);
+            char* into = direct ? static_cast<char*>(buf) : heldBytes_.get();
+            const ssize_t got = ::recv(getSocket(), into, direct ? nbyte : kHeld, MSG_DONTWAIT);
             if (got >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
-                watch_.Read(buf, got);
+                watch_.Read(into, got);
                 if (got > 0 && ackAtOnce_) AckAtOnce(getSocket());
-                return got;
+                if (got <= 0 || direct) return got;
+                handed_ = 0;
+                held_ = static_cast<std::size_t>(got);
+                return Hand(buf, nbyte);
             }
             Wait(left);
         }
@@ -160,7 +172,7 @@ class DeadlineConnection : public DcmTCPConnection {
     // DCMTK's own wait, in whole seconds, before it reads without blocking;
     // a wait it has already used up (a negative one) waits no more.
     OFBool networkDataAvailable(int timeout) override {
-        if (tls_ && tls_->Pending()) return OFTrue;
+        if ((tls_ && tls_->Pending()) || handed_ < held_) return OFTrue;
         const auto end =
             std::chrono::steady_clock::now() + std::chrono::seconds(std::max(timeout, 0));
         while (true) {
@@ -183,9 +195,19 @@ class DeadlineConnection : public DcmTCPConnection {
         DcmTCPConnection::close();
     }
 
-    OFBool isTransparentConnection() override { return tls_ ? OFFalse : OFTrue; }
+    // Bytes held here are not seen by a select on the socket.
+    OFBool isTransparentConnection() override { return tls_ || handed_ < held_ ? OFFalse : OFTrue; }
 
   private:
+    static constexpr std::size_t kHeld = 64 * 1024;
+
+    ssize_t Hand(void* buf, std::size_t nbyte) {
+        const std::size_t count = std::min(nbyte, held_ - handed_);
+        std::memcpy(buf, heldBytes_.get() + handed_, count);
+        handed_ += count;
+        return static_cast<ssize_t>(count);
+    }
+
     ssize_t Failed(int error) {
         errno = error;
         return -1;
@@ -251,6 +273,10 @@ class DeadlineConnection : public DcmTCPConnection {
     TlsReport* const report_;
     const milliseconds writeBound_;
     const bool ackAtOnce_;
+    // What a receive took beyond the read that asked for it (plain TCP).
+    std::unique_ptr<char[]> heldBytes_;
+    std::size_t held_ = 0;
+    std::size_t handed_ = 0;
 };
 
 }  // namespace

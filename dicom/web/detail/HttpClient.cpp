@@ -1,7 +1,6 @@
 #include "dicom/web/detail/HttpClient.h"
 
 #include <arpa/inet.h>
-#include <curl/curl.h>
 #include <openssl/crypto.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
@@ -12,11 +11,11 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <utility>
 
 #include "dicom/net/detail/TlsContext.h"
 #include "dicom/net/detail/TlsWords.h"
+#include "dicom/web/detail/CurlLibrary.h"
 #include "support/Exception.h"
 
 namespace lumo::dicom::detail {
@@ -31,20 +30,14 @@ using std::chrono::milliseconds;
 constexpr std::size_t kFailureBodyBytes = 64 * 1024;
 
 struct EasyFree {
-    void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+    void operator()(CURL* easy) const { Curl().easy_cleanup(easy); }
 };
 struct MultiFree {
-    void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+    void operator()(CURLM* multi) const { Curl().multi_cleanup(multi); }
 };
 struct ListFree {
-    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+    void operator()(curl_slist* list) const { Curl().slist_free_all(list); }
 };
-
-// libcurl's global state, once per process, before any handle.
-void InitCurl() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
 
 // Where the verification callback finds the request's certificate fault:
 // an index of the OpenSSL context's own data, taken once.
@@ -106,8 +99,8 @@ struct HttpClient::Impl {
     std::string command;
     AssociationReport& report;
     std::stop_token stop;
-    std::unique_ptr<CURLM, MultiFree> multi{curl_multi_init()};
-    std::unique_ptr<CURL, EasyFree> easy{curl_easy_init()};
+    std::unique_ptr<CURLM, MultiFree> multi{Curl().multi_init()};
+    std::unique_ptr<CURL, EasyFree> easy{Curl().easy_init()};
     char errorBuffer[CURL_ERROR_SIZE] = {};
     std::string host;
 
@@ -164,7 +157,7 @@ std::size_t HttpClient::Impl::OnHeader(char* data, std::size_t size, std::size_t
         if (impl.Https() && !(impl.report.tls && impl.report.tls->established)) {
             if (!impl.report.tls) impl.report.tls = TlsReport();
             curl_tlssessioninfo* session = nullptr;
-            if (curl_easy_getinfo(impl.easy.get(), CURLINFO_TLS_SSL_PTR, &session) == CURLE_OK &&
+            if (Curl().easy_getinfo(impl.easy.get(), CURLINFO_TLS_SSL_PTR, &session) == CURLE_OK &&
                 session != nullptr && session->backend == CURLSSLBACKEND_OPENSSL)
                 DescribeTlsSession(static_cast<SSL*>(session->internals), *impl.report.tls);
         }
@@ -254,41 +247,42 @@ int HttpClient::Impl::OnVerify(int ok, X509_STORE_CTX* store) {
 
 void HttpClient::Impl::Configure() {
     CURL* h = easy.get();
-    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer);
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
-    curl_easy_setopt(h, CURLOPT_USERAGENT, "Lumo4410");
-    curl_easy_setopt(
+    Curl().easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    Curl().easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer);
+    Curl().easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    Curl().easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
+    Curl().easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
+    Curl().easy_setopt(h, CURLOPT_USERAGENT, "Lumo4410");
+    Curl().easy_setopt(
         h, CURLOPT_CONNECTTIMEOUT_MS,
         static_cast<long>(std::max<milliseconds::rep>(service.timeouts.connect.count(), 1)));
-    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &Impl::OnHeader);
-    curl_easy_setopt(h, CURLOPT_HEADERDATA, this);
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &Impl::OnBody);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, this);
-    curl_easy_setopt(h, CURLOPT_TCP_NODELAY, 1L);
+    Curl().easy_setopt(h, CURLOPT_HEADERFUNCTION, &Impl::OnHeader);
+    Curl().easy_setopt(h, CURLOPT_HEADERDATA, this);
+    Curl().easy_setopt(h, CURLOPT_WRITEFUNCTION, &Impl::OnBody);
+    Curl().easy_setopt(h, CURLOPT_WRITEDATA, this);
+    Curl().easy_setopt(h, CURLOPT_TCP_NODELAY, 1L);
     if (!Https()) return;
     // The trust of DICOM over TLS: the certificates named (or the system's),
     // this side's certificate when one is named, the node's name checked
     // unless only its chain is (chain).
     const bool verify = service.tls.verify != TlsVerify::Ignore;
-    curl_easy_setopt(h, CURLOPT_CAINFO, kNone);
-    curl_easy_setopt(h, CURLOPT_CAPATH, kNone);
-    curl_easy_setopt(h, CURLOPT_CA_CACHE_TIMEOUT, 0L);
-    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, verify ? 1L : 0L);
-    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, service.tls.verify == TlsVerify::Require ? 2L : 0L);
-    curl_easy_setopt(h, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
-    curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, &Impl::OnSslContext);
-    curl_easy_setopt(h, CURLOPT_SSL_CTX_DATA, this);
+    Curl().easy_setopt(h, CURLOPT_CAINFO, kNone);
+    Curl().easy_setopt(h, CURLOPT_CAPATH, kNone);
+    Curl().easy_setopt(h, CURLOPT_CA_CACHE_TIMEOUT, 0L);
+    Curl().easy_setopt(h, CURLOPT_SSL_VERIFYPEER, verify ? 1L : 0L);
+    Curl().easy_setopt(h, CURLOPT_SSL_VERIFYHOST,
+                       service.tls.verify == TlsVerify::Require ? 2L : 0L);
+    Curl().easy_setopt(h, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
+    Curl().easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, &Impl::OnSslContext);
+    Curl().easy_setopt(h, CURLOPT_SSL_CTX_DATA, this);
 }
 
 void HttpClient::Impl::SetCredentials(bool anonymous) {
     CURL* h = easy.get();
-    curl_easy_setopt(h, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_NONE));
-    curl_easy_setopt(h, CURLOPT_USERNAME, kNone);
-    curl_easy_setopt(h, CURLOPT_PASSWORD, kNone);
-    curl_easy_setopt(h, CURLOPT_XOAUTH2_BEARER, kNone);
+    Curl().easy_setopt(h, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_NONE));
+    Curl().easy_setopt(h, CURLOPT_USERNAME, kNone);
+    Curl().easy_setopt(h, CURLOPT_PASSWORD, kNone);
+    Curl().easy_setopt(h, CURLOPT_XOAUTH2_BEARER, kNone);
     if (anonymous) return;
     if (!service.httpUser.empty()) {
         const char* password = std::getenv(kHttpPasswordVariable);
@@ -298,32 +292,32 @@ void HttpClient::Impl::SetCredentials(bool anonymous) {
                                 " is given without a password: put it in the environment "
                                 "variable " +
                                 kHttpPasswordVariable);
-        curl_easy_setopt(h, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
-        curl_easy_setopt(h, CURLOPT_USERNAME, service.httpUser.c_str());
-        curl_easy_setopt(h, CURLOPT_PASSWORD, password);
+        Curl().easy_setopt(h, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
+        Curl().easy_setopt(h, CURLOPT_USERNAME, service.httpUser.c_str());
+        Curl().easy_setopt(h, CURLOPT_PASSWORD, password);
         return;
     }
     if (const char* token = std::getenv(kHttpTokenVariable); token != nullptr && *token != '\0') {
-        curl_easy_setopt(h, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BEARER));
-        curl_easy_setopt(h, CURLOPT_XOAUTH2_BEARER, token);
+        Curl().easy_setopt(h, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BEARER));
+        Curl().easy_setopt(h, CURLOPT_XOAUTH2_BEARER, token);
     }
 }
 
 // The transfer, until it ends, stops or outlasts the response timeout.
 CURLcode HttpClient::Impl::Perform(bool& stopped, bool& timedOut, bool& connected) {
     CURLM* m = multi.get();
-    curl_multi_add_handle(m, easy.get());
-    std::stop_callback wake(stop, [m] { curl_multi_wakeup(m); });
+    Curl().multi_add_handle(m, easy.get());
+    std::stop_callback wake(stop, [m] { Curl().multi_wakeup(m); });
     const Clock::time_point started = Clock::now();
     for (;;) {
         int running = 0;
-        if (curl_multi_perform(m, &running) != CURLM_OK || running == 0) break;
+        if (Curl().multi_perform(m, &running) != CURLM_OK || running == 0) break;
         if (stop.stop_requested()) {
             stopped = true;
             break;
         }
         curl_off_t sent = 0;  // microseconds from the start to the request going out
-        curl_easy_getinfo(easy.get(), CURLINFO_PRETRANSFER_TIME_T, &sent);
+        Curl().easy_getinfo(easy.get(), CURLINFO_PRETRANSFER_TIME_T, &sent);
         milliseconds wait{1000};
         if (sent > 0) {
             connected = true;
@@ -337,17 +331,17 @@ CURLcode HttpClient::Impl::Perform(bool& stopped, bool& timedOut, bool& connecte
             wait = std::min(
                 wait, std::chrono::duration_cast<milliseconds>(deadline - now) + milliseconds(1));
         }
-        curl_multi_poll(m, nullptr, 0, static_cast<int>(wait.count()), nullptr);
+        Curl().multi_poll(m, nullptr, 0, static_cast<int>(wait.count()), nullptr);
     }
     CURLcode result = CURLE_OK;
     int left = 0;
-    while (CURLMsg* message = curl_multi_info_read(m, &left)) {
+    while (CURLMsg* message = Curl().multi_info_read(m, &left)) {
         if (message->msg == CURLMSG_DONE) result = message->data.result;
     }
     curl_off_t sent = 0;
-    curl_easy_getinfo(easy.get(), CURLINFO_PRETRANSFER_TIME_T, &sent);
+    Curl().easy_getinfo(easy.get(), CURLINFO_PRETRANSFER_TIME_T, &sent);
     connected = connected || sent > 0;
-    curl_multi_remove_handle(m, easy.get());
+    Curl().multi_remove_handle(m, easy.get());
     return result;
 }
 
@@ -361,7 +355,7 @@ std::string HttpClient::Impl::TlsFailure() const {
 }
 
 void HttpClient::Impl::Fail(CURLcode code, bool connected, bool timedOut) {
-    const std::string text = errorBuffer[0] != '\0' ? errorBuffer : curl_easy_strerror(code);
+    const std::string text = errorBuffer[0] != '\0' ? errorBuffer : Curl().easy_strerror(code);
     const std::string connect = "Cannot connect to " + service.baseUrl + ": ";
     const std::string failed = command + " to " + service.baseUrl + " failed: ";
     if (timedOut || (code == CURLE_OPERATION_TIMEDOUT && connected))
@@ -383,7 +377,7 @@ void HttpClient::Impl::Fail(CURLcode code, bool connected, bool timedOut) {
                   std::to_string(WholeSeconds(service.timeouts.connect)) + " s");
         case CURLE_COULDNT_CONNECT: {
             long error = 0;
-            curl_easy_getinfo(easy.get(), CURLINFO_OS_ERRNO, &error);
+            Curl().easy_getinfo(easy.get(), CURLINFO_OS_ERRNO, &error);
             if (error == ECONNREFUSED) Raise(connect + "connection refused");
             if (error == EHOSTUNREACH) Raise(connect + "host unreachable");
             if (error == ENETUNREACH) Raise(connect + "network unreachable");
@@ -400,7 +394,7 @@ void HttpClient::Impl::Fail(CURLcode code, bool connected, bool timedOut) {
 
 HttpClient::HttpClient(const DicomWebService& service, std::string command,
                        AssociationReport& report, std::stop_token stop) {
-    InitCurl();
+    Curl();  // loaded before any handle, or the reason it cannot be
     impl_ = std::make_unique<Impl>(service, std::move(command), report, std::move(stop));
     if (!impl_->multi || !impl_->easy)
         throw Exception(ErrorClass::EDicomError, "Cannot start HTTP (libcurl gave no handle)");
@@ -431,9 +425,9 @@ std::optional<HttpAnswer> HttpClient::Get(const std::string& url, std::size_t ma
     if (impl.stop.stop_requested()) return std::nullopt;
     impl.SetCredentials(anonymous);
     const std::unique_ptr<curl_slist, ListFree> headers(
-        curl_slist_append(nullptr, "Accept: application/dicom+json, application/json"));
-    curl_easy_setopt(impl.easy.get(), CURLOPT_HTTPHEADER, headers.get());
-    curl_easy_setopt(impl.easy.get(), CURLOPT_URL, url.c_str());
+        Curl().slist_append(nullptr, "Accept: application/dicom+json, application/json"));
+    Curl().easy_setopt(impl.easy.get(), CURLOPT_HTTPHEADER, headers.get());
+    Curl().easy_setopt(impl.easy.get(), CURLOPT_URL, url.c_str());
     impl.answer = HttpAnswer();
     impl.maxBody = maxBodyBytes;
     impl.tooLarge = impl.failureBodyCut = false;
@@ -449,7 +443,7 @@ std::optional<HttpAnswer> HttpClient::Get(const std::string& url, std::size_t ma
     bool connected = false;
     const CURLcode code = impl.Perform(stopped, timedOut, connected);
     impl.exchange->duration = std::chrono::duration_cast<milliseconds>(Clock::now() - started);
-    curl_easy_setopt(impl.easy.get(), CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
+    Curl().easy_setopt(impl.easy.get(), CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
     impl.report.connected = impl.report.connected || connected;
     if (stopped) return std::nullopt;
     const bool done = code == CURLE_OK || (code == CURLE_WRITE_ERROR && impl.failureBodyCut);
