@@ -145,22 +145,35 @@ class DeadlineConnection : public DcmTCPConnection {
                 continue;
             }
             if (handed_ < held_) return Hand(buf, nbyte);
+            if (drained_) {
+                // Nothing more has come: the node may be holding the rest
+                // of a message until this side acknowledges what it read
+                // (Nagle's algorithm), so the acknowledgement goes now.
+                drained_ = false;
+                if (ackAtOnce_) AckAtOnce(getSocket());
+                Wait(left);
+                continue;
+            }
             // DCMTK reads a PDU's header, then its body, then the next
             // header: one receive takes what has come of all of them, and a
             // large body goes straight where DCMTK wants it.
             const bool direct = nbyte >= kHeld;
             if (!direct && !heldBytes_) heldBytes_ = std::make_unique<char[]>(kHeld);
             char* into = direct ? static_cast<char*>(buf) : heldBytes_.get();
-            const ssize_t got = ::recv(getSocket(), into, direct ? nbyte : kHeld, MSG_DONTWAIT);
-            if (got >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
-                watch_.Read(into, got);
-                if (got > 0 && ackAtOnce_) AckAtOnce(getSocket());
-                if (got <= 0 || direct) return got;
-                handed_ = 0;
-                held_ = static_cast<std::size_t>(got);
-                return Hand(buf, nbyte);
+            const std::size_t asked = direct ? nbyte : kHeld;
+            const ssize_t got = ::recv(getSocket(), into, asked, MSG_DONTWAIT);
+            if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+                drained_ = errno != EINTR;
+                continue;
             }
-            Wait(left);
+            watch_.Read(into, got);
+            if (got <= 0) return got;
+            // Less than asked: the socket is empty, the next read waits.
+            drained_ = static_cast<std::size_t>(got) < asked;
+            if (direct) return got;
+            handed_ = 0;
+            held_ = static_cast<std::size_t>(got);
+            return Hand(buf, nbyte);
         }
     }
 
@@ -277,6 +290,7 @@ class DeadlineConnection : public DcmTCPConnection {
     std::unique_ptr<char[]> heldBytes_;
     std::size_t held_ = 0;
     std::size_t handed_ = 0;
+    bool drained_ = true;  // the last receive emptied the socket
 };
 
 }  // namespace
