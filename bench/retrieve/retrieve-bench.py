@@ -188,8 +188,18 @@ def main():
             if "counted" not in modes:
                 memory = {}
             memory = {k: v for k, v in memory.items() if k.split()[1] in services}
+            # The dcmtk tools on the small study too: the time per instance
+            # beyond it, apart from what a run costs whatever its count.
+            small_key = [a.replace(STUDY, SMALL_STUDY) for a in key]
+            small_tools = {}
+            if "counted" in modes:
+                for name in services:
+                    tool = (["movescu", "--port", str(movescu_port)] if name == "move"
+                            else ["getscu"])
+                    small_tools[f"{tool[0]} TCP_NODELAY=1"] = tool + small_key + ["--ignore"]
             times = {name: [] for name in tools}
             small_peaks = {name: [] for name in memory}
+            small_walls = {name: [] for name in list(memory) + list(small_tools)}
 
             def measure(name, argv, into, env=None):
                 wall, cpu, peak, code = run_once(argv, work, env)
@@ -205,6 +215,12 @@ def main():
                 for name, argv in memory.items():
                     if run < args.runs:
                         measure(name, argv(), small_peaks[name])
+                        small_walls[name].append(small_peaks[name][-1][0])
+                for name, argv in small_tools.items():
+                    if run < args.dcmtk_runs:
+                        into = []
+                        measure(name, argv, into, nodelay)
+                        small_walls[name].append(into[0][0])
         finally:
             node.terminate()
             node.wait()
@@ -236,6 +252,19 @@ def main():
               f"{ratios} |")
     if not small_peaks:
         return
+    print()
+    print(f"Counted: the time per instance beyond the first {small:,} (the {args.count:,}-instance "
+          f"study's median wall less the {small:,}-instance study's, over the difference), and "
+          "what a run costs whatever its count (start, census, associations, end):")
+    print("| client | per instance | per run |")
+    print("|---|---:|---:|")
+    for name, walls in small_walls.items():
+        large = medians.get(("counted", name))
+        if large is None or not walls:
+            continue
+        per = (large - statistics.median(walls)) / (args.count - small)
+        fixed = large - per * args.count
+        print(f"| {name} | {per * 1e6:,.0f} µs | {fixed * 1000:,.0f} ms |")
     print()
     print("The console's peak counting without --store-dir, by instance count:")
     print(f"| client | {small:,} instances | {args.count:,} instances |")

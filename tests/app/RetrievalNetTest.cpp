@@ -4,6 +4,8 @@
 
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcfilefo.h>
+#include <dcmtk/dcmdata/dcmetinf.h>
 #include <dcmtk/dcmdata/dcuid.h>
 #include <gtest/gtest.h>
 
@@ -134,6 +136,18 @@ TEST(RetrievalNet, DcmqrscpSendsEveryInstanceOrSaysWhyNot) {
     }
     EXPECT_EQ(testing::FileNames(folder.Path() + "/kept"),
               std::vector<std::string>{r + "2.1.1.dcm"});
+    // The file is the instance as it came behind its file meta information.
+    DcmFileFormat kept;
+    ASSERT_TRUE(kept.loadFile((folder.Path() + "/kept/" + r + "2.1.1.dcm").c_str()).good());
+    OFString value;
+    kept.getMetaInfo()->findAndGetOFString(DCM_MediaStorageSOPInstanceUID, value);
+    EXPECT_EQ(value.c_str(), r + "2.1.1");
+    kept.getMetaInfo()->findAndGetOFString(DCM_MediaStorageSOPClassUID, value);
+    EXPECT_STREQ(value.c_str(), UID_SecondaryCaptureImageStorage);
+    kept.getMetaInfo()->findAndGetOFString(DCM_TransferSyntaxUID, value);
+    EXPECT_FALSE(value.empty());
+    kept.getDataset()->findAndGetOFString(DCM_PatientID, value);
+    EXPECT_STREQ(value.c_str(), "PID2");
 }
 
 TEST(RetrievalNet, OrthancMovesToItsModalityAndSendsBack) {
