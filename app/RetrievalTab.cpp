@@ -8,6 +8,7 @@
 #include "app/QueryIdentifier.h"
 #include "app/ResponseListing.h"
 #include "app/RetrievalText.h"
+#include "app/StrToInt.h"
 #include "app/TFormTestWL.h"
 #include "app/VisibleText.h"
 #include "support/DateTime.h"
@@ -40,6 +41,27 @@ std::optional<std::string> ValueAfter(std::string_view line, std::string_view la
 
 }  // namespace
 
+QueryRequest RetrievalRequestOf(const TFormTestWL& form, QueryService service) {
+    const std::optional<QueryLevel> level = LevelOfKind(form.cboRetrieveLevel.Text);
+    if (!level || *level == QueryLevel::Worklist)
+        throw Exception(ErrorClass::EConvertError,
+                        "Niveau de récupération '" + form.cboRetrieveLevel.Text +
+                            "' inconnu : patient, study, series ou image est attendu");
+    QueryRequest request = form.QueryRequestFromFields(*level);
+    request.service = service;
+    // Retrieval is DIMSE's whatever transport the query buttons use.
+    request.transport = QueryTransport::Dimse;
+    request.keepResponses = false;
+    RetrievalOptions& options = request.retrieval;
+    options.moveDestination = form.EditMoveDest.Text;
+    options.storePort = StrToInt(form.EditStorePort.Text);
+    options.storeFolder = form.EditStoreFolder.Text;
+    options.verify = form.cbVerify.Checked;
+    options.storeTls = form.ListenTls;
+    options.maxInstanceBytes = form.RetrieveMaxInstanceBytes;
+    return request;
+}
+
 void RunRetrieval(TFormTestWL& form, QueryService service) {
     const RunState::Scope running(form.Runs());
     form.lblDHDemande.Caption = TimeStamp(Now());
@@ -49,7 +71,7 @@ void RunRetrieval(TFormTestWL& form, QueryService service) {
     form.Host().ProcessMessages();
     QueryRequest request;
     try {
-        request = form.RetrievalRequestFromFields(service);
+        request = RetrievalRequestOf(form, service);
     } catch (const Exception& e) {
         QueryOutcome unsent;
         unsent.failure = QueryFailure::Of(e);

@@ -17,6 +17,10 @@ class TFormTestWL;
 // becomes the form's last query.
 void RunRetrieval(TFormTestWL& form, QueryService service);
 
+// The retrieval the fields and the tab make; a level or a store port the
+// fields do not give raises EConvertError.
+QueryRequest RetrievalRequestOf(const TFormTestWL& form, QueryService service);
+
 // The block of the result list around the selected line (a C-FIND's
 // answer) fills Dossier, StudyUID, SeriesUID and SOP Instance UID from its
 // lines and sets the retrieval's level to the deepest of them; a block

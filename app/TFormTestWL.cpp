@@ -8,6 +8,7 @@
 #include "app/DateSelfTest.h"
 #include "app/DiagnosticTab.h"
 #include "app/FormControlDesign.h"
+#include "app/FormSettings.h"
 #include "app/LinesFile.h"
 #include "app/NodeChooser.h"
 #include "app/QueryIdentifier.h"
@@ -131,34 +132,7 @@ bool TFormTestWL::RunHandler(const std::function<void()>& handler) {
 void TFormTestWL::FormCreate() {
     ButtonCFINDType1.Caption = FindControlDesign(ButtonCFINDType1.Name)->caption;
     EditDate.Text = FormatDateTime("yyyymmdd", Now());
-    const auto design = [](const TControl& field) { return FindControlDesign(field.Name)->text; };
-    ReadNodeSettings(
-        {EditIP.Text, EditPort.Text, EditAETitle.Text, EditCallingAETitle.Text, cboModalite.Text},
-        {design(EditIP), design(EditPort), design(EditAETitle), design(EditCallingAETitle), ""});
-
-    QueryLimits.maxResponseBytes = ReadByteLimit("MaxResponseBytes", QueryLimits.maxResponseBytes);
-    listenIdentifierBytes_ =
-        ReadByteLimit("MaxIdentifierBytes", dicom::ViewerLimits().maxIdentifierBytes);
-    RetrieveMaxInstanceBytes = ReadByteLimit("MaxInstanceBytes", RetrieveMaxInstanceBytes);
-    const ConnectionValues values =
-        ReadConnectionValues({QueryTimeouts, QueryMaxPdu, QueryLimits.maxResults});
-    QueryTimeouts = values.timeouts;
-    QueryMaxPdu = values.maxPdu;
-    QueryLimits.maxResults = values.maxResults;
-    ShowConnectionFields();
-    ShowTlsSettings(ReadTlsSettings(TlsSettingsOfFields()));
-    ListenLimits = ReadListenBounds(ListenLimits);
-    ApplyListenSettings();
-    const DicomWebSettings web =
-        ReadDicomWebSettings({EditDicomWebURL.Text, cboTransport.Text, EditHttpUser.Text});
-    EditDicomWebURL.Text = web.url;
-    cboTransport.Text = web.transport;
-    EditHttpUser.Text = web.user;
-    const RetrievalSettings retrieval =
-        ReadRetrievalSettings({EditMoveDest.Text, EditStorePort.Text, EditStoreFolder.Text});
-    EditMoveDest.Text = retrieval.moveDestination;
-    EditStorePort.Text = retrieval.storePort;
-    EditStoreFolder.Text = retrieval.storeFolder;
+    LoadFormSettings(*this);
     ListBookNodes(*this);
 
     const std::vector<std::string> params = CommandLineParams();
@@ -179,16 +153,7 @@ void TFormTestWL::FormCreate() {
 }
 
 void TFormTestWL::FormDestroy() {
-    if (!WriteBackSettings) return;
-    WriteNodeSettings(
-        {EditIP.Text, EditPort.Text, EditAETitle.Text, EditCallingAETitle.Text, cboModalite.Text});
-    ConnectionValues values{QueryTimeouts, QueryMaxPdu, QueryLimits.maxResults};
-    connectionFields_.ApplyValid(values);
-    WriteConnectionValues(values);
-    WriteTlsSettings(TlsSettingsOfFields());
-    WriteListenBounds(ListenLimits);
-    WriteDicomWebSettings({EditDicomWebURL.Text, cboTransport.Text, EditHttpUser.Text});
-    WriteRetrievalSettings({EditMoveDest.Text, EditStorePort.Text, EditStoreFolder.Text});
+    if (WriteBackSettings) SaveFormSettings(*this);
 }
 
 void TFormTestWL::ApplyListenSettings() {
@@ -207,20 +172,6 @@ void TFormTestWL::ApplyListenSettings() {
 
 void TFormTestWL::ShowConnectionFields() {
     connectionFields_.Show({QueryTimeouts, QueryMaxPdu, QueryLimits.maxResults});
-}
-
-TlsSettings TFormTestWL::TlsSettingsOfFields() const {
-    return {cbTLS.Checked,  EditTLSCert.Text,  EditTLSKey.Text,
-            EditTLSCA.Text, cboTLSVerify.Text, cboTLSProfile.Text};
-}
-
-void TFormTestWL::ShowTlsSettings(const TlsSettings& settings) {
-    cbTLS.Checked = settings.enabled;
-    EditTLSCert.Text = settings.certificateFile;
-    EditTLSKey.Text = settings.privateKeyFile;
-    EditTLSCA.Text = settings.trusted;
-    cboTLSVerify.Text = settings.verify;
-    cboTLSProfile.Text = settings.profile;
 }
 
 // Only what starts a handler is disabled: the lists stay scrollable.
@@ -335,7 +286,7 @@ QueryRequest TFormTestWL::QueryRequestFromFields(QueryLevel level) const {
     request.node.timeouts = values.timeouts;
     request.node.maxPdu = values.maxPdu;
     request.node.limits.maxResults = values.maxResults;
-    request.node.tls = TlsOfSettings(TlsSettingsOfFields());
+    request.node.tls = TlsOfSettings(TlsSettingsOfFields(*this));
     request.transport = ParseTransport(cboTransport.Text);
     request.node.dicomWebUrl = EditDicomWebURL.Text;
     request.node.httpUser = EditHttpUser.Text;
@@ -345,27 +296,6 @@ QueryRequest TFormTestWL::QueryRequestFromFields(QueryLevel level) const {
                     EditSOPInstanceUID.Text};
     // The save files are written from the responses once the query is over.
     request.keepResponses = KeepResponses || cbSaveResults.Checked;
-    return request;
-}
-
-QueryRequest TFormTestWL::RetrievalRequestFromFields(QueryService service) const {
-    const std::optional<QueryLevel> level = LevelOfKind(cboRetrieveLevel.Text);
-    if (!level || *level == QueryLevel::Worklist)
-        throw Exception(ErrorClass::EConvertError,
-                        "Niveau de récupération '" + cboRetrieveLevel.Text +
-                            "' inconnu : patient, study, series ou image est attendu");
-    QueryRequest request = QueryRequestFromFields(*level);
-    request.service = service;
-    // Retrieval is DIMSE's whatever transport the query buttons use.
-    request.transport = QueryTransport::Dimse;
-    request.keepResponses = false;
-    RetrievalOptions& options = request.retrieval;
-    options.moveDestination = EditMoveDest.Text;
-    options.storePort = StrToInt(EditStorePort.Text);
-    options.storeFolder = EditStoreFolder.Text;
-    options.verify = cbVerify.Checked;
-    options.storeTls = ListenTls;
-    options.maxInstanceBytes = RetrieveMaxInstanceBytes;
     return request;
 }
 

@@ -265,9 +265,6 @@ class TFormTestWL {
     // The request the fields make; a port that is not a whole number raises
     // EConvertError.
     QueryRequest QueryRequestFromFields(QueryLevel level) const;
-    // The retrieval the fields and the tab "Récupération" make; a level or a
-    // store port the fields do not give raises EConvertError.
-    QueryRequest RetrievalRequestFromFields(QueryService service) const;
     // Sets the last query's outcome (the retrieval, which runs outside
     // RunQueryBusy's listing).
     void SetLastQuery(QueryOutcome outcome) { lastQuery_ = std::move(outcome); }
@@ -329,14 +326,16 @@ class TFormTestWL {
     std::string FilesFolder;
 
   private:
+    // The settings store reads and writes fields and bounds of its own.
+    friend void LoadFormSettings(TFormTestWL& form);
+    friend void SaveFormSettings(TFormTestWL& form);
+
     void LaunchQuery(QueryLevel level);
     void RunAndList();
     // The response time and the listing of the last query, `listed` as its
     // responses arrived or, without it, saved and listed now.
     void ShowOutcome(ResponseLister* listed);
     void ShowConnectionFields();
-    TlsSettings TlsSettingsOfFields() const;
-    void ShowTlsSettings(const TlsSettings& settings);
     void SetInputsEnabled(bool enabled);
     void BindHandlers();
     void SetLists();

@@ -347,7 +347,7 @@ TEST(RetrievalTab, SettingsGoToTheRequestAndBackToTheStore) {
     WriteSetting("FormTestWL", "StoreFolder", "/data/in");
     ASSERT_TRUE(form.RunHandler([&] { form.FormCreate(); }));
     form.EditStudyUID.Text = "1.2";
-    const RetrievalOptions options = form.RetrievalRequestFromFields(QueryService::Move).retrieval;
+    const RetrievalOptions options = RetrievalRequestOf(form, QueryService::Move).retrieval;
     EXPECT_EQ(options.moveDestination, "DEST");
     EXPECT_EQ(options.storePort, 11113);
     EXPECT_EQ(options.storeFolder, "/data/in");
