@@ -182,7 +182,7 @@ else
   "$cli" study --dicomweb "$dicomweb" --verbose >"$work/study-qido.txt" || status=1
   "$cli" study >"$work/study-cfind.txt" || status=1
   paste -d '|' "$work/study-cfind.txt" "$work/study-qido.txt" |
-    awk -F'|' '{ printf "%-48.48s | %s\n", $1, $2 }'
+    awk -F'|' '{ printf "%-60s | %s\n", $1, $2 }'
   say "the two compared answer by answer (series level; exit 0: no difference)"
   "$cli" compare series --dicomweb2 "$dicomweb" || status=1
   [[ $status == 0 ]] || die "a query or a retrieval of the demo failed"
