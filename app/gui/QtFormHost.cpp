@@ -96,8 +96,8 @@ void QtFormHost::RunBusy(const std::function<void()>& work, const std::function<
         QElapsedTimer spent;
         spent.start();
         progress();
-        // A long listing costs the view a layout at each tick: ticks spaced
-        // by three times their cost keep the window answering.
+        // A tick hands the blocks built since the last one to the list:
+        // ticks spaced by three times their cost keep the window answering.
         ticks.setInterval(
             static_cast<int>(std::max<qint64>(kProgressInterval, 3 * spent.elapsed())));
     });
