@@ -2,11 +2,54 @@
 discarded, and the standalone test node answering synthetic responses."""
 
 import os
+import platform
+import re
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
 import time
+
+
+def machine():
+    """One line on the machine: CPU model, cores, memory, kernel."""
+    model = "unknown CPU"
+    with open("/proc/cpuinfo", encoding="utf-8") as f:
+        for line in f:
+            if line.startswith("model name"):
+                model = line.split(":", 1)[1].strip()
+                break
+    with open("/proc/meminfo", encoding="utf-8") as f:
+        memory = int(f.readline().split()[1]) // (1024 * 1024)
+    return f"{model}, {os.cpu_count()} cores, {memory} GiB, Linux {platform.release()}"
+
+
+def load():
+    """The load averages over 1, 5 and 15 minutes, as "1.00/0.80/0.50"."""
+    return "/".join(f"{value:.2f}" for value in os.getloadavg())
+
+
+def free_port():
+    """A loopback TCP port nobody holds at the moment of asking."""
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def wait_for(path, pattern, process, what):
+    """Waits up to 30 s for `pattern` in the file; returns its first group."""
+    deadline = time.monotonic() + 30
+    while time.monotonic() < deadline:
+        with open(path, encoding="utf-8", errors="replace") as f:
+            match = re.search(pattern, f.read(), re.MULTILINE)
+        if match:
+            return match.group(1)
+        if process.poll() is not None:
+            break
+        time.sleep(0.05)
+    process.kill()
+    sys.exit(f"{what} did not start")
 
 
 def run_once(argv, cwd, env=None):

@@ -28,14 +28,13 @@ usage: console-bench.py BUILD_DIR [--runs R] [--counts 1,1000,10000,100000]
 
 import argparse
 import os
-import platform
 import shlex
 import statistics
 import sys
 import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from benchlib import Node, run_once  # noqa: E402
+from benchlib import Node, load, machine, run_once  # noqa: E402
 
 # The keys of the console's study identifier (command-group elements are not
 # sent), so findscu asks the very same question.
@@ -50,21 +49,6 @@ STUDY_KEYS = [
 ]
 
 
-def machine():
-    """One line on the machine: CPU model, cores, memory, kernel."""
-    model = "unknown CPU"
-    with open("/proc/cpuinfo", encoding="utf-8") as f:
-        for line in f:
-            if line.startswith("model name"):
-                model = line.split(":", 1)[1].strip()
-                break
-    with open("/proc/meminfo", encoding="utf-8") as f:
-        memory = int(f.readline().split()[1]) // (1024 * 1024)
-    return f"{model}, {os.cpu_count()} cores, {memory} GiB, Linux {platform.release()}"
-
-
-def load():
-    return "/".join(f"{value:.2f}" for value in os.getloadavg())
 
 
 def commands(cli, port, keys, count, skip_dump_above, cli_extra):

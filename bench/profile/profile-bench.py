@@ -35,7 +35,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from benchlib import Node, run_once  # noqa: E402
+from benchlib import Node, free_port, run_once  # noqa: E402
 
 SECONDARY_CAPTURE = "1.2.840.10008.5.1.4.1.1.7"
 EXPLICIT_LITTLE = "1.2.840.10008.1.2.1"
@@ -89,11 +89,6 @@ def image_file(study):
     length = element(0x0002, 0x0000, "UL", struct.pack("<I", len(meta)))
     return b"\0" * 128 + b"DICM" + length + meta + body
 
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 class Archive:

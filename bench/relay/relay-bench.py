@@ -29,12 +29,14 @@ usage: relay-bench.py BUILD_DIR [--runs R] [--counts 1,1000]
 
 import argparse
 import os
-import re
 import statistics
 import subprocess
 import sys
 import tempfile
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from benchlib import wait_for  # noqa: E402
 
 # A worklist query with the usual matching and return keys.
 KEYS = [
@@ -44,20 +46,6 @@ KEYS = [
     "ScheduledProcedureStepSequence[0].ScheduledProcedureStepID",
 ]
 
-
-def wait_for(path, pattern, process, what):
-    """Waits up to 30 s for `pattern` in the file; returns its first group."""
-    deadline = time.monotonic() + 30
-    while time.monotonic() < deadline:
-        with open(path, encoding="utf-8", errors="replace") as f:
-            match = re.search(pattern, f.read(), re.MULTILINE)
-        if match:
-            return match.group(1)
-        if process.poll() is not None:
-            break
-        time.sleep(0.05)
-    process.kill()
-    sys.exit(f"{what} did not start")
 
 
 def stop(process):

@@ -28,7 +28,6 @@ usage: relay-callers-bench.py BUILD_DIR [--runs R]
 
 import argparse
 import os
-import re
 import socket
 import statistics
 import struct
@@ -38,6 +37,9 @@ import tempfile
 import threading
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from benchlib import free_port, wait_for  # noqa: E402
+
 SAMPLES = "/usr/share/doc/dcmtk/examples/wlistdb/OFFIS"
 # The day of each sample worklist: asking one gives that entry alone.
 DAYS = ["19951015", "19960805", "19960406", "19960123", "19960103", "19951206", "19930606",
@@ -45,24 +47,6 @@ DAYS = ["19951015", "19960805", "19960406", "19960123", "19960103", "19951206", 
 WORKLIST_FIND = b"1.2.840.10008.5.1.4.31"
 
 
-def wait_for(path, pattern, process, what):
-    deadline = time.monotonic() + 30
-    while time.monotonic() < deadline:
-        with open(path, encoding="utf-8", errors="replace") as f:
-            match = re.search(pattern, f.read(), re.MULTILINE)
-        if match:
-            return match.group(1)
-        if process.poll() is not None:
-            break
-        time.sleep(0.05)
-    process.kill()
-    sys.exit(f"{what} did not start")
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def findscu(port, day):

@@ -47,16 +47,11 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from benchlib import run_once  # noqa: E402
+from benchlib import free_port, run_once  # noqa: E402
 
 STUDY = "1.2.826.0.1.3680043.9.7433.42"
 SMALL_STUDY = "1.2.826.0.1.3680043.9.7433.43"
 
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def wait_for_port(port, process):

@@ -29,10 +29,8 @@ import argparse
 import http.client
 import json
 import os
-import platform
 import re
 import signal
-import socket
 import statistics
 import struct
 import subprocess
@@ -41,6 +39,9 @@ import tempfile
 import threading
 import time
 import uuid
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from benchlib import free_port, load, machine  # noqa: E402
 
 PLUGIN = "/usr/share/orthanc/plugins/libOrthancDicomWeb.so"
 # What the console's HTTP client sends, so that curl asks the same.
@@ -124,11 +125,6 @@ def run_once(argv, cwd):
     return wall, usage.ru_utime + usage.ru_stime, peak, os.waitstatus_to_exitcode(status)
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
 
 class Orthanc:
     """Orthanc with the DICOMweb plugin, its storage and index in `work`,
@@ -211,20 +207,6 @@ def pages_of(cli, base, work):
     return urls
 
 
-def machine():
-    model = "unknown CPU"
-    with open("/proc/cpuinfo", encoding="utf-8") as f:
-        for line in f:
-            if line.startswith("model name"):
-                model = line.split(":", 1)[1].strip()
-                break
-    with open("/proc/meminfo", encoding="utf-8") as f:
-        memory = int(f.readline().split()[1]) // (1024 * 1024)
-    return f"{model}, {os.cpu_count()} cores, {memory} GiB, Linux {platform.release()}"
-
-
-def load_average():
-    return "/".join(f"{value:.2f}" for value in os.getloadavg())
 
 
 def median_row(runs):
@@ -249,7 +231,7 @@ def main():
 
     # Orthanc and its folder go with the benchmark on SIGTERM as on Ctrl-C.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit("stopped"))
-    before = load_average()
+    before = load()
     shm = "/dev/shm" if os.access("/dev/shm", os.W_OK) else None
     with tempfile.TemporaryDirectory(prefix="lumo-qido-bench-", dir=shm) as work:
         orthanc = Orthanc(work)
@@ -278,7 +260,7 @@ def main():
                     samples[name].append(run_once(argv, work))
         finally:
             orthanc.stop()
-    after = load_average()
+    after = load()
 
     rows = {name: median_row(runs) for name, runs in samples.items()}
     c, u, one, page = rows["cli"], rows["curl"], rows["cli one answer"], rows["cli one page"]
