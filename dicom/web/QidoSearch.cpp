@@ -164,6 +164,13 @@ struct Timed {
     }
 };
 
+// The end of the search in the report's times, however it ends.
+struct Ended {
+    AssociationReport& report;
+    const detail::HttpClient& client;
+    ~Ended() { report.times.ended = client.Elapsed(); }
+};
+
 }  // namespace
 
 void QidoFind(const DicomWebService& service, const DicomLimits& limits,
@@ -174,6 +181,7 @@ void QidoFind(const DicomWebService& service, const DicomLimits& limits,
     const Timed timed{report};
     const Search search = SearchOf(identifier);
     detail::HttpClient client(service, kCommand, report, stop);
+    const Ended ended{report, client};
     const std::string what = std::string(kCommand) + " to " + service.baseUrl + " failed";
     std::vector<std::string> names{"limit", "offset", "fuzzymatching"};
     for (const auto& [name, value] : search.parameters)

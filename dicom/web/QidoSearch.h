@@ -38,7 +38,9 @@ namespace lumo::dicom {
 // sets report.cancel to Limit. A failure raises lumo::Exception with a class
 // name and a one-line message the operator can act on (see
 // DicomWebFailure.h); `report` holds every request as far as it went, also
-// then. An identifier of another level raises EDicomError.
+// then; report.times holds the first request's stages (connection, TLS,
+// request sent, first byte of the answer) and the search's end. An
+// identifier of another level raises EDicomError.
 inline constexpr int kQidoPageAnswers = 1000;
 void QidoFind(const DicomWebService& service, const DicomLimits& limits,
               const DicomDataSet& identifier,
