@@ -603,11 +603,21 @@ void LevelBattery::TryMatch(const Match& match) {
         case Family::Exact:
             break;
         case Family::Star:
-        case Family::Question:
+        case Family::Question: {
             if (value.size() < 2) return NotMeasured(id, title, "valeur trop courte : " + value);
-            key = match.family == Family::Star ? value.substr(0, value.size() / 2) + "*" : value;
-            if (match.family == Family::Question) key[value.size() / 2] = '?';
+            // The middle character, whole: a wildcard in place of one byte of
+            // a UTF-8 letter ("MÜLLER") would send text that is no text.
+            const auto continuation = [&](std::size_t at) {
+                return at < value.size() && (static_cast<unsigned char>(value[at]) & 0xC0) == 0x80;
+            };
+            std::size_t middle = value.size() / 2;
+            while (middle > 0 && continuation(middle)) --middle;
+            std::size_t next = middle + 1;
+            while (continuation(next)) ++next;
+            key = match.family == Family::Star ? value.substr(0, middle) + "*"
+                                               : value.substr(0, middle) + "?" + value.substr(next);
             break;
+        }
         case Family::Case:
             key = SwappedCase(value);
             if (key == value) return NotMeasured(id, title, "nom sans lettres : " + value);
