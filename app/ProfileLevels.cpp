@@ -13,6 +13,7 @@
 #include "dicom/data/DicomAttributes.h"
 #include "dicom/data/DicomDataSets.h"
 #include "dicom/data/Variant.h"
+#include "dicom/web/QidoSearch.h"
 #include "support/DateTime.h"
 
 namespace lumo::app {
@@ -363,6 +364,7 @@ class LevelBattery {
     void TryNonLatinKey();
     void TryCap();
     std::string CapByPartition(int count, std::string& detail);
+    std::optional<bool> EscapesRead();
 
     // The console's identifier of the level with the parents' keys.
     DicomDataSet Base() const;
@@ -391,6 +393,8 @@ class LevelBattery {
     DicomDataSet reference_;
     bool anchored_ = false;
     std::set<std::string> ignored_;
+    bool escapesTried_ = false;
+    std::optional<bool> escapesRead_;
 };
 
 std::optional<DicomDataSet> LevelBattery::Run() {
@@ -652,6 +656,12 @@ void LevelBattery::TryMatch(const Match& match) {
             key = value + "\\" + kNoSuchUid;
             break;
     }
+    // A service that reads "%5E" as it stands finds nothing by such a key,
+    // whatever its matching: that says nothing of the rule probed.
+    if (session_.OverHttp() && dicom::TravelsEscaped(key) && EscapesRead() == false)
+        return NotMeasured(
+            id, title,
+            "le service ne décode pas les caractères encodés %XX de l'URL : « " + key + " »");
     const DicomDataSet identifier = Anchored(&match.key);
     SetKey(identifier, match.key.tag, key);
     if (paired) SetKey(identifier, match.second.tag, time);
@@ -672,6 +682,33 @@ void LevelBattery::TryMatch(const Match& match) {
         if (!found) detail = "l'entrée attendue manque";
     }
     Add(id, title, identifier, outcome, verdict, detail);
+}
+
+// Over DICOMweb, whether the service decodes a value sent with
+// percent-escapes: the reference entry asked by its exact name, which holds
+// one ("^" most often). Tried once; nullopt when it cannot tell.
+std::optional<bool> LevelBattery::EscapesRead() {
+    if (escapesTried_) return escapesRead_;
+    escapesTried_ = true;
+    const char* id = "escapes";
+    const char* title = "Caractères encodés %XX dans l'URL";
+    const std::string name = plan_.name ? KeyText(reference_, plan_.name->tag) : std::string();
+    if (!anchored_ || !dicom::TravelsEscaped(name)) return std::nullopt;
+    const DicomDataSet identifier = Anchored(&*plan_.name);
+    SetKey(identifier, plan_.name->tag, name);
+    const std::optional<QueryOutcome> outcome = Ask(identifier, kProbeLimit);
+    if (!outcome) {
+        NotMeasured(id, title, session_.Exhausted());
+        return std::nullopt;
+    }
+    std::string verdict = FailureVerdict(*outcome), detail;
+    if (verdict.empty()) {
+        escapesRead_ = Holds(*outcome);
+        verdict = *escapesRead_ ? "décodés" : "non décodés";
+        if (!*escapesRead_) detail = "le nom exact ne retrouve pas l'entrée";
+    }
+    Add(id, title, identifier, outcome, verdict, detail);
+    return escapesRead_;
 }
 
 // A query with the anchor alone: what comes back beyond what was asked.

@@ -116,6 +116,8 @@ Search SearchOf(const DicomDataSet& identifier) {
     return search;
 }
 
+bool AsItIs(char c) { return c == '*' || c == '?' || c == ','; }
+
 // A matching value in the query: wildcards and the commas of a UID list as
 // they are (a query may hold them, and a service that does not decode its
 // parameters, as Orthanc 1.10's, reads %2A as no wildcard), the rest
@@ -124,7 +126,7 @@ std::string ValueInQuery(const std::string& value) {
     std::string encoded;
     std::size_t start = 0;
     for (std::size_t i = 0; i <= value.size(); ++i) {
-        if (i < value.size() && value[i] != '*' && value[i] != '?' && value[i] != ',') continue;
+        if (i < value.size() && !AsItIs(value[i])) continue;
         encoded += detail::UrlEncoded(std::string_view(value).substr(start, i - start));
         if (i < value.size()) encoded += value[i];
         start = i + 1;
@@ -189,6 +191,13 @@ struct Ended {
 };
 
 }  // namespace
+
+bool TravelsEscaped(std::string_view value) {
+    for (const char c : value)  // a UID list's backslashes travel as commas
+        if (!AsItIs(c) && c != '\\' && detail::UrlEncoded(std::string_view(&c, 1)).size() > 1)
+            return true;
+    return false;
+}
 
 void QidoFind(const DicomWebService& service, const DicomLimits& limits,
               const DicomDataSet& identifier,

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <stop_token>
+#include <string_view>
 
 #include "dicom/data/DicomDataSet.h"
 #include "dicom/net/AssociationReport.h"
@@ -46,5 +47,10 @@ void QidoFind(const DicomWebService& service, const DicomLimits& limits,
               const DicomDataSet& identifier,
               const std::function<void(const DicomDataSet& response)>& onResponse,
               std::stop_token stop, AssociationReport& report);
+
+// Whether a matching value goes into the search's URL with percent-escapes
+// ("DOE^JOHN": %5E; not "DOE*"): a service that does not decode them finds
+// nothing by it.
+bool TravelsEscaped(std::string_view value);
 
 }  // namespace lumo::dicom
