@@ -84,7 +84,9 @@ TEST(ProfilePeersNet, RunsToItsEndOnEachRealNode) {
             EXPECT_EQ(verdict(ProfileSection::Study, id), "non mesuré") << id;
         for (const char* id : {"anchor", "uid-list/StudyInstanceUID"})
             EXPECT_EQ(verdict(ProfileSection::Study, id), "conforme") << id;
-        // A wildcard reaches Orthanc as one (it does not decode %3F).
+        // Debian's Orthanc 1.10 does not decode its parameters: "^" sent
+        // as %5E finds nothing; a wildcard reaches it as one.
+        EXPECT_EQ(verdict(ProfileSection::Study, "escapes"), "non décodés");
         EXPECT_EQ(verdict(ProfileSection::Series, "question/Modality"), "conforme");
         EXPECT_EQ(verdict(ProfileSection::Image, "anchor"), "conforme");
     }
