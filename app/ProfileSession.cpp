@@ -226,7 +226,8 @@ std::string ProfileSession::EveryQueryFailed() const {
     const std::string tally = " (" + std::to_string(profile_.queries) +
                               " requête(s) ; la première : " + firstFailure_ + ")";
     if (OverHttp())
-        return "le service DICOMweb répond mais n'a répondu à aucune recherche QIDO-RS" + tally;
+        return "le service DICOMweb répond à la vérification mais à aucune recherche QIDO-RS" +
+               tally;
     return "le nœud accepte l'association mais n'a répondu à aucun C-FIND" + tally;
 }
 
