@@ -83,17 +83,25 @@ void AddIdentifier(std::vector<std::string>& lines, const ProfileFinding& findin
 
 bool IsReturnKey(const ProfileFinding& finding) { return finding.id.rfind("return/", 0) == 0; }
 
-// The return keys of a section on three lines: filled, empty, absent.
+// The return keys of a section on three lines: filled, empty, absent; over
+// DICOMweb, where the last two read alike, on two.
 void AddReturnKeys(std::vector<std::string>& lines, const std::vector<const ProfileFinding*>& keys,
                    bool verbose) {
     if (keys.empty()) return;
+    enum class Shown { Always, Apart, Merged };
     const struct {
         const char* verdict;
         const char* title;
-    } groups[] = {{"rempli", "Clés de retour remplies"},
-                  {"vide", "Clés de retour vides"},
-                  {"absent", "Clés de retour absentes"}};
+        Shown shown;
+    } groups[] = {{"rempli", "Clés de retour remplies", Shown::Always},
+                  {"vide", "Clés de retour vides", Shown::Apart},
+                  {"absent", "Clés de retour absentes", Shown::Apart},
+                  {"vide ou absent", "Clés de retour vides ou absentes", Shown::Merged}};
+    const bool merged = std::any_of(keys.begin(), keys.end(), [](const ProfileFinding* key) {
+        return key->verdict == "vide ou absent";
+    });
     for (const auto& group : groups) {
+        if (group.shown == (merged ? Shown::Apart : Shown::Merged)) continue;
         std::string names;
         for (const ProfileFinding* key : keys) {
             if (key->verdict != group.verdict) continue;
@@ -171,9 +179,11 @@ const ProfileFinding* NodeProfile::Find(ProfileSection section, const std::strin
 std::vector<std::string> ProfileLines(const NodeProfile& profile, bool verbose) {
     std::vector<std::string> lines;
     std::string head = "Profil de " + profile.node + " (" + profile.transport + ", " +
-                       profile.started + ") : " + std::to_string(profile.queries) + " requêtes, " +
-                       std::to_string(profile.associations) + " associations de négociation, " +
-                       Milliseconds(profile.seconds * 1000);
+                       profile.started + ") : " + std::to_string(profile.queries) + " requêtes, ";
+    // DICOMweb negotiates nothing.
+    if (profile.transport != "DICOMweb")
+        head += std::to_string(profile.associations) + " associations de négociation, ";
+    head += Milliseconds(profile.seconds * 1000);
     lines.push_back(head);
     if (!profile.failure.empty())
         lines.push_back((profile.reached ? "Profil incomplet : " : "Profil impossible : ") +

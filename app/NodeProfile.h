@@ -51,8 +51,8 @@ struct PhaseStats {
 PhaseStats StatsOf(std::string phase, std::vector<double> values);
 
 struct NodeProfile {
-    std::string node;       // "AE@address:port"
-    std::string transport;  // "DIMSE"
+    std::string node;       // "AE@address:port", or the DICOMweb service's base URL
+    std::string transport;  // "DIMSE" or "DICOMweb"
     std::string started;    // when the profile began, as the operator reads it
     int queries = 0;        // queries sent
     int associations = 0;   // associations opened to negotiate only

@@ -9,9 +9,11 @@
 #include <utility>
 #include <vector>
 
+#include "app/AssociationText.h"
 #include "dicom/data/DicomAttributes.h"
 #include "dicom/data/DicomDataSets.h"
 #include "dicom/data/Variant.h"
+#include "dicom/web/QidoSearch.h"
 #include "support/DateTime.h"
 
 namespace lumo::app {
@@ -62,6 +64,9 @@ constexpr ProfileKey kLevel{0x0008, 0x0052, false, "QueryRetrieveLevel"};
 constexpr ProfileKey kStudySeries{0x0020, 0x1206, false, "NumberOfStudyRelatedSeries"};
 constexpr ProfileKey kSeriesInstances{0x0020, 0x1209, false, "NumberOfSeriesRelatedInstances"};
 // clang-format on
+
+// The return key verdict over DICOMweb, where empty and absent read alike.
+constexpr const char* kEmptyOrAbsent = "vide ou absent";
 
 // A name no node holds, in letters Latin-1 has no byte for.
 constexpr const char* kNonLatinName = "ЖЩΩ*";
@@ -359,6 +364,7 @@ class LevelBattery {
     void TryNonLatinKey();
     void TryCap();
     std::string CapByPartition(int count, std::string& detail);
+    std::optional<bool> EscapesRead();
 
     // The console's identifier of the level with the parents' keys.
     DicomDataSet Base() const;
@@ -387,6 +393,8 @@ class LevelBattery {
     DicomDataSet reference_;
     bool anchored_ = false;
     std::set<std::string> ignored_;
+    bool escapesTried_ = false;
+    std::optional<bool> escapesRead_;
 };
 
 std::optional<DicomDataSet> LevelBattery::Run() {
@@ -438,8 +446,8 @@ bool LevelBattery::Holds(const QueryOutcome& outcome) const {
 void LevelBattery::Add(std::string id, std::string title, const DicomDataSet& identifier,
                        const std::optional<QueryOutcome>& outcome, std::string verdict,
                        std::string detail) {
-    ProfileFinding finding = ProfileSession::Finding(plan_.section, std::move(id), std::move(title),
-                                                     level_, identifier, outcome);
+    ProfileFinding finding = session_.Finding(plan_.section, std::move(id), std::move(title),
+                                              level_, identifier, outcome);
     finding.verdict = std::move(verdict);
     finding.detail = std::move(detail);
     session_.Add(std::move(finding));
@@ -487,6 +495,9 @@ bool LevelBattery::Discover() {
 }
 
 void LevelBattery::ReturnKeys() {
+    // A QIDO-RS answer comes shaped as the C-FIND response to the query,
+    // every key asked in it: one the service left out reads as empty.
+    const char* notFilled = session_.OverHttp() ? kEmptyOrAbsent : "vide";
     for (const ReturnKey& key : ReturnKeysOf(level_)) {
         bool present = false, filled = false;
         for (const DicomDataSet& entry : entries_) {
@@ -495,12 +506,15 @@ void LevelBattery::ReturnKeys() {
         }
         Add("return/" + key.name, "Clé de retour " + key.name, broadIdentifier_, broad_,
             filled    ? "rempli"
-            : present ? "vide"
+            : present ? notFilled
                       : "absent");
     }
 }
 
 void LevelBattery::AnswerCharsets() {
+    if (session_.OverHttp())
+        return NotMeasured("charset/answers", "Jeu de caractères des réponses",
+                           "les réponses DICOM JSON sont en UTF-8 par définition");
     std::vector<std::string> seen;
     for (const DicomDataSet& entry : entries_) {
         std::string charset = KeyText(entry, kCharset);
@@ -593,11 +607,21 @@ void LevelBattery::TryMatch(const Match& match) {
         case Family::Exact:
             break;
         case Family::Star:
-        case Family::Question:
+        case Family::Question: {
             if (value.size() < 2) return NotMeasured(id, title, "valeur trop courte : " + value);
-            key = match.family == Family::Star ? value.substr(0, value.size() / 2) + "*" : value;
-            if (match.family == Family::Question) key[value.size() / 2] = '?';
+            // The middle character, whole: a wildcard in place of one byte of
+            // a UTF-8 letter ("MÜLLER") would send text that is no text.
+            const auto continuation = [&](std::size_t at) {
+                return at < value.size() && (static_cast<unsigned char>(value[at]) & 0xC0) == 0x80;
+            };
+            std::size_t middle = value.size() / 2;
+            while (middle > 0 && continuation(middle)) --middle;
+            std::size_t next = middle + 1;
+            while (continuation(next)) ++next;
+            key = match.family == Family::Star ? value.substr(0, middle) + "*"
+                                               : value.substr(0, middle) + "?" + value.substr(next);
             break;
+        }
         case Family::Case:
             key = SwappedCase(value);
             if (key == value) return NotMeasured(id, title, "nom sans lettres : " + value);
@@ -632,6 +656,12 @@ void LevelBattery::TryMatch(const Match& match) {
             key = value + "\\" + kNoSuchUid;
             break;
     }
+    // A service that reads "%5E" as it stands finds nothing by such a key,
+    // whatever its matching: that says nothing of the rule probed.
+    if (session_.OverHttp() && dicom::TravelsEscaped(key) && EscapesRead() == false)
+        return NotMeasured(
+            id, title,
+            "le service ne décode pas les caractères encodés %XX de l'URL : « " + key + " »");
     const DicomDataSet identifier = Anchored(&match.key);
     SetKey(identifier, match.key.tag, key);
     if (paired) SetKey(identifier, match.second.tag, time);
@@ -654,10 +684,41 @@ void LevelBattery::TryMatch(const Match& match) {
     Add(id, title, identifier, outcome, verdict, detail);
 }
 
+// Over DICOMweb, whether the service decodes a value sent with
+// percent-escapes: the reference entry asked by its exact name, which holds
+// one ("^" most often). Tried once; nullopt when it cannot tell.
+std::optional<bool> LevelBattery::EscapesRead() {
+    if (escapesTried_) return escapesRead_;
+    escapesTried_ = true;
+    const char* id = "escapes";
+    const char* title = "Caractères encodés %XX dans l'URL";
+    const std::string name = plan_.name ? KeyText(reference_, plan_.name->tag) : std::string();
+    if (!anchored_ || !dicom::TravelsEscaped(name)) return std::nullopt;
+    const DicomDataSet identifier = Anchored(&*plan_.name);
+    SetKey(identifier, plan_.name->tag, name);
+    const std::optional<QueryOutcome> outcome = Ask(identifier, kProbeLimit);
+    if (!outcome) {
+        NotMeasured(id, title, session_.Exhausted());
+        return std::nullopt;
+    }
+    std::string verdict = FailureVerdict(*outcome), detail;
+    if (verdict.empty()) {
+        escapesRead_ = Holds(*outcome);
+        verdict = *escapesRead_ ? "décodés" : "non décodés";
+        if (!*escapesRead_) detail = "le nom exact ne retrouve pas l'entrée";
+    }
+    Add(id, title, identifier, outcome, verdict, detail);
+    return escapesRead_;
+}
+
 // A query with the anchor alone: what comes back beyond what was asked.
 void LevelBattery::TryAbsentKeys() {
     const char* id = "absent-keys";
     const char* title = "Clés absentes de la requête";
+    if (session_.OverHttp())
+        return NotMeasured(id, title,
+                           "la console met chaque réponse QIDO-RS à la forme de la requête : "
+                           "une clé non demandée n'en est pas gardée");
     if (!anchored_)
         return NotMeasured(id, title, "l'entrée de référence n'est pas retrouvée par sa clé");
     DicomDataSet identifier;
@@ -692,6 +753,10 @@ void LevelBattery::TryAbsentKeys() {
 void LevelBattery::TryUtf8Query() {
     const char* id = "charset/utf8-query";
     const char* title = "Requête en ISO_IR 192";
+    if (session_.OverHttp())
+        return NotMeasured(id, title,
+                           "une requête QIDO-RS ne déclare pas de jeu de caractères : son URL est "
+                           "en UTF-8");
     if (!anchored_)
         return NotMeasured(id, title, "l'entrée de référence n'est pas retrouvée par sa clé");
     const DicomDataSet identifier = Anchored(nullptr);
@@ -719,7 +784,8 @@ void LevelBattery::TryUtf8Query() {
 // A name in letters outside Latin-1 that no entry holds: no answer.
 void LevelBattery::TryNonLatinKey() {
     const char* id = "charset/non-latin-key";
-    const char* title = "Clé non latine envoyée en ISO_IR 192";
+    const char* title = session_.OverHttp() ? "Clé non latine envoyée en UTF-8 (URL QIDO-RS)"
+                                            : "Clé non latine envoyée en ISO_IR 192";
     if (ignored_.count(Name(*plan_.name)) > 0) {
         ProfileFinding finding;
         finding.section = plan_.section;
@@ -745,9 +811,15 @@ void LevelBattery::TryCap() {
     const int count = outcome.ResponseCount();
     const dicom::AssociationReport& report = outcome.report;
     std::string verdict, detail;
-    if (outcome.CutShort()) {
+    if (report.truncation) {
+        // A QIDO-RS search that could not ask past the service's cut.
+        verdict = "limite à " + std::to_string(count) +
+                  (report.truncation->warning.empty() ? ", silencieuse" : ", signalée");
+        detail = TruncationText(*report.truncation);
+    } else if (outcome.CutShort()) {
         verdict = "pas de limite";
-        detail = "les " + std::to_string(count) + " premières prises, la suite annulée";
+        detail = "les " + std::to_string(count) + " premières prises, la suite " +
+                 (session_.OverHttp() ? "non demandée" : "annulée");
     } else if ((report.finalStatus && *report.finalStatus != dicom::DimseStatus::Success) ||
                !report.errorComment.empty()) {
         verdict = "limite à " + std::to_string(count) + ", signalée";
@@ -768,6 +840,10 @@ void LevelBattery::TryCap() {
         verdict = CapByPartition(count, detail);
         if (verdict.empty()) return NotMeasured("cap", "Limite de réponses", detail);
     }
+    // A service that pages its answers cuts nothing: the search asks on.
+    if (report.http.size() > 1 && !report.truncation)
+        detail += (detail.empty() ? "" : " ; ") + std::string("réponses en ") +
+                  std::to_string(report.http.size()) + " pages, la suite demandée par offset";
     Add("cap", "Limite de réponses", broadIdentifier_, broad_, verdict, detail);
 }
 

@@ -9,7 +9,9 @@
 #include "app/ProfileLevels.h"
 #include "app/ProfileNegotiation.h"
 #include "app/ProfileSession.h"
+#include "app/ProfileWebServices.h"
 #include "support/DateTime.h"
+#include "support/Exception.h"
 
 namespace lumo::app {
 
@@ -72,11 +74,16 @@ void ProfileTimings(ProfileSession& session, const std::vector<QueryLevel>& leve
     profile.timedRuns = runs;
     for (std::size_t i = 0; i < samples.size(); ++i)
         if (!samples[i].empty()) profile.timings.push_back(StatsOf(phases[i], samples[i]));
-    ProfileFinding finding = ProfileSession::Finding(
-        ProfileSection::Timings, "timed-query", "Requête chronométrée", level, identifier, last);
+    ProfileFinding finding = session.Finding(ProfileSection::Timings, "timed-query",
+                                             "Requête chronométrée", level, identifier, last);
     finding.verdict = runs == repeat ? "mesurée" : runs > 0 ? "mesurée en partie" : "non mesuré";
     finding.detail = std::to_string(runs) + " essai(s) sur " + std::to_string(repeat) +
-                     ", chacun sur sa propre association";
+                     (session.OverHttp()
+                          // An HTTP search has no association, and its answers come in
+                          // one body: no gaps between them.
+                          ? ", chacun sur sa propre connexion HTTP ; ni association ni écart "
+                            "entre réponses en HTTP"
+                          : ", chacun sur sa propre association");
     if (!last) finding.detail += " ; " + session.Exhausted();
     session.Add(std::move(finding));
 }
@@ -91,8 +98,10 @@ NodeProfile RunProfile(const QueryRequest& base, const ProfileOptions& options,
     bounds.maxQueries += static_cast<std::size_t>(bounds.repeat);
     ProfileSession session(base, bounds, std::move(stop), progress);
     NodeProfile& profile = session.Profile();
-    profile.node =
-        base.node.calledAETitle + "@" + base.node.address + ":" + std::to_string(base.node.port);
+    profile.node = base.transport == QueryTransport::DicomWeb
+                       ? base.node.dicomWebUrl
+                       : base.node.calledAETitle + "@" + base.node.address + ":" +
+                             std::to_string(base.node.port);
     profile.started = FormatDateTime("yyyy-mm-dd hh:nn:ss", Now());
     const auto start = std::chrono::steady_clock::now();
     std::vector<QueryLevel> levels;
@@ -102,10 +111,14 @@ NodeProfile RunProfile(const QueryRequest& base, const ProfileOptions& options,
             levels = ProfileNegotiation(session, base.node.Peer());
             break;
         case QueryTransport::DicomWeb:
-            // The battery speaks DIMSE (C-CANCEL, extended negotiation):
-            // over DICOMweb it would measure another thing than it says.
             profile.transport = "DICOMweb";
-            profile.failure = "le profil passe par DIMSE ; choisir le transport DIMSE";
+            try {
+                const dicom::DicomWebService service = base.node.WebService();
+                profile.node = service.baseUrl;
+                levels = ProfileWebServices(session, service);
+            } catch (const Exception& e) {
+                profile.failure = e.Message();
+            }
             break;
     }
     profile.reached = !levels.empty();

@@ -20,10 +20,12 @@ struct ProfileOptions {
 };
 
 // Profiles the node of `base` over its transport: the services it offers
-// and its answers to extended negotiation (DIMSE), then, level by level, a
-// few real entries found with broad queries cut short by a C-CANCEL, a
-// battery of small queries built from their values, each with an answer
-// known in advance, and the timed query. Sends nothing that changes the
+// and its answers to extended negotiation (DIMSE), or the searches its
+// DICOMweb service answers (QIDO-RS: study, series and image levels), then,
+// level by level, a few real entries found with broad queries cut short (a
+// C-CANCEL, or QIDO-RS's limit), a battery of small queries built from their
+// values, each with an answer known in advance, and the timed query. What
+// has no meaning over the transport is said not measured, with why. Sends nothing that changes the
 // node. Raises nothing: a node that cannot be profiled gives a profile that
 // says why (reached false). `stop` ends it early (the query under way is
 // cancelled); `progress` sees the count of queries sent after each one.

@@ -124,9 +124,11 @@ void RemoveKey(const DicomDataSet& identifier, const ProfileKey& key) {
         holder->DataSetAttributes().AttributesRemove(key.group, key.element);
 }
 
-std::string QuerySummary(QueryLevel level, const DicomDataSet& identifier) {
+std::string QuerySummary(QueryLevel level, const DicomDataSet& identifier,
+                         QueryTransport transport) {
     std::string summary =
-        std::string("C-FIND ") + (level == QueryLevel::Worklist ? "WORKLIST" : LevelText(level));
+        std::string(transport == QueryTransport::DicomWeb ? "QIDO-RS " : "C-FIND ") +
+        (level == QueryLevel::Worklist ? "WORKLIST" : LevelText(level));
     AddSummary(summary, identifier, "");
     return summary;
 }
@@ -149,6 +151,16 @@ std::string AnswerText(const QueryOutcome& outcome) {
     std::string text = count == 0   ? "aucune réponse"
                        : count == 1 ? "1 réponse"
                                     : std::to_string(count) + " réponses";
+    if (!report.http.empty()) {
+        // Over HTTP no C-CANCEL: the search asks no further than its limit.
+        if (report.cancel == dicom::CancelReason::Limit) text += " (limit atteint)";
+        const dicom::HttpExchange& last = report.http.back();
+        if (Refused(outcome))
+            text += ", HTTP " + std::to_string(last.status) +
+                    (last.reason.empty() ? "" : " " + last.reason);
+        if (report.truncation) text += " ; " + TruncationText(*report.truncation);
+        return text;
+    }
     if (report.cancel == dicom::CancelReason::Limit) text = "annulée après " + text;
     if (report.finalStatus && *report.finalStatus != dicom::DimseStatus::Success &&
         report.cancel == dicom::CancelReason::None)
@@ -211,20 +223,27 @@ std::optional<QueryOutcome> ProfileSession::Ask(QueryLevel level, const DicomDat
 
 std::string ProfileSession::EveryQueryFailed() const {
     if (answered_ > 0 || firstFailure_.empty()) return {};
-    return "le nœud accepte l'association mais n'a répondu à aucun C-FIND (" +
-           std::to_string(profile_.queries) + " requête(s) ; la première : " + firstFailure_ + ")";
+    const std::string tally = " (" + std::to_string(profile_.queries) +
+                              " requête(s) ; la première : " + firstFailure_ + ")";
+    if (OverHttp())
+        return "le service DICOMweb répond à la vérification mais à aucune recherche QIDO-RS" +
+               tally;
+    return "le nœud accepte l'association mais n'a répondu à aucun C-FIND" + tally;
 }
 
 ProfileFinding ProfileSession::Finding(ProfileSection section, std::string id, std::string title,
                                        QueryLevel level, const DicomDataSet& identifier,
-                                       const std::optional<QueryOutcome>& outcome) {
+                                       const std::optional<QueryOutcome>& outcome) const {
     ProfileFinding finding;
     finding.section = section;
     finding.id = std::move(id);
     finding.title = std::move(title);
-    finding.query = QuerySummary(level, identifier);
+    finding.query = QuerySummary(level, identifier, base_.transport);
     if (outcome) finding.answer = AnswerText(*outcome);
     finding.identifier = IdentifierLines(identifier);
+    if (outcome)
+        for (const dicom::HttpExchange& exchange : outcome->report.http)
+            finding.identifier.push_back(exchange.method + " " + exchange.url);
     return finding;
 }
 

@@ -40,13 +40,17 @@ void RemoveKey(const dicom::DicomDataSet& identifier, const ProfileKey& key);
 std::optional<dicom::DicomDataSet> StepItem(const dicom::DicomDataSet& dataSet);
 
 // "C-FIND STUDY PatientName=\"DUP*\" StudyInstanceUID=\"1.2.3\"": the level
-// and the keys that hold a value, the query as a finding names it.
-std::string QuerySummary(QueryLevel level, const dicom::DicomDataSet& identifier);
+// and the keys that hold a value, the query as a finding names it ("QIDO-RS
+// STUDY ..." over DICOMweb).
+std::string QuerySummary(QueryLevel level, const dicom::DicomDataSet& identifier,
+                         QueryTransport transport = QueryTransport::Dimse);
 // "(0010,0010) PatientName = \"DUP*\"": every attribute, one a line, the
 // step item's indented.
 std::vector<std::string> IdentifierLines(const dicom::DicomDataSet& identifier);
 // "1 réponse", "aucune réponse", "annulée après 50 réponses", "statut A900
-// (« comment »)", or the failure's class and message.
+// (« comment »)", or the failure's class and message; over DICOMweb "50
+// réponses (limit atteint)", "aucune réponse, HTTP 400 Bad Request", and
+// the truncation the search found.
 std::string AnswerText(const QueryOutcome& outcome);
 // Whether the node turned the query down with a failure status.
 bool Refused(const QueryOutcome& outcome);
@@ -85,10 +89,14 @@ class ProfileSession {
     // The node's request at `level`, limits and keys of the base left aside.
     QueryRequest RequestAt(QueryLevel level) const;
 
-    // A finding proved by `identifier` sent at `level` and answered so.
-    static ProfileFinding Finding(ProfileSection section, std::string id, std::string title,
-                                  QueryLevel level, const dicom::DicomDataSet& identifier,
-                                  const std::optional<QueryOutcome>& outcome);
+    // Whether the queries go over DICOMweb (QIDO-RS) rather than DIMSE.
+    bool OverHttp() const { return base_.transport == QueryTransport::DicomWeb; }
+
+    // A finding proved by `identifier` sent at `level` and answered so
+    // (over DICOMweb, the requests as sent join the identifier's lines).
+    ProfileFinding Finding(ProfileSection section, std::string id, std::string title,
+                           QueryLevel level, const dicom::DicomDataSet& identifier,
+                           const std::optional<QueryOutcome>& outcome) const;
     void Add(ProfileFinding finding) { profile_.findings.push_back(std::move(finding)); }
     NodeProfile& Profile() { return profile_; }
 

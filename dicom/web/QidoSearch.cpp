@@ -7,6 +7,7 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -115,10 +116,28 @@ Search SearchOf(const DicomDataSet& identifier) {
     return search;
 }
 
+bool AsItIs(char c) { return c == '*' || c == '?' || c == ','; }
+
+// A matching value in the query: wildcards and the commas of a UID list as
+// they are (a query may hold them, and a service that does not decode its
+// parameters, as Orthanc 1.10's, reads %2A as no wildcard), the rest
+// percent-encoded.
+std::string ValueInQuery(const std::string& value) {
+    std::string encoded;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= value.size(); ++i) {
+        if (i < value.size() && !AsItIs(value[i])) continue;
+        encoded += detail::UrlEncoded(std::string_view(value).substr(start, i - start));
+        if (i < value.size()) encoded += value[i];
+        start = i + 1;
+    }
+    return encoded;
+}
+
 std::string UrlOf(const std::string& base, const Search& search, int limit, std::size_t offset) {
     std::string url = base + "/" + search.resource + "?";
     for (const auto& [name, value] : search.parameters)
-        url += detail::UrlEncoded(name) + "=" + detail::UrlEncoded(value) + "&";
+        url += detail::UrlEncoded(name) + "=" + ValueInQuery(value) + "&";
     url += "fuzzymatching=false&limit=" + std::to_string(limit);
     if (offset > 0) url += "&offset=" + std::to_string(offset);
     return url;
@@ -164,7 +183,21 @@ struct Timed {
     }
 };
 
+// The end of the search in the report's times, however it ends.
+struct Ended {
+    AssociationReport& report;
+    const detail::HttpClient& client;
+    ~Ended() { report.times.ended = client.Elapsed(); }
+};
+
 }  // namespace
+
+bool TravelsEscaped(std::string_view value) {
+    for (const char c : value)  // a UID list's backslashes travel as commas
+        if (!AsItIs(c) && c != '\\' && detail::UrlEncoded(std::string_view(&c, 1)).size() > 1)
+            return true;
+    return false;
+}
 
 void QidoFind(const DicomWebService& service, const DicomLimits& limits,
               const DicomDataSet& identifier,
@@ -174,6 +207,7 @@ void QidoFind(const DicomWebService& service, const DicomLimits& limits,
     const Timed timed{report};
     const Search search = SearchOf(identifier);
     detail::HttpClient client(service, kCommand, report, stop);
+    const Ended ended{report, client};
     const std::string what = std::string(kCommand) + " to " + service.baseUrl + " failed";
     std::vector<std::string> names{"limit", "offset", "fuzzymatching"};
     for (const auto& [name, value] : search.parameters)

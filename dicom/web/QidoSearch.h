@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <stop_token>
+#include <string_view>
 
 #include "dicom/data/DicomDataSet.h"
 #include "dicom/net/AssociationReport.h"
@@ -38,11 +39,18 @@ namespace lumo::dicom {
 // sets report.cancel to Limit. A failure raises lumo::Exception with a class
 // name and a one-line message the operator can act on (see
 // DicomWebFailure.h); `report` holds every request as far as it went, also
-// then. An identifier of another level raises EDicomError.
+// then; report.times holds the first request's stages (connection, TLS,
+// request sent, first byte of the answer) and the search's end. An
+// identifier of another level raises EDicomError.
 inline constexpr int kQidoPageAnswers = 1000;
 void QidoFind(const DicomWebService& service, const DicomLimits& limits,
               const DicomDataSet& identifier,
               const std::function<void(const DicomDataSet& response)>& onResponse,
               std::stop_token stop, AssociationReport& report);
+
+// Whether a matching value goes into the search's URL with percent-escapes
+// ("DOE^JOHN": %5E; not "DOE*"): a service that does not decode them finds
+// nothing by it.
+bool TravelsEscaped(std::string_view value);
 
 }  // namespace lumo::dicom

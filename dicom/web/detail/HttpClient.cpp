@@ -103,6 +103,7 @@ struct HttpClient::Impl {
     std::unique_ptr<CURL, EasyFree> easy{Curl().easy_init()};
     char errorBuffer[CURL_ERROR_SIZE] = {};
     std::string host;
+    const Clock::time_point begun = Clock::now();  // the zero of the report's times
 
     // Of the request under way.
     HttpAnswer answer;
@@ -123,6 +124,7 @@ struct HttpClient::Impl {
     void Configure();
     void SetCredentials(bool anonymous);
     CURLcode Perform(bool& stopped, bool& timedOut, bool& connected);
+    void NoteTimes(Clock::time_point started);
     [[noreturn]] void Fail(CURLcode code, bool connected, bool timedOut);
     std::string TlsFailure() const;
     TlsSideFacts SideFacts() const {
@@ -345,6 +347,25 @@ CURLcode HttpClient::Impl::Perform(bool& stopped, bool& timedOut, bool& connecte
     return result;
 }
 
+// The stages of the first request that went out, as libcurl timed them
+// from its start: the connection, TLS, the request sent, the answer's first
+// byte. Later requests reuse the connection: they have no stages of their own.
+void HttpClient::Impl::NoteTimes(Clock::time_point started) {
+    ExchangeTimes& times = report.times;
+    if (times.requestSent) return;
+    const auto at = [&](CURLINFO info) -> std::optional<ExchangeTimes::Duration> {
+        curl_off_t value = 0;
+        if (Curl().easy_getinfo(easy.get(), info, &value) != CURLE_OK || value <= 0)
+            return std::nullopt;
+        return std::chrono::duration_cast<ExchangeTimes::Duration>(started - begun) +
+               std::chrono::microseconds(value);
+    };
+    times.connected = at(CURLINFO_CONNECT_TIME_T);
+    if (Https()) times.tlsEstablished = at(CURLINFO_APPCONNECT_TIME_T);
+    times.requestSent = at(CURLINFO_PRETRANSFER_TIME_T);
+    times.firstResponse = at(CURLINFO_STARTTRANSFER_TIME_T);
+}
+
 std::string HttpClient::Impl::TlsFailure() const {
     if (!filesFailure.empty()) return filesFailure;
     if (fault.Noted() && service.tls.verify != TlsVerify::Ignore)
@@ -413,6 +434,10 @@ HttpClient::HttpClient(const DicomWebService& service, std::string command,
 
 HttpClient::~HttpClient() = default;
 
+ExchangeTimes::Duration HttpClient::Elapsed() const {
+    return std::chrono::duration_cast<ExchangeTimes::Duration>(Clock::now() - impl_->begun);
+}
+
 std::string HttpClient::Credentials() const {
     if (!impl_->service.httpUser.empty()) return "Basic (" + impl_->service.httpUser + ")";
     const char* token = std::getenv(kHttpTokenVariable);
@@ -443,6 +468,7 @@ std::optional<HttpAnswer> HttpClient::Get(const std::string& url, std::size_t ma
     bool connected = false;
     const CURLcode code = impl.Perform(stopped, timedOut, connected);
     impl.exchange->duration = std::chrono::duration_cast<milliseconds>(Clock::now() - started);
+    impl.NoteTimes(started);
     Curl().easy_setopt(impl.easy.get(), CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
     impl.report.connected = impl.report.connected || connected;
     if (stopped) return std::nullopt;

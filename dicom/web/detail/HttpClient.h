@@ -57,6 +57,11 @@ class HttpClient {
     std::optional<HttpAnswer> Get(const std::string& url, std::size_t maxBodyBytes,
                                   bool anonymous = false);
 
+    // The time since the client was made: the zero of the report's times,
+    // whose stages the first request that went out sets (connection, TLS,
+    // request sent, first byte of the answer).
+    ExchangeTimes::Duration Elapsed() const;
+
     // "Basic (NAME)", "Bearer", or empty: what Get shows.
     std::string Credentials() const;
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/app/FormTestSupport.h"
 #include "tests/app/ProgramFolder.h"
 #include "tests/app/cli/RunProgram.h"
 #include "tests/fixtures/PeerServers.h"
@@ -143,6 +144,27 @@ TEST_F(DicomWebCommandNet, HttpsIsCheckedAsDicomOverTls) {
     EXPECT_EQ(echo.exitCode, 0) << echo.out << echo.err;
     EXPECT_NE(echo.err.find("\nTLS : TLSv1."), std::string::npos) << echo.err;
     EXPECT_NE(echo.err.find("\n  certificat distant : CN=node\n"), std::string::npos);
+}
+
+TEST_F(DicomWebCommandNet, ProfileRunsOverQidoRs) {
+    const auto profile = Run({"profile", "--dicomweb", Url()});
+    EXPECT_EQ(profile.exitCode, 0) << profile.out << profile.err;
+    for (const std::string& part :
+         {"Profil de " + Url() + " (DICOMweb, ",
+          std::string("Authentification demandée : demandée (Basic realm=\"Orthanc Secure "
+                      "Area\")"),
+          std::string("\nClé non latine envoyée en UTF-8 (URL QIDO-RS) : conforme — QIDO-RS "
+                      "STUDY "),
+          std::string("\nPoignée de main TLS : médiane ")})
+        EXPECT_NE(profile.out.find(part), std::string::npos) << part << "\n" << profile.out;
+    EXPECT_EQ(profile.out.find("Association acceptée"), std::string::npos);
+
+    const auto nobody =
+        Run({"profile", "--dicomweb", "http://127.0.0.1:" + testing::UnusedPort() + "/dicom-web"});
+    EXPECT_EQ(nobody.exitCode, 1);
+    EXPECT_NE(nobody.out.find("Profil impossible : Cannot connect to http://127.0.0.1:"),
+              std::string::npos)
+        << nobody.out;
 }
 
 TEST_F(DicomWebCommandNet, WorklistAndPatientHaveNoSearchAndAreBadUsage) {
