@@ -144,9 +144,11 @@ std::string Keep(std::string_view bytes, const detail::ResponseCommand& request,
     };
     FileDescriptor file(::open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
     if (!file.IsOpen() && errno == ENOENT) {
-        // The folder is made when the first instance comes, not before.
+        // The folder is made when the first instance comes, not before; why
+        // it cannot be is what the operator needs, not the open's ENOENT.
         std::error_code error;
         std::filesystem::create_directories(folder, error);
+        if (error) return failed(error.value());
         file.Reset(::open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
     }
     if (!file.IsOpen()) return failed(errno);

@@ -327,6 +327,17 @@ TEST(RetrievalNet, TestNodeMisbehavioursAreTold) {
     EXPECT_EQ(run.outcome.status, 0xB000) << Dump(run);
     EXPECT_TRUE(run.Says("C-GET : le nœud ne peut pas envoyer SecondaryCaptureImageStorage"));
 
+    // A store folder that cannot be made: each instance answered, named
+    // with why, nothing counted as kept.
+    const testing::TempDir folder;
+    lumo::testing::WriteFile(folder.Path() + "/file", "x");
+    node.SetRetrieve(Script(2, storePort));
+    request = OnTestNode(node, QueryService::Get, storePort);
+    request.retrieval.storeFolder = folder.Path() + "/file/kept";
+    run = Retrieve(request);
+    EXPECT_EQ(run.outcome.retrieval->received.accepted, 0u) << Dump(run);
+    EXPECT_TRUE(run.Says("impossible : Not a directory")) << Dump(run);
+
     node.SetResponseDelay(300ms);
     node.SetRetrieve(Script(5, storePort));
     std::stop_source stop;
