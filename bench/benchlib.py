@@ -37,6 +37,16 @@ def free_port():
         return s.getsockname()[1]
 
 
+def stop(process, timeout=15):
+    """Ends a process: asked first, killed if it has not gone in `timeout` s."""
+    process.terminate()
+    try:
+        process.wait(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
+
+
 def wait_for(path, pattern, process, what):
     """Waits up to 30 s for `pattern` in the file; returns its first group."""
     deadline = time.monotonic() + 30
@@ -103,10 +113,5 @@ class Node:
             sys.exit("the test node did not start")
 
     def stop(self):
-        self.process.terminate()
-        try:
-            self.process.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
+        stop(self.process, timeout=10)
         self.output.close()

@@ -35,7 +35,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from benchlib import Node, free_port, run_once  # noqa: E402
+from benchlib import Node, free_port, run_once, stop  # noqa: E402
 
 SECONDARY_CAPTURE = "1.2.840.10008.5.1.4.1.1.7"
 EXPLICIT_LITTLE = "1.2.840.10008.1.2.1"
@@ -136,12 +136,7 @@ class Archive:
         shutil.rmtree(incoming)
 
     def stop(self):
-        self.process.terminate()
-        try:
-            self.process.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
+        stop(self.process, timeout=10)
         self.log.close()
 
 

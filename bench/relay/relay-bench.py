@@ -36,7 +36,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from benchlib import wait_for  # noqa: E402
+from benchlib import stop, wait_for  # noqa: E402
 
 # A worklist query with the usual matching and return keys.
 KEYS = [
@@ -46,15 +46,6 @@ KEYS = [
     "ScheduledProcedureStepSequence[0].ScheduledProcedureStepID",
 ]
 
-
-
-def stop(process):
-    process.terminate()
-    try:
-        process.wait(timeout=15)
-    except subprocess.TimeoutExpired:
-        process.kill()
-        process.wait()
 
 
 TICK = os.sysconf("SC_CLK_TCK")

@@ -38,7 +38,7 @@ import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from benchlib import free_port, wait_for  # noqa: E402
+from benchlib import free_port, stop, wait_for  # noqa: E402
 
 SAMPLES = "/usr/share/doc/dcmtk/examples/wlistdb/OFFIS"
 # The day of each sample worklist: asking one gives that entry alone.
@@ -246,15 +246,6 @@ def main():
         finally:
             stop(relay)
             stop(node)
-
-
-def stop(process):
-    process.terminate()
-    try:
-        process.wait(timeout=15)
-    except subprocess.TimeoutExpired:
-        process.kill()
-        process.wait()
 
 
 if __name__ == "__main__":
