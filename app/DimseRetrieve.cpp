@@ -59,16 +59,19 @@ void AddClass(std::vector<std::string>& classes, const std::string& uid) {
         classes.push_back(uid);
 }
 
-// The C-FIND side of the census: each response handed on; a failure status
-// or a failed exchange raises, in words.
+// The C-FIND side of the census, on an association of its own or on the
+// retrieval's: each response handed on; a failure status or a failed
+// exchange raises, in words.
 class CensusFinds {
   public:
     CensusFinds(const QueryRequest& request, std::stop_token stop)
-        : request_(request), stop_(std::move(stop)) {
-        request_.service = QueryService::Find;
-        request_.level = QueryLevel::Study;  // Study Root for every census query
-        request_.node.limits.maxResults = 0;
-    }
+        : find_([request = OnItsOwn(request), stop = std::move(stop)](
+                    const DicomDataSet& identifier,
+                    const std::function<void(const DicomDataSet&)>& onResponse) {
+              dicom::DicomQuery query = MakeDicomQuery(request);
+              return query.QueryFind(identifier, onResponse, stop);
+          }) {}
+    explicit CensusFinds(dicom::CensusFind find) : find_(std::move(find)) {}
 
     std::vector<DicomDataSet> Find(const DicomDataSet& identifier) {
         std::vector<DicomDataSet> responses;
@@ -78,8 +81,7 @@ class CensusFinds {
 
     void Find(const DicomDataSet& identifier,
               const std::function<void(const DicomDataSet&)>& onResponse) {
-        dicom::DicomQuery query = MakeDicomQuery(request_);
-        const dicom::DicomFindResult result = query.QueryFind(identifier, onResponse, stop_);
+        const dicom::DicomFindResult result = find_(identifier, onResponse);
         if (result.cancel != dicom::CancelReason::None || result.cutOff)
             throw Exception(ErrorClass::EDicomError, "C-FIND de comptage interrompu");
         if (!result.Completed())
@@ -108,8 +110,15 @@ class CensusFinds {
     }
 
   private:
-    QueryRequest request_;
-    std::stop_token stop_;
+    // Study Root for every census query; every answer taken.
+    static QueryRequest OnItsOwn(QueryRequest request) {
+        request.service = QueryService::Find;
+        request.level = QueryLevel::Study;
+        request.node.limits.maxResults = 0;
+        return request;
+    }
+
+    dicom::CensusFind find_;
 };
 
 // The studies asked for, by their count and classes when the node gives
@@ -236,10 +245,11 @@ std::string MissingRetrieveKey(const QueryRequest& request) {
     }
 }
 
-InstanceCensus TakeInstanceCensus(const QueryRequest& request, std::stop_token stop) {
+namespace {
+
+InstanceCensus TakeCensus(const QueryRequest& request, CensusFinds& finds) {
     InstanceCensus census;
     try {
-        CensusFinds finds(request, std::move(stop));
         const dicom::RetrieveKeys keys = RetrieveKeysOf(request);
         switch (request.level) {
             case QueryLevel::Image:
@@ -254,10 +264,20 @@ InstanceCensus TakeInstanceCensus(const QueryRequest& request, std::stop_token s
                 Studies(finds, request, request.retrieval.verify, census);
         }
     } catch (const std::exception& e) {
+        // Classes noted before the failure are not all of them: proposing
+        // only those would refuse the rest.
         census.count.reset();
+        census.sopClasses.clear();
         census.failure = ExceptionClassName(e) + ": " + e.what();
     }
     return census;
+}
+
+}  // namespace
+
+InstanceCensus TakeInstanceCensus(const QueryRequest& request, std::stop_token stop) {
+    CensusFinds finds(request, std::move(stop));
+    return TakeCensus(request, finds);
 }
 
 QueryOutcome RunDimseRetrieve(const QueryRequest& request, const dicom::DicomDataSet& identifier,
@@ -275,12 +295,9 @@ QueryOutcome RunDimseRetrieve(const QueryRequest& request, const dicom::DicomDat
     try {
         if (const std::string unfit = Unfit(request); !unfit.empty())
             throw Exception(ErrorClass::EConvertError, unfit);
+        // A C-GET's census goes on the C-GET's association (RetrieveRequest::census).
         InstanceCensus census;
-        if (options.verify || !move) census = TakeInstanceCensus(request, stop);
-        if (options.verify) {
-            part.expected = census.count;
-            part.expectedFailure = census.failure;
-        }
+        if (move && options.verify) census = TakeInstanceCensus(request, stop);
         received.emplace(dicom::ReceivedInstances::Settings{
             RetrieveKeysOf(request), options.storeFolder, options.maxInstanceBytes,
             move ? part.moveDestination : std::string(), move ? Ipv4Of(request.node.address) : ""});
@@ -299,10 +316,28 @@ QueryOutcome RunDimseRetrieve(const QueryRequest& request, const dicom::DicomDat
         retrieve.service = move ? dicom::RetrieveService::Move : dicom::RetrieveService::Get;
         retrieve.root = request.level == QueryLevel::Patient ? "PATIENT" : "STUDY";
         retrieve.moveDestination = part.moveDestination;
-        retrieve.storageSopClasses = census.sopClasses;
+        if (!move) {
+            census.failure = "C-FIND de comptage non fait";
+            retrieve.census = [&](const dicom::CensusFind& find) {
+                CensusFinds finds(find);
+                census = TakeCensus(request, finds);
+                return census.sopClasses;
+            };
+        }
         retrieve.maxResponseBytes = request.node.limits.maxResponseBytes;
-        dicom::Retrieve(request.node.Peer(), retrieve, identifier, *received, part.result,
-                        outcome.report, onRetrieval, std::move(stop));
+        const auto noteExpected = [&] {
+            if (!options.verify) return;
+            part.expected = census.count;
+            part.expectedFailure = census.failure;
+        };
+        try {
+            dicom::Retrieve(request.node.Peer(), retrieve, identifier, *received, part.result,
+                            outcome.report, onRetrieval, std::move(stop));
+        } catch (...) {
+            noteExpected();
+            throw;
+        }
+        noteExpected();
     } catch (const std::exception& e) {
         outcome.failure = QueryFailure::Of(e, outcome.report);
     }

@@ -21,8 +21,8 @@
 #include <utility>
 
 #include "dicom/data/detail/DcmConvert.h"
-#include "dicom/data/detail/ReceivedDataSetReader.h"
 #include "dicom/net/detail/Association.h"
+#include "dicom/net/detail/FindRequest.h"
 #include "dicom/net/detail/ResponseReceiver.h"
 #include "support/Exception.h"
 
@@ -75,11 +75,6 @@ Model ModelForRoot(const std::string& root) {
                     "Unknown query root \"" + root + "\": expected WORKLIST, PATIENT or STUDY");
 }
 
-// " after 2 responses": how far a query got when the node ended it.
-std::string After(int received) {
-    return " after " + std::to_string(received) + " response" + (received == 1 ? "" : "s");
-}
-
 // Command-group elements (0000,xxxx) belong to the DIMSE command, never to an
 // identifier; a caller may have put some in, so they are taken out here.
 void StripCommandGroup(DcmDataset& dataSet) {
@@ -120,8 +115,9 @@ class FindExchange {
 
     const std::string& Peer() const { return association_.Peer(); }
     void Open();
-    void Send(DcmDataset& request);
-    DicomFindResult Receive(const DicomQuery::ResponseHandler& onResponse);
+    // Sends the request and reads every response: the query's result once
+    // the node ended it, or cut off after a cancel it let pass.
+    DicomFindResult Run(DcmDataset& request, const DicomQuery::ResponseHandler& onResponse);
     // The end of a query stopped before its request went out, or cut off
     // after its cancel: nothing more is taken, the association is aborted.
     DicomFindResult CutOff(DicomDataSets responses);
@@ -132,10 +128,6 @@ class FindExchange {
     void NoteCancel();
 
   private:
-    bool ReceiveOrCutOff(detail::ResponseCommand& command, std::string_view& data,
-                         E_TransferSyntax& xfer);
-    void ReceiveResponse(detail::ResponseCommand& command, std::string_view& data,
-                         E_TransferSyntax& xfer);
     void Take(const DicomDataSet& response, DicomDataSets& responses,
               const DicomQuery::ResponseHandler& onResponse);
     DicomFindResult Finish(DicomDataSets responses, const detail::ResponseCommand& final);
@@ -147,10 +139,7 @@ class FindExchange {
     detail::Association association_;
     const std::stop_callback<RaiseStop> onStop_;  // goes before the association it raises
     T_ASC_PresentationContextID presID_ = 0;
-    DIC_US messageID_ = 0;       // of the request
     bool limitReached_ = false;  // the stop came from the limit on responses
-    std::string commandBuffer_;  // a command spread over several PDVs, put together
-    std::string dataBuffer_;     // the same for a data set
 };
 
 void FindExchange::Open() {
@@ -159,47 +148,14 @@ void FindExchange::Open() {
     presID_ = association_.Require(model_.sopClass, model_.name);
 }
 
-void FindExchange::Send(DcmDataset& request) {
-    T_DIMSE_Message message{};
-    message.CommandField = DIMSE_C_FIND_RQ;
-    T_DIMSE_C_FindRQ& findRequest = message.msg.CFindRQ;
-    messageID_ = association_.NextMessageID();
-    findRequest.MessageID = messageID_;
-    OFStandard::strlcpy(findRequest.AffectedSOPClassUID, model_.sopClass,
-                        sizeof findRequest.AffectedSOPClassUID);
-    findRequest.Priority = DIMSE_PRIORITY_MEDIUM;
-    findRequest.DataSetType = DIMSE_DATASET_PRESENT;
-    const OFCondition cond = DIMSE_sendMessageUsingMemoryData(association_.Get(), presID_, &message,
-                                                              nullptr, &request, nullptr, nullptr);
-    if (cond.bad()) association_.Fail(cond, kCommand, After(0));
-    association_.NoteRequestSent();
-    association_.Stop().Arm(presID_, messageID_, association_.ResponseBound());
-}
-
-DicomFindResult FindExchange::Receive(const DicomQuery::ResponseHandler& onResponse) {
+DicomFindResult FindExchange::Run(DcmDataset& request,
+                                  const DicomQuery::ResponseHandler& onResponse) {
     DicomDataSets responses;
-    const detail::ExchangeStop& stop = association_.Stop();
-    while (true) {
-        association_.HandleStop();
-        // The response timeout bounds the whole wait for one response, from
-        // the first byte of its command to the last of its data set; the
-        // time the handler takes is not the node's. After a cancel, one
-        // bound holds for all that is left.
-        if (!stop.CancelSent()) association_.StartResponse();
-        detail::ResponseCommand command;
-        std::string_view data;
-        E_TransferSyntax xfer = EXS_Unknown;
-        if (!ReceiveOrCutOff(command, data, xfer)) return CutOff(std::move(responses));
-        association_.NoteResponse();
-        if (!DimseStatus::IsPending(command.status)) return Finish(std::move(responses), command);
-        // What comes after the cancel is read, so the node's end can be,
-        // and left out.
-        if (stop.CancelSent() || !command.announcesDataSet) continue;
-        DicomDataSet response;
-        const OFCondition cond = detail::ReadReceivedDataSet(data, xfer, response);
-        if (cond.bad()) association_.Fail(cond, kCommand, After(report_.responses));
-        Take(response, responses, onResponse);
-    }
+    const std::optional<detail::ResponseCommand> final = detail::RunFindRequest(
+        association_, presID_, model_.sopClass, request, query_.limits.maxResponseBytes,
+        [&](const DicomDataSet& response) { Take(response, responses, onResponse); }, true);
+    if (!final) return CutOff(std::move(responses));
+    return Finish(std::move(responses), *final);
 }
 
 void FindExchange::Take(const DicomDataSet& response, DicomDataSets& responses,
@@ -212,40 +168,6 @@ void FindExchange::Take(const DicomDataSet& response, DicomDataSets& responses,
         limitReached_ = true;
         association_.Stop().Raise();
     }
-}
-
-// A response, or false when the node let the bound after a cancel pass
-// (the association is then aborted, and the query cut off).
-bool FindExchange::ReceiveOrCutOff(detail::ResponseCommand& command, std::string_view& data,
-                                   E_TransferSyntax& xfer) {
-    try {
-        ReceiveResponse(command, data, xfer);
-        return true;
-    } catch (const Exception&) {
-        if (association_.Stop().CancelSent() && association_.Expired()) return false;
-        throw;
-    }
-}
-
-// One response off the wire: its command, checked against the request, and
-// the bytes of the data set it announces.
-void FindExchange::ReceiveResponse(detail::ResponseCommand& command, std::string_view& data,
-                                   E_TransferSyntax& xfer) {
-    T_ASC_Association* assoc = association_.Get();
-    const std::size_t maxBytes = query_.limits.maxResponseBytes;
-    OFCondition cond = detail::ReceiveCommand(assoc, maxBytes, commandBuffer_, command);
-    if (cond.bad()) association_.Fail(cond, kCommand, After(report_.responses));
-    if (command.commandField != DIMSE_C_FIND_RSP)
-        association_.FailProtocol(kCommand, "unexpected message from the node (command " +
-                                                StatusHex(command.commandField) + ")");
-    if (command.messageIDBeingRespondedTo != messageID_)
-        association_.FailProtocol(kCommand, "protocol error: response to message ID " +
-                                                std::to_string(command.messageIDBeingRespondedTo) +
-                                                " while the request was message ID " +
-                                                std::to_string(messageID_));
-    if (!command.announcesDataSet) return;
-    cond = detail::ReceiveDataSetBytes(assoc, maxBytes, dataBuffer_, data, xfer);
-    if (cond.bad()) association_.Fail(cond, kCommand, After(report_.responses));
 }
 
 void FindExchange::NoteCancel() {
@@ -336,8 +258,7 @@ DicomFindResult DicomQuery::QueryFind(const DicomDataSet& identifier,
     if (exchange.StoppedBeforeRequest()) return exchange.CutOff(DicomDataSets());
     try {
         exchange.Open();
-        exchange.Send(*request);
-        return exchange.Receive(onResponse);
+        return exchange.Run(*request, onResponse);
     } catch (const Exception&) {
         // A stop that gave up the negotiation is what ended it, not the node.
         if (exchange.StoppedBeforeRequest()) return exchange.CutOff(DicomDataSets());

@@ -17,6 +17,7 @@
 #include "dicom/data/detail/ReceivedDataSetReader.h"
 #include "dicom/net/DicomNames.h"
 #include "dicom/net/detail/Association.h"
+#include "dicom/net/detail/FindRequest.h"
 #include "dicom/net/detail/InstanceIntake.h"
 #include "dicom/net/detail/ResponseReceiver.h"
 #include "support/Exception.h"
@@ -50,6 +51,40 @@ constexpr const char* kCompressed[] = {
     UID_DeflatedExplicitVRLittleEndianTransferSyntax,
 };
 
+// Before a census, the storage contexts of a C-GET are the broad list with
+// the compressed context beside the plain one for the image classes most
+// often kept compressed; the room for them is made by leaving out what no
+// modality has made for decades (hardcopy, stored print, standalone curves,
+// overlays and LUTs). A census that names only classes proposed so lets the
+// C-GET go on the same association.
+constexpr const char* kOftenCompressed[] = {
+    UID_CTImageStorage,
+    UID_MRImageStorage,
+    UID_ComputedRadiographyImageStorage,
+    UID_DigitalXRayImageStorageForPresentation,
+    UID_DigitalMammographyXRayImageStorageForPresentation,
+    UID_UltrasoundImageStorage,
+    UID_UltrasoundMultiframeImageStorage,
+    UID_XRayAngiographicImageStorage,
+    UID_XRayRadiofluoroscopicImageStorage,
+    UID_SecondaryCaptureImageStorage,
+    UID_NuclearMedicineImageStorage,
+    UID_PositronEmissionTomographyImageStorage,
+    UID_BreastTomosynthesisImageStorage,
+    UID_VLPhotographicImageStorage,
+};
+constexpr const char* kExtinct[] = {
+    UID_RETIRED_HardcopyColorImageStorage,    UID_RETIRED_HardcopyGrayscaleImageStorage,
+    UID_RETIRED_StoredPrintStorage,           UID_RETIRED_StandaloneCurveStorage,
+    UID_RETIRED_StandaloneModalityLUTStorage, UID_RETIRED_StandaloneOverlayStorage,
+    UID_RETIRED_StandalonePETCurveStorage,    UID_RETIRED_StandaloneVOILUTStorage,
+};
+
+bool Among(std::string_view uid, const auto& list) {
+    return std::find_if(std::begin(list), std::end(list),
+                        [&](const auto& entry) { return uid == entry; }) != std::end(list);
+}
+
 // The retrieval's SOP class and its name in messages.
 struct Model {
     const char* sopClass;
@@ -74,9 +109,7 @@ Model ModelOf(const RetrieveRequest& request) {
                            DIMSE_C_GET_RSP};
 }
 
-std::string After(int received) {
-    return " after " + std::to_string(received) + " response" + (received == 1 ? "" : "s");
-}
+std::string After(int received) { return detail::AfterResponses(received); }
 
 // The counts of a response over those of the one before: a node may leave
 // out what did not change (a final response without Remaining).
@@ -133,10 +166,12 @@ class RetrieveExchange {
         result_.peer = association_.Peer();
     }
 
-    bool StoppedBeforeRequest() const {
-        return association_.Stop().Raised() && !association_.Stop().RequestOut();
-    }
+    bool StoppedBeforeRequest() const { return association_.Stop().Raised() && !requestOut_; }
     void Open();
+    // The census on this association (a C-GET's). Nothing when the C-GET
+    // goes on here; else the classes a second association is to propose.
+    std::optional<std::vector<std::string>> TakeCensus();
+    void Release() { association_.Release(); }
     void Send(DcmDataset& identifier);
     void Receive(const std::function<void(const RetrieveProgress&)>& onProgress);
     void CutOff();
@@ -151,7 +186,11 @@ class RetrieveExchange {
 
   private:
     void ProposeStorage();
-    void NoteRefusedStorage();
+    DicomFindResult CensusFind(T_ASC_PresentationContextID findID, const std::string& refused,
+                               const DicomDataSet& identifier,
+                               const std::function<void(const DicomDataSet&)>& onResponse);
+    // Of the storage classes proposed (or of `only`, when it names some).
+    void NoteRefusedStorage(const std::vector<std::string>& only = {});
     bool ReceiveOrCutOff(detail::ResponseCommand& command, T_ASC_PresentationContextID& presID);
     void ReceiveCommand(detail::ResponseCommand& command, T_ASC_PresentationContextID& presID);
     void TakeStore(const detail::ResponseCommand& command, T_ASC_PresentationContextID presID);
@@ -171,29 +210,89 @@ class RetrieveExchange {
     const std::stop_callback<RaiseStop> onStop_;  // goes before the association it raises
     T_ASC_PresentationContextID presID_ = 0;
     DIC_US messageID_ = 0;
+    bool requestOut_ = false;           // the C-MOVE or C-GET request, not a census C-FIND
+    std::vector<std::string> doubled_;  // storage classes proposed plain and compressed
     steady_clock::time_point sent_{};
     std::string commandBuffer_;
     std::string dataBuffer_;
 };
 
+constexpr const char* kCensusModel = UID_FINDStudyRootQueryRetrieveInformationModel;
+
 void RetrieveExchange::Open() {
     association_.Propose(model_.sopClass);
-    if (request_.service == RetrieveService::Get) {
+    const bool get = request_.service == RetrieveService::Get;
+    if (get && request_.census) association_.Propose(kCensusModel);
+    if (get) {
         ProposeStorage();
         association_.AckAtOnce();
     }
     association_.Open();
     presID_ = association_.Require(model_.sopClass, model_.name);
-    if (request_.service == RetrieveService::Get) NoteRefusedStorage();
+    if (get && !request_.census) NoteRefusedStorage();
+}
+
+std::optional<std::vector<std::string>> RetrieveExchange::TakeCensus() {
+    std::string refused;
+    const T_ASC_PresentationContextID findID =
+        association_.Accepted(kCensusModel, "Study Root FIND", refused);
+    const std::vector<std::string> classes =
+        request_.census([&](const DicomDataSet& identifier,
+                            const std::function<void(const DicomDataSet&)>& onResponse) {
+            return CensusFind(findID, refused, identifier, onResponse);
+        });
+    if (!association_.IsOpen()) return classes;
+    for (const std::string& sopClass : classes)
+        if (!Among(sopClass, doubled_)) return classes;
+    NoteRefusedStorage(classes);
+    return std::nullopt;
+}
+
+DicomFindResult RetrieveExchange::CensusFind(
+    T_ASC_PresentationContextID findID, const std::string& refused, const DicomDataSet& identifier,
+    const std::function<void(const DicomDataSet&)>& onResponse) {
+    if (findID == 0) throw Exception(kDicomError, refused);
+    if (!association_.IsOpen())
+        throw Exception(kNetworkError, "No association with " + association_.Peer() + " any more");
+    DicomFindResult found;
+    found.peer = association_.Peer();
+    found.cutOff = association_.Stop().Raised();
+    if (!found.cutOff) {
+        const std::unique_ptr<DcmDataset> set = detail::ToDcmDataset(identifier);
+        const std::optional<detail::ResponseCommand> final = detail::RunFindRequest(
+            association_, findID, kCensusModel, *set, request_.maxResponseBytes, onResponse, false);
+        if (final) {
+            found.status = final->status;
+            found.errorComment = OneLine(final->errorComment);
+        } else {
+            association_.Abort();
+            found.cutOff = true;
+        }
+    }
+    if (association_.Stop().Raised()) found.cancel = CancelReason::Stop;
+    return found;
 }
 
 // This side as the SCP of each storage SOP class, with the plain transfer
 // syntaxes, and for known classes a second context with the compressed
 // ones; without known classes, DCMTK's long list of the common ones, as
-// its getscu proposes them.
+// its getscu proposes them (before a census, as kOftenCompressed says).
 void RetrieveExchange::ProposeStorage() {
     const std::vector<std::string> plain = detail::Association::PlainTransferSyntaxes();
     const std::vector<std::string> compressed(std::begin(kCompressed), std::end(kCompressed));
+    const auto propose = [&](const std::string& sopClass, bool twice) {
+        association_.Propose(sopClass, plain, ContextRole::Scp);
+        if (!twice) return;
+        association_.Propose(sopClass, compressed, ContextRole::Scp);
+        doubled_.push_back(sopClass);
+    };
+    if (request_.census) {
+        for (int i = 0; i < numberOfDcmLongSCUStorageSOPClassUIDs; ++i) {
+            const char* sopClass = dcmLongSCUStorageSOPClassUIDs[i];
+            if (!Among(sopClass, kExtinct)) propose(sopClass, Among(sopClass, kOftenCompressed));
+        }
+        return;
+    }
     std::vector<std::string> classes = request_.storageSopClasses;
     const bool known = !classes.empty();
     if (!known)
@@ -202,20 +301,18 @@ void RetrieveExchange::ProposeStorage() {
     // 128 contexts at most, the retrieval's own among them.
     const bool twice = known && 2 * classes.size() < 128;
     if (classes.size() > 127) classes.resize(127);
-    for (const std::string& sopClass : classes) {
-        association_.Propose(sopClass, plain, ContextRole::Scp);
-        if (twice) association_.Propose(sopClass, compressed, ContextRole::Scp);
-    }
+    for (const std::string& sopClass : classes) propose(sopClass, twice);
 }
 
 // A storage class none of whose contexts the node accepted with this side as
 // SCP: the node cannot send its instances here.
-void RetrieveExchange::NoteRefusedStorage() {
-    std::vector<std::string> classes;
-    for (const ProposedContext& context : report_.contexts)
-        if (context.abstractSyntax != model_.sopClass &&
-            std::find(classes.begin(), classes.end(), context.abstractSyntax) == classes.end())
-            classes.push_back(context.abstractSyntax);
+void RetrieveExchange::NoteRefusedStorage(const std::vector<std::string>& only) {
+    std::vector<std::string> classes = only;
+    if (classes.empty())
+        for (const ProposedContext& context : report_.contexts)
+            if (context.abstractSyntax != model_.sopClass &&
+                context.abstractSyntax != kCensusModel && !Among(context.abstractSyntax, classes))
+                classes.push_back(context.abstractSyntax);
     for (const std::string& sopClass : classes) {
         std::string why;
         bool usable = false;
@@ -265,6 +362,7 @@ void RetrieveExchange::Send(DcmDataset& identifier) {
         association_.Get(), presID_, &message, nullptr, &identifier, nullptr, nullptr);
     if (cond.bad()) association_.Fail(cond, model_.command, After(0));
     association_.Stop().Arm(presID_, messageID_, association_.ResponseBound());
+    requestOut_ = true;
 }
 
 void RetrieveExchange::Receive(const std::function<void(const RetrieveProgress&)>& onProgress) {
@@ -448,24 +546,40 @@ void Retrieve(const DicomPeer& peer, const RetrieveRequest& request, const Dicom
               std::stop_token stop) {
     result = RetrieveResult();
     report = AssociationReport();
-    RetrieveExchange exchange(peer, request, received, result, report, std::move(stop));
-    if (!dcmDataDict.isDictionaryLoaded())
-        throw Exception(kDicomError, "No DICOM data dictionary loaded: check DCMDICTPATH");
-    if (peer.port < 1 || peer.port > 65535)
-        throw Exception(kNetworkError,
-                        "Cannot connect to " + result.peer + ": invalid port number");
-    std::unique_ptr<DcmDataset> set = detail::ToDcmDataset(identifier);
-    if (exchange.StoppedBeforeRequest()) return exchange.CutOff();
-    try {
-        exchange.Open();
-        exchange.Send(*set);
-        exchange.Receive(onProgress);
-    } catch (const Exception&) {
+    std::optional<std::vector<std::string>> elsewhere;  // the census's classes
+    {
+        RetrieveExchange exchange(peer, request, received, result, report, stop);
+        if (!dcmDataDict.isDictionaryLoaded())
+            throw Exception(kDicomError, "No DICOM data dictionary loaded: check DCMDICTPATH");
+        if (peer.port < 1 || peer.port > 65535)
+            throw Exception(kNetworkError,
+                            "Cannot connect to " + result.peer + ": invalid port number");
+        std::unique_ptr<DcmDataset> set = detail::ToDcmDataset(identifier);
         if (exchange.StoppedBeforeRequest()) return exchange.CutOff();
-        exchange.NoteCancel();
-        exchange.NoteDuration();
-        throw;
+        try {
+            exchange.Open();
+            if (request.service == RetrieveService::Get && request.census)
+                elsewhere = exchange.TakeCensus();
+            if (exchange.StoppedBeforeRequest()) return exchange.CutOff();
+            if (!elsewhere) {
+                exchange.Send(*set);
+                exchange.Receive(onProgress);
+                return;
+            }
+            exchange.Release();
+        } catch (const Exception&) {
+            if (exchange.StoppedBeforeRequest()) return exchange.CutOff();
+            exchange.NoteCancel();
+            exchange.NoteDuration();
+            throw;
+        }
     }
+    // The classes named are not all proposed here as a known list would
+    // propose them, or the census ended the association.
+    RetrieveRequest again = request;
+    again.census = nullptr;
+    again.storageSopClasses = std::move(*elsewhere);
+    Retrieve(peer, again, identifier, received, result, report, onProgress, std::move(stop));
 }
 
 }  // namespace lumo::dicom

@@ -12,6 +12,7 @@
 #include "dicom/data/DicomDataSet.h"
 #include "dicom/net/AssociationReport.h"
 #include "dicom/net/DicomPeer.h"
+#include "dicom/net/DicomQuery.h"
 #include "dicom/net/DimseStatus.h"
 #include "dicom/net/ReceivedInstances.h"
 
@@ -43,6 +44,14 @@ struct RetrieveProgress {
     bool noConnectionBack = false;
 };
 
+// A Study Root C-FIND asked on a C-GET's own association before its request
+// (the census of what the node will send): each pending response goes to
+// `onResponse` as it arrives; the final status is data in the result, a
+// stop of the retrieval cancels it (DicomFindResult::cancel). Raises as a
+// C-FIND does, also when the node refused the C-FIND's context.
+using CensusFind = std::function<DicomFindResult(
+    const DicomDataSet& identifier, const std::function<void(const DicomDataSet&)>& onResponse)>;
+
 // What a retrieval sends and how it receives.
 struct RetrieveRequest {
     RetrieveService service = RetrieveService::Move;
@@ -52,6 +61,15 @@ struct RetrieveRequest {
     // C-GET: the storage SOP classes the node will send, proposed with this
     // side as SCP; empty: a broad list of the common ones.
     std::vector<std::string> storageSopClasses;
+    // C-GET: the census, run through the C-FIND it is given on the
+    // retrieval's association (a Study Root FIND context proposed beside
+    // the broad storage list) before the request; it returns the storage
+    // SOP classes the node will send (empty: unknown) and must not raise.
+    // The C-GET goes on the same association unless the classes named are
+    // not all proposed there as a list of known classes would propose them,
+    // or the census ended the association: then on a second one, proposing
+    // them (`storageSopClasses` is not used).
+    std::function<std::vector<std::string>(const CensusFind& find)> census;
     // The encoded bytes of one response (the instances are bound by the
     // ReceivedInstances they go to).
     std::size_t maxResponseBytes = std::size_t{64} * 1024 * 1024;

@@ -350,6 +350,45 @@ TEST(RetrievalNet, TestNodeMisbehavioursAreTold) {
     EXPECT_TRUE(run.Says("Récupération annulée : 1 images reçues"));
 }
 
+// A C-GET asks its census on its own association, and opens a second one
+// only when the census names a class not proposed there with its compressed
+// context, or ends the association.
+TEST(RetrievalNet, GetTakesItsCensusOnItsOwnAssociation) {
+    lumo::testing::TestNode node;
+    node.Start();
+    const std::uint16_t storePort = lumo::testing::FreePort();
+    const struct Case {
+        const char* sopClass;
+        bool censusAborted;
+        std::size_t associations;
+        const char* said;
+    } cases[] = {
+        {UID_SecondaryCaptureImageStorage, false, 1, "Attendu 2 · Reçues 2"},
+        {UID_EncapsulatedPDFStorage, false, 2, "Attendu 2 · Reçues 2"},
+        {UID_SecondaryCaptureImageStorage, true, 2, "Attendu : inconnu (EDicomNetworkError"},
+    };
+    for (const Case& c : cases) {
+        lumo::testing::RetrieveScript script = Script(2, storePort);
+        for (DcmDataset& instance : script.instances)
+            instance.putAndInsertString(DCM_SOPClassUID, c.sopClass);
+        node.SetRetrieve(script);
+        node.SetResponses(
+            {lumo::testing::MakeDataSet({{DCM_SOPClassesInStudy, c.sopClass},
+                                         {DCM_NumberOfStudyRelatedInstances, "2"},
+                                         {DCM_StudyInstanceUID, std::string(kRoot) + "9"}})});
+        node.SetAbortAfter(c.censusAborted ? std::optional<std::size_t>(0) : std::nullopt);
+        const std::size_t before = node.Associations().size();
+        QueryRequest request = OnTestNode(node, QueryService::Get, storePort);
+        request.retrieval.verify = true;
+        const Retrieved run = Retrieve(request);
+        SCOPED_TRACE(Dump(run));
+        EXPECT_FALSE(run.outcome.failure);
+        EXPECT_EQ(run.outcome.retrieval->received.accepted, 2u);
+        EXPECT_EQ(node.Associations().size() - before, c.associations);
+        EXPECT_TRUE(run.Says(c.said));
+    }
+}
+
 TEST(RetrievalTab, SettingsGoToTheRequestAndBackToTheStore) {
     testing::ProgramFolder folder;
     testing::RecordingHost host;

@@ -372,15 +372,26 @@ void Association::FailToConnect(const OFCondition& cond) {
 
 T_ASC_PresentationContextID Association::Require(const std::string& sopClass,
                                                  const std::string& name) {
+    std::string why;
+    const T_ASC_PresentationContextID id = Accepted(sopClass, name, why);
+    if (id == 0) {
+        Abort();
+        throw Exception(kDicomError, why);
+    }
+    return id;
+}
+
+T_ASC_PresentationContextID Association::Accepted(const std::string& sopClass,
+                                                  const std::string& name, std::string& why) {
     const T_ASC_PresentationContextID id =
         ASC_findAcceptedPresentationContextID(assoc_, sopClass.c_str());
     if (id == 0) {
-        std::string why = "not accepted";
+        std::string result = "not accepted";
         for (const ProposedContext& context : report_.contexts)
-            if (context.abstractSyntax == sopClass) why = PresentationResultText(context.result);
-        Abort();
-        throw Exception(kDicomError, "No presentation context accepted by " + peerText_ + ": " +
-                                         name + " (" + sopClass + ") " + why);
+            if (context.abstractSyntax == sopClass) result = PresentationResultText(context.result);
+        why = "No presentation context accepted by " + peerText_ + ": " + name + " (" + sopClass +
+              ") " + result;
+        return 0;
     }
     CheckTransferSyntax(id);
     return id;

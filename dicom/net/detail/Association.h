@@ -78,6 +78,13 @@ class Association {
     // syntax. Raises (and aborts) when it refused the context (`name` is the
     // service as messages name it) or chose a transfer syntax of its own.
     T_ASC_PresentationContextID Require(const std::string& sopClass, const std::string& name);
+    // The same for a service the exchange can do without: 0 when the node
+    // refused it (nothing aborted), `why` then saying so as Require would.
+    T_ASC_PresentationContextID Accepted(const std::string& sopClass, const std::string& name,
+                                         std::string& why);
+    // Whether the association is open: negotiated, neither released nor
+    // aborted (a failure aborts it).
+    bool IsOpen() const { return open_; }
 
     T_ASC_Association* Get() const { return assoc_; }
     // The next message ID of a request on this association.
