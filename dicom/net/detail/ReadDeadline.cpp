@@ -148,9 +148,11 @@ class DeadlineConnection : public DcmTCPConnection {
             if (drained_) {
                 // Nothing more has come: the node may be holding the rest
                 // of a message until this side acknowledges what it read
-                // (Nagle's algorithm), so the acknowledgement goes now.
+                // (Nagle's algorithm), so the acknowledgement goes now —
+                // unless a write since the last receive carried it.
                 drained_ = false;
-                if (ackAtOnce_) AckAtOnce(getSocket());
+                if (ackAtOnce_ && unacknowledged_) AckAtOnce(getSocket());
+                unacknowledged_ = false;
                 Wait(left);
                 continue;
             }
@@ -168,6 +170,7 @@ class DeadlineConnection : public DcmTCPConnection {
             }
             watch_.Read(into, got);
             if (got <= 0) return got;
+            unacknowledged_ = true;
             // Less than asked: the socket is empty, the next read waits.
             drained_ = static_cast<std::size_t>(got) < asked;
             if (direct) return got;
@@ -178,7 +181,7 @@ class DeadlineConnection : public DcmTCPConnection {
     }
 
     ssize_t write(void* buf, size_t nbyte) override {
-        if (!tls_) return DcmTCPConnection::write(buf, nbyte);
+        if (!tls_) return Gather(static_cast<const char*>(buf), nbyte);
         return WriteAll(buf, nbyte) ? static_cast<ssize_t>(nbyte) : -1;
     }
 
@@ -213,12 +216,68 @@ class DeadlineConnection : public DcmTCPConnection {
 
   private:
     static constexpr std::size_t kHeld = 64 * 1024;
+    static constexpr std::size_t kPduHeader = 6;
+    static constexpr std::size_t kGathered = 16 * 1024;
 
     ssize_t Hand(void* buf, std::size_t nbyte) {
         const std::size_t count = std::min(nbyte, held_ - handed_);
         std::memcpy(buf, heldBytes_.get() + handed_, count);
         handed_ += count;
         return static_cast<ssize_t>(count);
+    }
+
+    // DCMTK writes a PDU in pieces (its header with the first PDV's, then
+    // the PDV's bytes): a small PDU is gathered here and goes in one send,
+    // so that the node finds it whole in one segment, not a header it must
+    // wait past. The PDUs are followed by their lengths; a write that does
+    // not begin with a whole PDU header where one is due ends the gathering
+    // for good. Nothing is read between the pieces of one PDU, so a cancel
+    // never lands inside one.
+    ssize_t Gather(const char* buf, std::size_t nbyte) {
+        if (!inStep_) return Send(buf, nbyte);
+        if (pduLeft_ == 0) {
+            if (nbyte < kPduHeader) {
+                inStep_ = false;
+                return Send(buf, nbyte);
+            }
+            const auto byte = [&](int i) { return static_cast<std::size_t>(buf[i] & 0xFF); };
+            pduLeft_ = kPduHeader + (byte(2) << 24 | byte(3) << 16 | byte(4) << 8 | byte(5));
+            gathering_ = nbyte < pduLeft_ && pduLeft_ <= kGathered;
+            gathered_.clear();
+        }
+        if (nbyte > pduLeft_) {
+            // More than the PDU holds: not the pieces of one PDU after all.
+            inStep_ = false;
+            if (gathering_ && !SendWhole(gathered_)) return -1;
+            return Send(buf, nbyte);
+        }
+        if (!gathering_) {
+            const ssize_t sent = Send(buf, nbyte);
+            if (sent > 0) pduLeft_ -= static_cast<std::size_t>(sent);
+            return sent;
+        }
+        gathered_.append(buf, nbyte);
+        pduLeft_ -= nbyte;
+        if (pduLeft_ > 0) return static_cast<ssize_t>(nbyte);
+        return SendWhole(gathered_) ? static_cast<ssize_t>(nbyte) : -1;
+    }
+
+    ssize_t Send(const char* buf, std::size_t nbyte) {
+        ssize_t sent = 0;
+        do {
+            sent = ::send(getSocket(), buf, nbyte, MSG_NOSIGNAL);
+        } while (sent < 0 && errno == EINTR);
+        if (sent > 0) unacknowledged_ = false;
+        return sent;
+    }
+
+    bool SendWhole(const std::string& bytes) {
+        for (std::size_t at = 0; at < bytes.size();) {
+            const ssize_t sent = Send(bytes.data() + at, bytes.size() - at);
+            if (sent <= 0) return false;
+            at += static_cast<std::size_t>(sent);
+        }
+        return true;
     }
 
     ssize_t Failed(int error) {
@@ -291,6 +350,14 @@ class DeadlineConnection : public DcmTCPConnection {
     std::size_t held_ = 0;
     std::size_t handed_ = 0;
     bool drained_ = true;  // the last receive emptied the socket
+    // Bytes received since the last send, whose acknowledgement may wait.
+    bool unacknowledged_ = false;
+    // The PDU being written (plain TCP): what it still lacks, whether it is
+    // gathered, its pieces so far; and whether the writes have kept to PDUs.
+    std::size_t pduLeft_ = 0;
+    bool gathering_ = false;
+    std::string gathered_;
+    bool inStep_ = true;
 };
 
 }  // namespace
