@@ -224,7 +224,9 @@ bool ReadOption(const std::vector<std::string>& args, std::size_t& i, CliOptions
         try {
             value = dicom::CheckedBaseUrl(value);
         } catch (const Exception& e) {
-            Usage("--" + name + ": " + e.Message());
+            // A URL refused is bad usage; libcurl that cannot be loaded is
+            // not: the exchange fails on it and says what to install.
+            if (e.Class() == ErrorClass::EConvertError) Usage("--" + name + ": " + e.Message());
         }
     }
     if (dicomWeb) {

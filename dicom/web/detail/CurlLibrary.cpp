@@ -26,7 +26,7 @@ CurlLibrary Load() {
     if (library == nullptr) {
         const char* why = ::dlerror();
         throw Exception(ErrorClass::EDicomError,
-                        std::string("DICOMweb impossible : ") + kLibrary + " introuvable (" +
+                        std::string("DICOMweb impossible : ") + kLibrary + " ne se charge pas (" +
                             (why != nullptr ? why : "?") + ") : installer libcurl4");
     }
     CurlLibrary curl{};

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <memory>
@@ -176,6 +177,23 @@ TEST_F(DicomWebCommandNet, WorklistAndPatientHaveNoSearchAndAreBadUsage) {
         EXPECT_NE(refused.err.find("n'a pas de recherche QIDO-RS en DICOMweb"), std::string::npos)
             << refused.err;
     }
+}
+
+// libcurl is loaded on the first DICOMweb use: one that cannot be loaded
+// fails the query with what to install, and is no usage error.
+TEST_F(DicomWebCommandNet, WithoutLibcurlTheQueryFailsAndSaysWhatToInstall) {
+    const std::string broken = folder_.Path() + "/lib";
+    ASSERT_EQ(::mkdir(broken.c_str(), 0700), 0);
+    lumo::testing::WriteFile(broken + "/libcurl.so.4", "not a library");
+    const auto run = testing::RunProgram(
+        "/usr/bin/env",
+        {"LD_LIBRARY_PATH=" + broken, LUMO_CLI_PROGRAM, "study", "--dicomweb", Url()},
+        folder_.Path());
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.out.find("DICOMweb impossible : libcurl.so.4 ne se charge pas ("),
+              std::string::npos)
+        << run.out << run.err;
+    EXPECT_NE(run.out.find(") : installer libcurl4"), std::string::npos);
 }
 
 }  // namespace
