@@ -142,12 +142,13 @@ struct RaiseStop {
 };
 
 // One C-MOVE or C-GET on an association of its own, as FindExchange is one
-// C-FIND: open it (for a C-GET with the storage contexts too), send the
-// request, follow the responses (and a C-GET's C-STORE requests) to the
-// final one, release it, and for a C-MOVE wait for instances a final status
-// came before. Owns the association and the callback that raises its stop;
-// writes the caller's result and report. Used on the calling thread; only
-// the stop may be requested from another.
+// C-FIND: open it (for a C-GET with the storage contexts too, and the
+// census's C-FINDs before the request), send the request, follow the
+// responses (and a C-GET's C-STORE requests) to the final one, release it,
+// and for a C-MOVE wait for instances a final status came before. Owns the
+// association and the callback that raises its stop; writes the caller's
+// result and report. Used on the calling thread; only the stop may be
+// requested from another.
 class RetrieveExchange {
   public:
     RetrieveExchange(const DicomPeer& peer, const RetrieveRequest& request,
