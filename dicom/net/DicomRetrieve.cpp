@@ -243,6 +243,7 @@ std::optional<std::vector<std::string>> RetrieveExchange::TakeCensus() {
             return CensusFind(findID, refused, identifier, onResponse);
         });
     if (!association_.IsOpen()) return classes;
+    if (association_.Stop().Raised()) return std::nullopt;  // no C-GET goes out
     for (const std::string& sopClass : classes)
         if (!Among(sopClass, doubled_)) return classes;
     NoteRefusedStorage(classes);

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <chrono>
 #include <stop_token>
+#include <thread>
 
 #include "app/QueryIdentifier.h"
 #include "app/QueryRun.h"
@@ -387,6 +388,24 @@ TEST(RetrievalNet, GetTakesItsCensusOnItsOwnAssociation) {
         EXPECT_EQ(node.Associations().size() - before, c.associations);
         EXPECT_TRUE(run.Says(c.said));
     }
+
+    // A stop during the census cancels its C-FIND, and no C-GET goes out.
+    node.SetAbortAfter(std::nullopt);
+    node.SetResponseDelay(1s);
+    node.ClearReceived();
+    std::stop_source stop;
+    const std::jthread stopper([&] {
+        std::this_thread::sleep_for(100ms);
+        stop.request_stop();
+    });
+    const Retrieved run =
+        Retrieve(OnTestNode(node, QueryService::Get, storePort), nullptr, stop.get_token());
+    EXPECT_FALSE(run.outcome.failure) << Dump(run);
+    EXPECT_EQ(run.outcome.retrieval->received.received, 0u);
+    EXPECT_EQ(node.CancelsReceived().size(), 1u);
+    EXPECT_TRUE(run.outcome.retrieval->result.refusedStorage.empty());
+    for (const lumo::testing::ReceivedRequest& request : node.Received())
+        EXPECT_EQ(request.command, "C-FIND");
 }
 
 TEST(RetrievalTab, SettingsGoToTheRequestAndBackToTheStore) {
