@@ -353,20 +353,29 @@ TEST(RetrievalNet, TestNodeMisbehavioursAreTold) {
 
 // A C-GET asks its census on its own association, and opens a second one
 // only when the census names a class not proposed there with its compressed
-// context, or ends the association.
+// context, or ends the association; a node that serves no C-FIND still
+// gets the C-GET there.
 TEST(RetrievalNet, GetTakesItsCensusOnItsOwnAssociation) {
     lumo::testing::TestNode node;
     node.Start();
     const std::uint16_t storePort = lumo::testing::FreePort();
+    enum class Census { Answered, Aborted, NotServed };
+    const std::vector<std::string> served = {UID_VerificationSOPClass,
+                                             UID_FINDModalityWorklistInformationModel,
+                                             UID_FINDPatientRootQueryRetrieveInformationModel,
+                                             UID_FINDStudyRootQueryRetrieveInformationModel};
     const struct Case {
         const char* sopClass;
-        bool censusAborted;
+        Census census;
         std::size_t associations;
         const char* said;
     } cases[] = {
-        {UID_SecondaryCaptureImageStorage, false, 1, "Attendu 2 · Reçues 2"},
-        {UID_EncapsulatedPDFStorage, false, 2, "Attendu 2 · Reçues 2"},
-        {UID_SecondaryCaptureImageStorage, true, 2, "Attendu : inconnu (EDicomNetworkError"},
+        {UID_SecondaryCaptureImageStorage, Census::Answered, 1, "Attendu 2 · Reçues 2"},
+        {UID_EncapsulatedPDFStorage, Census::Answered, 2, "Attendu 2 · Reçues 2"},
+        {UID_SecondaryCaptureImageStorage, Census::Aborted, 2,
+         "Attendu : inconnu (EDicomNetworkError"},
+        {UID_SecondaryCaptureImageStorage, Census::NotServed, 1,
+         "Attendu : inconnu (EDicomError: No presentation context accepted"},
     };
     for (const Case& c : cases) {
         lumo::testing::RetrieveScript script = Script(2, storePort);
@@ -377,7 +386,11 @@ TEST(RetrievalNet, GetTakesItsCensusOnItsOwnAssociation) {
             {lumo::testing::MakeDataSet({{DCM_SOPClassesInStudy, c.sopClass},
                                          {DCM_NumberOfStudyRelatedInstances, "2"},
                                          {DCM_StudyInstanceUID, std::string(kRoot) + "9"}})});
-        node.SetAbortAfter(c.censusAborted ? std::optional<std::size_t>(0) : std::nullopt);
+        node.SetAbortAfter(c.census == Census::Aborted ? std::optional<std::size_t>(0)
+                                                       : std::nullopt);
+        node.SetAcceptedSopClasses(c.census == Census::NotServed
+                                       ? std::vector<std::string>{UID_VerificationSOPClass}
+                                       : served);
         const std::size_t before = node.Associations().size();
         QueryRequest request = OnTestNode(node, QueryService::Get, storePort);
         request.retrieval.verify = true;
@@ -391,6 +404,7 @@ TEST(RetrievalNet, GetTakesItsCensusOnItsOwnAssociation) {
 
     // A stop during the census cancels its C-FIND, and no C-GET goes out.
     node.SetAbortAfter(std::nullopt);
+    node.SetAcceptedSopClasses(served);
     node.SetResponseDelay(1s);
     node.ClearReceived();
     std::stop_source stop;
